@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <string>
+
+// One discrepancy between a tree and its checksums file.
+class CompareErr : public QObject
+{
+    Q_OBJECT
+public:
+    enum ErrorType { HashDiff = 0, NewFile = 1, AbsentFile = 2 };
+
+    CompareErr(ErrorType type, const std::string &path);
+    ~CompareErr() override;
+
+    ErrorType type;
+    QString fileName;
+
+    // Translated in the context "QObject".
+    virtual QString errorText() const;
+};
+
+class CE_HashDiff : public CompareErr
+{
+    Q_OBJECT
+public:
+    CE_HashDiff(const std::string &path, const std::string &currentHash,
+                const std::string &storedHash);
+
+    QString currentHash;
+    QString storedHash;
+};
+
+class CE_NewFile : public CompareErr
+{
+    Q_OBJECT
+public:
+    explicit CE_NewFile(const std::string &path);
+};
+
+class CE_AbsentFile : public CompareErr
+{
+    Q_OBJECT
+public:
+    explicit CE_AbsentFile(const std::string &path);
+};
+
+// Kept for the format's readers of the family; no operation creates one.
+class CE_IOError : public CompareErr
+{
+    Q_OBJECT
+public:
+    explicit CE_IOError(const std::string &path);
+};

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and then starts the application (run) or
+# runs every test (test). Usage: tools/build.sh run|test
+set -euo pipefail
+
+mode=${1:-run}
+case "$mode" in
+  run|test) ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+cd "$(dirname "$0")/.."
+
+packages=(g++ make cmake qtbase5-dev qttools5-dev-tools qttools5-dev)
+if [ "$mode" = test ]; then
+  packages+=(python3-cryptography-vectors xvfb xauth)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  else
+    echo "Installing: sudo apt-get install -y ${missing[*]}"
+    sudo apt-get update
+    sudo apt-get install -y "${missing[@]}"
+  fi
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$jobs"
+
+if [ "$mode" = run ]; then
+  # The translations lie beside the executable and are looked for in the
+  # working directory.
+  cd build
+  exec ./orvalen
+fi
+
+cd build
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs"
