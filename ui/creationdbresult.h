@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class DBHashWidget;
+
+// Tells the user that the checksums file was written and shows its digest.
+class CreationDBResult : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CreationDBResult(const QString &checksumFile, const QString &digest,
+                              QWidget *parent = nullptr);
+
+private:
+    DBHashWidget *hashWidget;
+};

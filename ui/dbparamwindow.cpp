@@ -1,0 +1,89 @@
+#include "dbparamwindow.h"
+
+#include "choosedirwidget.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace {
+const char sourceDirectoryKey[] = "SourceDirectory";
+const char checksumFileKey[] = "ChecksumFile";
+}
+
+DBParamWindow::DBParamWindow(QWidget *parent)
+    : QDialog(parent)
+    , settings(nullptr)
+    , sourceWidget(nullptr)
+    , checksumWidget(nullptr)
+{
+    sourceWidget = new ChooseDirWidget(tr("Source directory"), QBoxLayout::LeftToRight, nullptr);
+    checksumWidget = new ChooseDirWidget(tr("Checksums file"), QBoxLayout::LeftToRight, nullptr);
+    checksumWidget->filter = tr("All files (*);;SHA256 (*.sha256)");
+    checksumWidget->selectedFilter = tr("SHA256 (*.sha256)");
+    checksumWidget->chooseDirectory = false;
+
+    auto *okButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), tr("Ok"));
+    auto *cancelButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"));
+    // Enter anywhere in the dialog confirms it.
+    okButton->setDefault(true);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(okButton);
+    buttonRow->addWidget(cancelButton);
+    buttonRow->addStretch();
+
+    auto *column = new QVBoxLayout;
+    column->addWidget(sourceWidget);
+    column->addWidget(checksumWidget);
+    column->addLayout(buttonRow);
+    column->addStretch();
+    setLayout(column);
+
+    // A pointer to a virtual member dispatches virtually, so overrides run.
+    connect(okButton, &QAbstractButton::clicked, this, &DBParamWindow::accept);
+    connect(cancelButton, &QAbstractButton::clicked, this, &DBParamWindow::reject);
+}
+
+void DBParamWindow::setSettings(QSettings *settings)
+{
+    this->settings = settings;
+}
+
+QString DBParamWindow::sourceDirectory() const
+{
+    return sourceWidget->path();
+}
+
+QString DBParamWindow::checksumFile() const
+{
+    return checksumWidget->path();
+}
+
+int DBParamWindow::exec()
+{
+    if (settings) {
+        // A missing key gives an empty string, which empties the field.
+        sourceWidget->setPath(QDir::toNativeSeparators(settings->value(sourceDirectoryKey, QVariant()).toString()));
+        checksumWidget->setPath(QDir::toNativeSeparators(settings->value(checksumFileKey, QVariant()).toString()));
+    }
+    return QDialog::exec();
+}
+
+void DBParamWindow::accept()
+{
+    if (settings) {
+        settings->setValue(sourceDirectoryKey, sourceWidget->path());
+        settings->setValue(checksumFileKey, checksumWidget->path());
+    }
+    QDialog::accept();
+}
+
+void DBParamWindow::reject()
+{
+    QDialog::reject();
+}

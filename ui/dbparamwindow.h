@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class ChooseDirWidget;
+class QSettings;
+
+// Asks for the source directory and the checksums file before a job. Both
+// paths are loaded from the settings on every opening and stored on Ok.
+class DBParamWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit DBParamWindow(QWidget *parent);
+
+    // Not owned. While none is set, nothing is loaded or stored.
+    void setSettings(QSettings *settings);
+
+    QString sourceDirectory() const;
+    QString checksumFile() const;
+
+public slots:
+    void accept() override;
+    void reject() override;
+    int exec() override;
+
+protected:
+    QSettings *settings;
+    ChooseDirWidget *sourceWidget;
+    ChooseDirWidget *checksumWidget;
+};

@@ -1,0 +1,8 @@
+#include "isettings.h"
+
+ISettings::ISettings()
+    : settingsFlags(0)
+{
+}
+
+ISettings::~ISettings() = default;
