@@ -12,6 +12,11 @@ protected:
     std::string testText;
 
 public:
+    // digestOfFile reads the file in pieces of this many bytes: large enough
+    // that the system call per piece costs nothing beside the hashing, small
+    // enough to stay in the second-level cache.
+    static constexpr unsigned int fileChunkSize = 256 * 1024;
+
     hashwrapper();
 
     virtual std::string finishDigest() = 0;
@@ -26,7 +31,8 @@ public:
     // expected one.
     virtual void selfTest();
     virtual std::string digestOfString(std::string text);
-    // Throws hlException code 1 when the file cannot be opened or read, or
-    // is not a regular file.
+    // Throws hlException code 1 when the file cannot be opened, is not a
+    // regular file (a FIFO would block and a device may never end), or a read
+    // fails part-way: a digest of the bytes read so far would look valid.
     virtual std::string digestOfFile(std::string path);
 };

@@ -1,0 +1,112 @@
+#include "hashcpu.h"
+
+#include <atomic>
+
+#if defined(HASH_X86)
+#if defined(_MSC_VER)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
+#endif
+
+namespace {
+
+std::atomic<bool> portableForced{false};
+
+#if defined(HASH_X86)
+bool detectShaExtensions()
+{
+    unsigned int regs1[4] = {0, 0, 0, 0};
+    unsigned int regs7[4] = {0, 0, 0, 0};
+#if defined(_MSC_VER)
+    int r[4];
+    __cpuid(r, 0);
+    if (r[0] < 7)
+        return false;
+    __cpuid(r, 1);
+    for (int i = 0; i < 4; ++i)
+        regs1[i] = static_cast<unsigned int>(r[i]);
+    __cpuidex(r, 7, 0);
+    for (int i = 0; i < 4; ++i)
+        regs7[i] = static_cast<unsigned int>(r[i]);
+#else
+    if (__get_cpuid_max(0, nullptr) < 7)
+        return false;
+    __cpuid(1, regs1[0], regs1[1], regs1[2], regs1[3]);
+    __cpuid_count(7, 0, regs7[0], regs7[1], regs7[2], regs7[3]);
+#endif
+    const bool ssse3 = (regs1[2] >> 9) & 1;
+    const bool sse41 = (regs1[2] >> 19) & 1;
+    const bool sha = (regs7[1] >> 29) & 1;
+    return ssse3 && sse41 && sha;
+}
+
+bool useShaExtensions()
+{
+    return !portableForced.load(std::memory_order_relaxed) && hashCpuHasShaExtensions();
+}
+#endif
+
+} // namespace
+
+bool hashCpuHasShaExtensions()
+{
+#if defined(HASH_X86)
+    static const bool has = detectShaExtensions();
+    return has;
+#else
+    return false;
+#endif
+}
+
+void hashForcePortable(bool portable)
+{
+    portableForced.store(portable, std::memory_order_relaxed);
+}
+
+const char *hashSha1KernelName()
+{
+#if defined(HASH_X86)
+    if (useShaExtensions())
+        return "sha-ni";
+#endif
+    return "portable";
+}
+
+const char *hashSha256KernelName()
+{
+    return hashSha1KernelName();
+}
+
+void md5Blocks(std::uint32_t state[4], const unsigned char *data, std::size_t blocks)
+{
+    md5BlocksPortable(state, data, blocks);
+}
+
+void sha1Blocks(std::uint32_t state[5], const unsigned char *data, std::size_t blocks)
+{
+#if defined(HASH_X86)
+    if (useShaExtensions()) {
+        sha1BlocksShaNi(state, data, blocks);
+        return;
+    }
+#endif
+    sha1BlocksPortable(state, data, blocks);
+}
+
+void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t blocks)
+{
+#if defined(HASH_X86)
+    if (useShaExtensions()) {
+        sha256BlocksShaNi(state, data, blocks);
+        return;
+    }
+#endif
+    sha256BlocksPortable(state, data, blocks);
+}
+
+void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks)
+{
+    sha512BlocksPortable(state, data, blocks);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+// Internal to the hash library (and its tests and benchmark): the block
+// functions behind the engines and the choice between the portable code and
+// the instruction-set specific code.
+
+#include <cstddef>
+#include <cstdint>
+
+// Each block function compresses `blocks` consecutive whole blocks (64 bytes
+// for MD5, SHA-1 and SHA-256, 128 bytes for SHA-512) into `state`.
+void md5Blocks(std::uint32_t state[4], const unsigned char *data, std::size_t blocks);
+void sha1Blocks(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
+void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
+void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
+
+// The portable versions, correct on every CPU.
+void md5BlocksPortable(std::uint32_t state[4], const unsigned char *data, std::size_t blocks);
+void sha1BlocksPortable(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
+void sha256BlocksPortable(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
+void sha512BlocksPortable(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#define HASH_X86 1
+// x86 SHA extensions; only to be called when hashCpuHasShaExtensions().
+void sha1BlocksShaNi(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
+void sha256BlocksShaNi(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
+#endif
+
+// Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked
+// of cpuid once.
+bool hashCpuHasShaExtensions();
+
+// With true, every digest uses the portable code until called with false.
+// Lets the tests and the benchmark check both paths in one process.
+void hashForcePortable(bool portable);
+
+// Short names of the code the block functions use right now, for reports.
+const char *hashSha1KernelName();
+const char *hashSha256KernelName();

@@ -1,0 +1,158 @@
+#include "hashwrapper.h"
+
+#include "hlexception.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+#if defined(_WIN32)
+#include <sys/stat.h>
+#include <sys/types.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+[[noreturn]] void throwCannotRead(const std::string &path)
+{
+    throw hlException(1, "Cannot read file \"" + path + "\".");
+}
+
+#if defined(_WIN32)
+
+class FileCloser
+{
+public:
+    explicit FileCloser(std::FILE *file) : file(file) {}
+    ~FileCloser() { std::fclose(file); }
+    FileCloser(const FileCloser &) = delete;
+    FileCloser &operator=(const FileCloser &) = delete;
+
+private:
+    std::FILE *file;
+};
+
+#else
+
+class FdCloser
+{
+public:
+    explicit FdCloser(int fd) : fd(fd) {}
+    ~FdCloser() { ::close(fd); }
+    FdCloser(const FdCloser &) = delete;
+    FdCloser &operator=(const FdCloser &) = delete;
+
+private:
+    int fd;
+};
+
+#endif
+
+} // namespace
+
+hashwrapper::hashwrapper()
+    : testText("The quick brown fox jumps over the lazy dog")
+{
+}
+
+hashwrapper::~hashwrapper() = default;
+
+void hashwrapper::selfTest()
+{
+    const std::string computed = digestOfString(testText);
+    const std::string expected = expectedTestDigest();
+    if (computed != expected)
+        throw hlException(2, "tamrisk test-error: \"" + computed + "\" is not \"" + expected
+                                 + "\" as supposed to be.");
+}
+
+std::string hashwrapper::digestOfString(std::string text)
+{
+    startDigest();
+    // addData takes an unsigned int; strings beyond 4 GiB go in pieces.
+    const std::size_t piece = std::size_t(1) << 30;
+    const unsigned char *data = reinterpret_cast<const unsigned char *>(text.data());
+    std::size_t left = text.size();
+    while (left > 0) {
+        const std::size_t n = left < piece ? left : piece;
+        addData(data, static_cast<unsigned int>(n));
+        data += n;
+        left -= n;
+    }
+    return finishDigest();
+}
+
+std::string hashwrapper::digestOfFile(std::string path)
+{
+    startDigest();
+
+    std::unique_ptr<unsigned char[]> buffer;
+
+#if defined(_WIN32)
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        throwCannotRead(path);
+    FileCloser closer(file);
+
+    struct _stat64 info;
+    if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
+        throwCannotRead(path);
+
+    buffer.reset(new unsigned char[fileChunkSize]);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.get(), 1, fileChunkSize, file);
+        if (n > 0)
+            addData(buffer.get(), static_cast<unsigned int>(n));
+        if (n < fileChunkSize) {
+            if (std::ferror(file))
+                throwCannotRead(path);
+            break;
+        }
+    }
+#else
+    // Non-blocking, so that opening a FIFO without a writer returns at once
+    // and the type check below can refuse it; it has no effect on the reads
+    // of a regular file.
+    int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+#ifdef O_CLOEXEC
+    flags |= O_CLOEXEC;
+#endif
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throwCannotRead(path);
+    FdCloser closer(fd);
+
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        throwCannotRead(path);
+
+#if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
+    // A larger read-ahead window helps files that are not in the page cache.
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+
+    buffer.reset(new unsigned char[fileChunkSize]);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.get(), fileChunkSize);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwCannotRead(path);
+        }
+        if (n == 0)
+            break;
+        addData(buffer.get(), static_cast<unsigned int>(n));
+    }
+#endif
+
+    return finishDigest();
+}
