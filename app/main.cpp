@@ -1,0 +1,38 @@
+#include "mainwindow.h"
+#include "translationloader.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTranslator>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    // The copy icon is compiled into the static dialog library, whose
+    // resources are not registered by themselves.
+    Q_INIT_RESOURCE(orvalen);
+
+    // Numbers (the progress bar's "%v / %m") look the same in every language.
+    QLocale::setDefault(QLocale(QLocale::C, QLocale::AnyCountry));
+
+    // Missing translations leave the built-in English texts; both
+    // translators are installed either way.
+    const QString localeName = QLocale::system().name();
+    QTranslator appTranslator;
+    TranslationLoader::load(appTranslator, QStringLiteral("orvalen_"), localeName,
+                            TranslationLoader::installedDirs());
+    application.installTranslator(&appTranslator);
+
+    QTranslator qtTranslator;
+    TranslationLoader::load(qtTranslator, QStringLiteral("qtbase_"), localeName,
+                            TranslationLoader::qtDirs());
+    application.installTranslator(&qtTranslator);
+
+    int exitCode = 0;
+    {
+        MainWindow window(nullptr);
+        window.show();
+        exitCode = application.exec();
+    }
+    return exitCode;
+}

@@ -1,0 +1,167 @@
+#include "mainwindow.h"
+
+#include "checkdbresult.h"
+#include "checkdbwindow.h"
+#include "compareerr.h"
+#include "createdbwindow.h"
+#include "createhashwindow.h"
+#include "creationdbresult.h"
+#include "hashrecord.h"
+#include "hashtools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyle>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QDialog(parent)
+{
+    hashTools = new HashTools("sha256", this);
+    settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope,
+                             QStringLiteral("Varnock"), QStringLiteral("Orvalen"), this);
+
+    auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
+                                         tr("Create checksums.."));
+    auto *verifyButton = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogContentsView),
+                                         tr("Verify checksums.."));
+    auto *aboutButton = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogInfoView),
+                                        tr("About.."));
+    auto *exitButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                       tr("Exit"));
+
+    auto *grid = new QGridLayout;
+    grid->addWidget(createButton, 0, 0);
+    grid->addWidget(verifyButton, 1, 0);
+    grid->addWidget(aboutButton, 0, 1);
+    grid->addWidget(exitButton, 1, 1);
+
+    createDBWindow = new CreateDBWindow(this);
+    createDBWindow->setSettings(settings);
+    checkDBWindow = new CheckDBWindow(this);
+    checkDBWindow->setSettings(settings);
+
+    setLayout(grid);
+
+    connect(createButton, &QAbstractButton::clicked, createDBWindow, &CreateDBWindow::exec);
+    connect(verifyButton, &QAbstractButton::clicked, checkDBWindow, &CheckDBWindow::exec);
+    connect(createDBWindow, &QDialog::accepted, this, &MainWindow::createDB);
+    connect(checkDBWindow, &QDialog::accepted, this, &MainWindow::checkDB);
+    connect(aboutButton, &QAbstractButton::clicked, this, &MainWindow::showAbout);
+    connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
+}
+
+MainWindow::~MainWindow()
+{
+    // The engine goes before the dialogs and the settings, which the object
+    // tree releases afterwards.
+    delete hashTools;
+    hashTools = nullptr;
+}
+
+void MainWindow::createDB()
+{
+    const QString sourceDirectory = createDBWindow->sourceDirectory();
+    const QString checksumFile = createDBWindow->checksumFile();
+
+    if (!QDir(sourceDirectory).exists()) {
+        showError(tr("Directory is not exists"));
+        return;
+    }
+    if (checksumFile.isEmpty()) {
+        showError(tr("File name is not specified"));
+        return;
+    }
+
+    std::vector<HashRecord> records;
+    bool finished = false;
+    {
+        CreateHashWindow progress;
+        // The checksums file may lie inside the tree; it must not list
+        // itself, or every later verify would report it as changed.
+        hashTools->calculateHashes(sourceDirectory, records, &progress, checksumFile);
+        finished = progress.isFinished();
+    }
+    // An abort or a failure has already been shown by the progress window;
+    // the old checksums file stays as it was.
+    if (!finished)
+        return;
+
+    const std::string digest =
+            hashTools->saveDB(checksumFile.toLocal8Bit().toStdString(), records);
+    if (digest.empty()) {
+        showError(tr("Checksums file creation error"));
+        return;
+    }
+
+    CreationDBResult result(checksumFile, QString::fromStdString(digest), this);
+    result.exec();
+}
+
+void MainWindow::checkDB()
+{
+    const QString sourceDirectory = checkDBWindow->sourceDirectory();
+    const QString checksumFile = checkDBWindow->checksumFile();
+
+    if (!QDir(sourceDirectory).exists()) {
+        showError(tr("Directory is not exists"));
+        return;
+    }
+    if (!QFile::exists(checksumFile)) {
+        showError(tr("File name is not specified"));
+        return;
+    }
+
+    std::vector<HashRecord> currentRecords;
+    std::vector<HashRecord> storedRecords;
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    bool finished = false;
+    {
+        CreateHashWindow progress;
+        hashTools->calculateHashes(sourceDirectory, currentRecords, &progress, checksumFile);
+        finished = progress.isFinished();
+    }
+    if (!finished)
+        return;
+
+    const std::string digest =
+            hashTools->loadDB(checksumFile.toLocal8Bit().toStdString(), storedRecords);
+    if (digest.empty()) {
+        showError(tr("Checksums file load error"));
+        return;
+    }
+
+    hashTools->compare(currentRecords, storedRecords, errors);
+
+    // No parent: the result stands on its own, centred on the screen.
+    CheckDBResult result(checksumFile, QString::fromStdString(digest), errors, nullptr);
+    result.exec();
+    // Leaving the slot releases every discrepancy record with the list.
+}
+
+void MainWindow::showAbout()
+{
+    // One fixed Latin-1 text, the same in every language.
+    const QString text = QString::fromLatin1(
+            "Orvalen " ORVALEN_VERSION "\n"
+            "Guards a directory tree against silent change: it records the\n"
+            "SHA-256 digest of every file and later names each file that\n"
+            "changed, appeared or went missing.\n"
+            "\n"
+            "Copyright \xA9 2026 Varnock\n"
+            "Digests by Orvalen's own SHA-256 code, written from FIPS 180-4.\n"
+            "User interface built with the Qt 5 toolkit (LGPL v3).");
+    QMessageBox::information(this, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::showError(const QString &message)
+{
+    QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
+}

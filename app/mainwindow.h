@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDialog>
+
+class CheckDBWindow;
+class CreateDBWindow;
+class HashTools;
+class QSettings;
+
+// The four-button window. It owns the engine, the settings and the two
+// parameter dialogs for the whole run of the program; each job runs inside
+// one slot, from its parameter dialog's acceptance to its result dialog.
+class MainWindow : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void createDB();
+    void checkDB();
+    void showAbout();
+
+private:
+    void showError(const QString &message);
+
+    CreateDBWindow *createDBWindow = nullptr;
+    CheckDBWindow *checkDBWindow = nullptr;
+    HashTools *hashTools = nullptr;
+    QSettings *settings = nullptr;
+};
