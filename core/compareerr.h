@@ -15,10 +15,12 @@ public:
     CompareErr(ErrorType type, const std::string &path);
     ~CompareErr() override;
 
-    ErrorType type;
+    const ErrorType type;
+    // The file's path below the source directory, forward slashes.
     QString fileName;
 
-    // Translated in the context "QObject".
+    // Translated in the context "QObject", so that one translation serves
+    // every kind of discrepancy.
     virtual QString errorText() const;
 };
 
@@ -47,7 +49,8 @@ public:
     explicit CE_AbsentFile(const std::string &path);
 };
 
-// Kept for the format's readers of the family; no operation creates one.
+// Part of the family for readers of discrepancy lists; the comparison never
+// creates one. Its kind is none of the three, so it reads "Unknown".
 class CE_IOError : public CompareErr
 {
     Q_OBJECT

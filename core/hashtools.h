@@ -2,7 +2,6 @@
 
 #include "hashrecord.h"
 
-#include <QFileInfo>
 #include <QObject>
 #include <QString>
 
@@ -10,7 +9,6 @@
 #include <string>
 #include <vector>
 
-class QDir;
 class hashwrapper;
 class ICreateHashReport;
 class CompareErr;
@@ -26,12 +24,15 @@ public:
 
     // Fills records with one record per file below sourceDir, in listing
     // order, or leaves it empty after a cancelled or failed run. The file
-    // named checksumFile (if any) is left out of the listing.
+    // named checksumFile (if any) is left out of the listing, so that a
+    // checksums file kept inside the tree does not report itself.
     void calculateHashes(const QString &sourceDir, std::vector<HashRecord> &records,
                          ICreateHashReport *report, const QString &checksumFile = QString());
 
     // Both return the digest of the checksums file as it stands on disk,
-    // or an empty string on any failure.
+    // or an empty string on any failure; neither throws. saveDB replaces
+    // the file as a whole or not at all. loadDB extends records, and leaves
+    // them as they were when it fails.
     std::string saveDB(const std::string &fileName, const std::vector<HashRecord> &records);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
 
@@ -39,7 +40,12 @@ public:
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
-    void collectFiles(const QDir &dir, QFileInfoList &files);
+    struct Listing;
+
+    // Lists the directory listing.dirPath and everything below it; false
+    // when the scan has to stop because a directory cannot be read.
+    bool collectFiles(Listing &listing);
+    std::string digestOrEmpty(const std::string &fileName);
 
     hashwrapper *hasher;
     std::string algorithm;
