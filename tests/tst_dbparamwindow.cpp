@@ -1,0 +1,594 @@
+#include "checkdbwindow.h"
+#include "choosedirwidget.h"
+#include "createdbwindow.h"
+#include "uitestsupport.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<DBParamWindow> makeDialog(const QString &kind)
+{
+    if (kind == QLatin1String("create"))
+        return std::make_unique<CreateDBWindow>(nullptr);
+    return std::make_unique<CheckDBWindow>(nullptr);
+}
+
+ChooseDirWidget *rowWithCaption(const QWidget *dialog, const QString &caption)
+{
+    const auto rows = dialog->findChildren<ChooseDirWidget *>();
+    for (ChooseDirWidget *row : rows) {
+        const auto labels = row->findChildren<QLabel *>();
+        for (QLabel *label : labels)
+            if (label->text() == caption)
+                return row;
+    }
+    return nullptr;
+}
+
+QLineEdit *editOf(const ChooseDirWidget *row)
+{
+    return row->findChild<QLineEdit *>();
+}
+
+QPushButton *browseOf(const ChooseDirWidget *row)
+{
+    return row->findChild<QPushButton *>();
+}
+
+// What a stored path looks like in a field on this platform.
+QString native(QString path)
+{
+#ifdef Q_OS_WIN
+    path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+#endif
+    return path;
+}
+
+// Opens the dialog modally and runs `whileOpen` inside its event loop; the
+// dialog is rejected afterwards if `whileOpen` left it open.
+int execWith(DBParamWindow &dialog, const std::function<void()> &whileOpen)
+{
+    QTimer::singleShot(0, &dialog, [&dialog, whileOpen] {
+        whileOpen();
+        if (dialog.isVisible())
+            dialog.reject();
+    });
+    return dialog.exec();
+}
+
+// Types key by key; QTest::keyClicks knows only ASCII, so each character
+// goes in as a key event that carries its text.
+void typeInto(QLineEdit *edit, const QString &text)
+{
+    edit->clear();
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(edit, &press);
+        QCoreApplication::sendEvent(edit, &release);
+    }
+}
+
+} // namespace
+
+class TestDBParamWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstOpeningShowsEmptyFields_data();
+    void firstOpeningShowsEmptyFields();
+    void acceptStoresExactlyWhatIsTyped_data();
+    void acceptStoresExactlyWhatIsTyped();
+    void rejectStoresNothing_data();
+    void rejectStoresNothing();
+    void openingLoadsStoredPaths_data();
+    void openingLoadsStoredPaths();
+    void withoutSettingsNothingIsLoadedOrStored();
+    void browseOpensTheRightChooser_data();
+    void browseOpensTheRightChooser();
+    void browseChoiceIsShownInField_data();
+    void browseChoiceIsShownInField();
+    void chosenFilterIsRemembered();
+    void onlyCreateDialogHasFixedHeight_data();
+    void onlyCreateDialogHasFixedHeight();
+    void enterPressesOk_data();
+    void enterPressesOk();
+    void tabOrderFollowsVisualOrder_data();
+    void tabOrderFollowsVisualOrder();
+    void textsUseTheirOwnContexts();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<QSettings> settings;
+};
+
+void TestDBParamWindow::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    settings = std::make_unique<QSettings>(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
+}
+
+void TestDBParamWindow::cleanup()
+{
+    settings.reset();
+    dir.reset();
+}
+
+void TestDBParamWindow::firstOpeningShowsEmptyFields_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("create dialog") << "create";
+    QTest::newRow("verify dialog") << "check";
+}
+
+void TestDBParamWindow::firstOpeningShowsEmptyFields()
+{
+    QFETCH(QString, kind);
+    auto dialog = makeDialog(kind);
+    dialog->setSettings(settings.get());
+    ChooseDirWidget *source = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
+    ChooseDirWidget *sums = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
+    QVERIFY(source && sums);
+    // Left-overs from an earlier opening must not survive a missing key.
+    editOf(source)->setText(QStringLiteral("left over"));
+    editOf(sums)->setText(QStringLiteral("left over too"));
+
+    QString shownSource = QStringLiteral("unset"), shownSums = QStringLiteral("unset");
+    const int result = execWith(*dialog, [&] {
+        shownSource = editOf(source)->text();
+        shownSums = editOf(sums)->text();
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(shownSource, QString());
+    QCOMPARE(shownSums, QString());
+    QVERIFY(!settings->contains(QStringLiteral("SourceDirectory")));
+    QVERIFY(!settings->contains(QStringLiteral("ChecksumFile")));
+}
+
+void TestDBParamWindow::acceptStoresExactlyWhatIsTyped_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("sums");
+    QTest::newRow("create, absolute paths") << "create" << "/home/ann/photos" << "/home/ann/photos.sha256";
+    QTest::newRow("verify, relative paths with blanks") << "check" << "my docs/2020" << "sums file.sha256";
+    QTest::newRow("create, percent signs and non-ASCII") << "create" << "/tmp/%1 100% \u00fc" << "/tmp/\u03a9mega%2.sha256";
+    QTest::newRow("verify, backslashes kept as typed") << "check" << "C:\\data\\x" << "..\\sums.sha256";
+    QTest::newRow("create, both fields empty") << "create" << "" << "";
+    QTest::newRow("verify, surrounding blanks kept") << "check" << " /a " << "b ";
+    QTest::newRow("create, path that does not exist") << "create" << "/no/such/dir" << "/no/such/dir/x.sha256";
+}
+
+void TestDBParamWindow::acceptStoresExactlyWhatIsTyped()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, source);
+    QFETCH(QString, sums);
+    settings->setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/old/source"));
+    settings->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/old/sums.sha256"));
+
+    auto dialog = makeDialog(kind);
+    dialog->setSettings(settings.get());
+    ChooseDirWidget *sourceRow = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
+    ChooseDirWidget *sumsRow = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
+    QPushButton *ok = buttonWithText(dialog.get(), QStringLiteral("Ok"));
+    QVERIFY(sourceRow && sumsRow && ok);
+    QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+
+    const int result = execWith(*dialog, [&] {
+        typeInto(editOf(sourceRow), source);
+        typeInto(editOf(sumsRow), sums);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(dialog->sourceDirectory(), source);
+    QCOMPARE(dialog->checksumFile(), sums);
+
+    settings->sync();
+    QSettings reread(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
+    QCOMPARE(reread.value(QStringLiteral("SourceDirectory")).toString(), source);
+    QCOMPARE(reread.value(QStringLiteral("ChecksumFile")).toString(), sums);
+
+    // The next opening shows what was stored, valid or not.
+    QString shownSource, shownSums;
+    execWith(*dialog, [&] {
+        shownSource = editOf(sourceRow)->text();
+        shownSums = editOf(sumsRow)->text();
+    });
+    QCOMPARE(shownSource, native(source));
+    QCOMPARE(shownSums, native(sums));
+}
+
+void TestDBParamWindow::rejectStoresNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("create dialog") << "create";
+    QTest::newRow("verify dialog") << "check";
+}
+
+void TestDBParamWindow::rejectStoresNothing()
+{
+    QFETCH(QString, kind);
+    const QString storedSource = QStringLiteral("/srv/tree");
+    const QString storedSums = QStringLiteral("/srv/tree.sha256");
+    settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
+    settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+
+    auto dialog = makeDialog(kind);
+    dialog->setSettings(settings.get());
+    ChooseDirWidget *sourceRow = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
+    ChooseDirWidget *sumsRow = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
+    QPushButton *cancel = buttonWithText(dialog.get(), QStringLiteral("Cancel"));
+    QVERIFY(sourceRow && sumsRow && cancel);
+    QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+    QSignalSpy rejected(dialog.get(), &QDialog::rejected);
+
+    const int result = execWith(*dialog, [&] {
+        typeInto(editOf(sourceRow), QStringLiteral("/typed/then/cancelled"));
+        typeInto(editOf(sumsRow), QStringLiteral("cancelled.sha256"));
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(accepted.count(), 0);
+    QCOMPARE(rejected.count(), 1);
+    QCOMPARE(settings->value(QStringLiteral("SourceDirectory")).toString(), storedSource);
+    QCOMPARE(settings->value(QStringLiteral("ChecksumFile")).toString(), storedSums);
+
+    QString shownSource, shownSums;
+    execWith(*dialog, [&] {
+        shownSource = editOf(sourceRow)->text();
+        shownSums = editOf(sumsRow)->text();
+    });
+    QCOMPARE(shownSource, native(storedSource));
+    QCOMPARE(shownSums, native(storedSums));
+}
+
+void TestDBParamWindow::openingLoadsStoredPaths_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QVariant>("storedSource");
+    QTest::addColumn<QVariant>("storedSums");
+    QTest::addColumn<QString>("shownSource");
+    QTest::addColumn<QString>("shownSums");
+    QTest::newRow("create, forward slashes in native form")
+        << "create" << QVariant(QStringLiteral("/data/photos")) << QVariant(QStringLiteral("/data/p.sha256"))
+        << native(QStringLiteral("/data/photos")) << native(QStringLiteral("/data/p.sha256"));
+    QTest::newRow("verify, drive-letter style path")
+        << "check" << QVariant(QStringLiteral("C:/Data/sub")) << QVariant(QStringLiteral("C:/Data/sub.sha256"))
+        << native(QStringLiteral("C:/Data/sub")) << native(QStringLiteral("C:/Data/sub.sha256"));
+    QTest::newRow("verify, only the source stored")
+        << "check" << QVariant(QStringLiteral("/only/source")) << QVariant()
+        << native(QStringLiteral("/only/source")) << QString();
+}
+
+void TestDBParamWindow::openingLoadsStoredPaths()
+{
+    QFETCH(QString, kind);
+    QFETCH(QVariant, storedSource);
+    QFETCH(QVariant, storedSums);
+    QFETCH(QString, shownSource);
+    QFETCH(QString, shownSums);
+    if (storedSource.isValid())
+        settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
+    if (storedSums.isValid())
+        settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+
+    auto dialog = makeDialog(kind);
+    dialog->setSettings(settings.get());
+    ChooseDirWidget *sourceRow = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
+    ChooseDirWidget *sumsRow = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
+    QVERIFY(sourceRow && sumsRow);
+    editOf(sumsRow)->setText(QStringLiteral("stale"));
+
+    QString seenSource, seenSums;
+    execWith(*dialog, [&] {
+        seenSource = editOf(sourceRow)->text();
+        seenSums = editOf(sumsRow)->text();
+    });
+    QCOMPARE(seenSource, shownSource);
+    QCOMPARE(seenSums, shownSums);
+    QCOMPARE(dialog->sourceDirectory(), shownSource);
+}
+
+void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
+{
+    CheckDBWindow dialog(nullptr);
+    ChooseDirWidget *sourceRow = rowWithCaption(&dialog, QStringLiteral("Source directory"));
+    QPushButton *ok = buttonWithText(&dialog, QStringLiteral("Ok"));
+    QVERIFY(sourceRow && ok);
+    editOf(sourceRow)->setText(QStringLiteral("/kept"));
+
+    QString seen;
+    const int result = execWith(dialog, [&] {
+        seen = editOf(sourceRow)->text();
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(seen, QStringLiteral("/kept"));
+    QCOMPARE(dialog.sourceDirectory(), QStringLiteral("/kept"));
+    QVERIFY(settings->allKeys().isEmpty());
+}
+
+void TestDBParamWindow::browseOpensTheRightChooser_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<int>("acceptMode");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("create, source row: directory chooser")
+        << "create" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+    QTest::newRow("create, checksums row: save dialog")
+        << "create" << "Checksums file" << false << int(QFileDialog::AcceptSave) << "Choose file";
+    QTest::newRow("verify, source row: directory chooser")
+        << "check" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+    QTest::newRow("verify, checksums row: open dialog")
+        << "check" << "Checksums file" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+}
+
+void TestDBParamWindow::browseOpensTheRightChooser()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, row);
+    QFETCH(bool, directory);
+    QFETCH(int, acceptMode);
+    QFETCH(QString, title);
+
+    auto dialog = makeDialog(kind);
+    ChooseDirWidget *chooser = rowWithCaption(dialog.get(), row);
+    QVERIFY(chooser);
+    QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("start")));
+    const QString startDir = dir->filePath(QStringLiteral("start"));
+    editOf(chooser)->setText(startDir);
+    dialog->show();
+
+    QString seenTitle, seenSelectedFilter;
+    QStringList seenFilters;
+    int seenAcceptMode = -1;
+    bool dirsOnly = false, directoryMode = false;
+    QString seenDirectory;
+    QWidget *seenParent = nullptr;
+    FileDialogHook hook([&](QFileDialog *fd) {
+        seenTitle = fd->windowTitle();
+        seenAcceptMode = fd->acceptMode();
+        dirsOnly = fd->testOption(QFileDialog::ShowDirsOnly);
+        directoryMode = fd->fileMode() != QFileDialog::AnyFile && fd->fileMode() != QFileDialog::ExistingFile
+                        && fd->fileMode() != QFileDialog::ExistingFiles;
+        seenFilters = fd->nameFilters();
+        seenSelectedFilter = fd->selectedNameFilter();
+        seenDirectory = fd->directory().absolutePath();
+        seenParent = fd->parentWidget();
+        fd->reject();
+    });
+    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+
+    QVERIFY(hook.seen);
+    QCOMPARE(seenTitle, title);
+    QCOMPARE(seenAcceptMode, acceptMode);
+    QCOMPARE(seenParent, static_cast<QWidget *>(chooser));
+    QCOMPARE(seenDirectory, startDir);
+    QCOMPARE(directoryMode, directory);
+    QCOMPARE(dirsOnly, directory);
+    if (!directory) {
+        QCOMPARE(seenFilters, QStringList({QStringLiteral("All files (*)"), QStringLiteral("SHA256 (*.sha256)")}));
+        QCOMPARE(seenSelectedFilter, QStringLiteral("SHA256 (*.sha256)"));
+    }
+    // Cancelling the chooser leaves the field alone.
+    QCOMPARE(editOf(chooser)->text(), startDir);
+}
+
+void TestDBParamWindow::browseChoiceIsShownInField_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("create, a directory") << "create" << "Source directory" << "tree/sub";
+    QTest::newRow("create, a new checksums file") << "create" << "Checksums file" << "new.sha256";
+    QTest::newRow("verify, an existing checksums file") << "check" << "Checksums file" << "old.sha256";
+}
+
+void TestDBParamWindow::browseChoiceIsShownInField()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, row);
+    QFETCH(QString, chosen);
+    QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("tree/sub")));
+    QFile existing(dir->filePath(QStringLiteral("old.sha256")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    const QString target = dir->filePath(chosen);
+
+    auto dialog = makeDialog(kind);
+    ChooseDirWidget *chooser = rowWithCaption(dialog.get(), row);
+    QVERIFY(chooser);
+    editOf(chooser)->setText(dir->path());
+    dialog->show();
+
+    FileDialogHook hook([&](QFileDialog *fd) {
+        if (fd->acceptMode() == QFileDialog::AcceptOpen && fd->testOption(QFileDialog::ShowDirsOnly)) {
+            fd->setDirectory(target);
+        } else {
+            fd->selectFile(target);
+        }
+        static_cast<QDialog *>(fd)->accept();
+    });
+    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+    QVERIFY(hook.seen);
+    QCOMPARE(editOf(chooser)->text(), native(target));
+    QCOMPARE(chooser->path(), native(target));
+}
+
+void TestDBParamWindow::chosenFilterIsRemembered()
+{
+    QFile existing(dir->filePath(QStringLiteral("list.txt")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+
+    CheckDBWindow dialog(nullptr);
+    ChooseDirWidget *chooser = rowWithCaption(&dialog, QStringLiteral("Checksums file"));
+    QVERIFY(chooser);
+    editOf(chooser)->setText(dir->path());
+    dialog.show();
+
+    {
+        FileDialogHook hook([&](QFileDialog *fd) {
+            fd->selectNameFilter(QStringLiteral("All files (*)"));
+            fd->selectFile(existing.fileName());
+            static_cast<QDialog *>(fd)->accept();
+        });
+        QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+        QVERIFY(hook.seen);
+    }
+    QCOMPARE(chooser->selectedFilter, QStringLiteral("All files (*)"));
+
+    QString preselected;
+    FileDialogHook hook([&](QFileDialog *fd) {
+        preselected = fd->selectedNameFilter();
+        fd->reject();
+    });
+    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+    QVERIFY(hook.seen);
+    QCOMPARE(preselected, QStringLiteral("All files (*)"));
+}
+
+void TestDBParamWindow::onlyCreateDialogHasFixedHeight_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("fixedHeight");
+    QTest::newRow("create dialog: fixed height") << "create" << true;
+    QTest::newRow("verify dialog: free height") << "check" << false;
+}
+
+void TestDBParamWindow::onlyCreateDialogHasFixedHeight()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, fixedHeight);
+    auto dialog = makeDialog(kind);
+    QCOMPARE(dialog->minimumHeight() == dialog->maximumHeight(), fixedHeight);
+    QCOMPARE(dialog->maximumWidth(), QWIDGETSIZE_MAX);
+
+    dialog->show();
+    QPushButton *ok = buttonWithText(dialog.get(), QStringLiteral("Ok"));
+    QVERIFY(ok);
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    const int height = dialog->height();
+    const int okTop = ok->mapTo(dialog.get(), QPoint(0, 0)).y();
+    dialog->resize(dialog->width() + 200, height + 200);
+    QCoreApplication::processEvents();
+    QCOMPARE(dialog->height(), fixedHeight ? height : height + 200);
+    // Extra height goes below the buttons; the rows and buttons keep their place.
+    QCOMPARE(ok->mapTo(dialog.get(), QPoint(0, 0)).y(), okTop);
+}
+
+void TestDBParamWindow::enterPressesOk_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("row");
+    QTest::newRow("create, Enter in the source field") << "create" << "Source directory";
+    QTest::newRow("create, Enter in the checksums field") << "create" << "Checksums file";
+    QTest::newRow("verify, Enter in the source field") << "check" << "Source directory";
+    QTest::newRow("verify, Enter in the checksums field") << "check" << "Checksums file";
+}
+
+void TestDBParamWindow::enterPressesOk()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, row);
+    auto dialog = makeDialog(kind);
+    dialog->setSettings(settings.get());
+    ChooseDirWidget *field = rowWithCaption(dialog.get(), row);
+    QVERIFY(field);
+    FileDialogHook hook([](QFileDialog *fd) { fd->reject(); });
+
+    const int result = execWith(*dialog, [&] {
+        editOf(field)->setFocus();
+        typeInto(editOf(field), QStringLiteral("/typed"));
+        QTest::keyClick(editOf(field), Qt::Key_Return);
+    });
+    QVERIFY2(!hook.seen, "Enter opened a file chooser");
+    QCOMPARE(result, int(QDialog::Accepted));
+    const QString key = row == QLatin1String("Source directory") ? QStringLiteral("SourceDirectory")
+                                                                  : QStringLiteral("ChecksumFile");
+    QCOMPARE(settings->value(key).toString(), QStringLiteral("/typed"));
+}
+
+void TestDBParamWindow::tabOrderFollowsVisualOrder_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("create dialog") << "create";
+    QTest::newRow("verify dialog") << "check";
+}
+
+void TestDBParamWindow::tabOrderFollowsVisualOrder()
+{
+    QFETCH(QString, kind);
+    auto dialog = makeDialog(kind);
+    ChooseDirWidget *sourceRow = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
+    ChooseDirWidget *sumsRow = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
+    QVERIFY(sourceRow && sumsRow);
+    const QList<QWidget *> expected = {editOf(sourceRow), browseOf(sourceRow), editOf(sumsRow), browseOf(sumsRow),
+                                       buttonWithText(dialog.get(), QStringLiteral("Ok")),
+                                       buttonWithText(dialog.get(), QStringLiteral("Cancel"))};
+
+    dialog->show();
+    QApplication::setActiveWindow(dialog.get());
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    editOf(sourceRow)->setFocus();
+    QList<QWidget *> visited = {QApplication::focusWidget()};
+    for (int i = 1; i < expected.size() + 1; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.append(QApplication::focusWidget());
+    }
+    // One more Tab wraps around to the first field.
+    QCOMPARE(visited.takeLast(), expected.first());
+    QCOMPARE(visited, expected);
+}
+
+void TestDBParamWindow::textsUseTheirOwnContexts()
+{
+    ScopedTranslator translator;
+    CreateDBWindow create(nullptr);
+    CheckDBWindow check(nullptr);
+    QCOMPARE(create.windowTitle(), QStringLiteral("CreateDBWindow|Create checksums"));
+    QCOMPARE(check.windowTitle(), QStringLiteral("CheckDBWindow|Verify checksums"));
+    QVERIFY(buttonWithText(&create, QStringLiteral("DBParamWindow|Ok")));
+    QVERIFY(buttonWithText(&check, QStringLiteral("DBParamWindow|Cancel")));
+    ChooseDirWidget *source = rowWithCaption(&check, QStringLiteral("DBParamWindow|Source directory"));
+    ChooseDirWidget *sums = rowWithCaption(&check, QStringLiteral("DBParamWindow|Checksums file"));
+    QVERIFY(source && sums);
+    QCOMPARE(sums->filter, QStringLiteral("DBParamWindow|All files (*);;SHA256 (*.sha256)"));
+    QCOMPARE(sums->selectedFilter, QStringLiteral("DBParamWindow|SHA256 (*.sha256)"));
+    QVERIFY(source->filter.isEmpty());
+    QVERIFY(source->selectedFilter.isEmpty());
+
+    check.show();
+    QStringList titles;
+    for (ChooseDirWidget *row : {source, sums}) {
+        FileDialogHook hook([&](QFileDialog *fd) {
+            titles << fd->windowTitle();
+            fd->reject();
+        });
+        QTest::mouseClick(browseOf(row), Qt::LeftButton);
+    }
+    QCOMPARE(titles, QStringList({QStringLiteral("ChooseDirWidget|Choose directory"),
+                                  QStringLiteral("ChooseDirWidget|Choose file")}));
+}
+
+QTEST_MAIN(TestDBParamWindow)
+#include "tst_dbparamwindow.moc"

@@ -1,0 +1,132 @@
+#pragma once
+
+// Helpers shared by the dialog tests: a translator that tags every text with
+// its context, a closer for message boxes and a hook for file dialogs. Boxes
+// and file dialogs run their own event loop, so they are found by polling
+// from a timer that fires inside that loop.
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QTranslator>
+
+#include <functional>
+
+// Answers every lookup with "<context>|<source>", so a test can see which
+// context a visible text was translated in.
+class ContextTaggingTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *sourceText, const char * = nullptr,
+                      int = -1) const override
+    {
+        return QString::fromUtf8(context) + QLatin1Char('|') + QString::fromUtf8(sourceText);
+    }
+    bool isEmpty() const override { return false; }
+};
+
+class ScopedTranslator
+{
+public:
+    ScopedTranslator() { QCoreApplication::installTranslator(&translator); }
+    ~ScopedTranslator() { QCoreApplication::removeTranslator(&translator); }
+
+private:
+    ContextTaggingTranslator translator;
+};
+
+struct SeenBox
+{
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    bool parentIsWindow;
+};
+
+// Records and closes (with Ok) every message box that shows up while alive.
+class BoxCloser : public QObject
+{
+public:
+    explicit BoxCloser(const QWidget *expectedParent = nullptr)
+        : parentWindow(expectedParent)
+    {
+        connect(&timer, &QTimer::timeout, this, &BoxCloser::poll);
+        timer.start(5);
+    }
+
+    QList<SeenBox> boxes;
+
+private:
+    void poll()
+    {
+        const auto windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box || !box->isVisible())
+                continue;
+            boxes.append({box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
+                          box->parentWidget() == parentWindow});
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        }
+    }
+
+    const QWidget *parentWindow;
+    QTimer timer;
+};
+
+// Runs `act` on the first file dialog that becomes visible; gives up after
+// a few seconds so that a dialog that never opens cannot hang the test.
+class FileDialogHook : public QObject
+{
+public:
+    explicit FileDialogHook(std::function<void(QFileDialog *)> act)
+        : action(std::move(act))
+    {
+        connect(&timer, &QTimer::timeout, this, &FileDialogHook::poll);
+        timer.start(5);
+    }
+
+    bool seen = false;
+
+private:
+    void poll()
+    {
+        if (++ticks > 1000) {
+            timer.stop();
+            return;
+        }
+        const auto windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            timer.stop();
+            seen = true;
+            action(dialog);
+            // Whatever the action did, the dialog must not stay open.
+            if (dialog->isVisible())
+                dialog->reject();
+            return;
+        }
+    }
+
+    std::function<void(QFileDialog *)> action;
+    QTimer timer;
+    int ticks = 0;
+};
+
+// Finds the push button with the given text among the children of `parent`.
+inline QPushButton *buttonWithText(const QWidget *parent, const QString &text)
+{
+    const auto buttons = parent->findChildren<QPushButton *>();
+    for (QPushButton *b : buttons)
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
