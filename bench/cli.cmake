@@ -1,0 +1,11 @@
+# orvalen-cli against openssl and rhash on the same warm data, in one run:
+#   cmake --build <build> --target bench_cli
+# The data is kept under ${ORVALEN_BENCH_DIR} (default: /tmp/orvalen-cli-bench).
+if(TARGET orvalen-cli)
+  add_custom_target(bench_cli
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/cli_bench.sh $<TARGET_FILE:orvalen-cli>
+    DEPENDS orvalen-cli
+    USES_TERMINAL
+    VERBATIM
+  )
+endif()

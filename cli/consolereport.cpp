@@ -1,0 +1,156 @@
+#include "consolereport.h"
+
+#include "interruptflag.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const qint64 redrawIntervalMs = 100;
+
+int terminalWidth()
+{
+#ifdef Q_OS_UNIX
+    struct winsize size = {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
+
+} // namespace
+
+ConsoleReport::ConsoleReport(const QString &sourceDir, bool showProgress)
+    : sourcePrefix(QFile::encodeName(sourceDir)), showProgress(showProgress)
+{
+    if (!sourcePrefix.endsWith('/'))
+        sourcePrefix.append('/');
+}
+
+ConsoleReport::~ConsoleReport()
+{
+    clearLine();
+}
+
+void ConsoleReport::reportStart(int fileCount)
+{
+    total = fileCount;
+    started = 0;
+    bytes = 0;
+    clock.start();
+    lastDraw = 0;
+    if (showProgress)
+        draw();
+}
+
+void ConsoleReport::reportFinish()
+{
+    finished = true;
+    clearLine();
+}
+
+void ConsoleReport::reportFile(const QString &relativePath)
+{
+    ++started;
+    if (!showProgress)
+        return;
+    // The size of the file about to be hashed counts now, so the rate runs
+    // slightly ahead on a big file; good enough for a progress display.
+    bytes += fileSize(relativePath);
+    currentFile = relativePath;
+    const qint64 now = clock.elapsed();
+    if (now - lastDraw >= redrawIntervalMs) {
+        lastDraw = now;
+        draw();
+    }
+}
+
+void ConsoleReport::reportError(const QString &message)
+{
+    failed = true;
+    error = message;
+    clearLine();
+}
+
+bool ConsoleReport::isCanceled()
+{
+    if (!canceled && InterruptFlag::raised()) {
+        canceled = true;
+        clearLine();
+    }
+    return canceled;
+}
+
+bool ConsoleReport::isFinished() const
+{
+    return finished;
+}
+
+bool ConsoleReport::isFailed() const
+{
+    return failed;
+}
+
+bool ConsoleReport::wasCanceled() const
+{
+    return canceled;
+}
+
+QString ConsoleReport::errorMessage() const
+{
+    return error;
+}
+
+void ConsoleReport::draw()
+{
+    const int done = started > 0 ? started - 1 : 0;
+    const double seconds = clock.elapsed() / 1000.0;
+    const double rate = seconds > 0.0 ? bytes / 1e6 / seconds : 0.0;
+    const QString head = tr("%1/%2 files  %3 MB/s  ")
+                             .arg(done)
+                             .arg(total)
+                             .arg(rate, 0, 'f', 1);
+    // One column stays free so that the cursor never wraps to a new line.
+    const int room = terminalWidth() - 1 - head.size();
+    QString name = currentFile;
+    if (room <= 3)
+        name.clear();
+    else if (name.size() > room)
+        name = QStringLiteral("...") + name.right(room - 3);
+
+    QByteArray line = "\r" + (head + name).toLocal8Bit() + "\033[K";
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    std::fflush(stderr);
+    lineShown = true;
+}
+
+void ConsoleReport::clearLine()
+{
+    if (!lineShown)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    lineShown = false;
+}
+
+std::int64_t ConsoleReport::fileSize(const QString &relativePath) const
+{
+    const QByteArray path = sourcePrefix + QFile::encodeName(relativePath);
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(path.constData(), &info) == 0)
+        return info.st_size;
+    return 0;
+#else
+    return QFileInfo(QFile::decodeName(path)).size();
+#endif
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "icreatehashreport.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdint>
+
+// Reporter of a tree scan on a terminal: remembers how the run ended, takes
+// SIGINT/SIGTERM as a cancel, and, when asked to, draws a one-line progress
+// display on stderr, redrawn at most ten times a second.
+class ConsoleReport final : public ICreateHashReport
+{
+    Q_DECLARE_TR_FUNCTIONS(ConsoleReport)
+
+public:
+    // sourceDir is the directory the relative paths are relative to; it is
+    // needed only to add up file sizes for the transfer rate.
+    ConsoleReport(const QString &sourceDir, bool showProgress);
+    ~ConsoleReport();
+
+    void reportStart(int fileCount) override;
+    void reportFinish() override;
+    void reportFile(const QString &relativePath) override;
+    void reportError(const QString &message) override;
+    bool isCanceled() override;
+
+    bool isFinished() const;
+    bool isFailed() const;
+    bool wasCanceled() const;
+    QString errorMessage() const;
+
+private:
+    void draw();
+    void clearLine();
+    std::int64_t fileSize(const QString &relativePath) const;
+
+    QByteArray sourcePrefix;
+    bool showProgress;
+    bool lineShown = false;
+    bool finished = false;
+    bool failed = false;
+    bool canceled = false;
+    QString error;
+    int total = 0;
+    int started = 0;
+    std::int64_t bytes = 0;
+    QString currentFile;
+    QElapsedTimer clock;
+    qint64 lastDraw = 0;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+// SIGINT and SIGTERM handling. A scan notices the first signal at its next
+// file and stops cleanly; a second signal during a scan, or any signal while
+// single files are digested, ends the process at once, since nothing is
+// being written then.
+class InterruptFlag
+{
+public:
+    enum Phase {
+        Scanning,  // stop at the next file; a second signal exits at once
+        Writing,   // remember the signal, never leave a half-written file
+        Digesting  // nothing to protect: exit at once
+    };
+
+    static void install();
+    static void setPhase(Phase phase);
+    static bool raised();
+};

@@ -1,0 +1,656 @@
+#include "hashrecord.h"
+#include "hashtools.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    bool normalExit = false;
+    QByteArray out;
+    QByteArray err;
+};
+
+// No translation may apply: the expected texts are the built-in English ones.
+QProcessEnvironment cliEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LANGUAGE"));
+    env.remove(QStringLiteral("LANG"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    return env;
+}
+
+void startCli(QProcess &process, const QStringList &args, const QString &workDir,
+              const QStringList &prefix = QStringList())
+{
+    process.setWorkingDirectory(workDir);
+    process.setProcessEnvironment(cliEnvironment());
+    if (prefix.isEmpty())
+        process.start(QStringLiteral(ORVALEN_CLI), args);
+    else
+        process.start(prefix.first(), prefix.mid(1) + QStringList{QStringLiteral(ORVALEN_CLI)} + args);
+    process.closeWriteChannel();
+}
+
+Result finish(QProcess &process)
+{
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    Result r;
+    r.normalExit = process.exitStatus() == QProcess::NormalExit;
+    r.code = process.exitCode();
+    r.out = process.readAllStandardOutput();
+    r.err = process.readAllStandardError();
+    return r;
+}
+
+Result runCli(const QStringList &args, const QString &workDir,
+              const QStringList &prefix = QStringList())
+{
+    QProcess process;
+    startCli(process, args, workDir, prefix);
+    return finish(process);
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// Digest of a file's content by a coreutils tool, read from stdin so that
+// the file's name cannot change the output's form.
+QByteArray toolDigest(const QString &tool, const QString &path)
+{
+    QProcess process;
+    process.setStandardInputFile(path);
+    process.start(tool, QStringList());
+    process.waitForFinished();
+    return process.readAllStandardOutput().split(' ').value(0);
+}
+
+QByteArray sha256(const QString &path)
+{
+    return toolDigest(QStringLiteral("sha256sum"), path);
+}
+
+// Five files in two levels and names with spaces; the order the listing must
+// give is written out by hand below.
+void makeSampleTree(const QString &root)
+{
+    writeFile(root + "/b.txt", "bee\n");
+    writeFile(root + "/A.txt", "ay\n");
+    writeFile(root + "/z/f", "zed");
+    writeFile(root + "/Y/f", "why");
+    writeFile(root + "/sub dir/my file.txt", "spaced out");
+    writeFile(root + "/docs/fox.txt", "The quick brown fox jumps over the lazy dog");
+}
+
+const char *const sampleOrder[] = {"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt", "Y/f", "z/f"};
+
+QStringList unprivilegedPrefix()
+{
+    if (geteuid() != 0)
+        return QStringList();
+    return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                       QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+}
+
+// True once the process has a file of the tree open or mapped, that is,
+// once hashing has begun.
+bool touchesTree(qint64 pid, const QString &tree)
+{
+    const QString proc = QStringLiteral("/proc/%1").arg(pid);
+    QDirIterator fds(proc + "/fd", QDir::Files | QDir::System);
+    while (fds.hasNext()) {
+        fds.next();
+        if (fds.fileInfo().symLinkTarget().startsWith(tree + '/'))
+            return true;
+    }
+    return readFile(proc + "/maps").contains(QFile::encodeName(tree + '/'));
+}
+
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                               QDir::Name);
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void createThenVerifyIsClean_data();
+    void createThenVerifyIsClean();
+    void checksumsFileBytes_data();
+    void checksumsFileBytes();
+    void verifyReport_data();
+    void verifyReport();
+    void failures_data();
+    void failures();
+    void unprivilegedFailures_data();
+    void unprivilegedFailures();
+    void interrupt_data();
+    void interrupt();
+    void digestMatchesCoreutils_data();
+    void digestMatchesCoreutils();
+    void digestOfUnreadableFiles();
+    void progressOnlyOnTerminal_data();
+    void progressOnlyOnTerminal();
+    void helpDocumentsExitCodes();
+};
+
+void TestCli::createThenVerifyIsClean_data()
+{
+    QTest::addColumn<QString>("sumsName");     // relative to the temporary root
+    QTest::addColumn<bool>("relativeSource");  // pass "tree" instead of the full path
+    QTest::addColumn<bool>("emptyTree");
+    QTest::addColumn<int>("fileCount");
+
+    QTest::newRow("checksums file beside the tree") << "sums.sha256" << false << false << 6;
+    QTest::newRow("checksums file inside the tree") << "tree/sums.sha256" << false << false << 6;
+    QTest::newRow("source given relative to the working directory") << "sums.sha256" << true << false << 6;
+    QTest::newRow("empty tree") << "sums.sha256" << false << true << 0;
+}
+
+void TestCli::createThenVerifyIsClean()
+{
+    QFETCH(QString, sumsName);
+    QFETCH(bool, relativeSource);
+    QFETCH(bool, emptyTree);
+    QFETCH(int, fileCount);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    QVERIFY(QDir().mkpath(tree));
+    if (!emptyTree)
+        makeSampleTree(tree);
+    const QString sums = root.filePath(sumsName);
+
+    const Result created = runCli({"create", relativeSource ? QString("tree") : tree, sumsName}, root.path());
+    QCOMPARE(created.err, QByteArray());
+    QVERIFY(created.normalExit);
+    QCOMPARE(created.code, 0);
+    const QByteArray digest = sha256(sums);
+    QCOMPARE(created.out, digest + '\n');
+    if (emptyTree)
+        QCOMPARE(readFile(sums), QByteArray());
+
+    // Verified from elsewhere, with full paths: the records must not depend
+    // on the working directory of the create run.
+    const Result verified = runCli({"verify", tree, sums}, QDir::rootPath());
+    QCOMPARE(verified.out, QByteArray());
+    QCOMPARE(verified.err, digest + "\n" + QByteArray::number(fileCount)
+                               + " files checked: 0 changed, 0 new, 0 missing\n");
+    QCOMPARE(verified.code, 0);
+
+    const Result quiet = runCli({"--quiet", "verify", tree, sums}, root.path());
+    QCOMPARE(quiet.out, QByteArray());
+    QCOMPARE(quiet.err, QByteArray());
+    QCOMPARE(quiet.code, 0);
+}
+
+void TestCli::checksumsFileBytes_data()
+{
+    QTest::addColumn<QString>("sumsName");
+    QTest::newRow("checksums file outside the tree") << "sums.sha256";
+    QTest::newRow("checksums file inside the tree is left out") << "tree/sums.sha256";
+}
+
+void TestCli::checksumsFileBytes()
+{
+    QFETCH(QString, sumsName);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    const QString sums = root.filePath(sumsName);
+    // An old, longer checksums file must leave no trace.
+    writeFile(sums, QByteArray(5000, 'x'));
+
+    QByteArray expected;
+    for (const char *name : sampleOrder)
+        expected += sha256(tree + '/' + name) + ' ' + name + "\r\n";
+    QVERIFY(expected.contains("d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592 docs/fox.txt\r\n"));
+
+    const Result created = runCli({"create", tree, sums}, root.path());
+    QCOMPARE(created.code, 0);
+    QCOMPARE(readFile(sums), expected);
+
+    // The engine as the desktop application drives it, on the same tree.
+    HashTools engine("sha256");
+    std::vector<HashRecord> records;
+    engine.calculateHashes(tree, records, nullptr, sums);
+    const QString engineSums = root.filePath("engine.sha256");
+    QVERIFY(!engine.saveDB(engineSums.toLocal8Bit().toStdString(), records).empty());
+    QCOMPARE(readFile(sums), readFile(engineSums));
+}
+
+void TestCli::verifyReport_data()
+{
+    QTest::addColumn<QStringList>("changed");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<QByteArray>("summary");
+
+    QTest::newRow("one file changed")
+        << QStringList{"b.txt"} << QStringList() << QStringList()
+        << QByteArray("b.txt\tChecksums does not match\n")
+        << QByteArray("5 files checked: 1 changed, 0 new, 0 missing");
+    QTest::newRow("one file added")
+        << QStringList() << QStringList{"sub/e.txt"} << QStringList()
+        << QByteArray("sub/e.txt\tNew file\n")
+        << QByteArray("6 files checked: 0 changed, 1 new, 0 missing");
+    QTest::newRow("one file deleted")
+        << QStringList() << QStringList() << QStringList{"c.txt"}
+        << QByteArray("c.txt\tFile not found\n")
+        << QByteArray("4 files checked: 0 changed, 0 new, 1 missing");
+    // New and changed files in scan order, then missing ones in the order
+    // of the checksums file.
+    QTest::newRow("all three kinds")
+        << QStringList{"b.txt", "sub/d.txt"} << QStringList{"0new.txt", "sub/e.txt"}
+        << QStringList{"c.txt", "a.txt"}
+        << QByteArray("0new.txt\tNew file\n"
+                      "b.txt\tChecksums does not match\n"
+                      "sub/d.txt\tChecksums does not match\n"
+                      "sub/e.txt\tNew file\n"
+                      "a.txt\tFile not found\n"
+                      "c.txt\tFile not found\n")
+        << QByteArray("5 files checked: 2 changed, 2 new, 2 missing");
+    QTest::newRow("percent signs in a name are printed as they are")
+        << QStringList{"100%1 off.txt"} << QStringList() << QStringList()
+        << QByteArray("100%1 off.txt\tChecksums does not match\n")
+        << QByteArray("5 files checked: 1 changed, 0 new, 0 missing");
+}
+
+void TestCli::verifyReport()
+{
+    QFETCH(QStringList, changed);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(QByteArray, report);
+    QFETCH(QByteArray, summary);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "sub/d.txt", "100%1 off.txt"})
+        writeFile(tree + '/' + name, QByteArray("original ") + name);
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+    const QByteArray digest = sha256(sums);
+
+    for (const QString &name : changed)
+        writeFile(tree + '/' + name, "changed");
+    for (const QString &name : added)
+        writeFile(tree + '/' + name, "added");
+    for (const QString &name : removed)
+        QVERIFY(QFile::remove(tree + '/' + name));
+
+    const Result verified = runCli({"verify", tree, sums}, root.path());
+    QCOMPARE(verified.out, report);
+    QCOMPARE(verified.err, digest + '\n' + summary + '\n');
+    QCOMPARE(verified.code, 1);
+
+    const Result quiet = runCli({"verify", "-q", tree, sums}, root.path());
+    QCOMPARE(quiet.out, report);
+    QCOMPARE(quiet.err, QByteArray());
+    QCOMPARE(quiet.code, 1);
+}
+
+void TestCli::failures_data()
+{
+    // Paths: %T the tree, %S the checksums file (which holds "old\r\n"
+    // when oldSums is set), %R the temporary root.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("oldSums");
+    QTest::addColumn<QByteArray>("message");  // whole stderr, or its first line
+
+    QTest::newRow("create: missing directory")
+        << QStringList{"create", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
+    QTest::newRow("create: missing directory is reported before an empty file name")
+        << QStringList{"create", "%R/none", ""} << false << QByteArray("Directory is not exists");
+    QTest::newRow("create: a file given as directory")
+        << QStringList{"create", "%T/a.txt", "%S"} << false << QByteArray("Directory is not exists");
+    QTest::newRow("create: empty file name")
+        << QStringList{"create", "%T", ""} << false << QByteArray("File name is not specified");
+    QTest::newRow("create: checksums file in a missing folder")
+        << QStringList{"create", "%T", "%R/none/sums.sha256"} << false
+        << QByteArray("Checksums file creation error");
+    QTest::newRow("create: checksums file name is a directory")
+        << QStringList{"create", "%T", "%R"} << false << QByteArray("Checksums file creation error");
+    QTest::newRow("verify: missing directory")
+        << QStringList{"verify", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
+    QTest::newRow("verify: missing checksums file")
+        << QStringList{"verify", "%T", "%S"} << false << QByteArray("File name is not specified");
+    QTest::newRow("verify: empty file name")
+        << QStringList{"verify", "%T", ""} << false << QByteArray("File name is not specified");
+    QTest::newRow("verify: checksums file name is a directory")
+        << QStringList{"verify", "%T", "%R"} << false << QByteArray("Checksums file load error");
+    QTest::newRow("quiet still reports errors")
+        << QStringList{"--quiet", "create", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
+    QTest::newRow("no arguments") << QStringList() << false << QByteArray();
+    QTest::newRow("unknown command") << QStringList{"check", "%T", "%S"} << true << QByteArray();
+    QTest::newRow("create without checksums file") << QStringList{"create", "%T"} << false << QByteArray();
+    QTest::newRow("verify with an extra path") << QStringList{"verify", "%T", "%S", "%S"} << true << QByteArray();
+    QTest::newRow("unknown option") << QStringList{"create", "--fast", "%T", "%S"} << true << QByteArray();
+    QTest::newRow("algorithm option on create")
+        << QStringList{"create", "--algorithm", "md5", "%T", "%S"} << true << QByteArray();
+    QTest::newRow("digest: unknown algorithm")
+        << QStringList{"digest", "--algorithm", "sha224", "%T/a.txt"} << false << QByteArray();
+    QTest::newRow("digest: algorithm written with a hyphen")
+        << QStringList{"digest", "-a", "SHA-256", "%T/a.txt"} << false << QByteArray();
+    QTest::newRow("digest: no file") << QStringList{"digest"} << false << QByteArray();
+}
+
+void TestCli::failures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, oldSums);
+    QFETCH(QByteArray, message);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    writeFile(tree + "/a.txt", "a");
+    const QString sums = root.filePath("sums.sha256");
+    if (oldSums)
+        writeFile(sums, "old\r\n");
+    for (QString &arg : args)
+        arg.replace("%T", tree).replace("%S", sums).replace("%R", root.path());
+    const QStringList before = entries(root.path());
+
+    const Result r = runCli(args, root.path());
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
+    if (message.isEmpty()) {
+        // Bad arguments: a reason and a pointer to --help.
+        QVERIFY2(r.err.contains("--help") && r.err.count('\n') >= 2, r.err.constData());
+    } else {
+        QCOMPARE(r.err, message + '\n');
+    }
+    QCOMPARE(entries(root.path()), before);
+    if (oldSums)
+        QCOMPARE(readFile(sums), QByteArray("old\r\n"));
+}
+
+void TestCli::unprivilegedFailures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("locked");  // made inaccessible, relative to the root
+    QTest::addColumn<int>("lockedMode");
+    QTest::addColumn<QString>("message"); // %R: the temporary root
+
+    QTest::newRow("verify: unreadable checksums file")
+        << "verify" << "sums.sha256" << 0 << "Checksums file load error";
+    QTest::newRow("create: read-only checksums file")
+        << "create" << "sums.sha256" << 0444 << "Checksums file creation error";
+    QTest::newRow("create: unreadable file in the tree")
+        << "create" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\".";
+    QTest::newRow("verify: unreadable file in the tree")
+        << "verify" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\".";
+    QTest::newRow("create: unreadable directory in the tree")
+        << "create" << "tree/Y" << 0 << "Cannot read directory \"%R/tree/Y\".";
+}
+
+void TestCli::unprivilegedFailures()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, locked);
+    QFETCH(int, lockedMode);
+    QFETCH(QString, message);
+
+    const QStringList prefix = unprivilegedPrefix();
+    if (!prefix.isEmpty() && QStandardPaths::findExecutable(prefix.first()).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    const QString sums = root.filePath("sums.sha256");
+    writeFile(sums, "old\r\n");
+    // The unprivileged user may write into the root, so a refusal can only
+    // come from the locked entry.
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    const QString lockedPath = root.filePath(locked);
+    QVERIFY(::chmod(QFile::encodeName(lockedPath).constData(), static_cast<mode_t>(lockedMode)) == 0);
+
+    const Result r = runCli({command, tree, sums}, root.path(), prefix);
+    ::chmod(QFile::encodeName(lockedPath).constData(), 0755);
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.err, message.replace("%R", root.path()).toUtf8() + '\n');
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(readFile(sums), QByteArray("old\r\n"));
+    QCOMPARE(entries(root.path()), QStringList({"sums.sha256", "tree"}));
+}
+
+void TestCli::interrupt_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("create, SIGINT") << "create" << int(SIGINT);
+    QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM);
+    QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT);
+    QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM);
+}
+
+void TestCli::interrupt()
+{
+    QFETCH(QString, command);
+    QFETCH(int, signal);
+    if (!QFileInfo::exists(QStringLiteral("/proc/self/fd")))
+        QSKIP("needs /proc to see when hashing has begun");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    QVERIFY(QDir().mkpath(tree));
+    // 8 GiB of holes: minutes of work at any hashing speed, no disk space.
+    for (int i = 0; i < 64; ++i) {
+        QFile file(QStringLiteral("%1/big%2.bin").arg(tree).arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64(128) << 20));
+    }
+    const QString sums = root.filePath("sums.sha256");
+    const QByteArray old = "0000 old line\r\n";
+    writeFile(sums, old);
+
+    QProcess process;
+    const QStringList args = command == "digest" ? QStringList{"digest", tree + "/big00.bin", tree + "/big01.bin"}
+                                                 : QStringList{command, tree, sums};
+    startCli(process, args, root.path());
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (!touchesTree(process.processId(), tree) && process.state() == QProcess::Running
+           && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
+    QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+
+    const Result r = finish(process);
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, 130);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entries(root.path()), QStringList({"sums.sha256", "tree"}));
+}
+
+void TestCli::digestMatchesCoreutils_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("md5") << QStringList{"--algorithm", "md5"} << "md5sum";
+    QTest::newRow("sha1") << QStringList{"--algorithm", "sha1"} << "sha1sum";
+    QTest::newRow("sha256") << QStringList{"--algorithm", "sha256"} << "sha256sum";
+    QTest::newRow("sha384") << QStringList{"-a", "sha384"} << "sha384sum";
+    QTest::newRow("sha512") << QStringList{"-a", "sha512"} << "sha512sum";
+    QTest::newRow("default is sha256") << QStringList() << "sha256sum";
+    QTest::newRow("upper-case algorithm name") << QStringList{"--algorithm=SHA512"} << "sha512sum";
+}
+
+void TestCli::digestMatchesCoreutils()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, tool);
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP("coreutils tool not installed");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    // Sizes around the block lengths of all five algorithms and the
+    // readers' buffer sizes.
+    const int sizes[] = {0, 1, 55, 56, 63, 64, 111, 112, 127, 128, 1023, 1024, 1025, 4103, 65536, 1048579};
+    const QStringList names = {"plain.bin", "with space.bin", "two  spaces .bin", "grüße.txt",
+                               "back\\slash.bin", "line\nfeed.bin", "-dash.bin", "sub dir/inner file"};
+    QStringList files;
+    int i = 0;
+    for (int size : sizes) {
+        const QString name = names.at(i % names.size()) + QString::number(i);
+        writeFile(root.filePath(name), randomBytes(size));
+        files << name;
+        ++i;
+    }
+
+    const Result ours = runCli(options + QStringList{"digest", "--"} + files, root.path());
+    QCOMPARE(ours.err, QByteArray());
+    QCOMPARE(ours.code, 0);
+
+    QProcess reference;
+    reference.setWorkingDirectory(root.path());
+    reference.setProcessEnvironment(cliEnvironment());
+    reference.start(tool, QStringList{"--"} + files);
+    QVERIFY(reference.waitForFinished());
+    QCOMPARE(reference.exitCode(), 0);
+    QCOMPARE(ours.out, reference.readAllStandardOutput());
+}
+
+void TestCli::digestOfUnreadableFiles()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    writeFile(root.filePath("one"), "1");
+    writeFile(root.filePath("two"), "2");
+    QVERIFY(QDir(root.path()).mkdir("folder"));
+
+    const Result r = runCli({"digest", "one", "missing file", "folder", "two"}, root.path());
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, sha256(root.filePath("one")) + "  one\n" + sha256(root.filePath("two")) + "  two\n");
+    QCOMPARE(r.err, QByteArray("Cannot read file \"missing file\".\nCannot read file \"folder\".\n"));
+}
+
+void TestCli::progressOnlyOnTerminal_data()
+{
+    QTest::addColumn<bool>("onTerminal");
+    QTest::addColumn<bool>("quiet");
+    QTest::newRow("terminal") << true << false;
+    QTest::newRow("terminal, quiet") << true << true;
+    QTest::newRow("pipe") << false << false;
+}
+
+void TestCli::progressOnlyOnTerminal()
+{
+    QFETCH(bool, onTerminal);
+    QFETCH(bool, quiet);
+    if (onTerminal && QStandardPaths::findExecutable("script").isEmpty())
+        QSKIP("needs script(1) for a pseudo-terminal");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    const QString sums = root.filePath("sums.sha256");
+    QStringList args{"create", tree, sums};
+    if (quiet)
+        args.prepend("--quiet");
+
+    // Under script(1), stdout and stderr share the terminal: whatever is not
+    // the digest is progress.
+    Result r;
+    if (onTerminal) {
+        QStringList quoted;
+        for (const QString &arg : QStringList{ORVALEN_CLI} + args)
+            quoted << '\'' + arg + '\'';
+        QProcess process;
+        process.setWorkingDirectory(root.path());
+        process.setProcessEnvironment(cliEnvironment());
+        process.start("script", {"-qec", quoted.join(' '), "/dev/null"});
+        process.closeWriteChannel();
+        r = finish(process);
+    } else {
+        r = runCli(args, root.path());
+    }
+    QCOMPARE(r.code, 0);
+    const QByteArray digest = sha256(sums);
+    if (!onTerminal || quiet) {
+        QCOMPARE(r.out, digest + (onTerminal ? "\r\n" : "\n"));
+        QCOMPARE(r.err, QByteArray());
+    } else {
+        // The first frame is drawn before any file is hashed.
+        QVERIFY2(r.out.startsWith("\r0/6 files"), r.out.constData());
+        QVERIFY2(r.out.endsWith("\r\033[K" + digest + "\r\n"), r.out.constData());
+    }
+}
+
+void TestCli::helpDocumentsExitCodes()
+{
+    const Result r = runCli({"--help"}, QDir::tempPath());
+    QCOMPARE(r.code, 0);
+    for (const char *word : {"create", "verify", "digest", "--quiet", "--algorithm", "--version"})
+        QVERIFY2(r.out.contains(word), word);
+    for (const char *line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  130 "})
+        QVERIFY2(r.out.contains(line), line);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
