@@ -1,0 +1,488 @@
+#include "hashtools.h"
+#include "icreatehashreport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <fcntl.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes each file of the list below root; a file's content is its own path
+// unless given after '='. Directories are made as needed.
+void makeTree(const QString &root, const QStringList &files)
+{
+    for (const QString &spec : files) {
+        const QString path = spec.section(QLatin1Char('='), 0, 0);
+        const QByteArray content = spec.contains(QLatin1Char('='))
+            ? spec.section(QLatin1Char('='), 1).toUtf8() : path.toUtf8();
+        QVERIFY(QDir(root).mkpath(QFileInfo(path).path()));
+        QFile file(root + QLatin1Char('/') + path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), qint64(content.size()));
+    }
+}
+
+QStringList pathsOf(const std::vector<HashRecord> &records)
+{
+    QStringList paths;
+    for (const HashRecord &record : records)
+        paths << QString::fromStdString(record.path);
+    return paths;
+}
+
+std::string sha256Of(const QByteArray &content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+class Recorder : public ICreateHashReport
+{
+public:
+    QStringList calls;
+    int cancelAt = 0;  // 1-based file number whose isCanceled answers true
+    std::function<void(const QString &)> onFile;
+
+    void reportStart(int fileCount) override { calls << QStringLiteral("start %1").arg(fileCount); }
+    void reportFinish() override { calls << QStringLiteral("finish"); }
+    void reportFile(const QString &relativePath) override
+    {
+        calls << QStringLiteral("file ") + relativePath;
+        ++files;
+        if (onFile)
+            onFile(relativePath);
+    }
+    void reportError(const QString &message) override { calls << QStringLiteral("error ") + message; }
+    bool isCanceled() override
+    {
+        calls << QStringLiteral("canceled?");
+        return files == cancelAt;
+    }
+
+private:
+    int files = 0;
+};
+
+// Root reads every file whatever its mode; permission cases run in a child
+// that has become "nobody". Returns what work wrote, or a null array when the
+// child could not drop its rights.
+QByteArray asUnprivileged(const std::function<QByteArray()> &work)
+{
+    if (::geteuid() != 0)
+        return work();
+    const passwd *nobody = ::getpwnam("nobody");
+    int channel[2];
+    if (!nobody || ::pipe(channel) != 0)
+        return QByteArray();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+            ::_exit(1);
+        const QByteArray result = work();
+        const bool written = ::write(channel[1], result.constData(), result.size()) == result.size();
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray result;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<int>(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : QByteArray();
+}
+
+} // namespace
+
+class TestHashTools : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listingOrder_data();
+    void listingOrder();
+    void listingMatchesQDir();
+    void caseOnlyNames();
+    void recordsHoldRelativePathsAndDigests();
+    void links_data();
+    void links();
+    void sourcePathForms_data();
+    void sourcePathForms();
+    void reporterSequence_data();
+    void reporterSequence();
+    void unrepresentableName();
+    void checksumFileLeftOut_data();
+    void checksumFileLeftOut();
+    void unreadableDirectory();
+    void unknownAlgorithm();
+};
+
+void TestHashTools::listingOrder_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("files first, then subtrees, names ignoring case")
+        << QStringList{"b.txt", "A.txt", "z/f", "Y/f"}
+        << QStringList{"A.txt", "b.txt", "Y/f", "z/f"};
+    // Lowered, '_' (0x5f) comes before the letters; raised it would follow them.
+    QTest::newRow("names compared lower-cased")
+        << QStringList{"Bx", "ax", "_x", "[x"}
+        << QStringList{"[x", "_x", "ax", "Bx"};
+    QTest::newRow("a name before its extensions")
+        << QStringList{"ab", "a.b", "a", "a-b"}
+        << QStringList{"a", "a-b", "a.b", "ab"};
+    QTest::newRow("each subtree whole before the next")
+        << QStringList{"c", "B/f", "a/f", "a/b/c/f", "a/b/e", "a/B2/g"}
+        << QStringList{"c", "a/f", "a/b/e", "a/b/c/f", "a/B2/g", "B/f"};
+    // U+017F lowers to itself, so it follows 't' (case folding would give 's').
+    QTest::newRow("names beyond ASCII by UTF-16 code unit")
+        << QStringList{QString::fromUtf8("\xc3\x89" "a"), "f", "Z", QString::fromUtf8("\xc5\xbf" "a"), "t",
+                       QString::fromUtf8("\xc3\xab" "b")}
+        << QStringList{"f", "t", "Z", QString::fromUtf8("\xc3\x89" "a"), QString::fromUtf8("\xc3\xab" "b"),
+                       QString::fromUtf8("\xc5\xbf" "a")};
+    QTest::newRow("hidden files and directories left out")
+        << QStringList{".hidden", ".dir/f", "sub/.h", "sub/v", "v"}
+        << QStringList{"v", "sub/v"};
+    QTest::newRow("directories without files give nothing")
+        << QStringList{"x/y/z/f"}
+        << QStringList{"x/y/z/f"};
+}
+
+void TestHashTools::listingOrder()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, expected);
+    QTemporaryDir root;
+    makeTree(root.path(), files);
+    QVERIFY(QDir(root.path()).mkpath("empty/deeper"));
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QCOMPARE(pathsOf(records), expected);
+    QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+}
+
+// The listing as QDir gives it, kept as the reference for the order.
+static void listWithQDir(const QDir &dir, const QDir &source, QStringList &paths)
+{
+    for (const QFileInfo &file : dir.entryInfoList(QDir::Files, QDir::NoSort))
+        paths << source.relativeFilePath(file.filePath());
+    for (const QFileInfo &sub : dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort))
+        listWithQDir(QDir(sub.filePath()), source, paths);
+}
+
+void TestHashTools::listingMatchesQDir()
+{
+    QTemporaryDir root;
+    const QStringList names{"a", "B", "c1", "C2", "_u", "[b", "~t", "0", "9z", "a.b", "a-b", "a b", "Ab",
+                            QString::fromUtf8("\xc3\xa4"), QString::fromUtf8("\xc3\x84x"),
+                            QString::fromUtf8("\xc3\x9f"), QString::fromUtf8("\xe2\x84\xaa"),
+                            QString::fromUtf8("\xc4\xb0i"), QString::fromUtf8("\xf0\x9f\x98\x80"),
+                            QString::fromUtf8("\xef\xbd\x81")};
+    QStringList files;
+    for (int i = 0; i < names.size(); ++i) {
+        files << names[i];
+        files << names[(i * 7) % names.size()] + "_d/" + names[(i * 3) % names.size()];
+    }
+    makeTree(root.path(), files);
+    QStringList reference;
+    listWithQDir(QDir(root.path()), QDir(root.path()), reference);
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    tools.calculateHashes(root.path(), records, nullptr);
+    QCOMPARE(pathsOf(records), reference);
+}
+
+void TestHashTools::caseOnlyNames()
+{
+    QTemporaryDir root;
+    makeTree(root.path(), {"readme", "README", "Readme.txt", "a"});
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    tools.calculateHashes(root.path(), records, nullptr);
+    // The two names that differ only in case are equal to the sort: both
+    // listed, between their neighbours, in either order.
+    const QStringList paths = pathsOf(records);
+    QCOMPARE(paths.size(), 4);
+    QCOMPARE(paths.first(), QStringLiteral("a"));
+    QVERIFY(paths.mid(1, 2).contains("readme") && paths.mid(1, 2).contains("README"));
+    QCOMPARE(paths.last(), QStringLiteral("Readme.txt"));
+}
+
+void TestHashTools::recordsHoldRelativePathsAndDigests()
+{
+    QTemporaryDir root;
+    const QByteArray big(5000, 'x');
+    makeTree(root.path(), {"empty=", "sub/deeper/x.bin=" + QString(big), "a.txt=The quick brown fox jumps over the lazy dog",
+                           QString::fromUtf8("\xc3\xbc" "ber/\xc3\xa9t\xc3\xa9.txt=u")});
+    HashTools tools("sha256");
+    std::vector<HashRecord> records{{"stale", "0"}};
+    tools.calculateHashes(root.path() + "/", records, nullptr);
+    QCOMPARE(records.size(), size_t(4));
+    QCOMPARE(records[0].path, std::string("a.txt"));
+    QCOMPARE(records[0].hash, std::string("d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592"));
+    QCOMPARE(records[1].path, std::string("empty"));
+    QCOMPARE(records[1].hash, std::string("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+    QCOMPARE(records[2].path, std::string("sub/deeper/x.bin"));
+    QCOMPARE(records[2].hash, sha256Of(big));
+    QCOMPARE(records[3].path, std::string("\xc3\xbc" "ber/\xc3\xa9t\xc3\xa9.txt"));
+    QCOMPARE(records[3].hash, sha256Of("u"));
+}
+
+void TestHashTools::links_data()
+{
+    QTest::addColumn<QStringList>("links");  // "name>target"
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("link to a file is hashed") << QStringList{"b>a"} << QStringList{"a", "b", "sub/s"};
+    QTest::newRow("link to a directory is descended") << QStringList{"link>sub"}
+                                                      << QStringList{"a", "link/s", "sub/s"};
+    QTest::newRow("broken link left out") << QStringList{"b>missing"} << QStringList{"a", "sub/s"};
+    QTest::newRow("link back to an ancestor is not followed") << QStringList{"sub/up>.."}
+                                                             << QStringList{"a", "sub/s"};
+    QTest::newRow("link to the source itself is not followed") << QStringList{"self>."}
+                                                              << QStringList{"a", "sub/s"};
+    QTest::newRow("two links into each other stop at the loop")
+        << QStringList{"sub/x>../other", "other>sub"}
+        << QStringList{"a", "other/s", "sub/s"};
+    QTest::newRow("FIFO and a link to it left out") << QStringList{"fifo>|", "pipe>fifo"}
+                                                   << QStringList{"a", "sub/s"};
+}
+
+void TestHashTools::links()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, expected);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "sub/s"});
+    for (const QString &link : links) {
+        const QString name = root.path() + "/" + link.section('>', 0, 0);
+        const QString target = link.section('>', 1);
+        if (target == "|")
+            QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0644), 0);
+        else
+            QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(name).constData()), 0);
+    }
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QCOMPARE(pathsOf(records), expected);
+    QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+    for (const HashRecord &record : records) {
+        QFile file(root.path() + "/" + QString::fromStdString(record.path));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(record.hash, sha256Of(file.readAll()));
+    }
+}
+
+void TestHashTools::sourcePathForms_data()
+{
+    // The source path is given relative to the temporary directory, which
+    // the test makes the working directory.
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("empty path: the working directory") << "" << QStringList{"top", "data/a.txt", "data/sub/b.txt"};
+    QTest::newRow("relative path: records start with it") << "data" << QStringList{"data/a.txt", "data/sub/b.txt"};
+    QTest::newRow("relative path with trailing slash") << "data/" << QStringList{"data/a.txt", "data/sub/b.txt"};
+    QTest::newRow("relative path with dot") << "./data" << QStringList{"data/a.txt", "data/sub/b.txt"};
+    QTest::newRow("unclean relative path") << "data//sub" << QStringList{"data/sub/b.txt"};
+    QTest::newRow("absolute path") << "@/data" << QStringList{"a.txt", "sub/b.txt"};
+    QTest::newRow("unclean absolute path") << "@//data/./sub/../" << QStringList{"a.txt", "sub/b.txt"};
+    QTest::newRow("missing directory") << "@/nothing" << QStringList{};
+}
+
+void TestHashTools::sourcePathForms()
+{
+    QFETCH(QString, source);
+    QFETCH(QStringList, expected);
+    QTemporaryDir root;
+    makeTree(root.path(), {"top=top", "data/a.txt=a.txt", "data/sub/b.txt=b.txt"});
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(root.path()));
+    source.replace("@", root.path());
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    tools.calculateHashes(source, records, &recorder);
+    QDir::setCurrent(previous);
+    QCOMPARE(pathsOf(records), expected);
+    QCOMPARE(recorder.calls.first(), QStringLiteral("start %1").arg(expected.size()));
+    QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+    for (const HashRecord &record : records)
+        QCOMPARE(record.hash, sha256Of(QFileInfo(QString::fromStdString(record.path)).fileName().toUtf8()));
+}
+
+void TestHashTools::reporterSequence_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("cancelAt");
+    QTest::addColumn<int>("removeAt");  // the file removed just before it is hashed
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("expectedPaths");
+
+    const QStringList three{"a.txt", "b.txt", "sub/c.txt"};
+    QTest::newRow("complete run")
+        << three << 0 << 0
+        << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?",
+                       "file sub/c.txt", "canceled?", "finish"}
+        << three;
+    QTest::newRow("empty tree") << QStringList{} << 0 << 0 << QStringList{"start 0", "finish"} << QStringList{};
+    QTest::newRow("cancel at the first file")
+        << three << 1 << 0 << QStringList{"start 3", "file a.txt", "canceled?"} << QStringList{};
+    QTest::newRow("cancel at the last file")
+        << three << 3 << 0
+        << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?", "file sub/c.txt",
+                       "canceled?"}
+        << QStringList{};
+    QTest::newRow("failure at the second file")
+        << three << 0 << 2
+        << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?",
+                       "error Cannot read file \"@/b.txt\"."}
+        << QStringList{};
+    QTest::newRow("failure at the last file")
+        << three << 0 << 3
+        << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?", "file sub/c.txt",
+                       "canceled?", "error Cannot read file \"@/sub/c.txt\"."}
+        << QStringList{};
+}
+
+void TestHashTools::reporterSequence()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, cancelAt);
+    QFETCH(int, removeAt);
+    QFETCH(QStringList, expected);
+    QFETCH(QStringList, expectedPaths);
+    QTemporaryDir root;
+    makeTree(root.path(), files);
+
+    Recorder recorder;
+    recorder.cancelAt = cancelAt;
+    int seen = 0;
+    recorder.onFile = [&](const QString &path) {
+        if (++seen == removeAt)
+            QFile::remove(root.path() + "/" + path);
+    };
+    HashTools tools("sha256");
+    std::vector<HashRecord> records{{"stale", "0"}};
+    tools.calculateHashes(root.path(), records, &recorder);
+    expected.replaceInStrings("@", root.path());
+    QCOMPARE(recorder.calls, expected);
+    QCOMPARE(pathsOf(records), expectedPaths);
+}
+
+void TestHashTools::unrepresentableName()
+{
+    // The name is not valid UTF-8: decoded and encoded again it names no
+    // file, so it cannot be hashed.
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "c"});
+    const QByteArray badName = QFile::encodeName(root.path()) + "/b\xff";
+    QCOMPARE(::close(::creat(badName.constData(), 0644)), 0);
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QVERIFY(records.empty());
+    QCOMPARE(recorder.calls.last(),
+             QString("error Cannot read file \"" + root.path() + "/b" + QChar(0xfffd) + "\"."));
+    // Without a reporter the file is passed over and the others are kept.
+    tools.calculateHashes(root.path(), records, nullptr);
+    QCOMPARE(pathsOf(records), (QStringList{"a", "c"}));
+    ::unlink(badName.constData());
+}
+
+void TestHashTools::checksumFileLeftOut_data()
+{
+    QTest::addColumn<QString>("checksumFile");  // '@' stands for the tree's root
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList all{"a", "link", "sums.sha256", "sub/sums.sha256"};
+    QTest::newRow("none given") << "" << all;
+    QTest::newRow("absolute path") << "@/sums.sha256" << QStringList{"a", "sub/sums.sha256"};
+    QTest::newRow("unclean path") << "@/sub/../sums.sha256" << QStringList{"a", "sub/sums.sha256"};
+    QTest::newRow("the one in the subdirectory") << "@/sub/sums.sha256" << QStringList{"a", "link", "sums.sha256"};
+    QTest::newRow("outside the tree") << "@/../elsewhere.sha256" << all;
+    QTest::newRow("not yet written") << "@/new.sha256" << all;
+}
+
+void TestHashTools::checksumFileLeftOut()
+{
+    QFETCH(QString, checksumFile);
+    QFETCH(QStringList, expected);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "sums.sha256", "sub/sums.sha256"});
+    // A link to the checksums file resolves to it and is left out with it.
+    QVERIFY(QFile::link("sums.sha256", root.path() + "/link"));
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    tools.calculateHashes(root.path(), records, nullptr, checksumFile.replace("@", root.path()));
+    QCOMPARE(pathsOf(records), expected);
+}
+
+void TestHashTools::unreadableDirectory()
+{
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "locked/x", "z"});
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                   | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QCOMPARE(::chmod(QFile::encodeName(root.path() + "/locked").constData(), 0700), 0);
+
+    const QByteArray result = asUnprivileged([&]() {
+        HashTools tools("sha256");
+        std::vector<HashRecord> records;
+        Recorder recorder;
+        tools.calculateHashes(root.path(), records, &recorder);
+        QStringList lines = recorder.calls;
+        lines << QString::number(records.size());
+        tools.calculateHashes(root.path(), records, nullptr);
+        lines << pathsOf(records).join(',');
+        return lines.join('\n').toUtf8();
+    });
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(QString::fromUtf8(result).split('\n'),
+             (QStringList{"error Cannot read directory \"" + root.path() + "/locked\".", "0", "a,z"}));
+}
+
+void TestHashTools::unknownAlgorithm()
+{
+    QTemporaryDir root;
+    makeTree(root.path(), {"a"});
+    HashTools tools("sha-256");
+    std::vector<HashRecord> records{{"stale", "0"}};
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QVERIFY(records.empty());
+    QCOMPARE(recorder.calls, QStringList{"error Unsupported hash algorithm \"sha-256\"."});
+    tools.calculateHashes(root.path(), records, nullptr);
+    QVERIFY(records.empty());
+    QCOMPARE(tools.saveDB((root.path() + "/sums").toStdString(), records), std::string());
+    QVERIFY(!QFile::exists(root.path() + "/sums"));
+    QCOMPARE(tools.loadDB((root.path() + "/a").toStdString(), records), std::string());
+    QVERIFY(records.empty());
+}
+
+QTEST_GUILESS_MAIN(TestHashTools)
+#include "tst_hashtools.moc"
