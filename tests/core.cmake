@@ -1,2 +1,3 @@
 # The engine's tests link only the core library and Qt Test.
 orvalen_add_test(tst_hashtools SOURCES tst_hashtools.cpp LIBS core)
+orvalen_add_test(tst_checksumfile SOURCES tst_checksumfile.cpp LIBS core)

@@ -1,0 +1,339 @@
+#include "hashtools.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(std::vector<HashRecord>)
+
+namespace {
+
+const std::string fox = "d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592";
+const std::string empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+std::string sha256Of(const QByteArray &content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QStringList describe(const std::vector<HashRecord> &records)
+{
+    QStringList lines;
+    for (const HashRecord &record : records)
+        lines << QString::fromStdString(record.hash) + "|" + QString::fromStdString(record.path);
+    return lines;
+}
+
+// Root writes every file whatever its mode; permission cases run in a child
+// that has become "nobody". Returns what work wrote, or a null array when the
+// child could not drop its rights.
+QByteArray asUnprivileged(const std::function<QByteArray()> &work)
+{
+    if (::geteuid() != 0)
+        return work();
+    const passwd *nobody = ::getpwnam("nobody");
+    int channel[2];
+    if (!nobody || ::pipe(channel) != 0)
+        return QByteArray();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+            ::_exit(1);
+        const QByteArray result = work();
+        const bool written = ::write(channel[1], result.constData(), result.size()) == result.size();
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray result;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<int>(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : QByteArray();
+}
+
+} // namespace
+
+class TestChecksumFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writtenBytes_data();
+    void writtenBytes();
+    void readLines_data();
+    void readLines();
+    void roundTrip();
+    void readExtendsTheList();
+    void unusableNames_data();
+    void unusableNames();
+    void refusedRecords_data();
+    void refusedRecords();
+    void replacesWholeFileKeepingMode();
+    void writesThroughLink();
+    void readOnlyTarget();
+    void fullDisk();
+};
+
+void TestChecksumFile::writtenBytes_data()
+{
+    QTest::addColumn<std::vector<HashRecord>>("records");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("no records: empty file") << std::vector<HashRecord>{} << QByteArray();
+    QTest::newRow("the 79-byte example")
+        << std::vector<HashRecord>{{"docs/fox.txt", fox}}
+        << QByteArray(fox.c_str()) + " docs/fox.txt\r\n";
+    QTest::newRow("spaces, a leading space, in list order")
+        << std::vector<HashRecord>{{"z", empty}, {"my file.txt", fox}, {" lead", fox}, {"", empty}}
+        << QByteArray(empty.c_str()) + " z\r\n" + fox.c_str() + " my file.txt\r\n" + fox.c_str()
+               + "  lead\r\n" + empty.c_str() + " \r\n";
+}
+
+void TestChecksumFile::writtenBytes()
+{
+    QFETCH(std::vector<HashRecord>, records);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    HashTools tools("sha256");
+    const std::string digest = tools.saveDB(name.toStdString(), records);
+    const QByteArray written = contentOf(name);
+    QCOMPARE(written, expected);
+    if (records.size() == 1)
+        QCOMPARE(written.size(), 79);
+    // The digest is that of the file on disk, checked against coreutils.
+    QProcess sum;
+    sum.start("sha256sum", {name});
+    QVERIFY(sum.waitForFinished());
+    QCOMPARE(digest, sum.readAllStandardOutput().left(64).toStdString());
+}
+
+void TestChecksumFile::readLines_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("CR LF lines") << QByteArray("aa x\r\nbb sub/y\r\n") << QStringList{"aa|x", "bb|sub/y"};
+    QTest::newRow("LF-only lines") << QByteArray("aa x\nbb sub/y\n") << QStringList{"aa|x", "bb|sub/y"};
+    QTest::newRow("last line without line end") << QByteArray("aa x\r\nbb y") << QStringList{"aa|x", "bb|y"};
+    QTest::newRow("spaces stay in the path") << QByteArray("aa my file.txt \r\n")
+                                             << QStringList{"aa|my file.txt "};
+    QTest::newRow("second space belongs to the path") << QByteArray("aa  lead\r\n") << QStringList{"aa| lead"};
+    QTest::newRow("tab after the digest") << QByteArray("aa\tx y\r\n") << QStringList{"aa|x y"};
+    QTest::newRow("blank line skipped, later lines read")
+        << QByteArray("aa x\r\n\r\nbb y\r\n") << QStringList{"aa|x", "bb|y"};
+    QTest::newRow("white-space-only line skipped") << QByteArray("aa x\r\n \t \r\nbb y\r\n")
+                                                   << QStringList{"aa|x", "bb|y"};
+    QTest::newRow("duplicate paths both kept") << QByteArray("aa x\r\nbb x\r\n") << QStringList{"aa|x", "bb|x"};
+    QTest::newRow("digest alone: empty path") << QByteArray("aa\r\nbb y\r\n") << QStringList{"aa|", "bb|y"};
+    QTest::newRow("digest alone at the end") << QByteArray("aa x\r\nbb") << QStringList{"aa|x", "bb|"};
+    QTest::newRow("digest and one space: empty path") << QByteArray("aa \r\n") << QStringList{"aa|"};
+    QTest::newRow("one space then digest: empty path") << QByteArray(" aa\r\n") << QStringList{"aa|"};
+    // The path starts at the token's length plus one, counted from the
+    // start of the line, whatever white space came first.
+    QTest::newRow("leading white space shifts the path") << QByteArray("  aa bc\r\n") << QStringList{"aa|a bc"};
+    QTest::newRow("byte order mark at the start ignored")
+        << QByteArray("\xEF\xBB\xBF" "aa x\r\nbb y\r\n") << QStringList{"aa|x", "bb|y"};
+    QTest::newRow("byte order mark elsewhere kept") << QByteArray("aa x\r\n\xEF\xBB\xBF" "bb y\r\n")
+                                                    << QStringList{"aa|x", "\xEF\xBB\xBF" "bb|y"};
+    QTest::newRow("carriage return not before a line feed kept")
+        << QByteArray("aa x\ry\r\r\nbb z\r") << QStringList{"aa|x\ry\r", "bb|z\r"};
+    QTest::newRow("token not a digest taken as it is") << QByteArray("NOT-HEX x\r\n") << QStringList{"NOT-HEX|x"};
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+}
+
+void TestChecksumFile::readLines()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, content));
+    HashTools tools("sha256");
+    std::vector<HashRecord> records;
+    QCOMPARE(tools.loadDB(name.toStdString(), records), sha256Of(content));
+    QCOMPARE(describe(records), expected);
+}
+
+void TestChecksumFile::roundTrip()
+{
+    // Enough lines that reading crosses its buffer boundaries mid-line.
+    std::vector<HashRecord> records;
+    for (int i = 0; i < 30000; ++i)
+        records.push_back({QStringLiteral("dir %1/\xc3\xa9 file\t%2 ").arg(i % 97).arg(i).toStdString(),
+                           sha256Of(QByteArray::number(i))});
+    records.push_back({"", fox});
+    records.push_back({"ends in CR\r", fox});
+    QTemporaryDir dir;
+    const std::string name = (dir.path() + "/sums.sha256").toStdString();
+    HashTools tools("sha256");
+    const std::string saved = tools.saveDB(name, records);
+    QVERIFY(!saved.empty());
+    std::vector<HashRecord> read;
+    QCOMPARE(tools.loadDB(name, read), saved);
+    QCOMPARE(describe(read), describe(records));
+}
+
+void TestChecksumFile::readExtendsTheList()
+{
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, "bb y\r\n"));
+    HashTools tools("sha256");
+    std::vector<HashRecord> records{{"x", "aa"}};
+    QVERIFY(!tools.loadDB(name.toStdString(), records).empty());
+    QCOMPARE(describe(records), (QStringList{"aa|x", "bb|y"}));
+}
+
+void TestChecksumFile::unusableNames_data()
+{
+    QTest::addColumn<QString>("name");  // '@' stands for the temporary directory
+    QTest::addColumn<bool>("writable");
+
+    QTest::newRow("missing file") << "@/missing" << true;
+    QTest::newRow("in a missing directory") << "@/no/such/sums" << false;
+    QTest::newRow("a directory") << "@/folder" << false;
+    QTest::newRow("a FIFO") << "@/fifo" << false;
+    QTest::newRow("empty name") << "" << false;
+}
+
+void TestChecksumFile::unusableNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, writable);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.path() + "/fifo").constData(), 0644), 0);
+    name.replace("@", dir.path());
+    HashTools tools("sha256");
+    std::vector<HashRecord> records{{"x", "aa"}};
+    QCOMPARE(tools.loadDB(name.toStdString(), records), std::string());
+    QCOMPARE(describe(records), QStringList{"aa|x"});
+    const std::string digest = tools.saveDB(name.toStdString(), {{"y", fox}});
+    QCOMPARE(!digest.empty(), writable);
+    QVERIFY(QFileInfo(dir.path() + "/folder").isDir());
+    QVERIFY(QFileInfo(dir.path() + "/fifo").exists() && !QFileInfo(dir.path() + "/fifo").isFile());
+}
+
+void TestChecksumFile::refusedRecords_data()
+{
+    QTest::addColumn<std::vector<HashRecord>>("records");
+
+    QTest::newRow("line feed in a path") << std::vector<HashRecord>{{"a", fox}, {"two\nlines", fox}};
+    QTest::newRow("empty digest") << std::vector<HashRecord>{{"a", ""}};
+    QTest::newRow("space in a digest") << std::vector<HashRecord>{{"a", "ab cd"}};
+}
+
+void TestChecksumFile::refusedRecords()
+{
+    QFETCH(std::vector<HashRecord>, records);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, "old\r\n"));
+    HashTools tools("sha256");
+    QCOMPARE(tools.saveDB(name.toStdString(), records), std::string());
+    QCOMPARE(contentOf(name), QByteArray("old\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
+}
+
+void TestChecksumFile::replacesWholeFileKeepingMode()
+{
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, QByteArray(500, 'x') + "\r\nlong old content\r\n"));
+    QCOMPARE(::chmod(QFile::encodeName(name).constData(), 0604), 0);
+    HashTools tools("sha256");
+    const std::string digest = tools.saveDB(name.toStdString(), {{"a", fox}});
+    const QByteArray expected = QByteArray(fox.c_str()) + " a\r\n";
+    QCOMPARE(contentOf(name), expected);
+    QCOMPARE(digest, sha256Of(expected));
+    struct stat info;
+    QCOMPARE(::stat(QFile::encodeName(name).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0604));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
+}
+
+void TestChecksumFile::writesThroughLink()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.path() + "/real.sha256", "old\r\n"));
+    QVERIFY(QFile::link("real.sha256", dir.path() + "/link.sha256"));
+    HashTools tools("sha256");
+    QVERIFY(!tools.saveDB((dir.path() + "/link.sha256").toStdString(), {{"a", fox}}).empty());
+    QVERIFY(QFileInfo(dir.path() + "/link.sha256").isSymLink());
+    QCOMPARE(contentOf(dir.path() + "/real.sha256"), QByteArray(fox.c_str()) + " a\r\n");
+}
+
+void TestChecksumFile::readOnlyTarget()
+{
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, "old\r\n"));
+    // The directory is writable for everyone: only the file's own mode may
+    // stop the writer.
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(name).constData(), 0444), 0);
+    const QByteArray result = asUnprivileged([&]() {
+        HashTools tools("sha256");
+        return QByteArray::fromStdString(tools.saveDB(name.toStdString(), {{"a", fox}}) + "|");
+    });
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(result, QByteArray("|"));
+    QCOMPARE(contentOf(name), QByteArray("old\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
+}
+
+void TestChecksumFile::fullDisk()
+{
+    QTemporaryDir dir;
+    const QByteArray mountPoint = QFile::encodeName(dir.path());
+    if (::mount("orvalen-test", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const QString name = dir.path() + "/sums.sha256";
+    const bool prepared = writeFile(name, "old\r\n");
+    // 2,000 lines of some 80 bytes: far more than the 64 KiB that fit.
+    std::vector<HashRecord> records;
+    for (int i = 0; i < 2000; ++i)
+        records.push_back({QStringLiteral("file%1").arg(i).toStdString(), fox});
+    HashTools tools("sha256");
+    const std::string digest = tools.saveDB(name.toStdString(), records);
+    const QByteArray after = contentOf(name);
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    ::umount(mountPoint.constData());
+    QVERIFY(prepared);
+    QCOMPARE(digest, std::string());
+    QCOMPARE(after, QByteArray("old\r\n"));
+    QCOMPARE(left, QStringList{"sums.sha256"});
+}
+
+QTEST_GUILESS_MAIN(TestChecksumFile)
+#include "tst_checksumfile.moc"
