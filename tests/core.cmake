@@ -1,3 +1,4 @@
 # The engine's tests link only the core library and Qt Test.
 orvalen_add_test(tst_hashtools SOURCES tst_hashtools.cpp LIBS core)
 orvalen_add_test(tst_checksumfile SOURCES tst_checksumfile.cpp LIBS core)
+orvalen_add_test(tst_compare SOURCES tst_compare.cpp LIBS core)
