@@ -1,0 +1,16 @@
+if(TARGET app)
+  set(ORVALEN_APP_TEST_DEFINITIONS
+    ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"
+    ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  )
+  orvalen_add_test(tst_mainwindow
+    SOURCES tst_mainwindow.cpp guidriver.cpp guidriver.h
+    LIBS app)
+  orvalen_add_test(tst_translationloader
+    SOURCES tst_translationloader.cpp guidriver.cpp guidriver.h
+    LIBS app)
+  target_compile_definitions(tst_translationloader PRIVATE ${ORVALEN_APP_TEST_DEFINITIONS})
+  if(TARGET orvalen_translations)
+    add_dependencies(tst_translationloader orvalen_translations)
+  endif()
+endif()
