@@ -30,21 +30,24 @@ struct Result
     QByteArray err;
 };
 
-// No translation may apply: the expected texts are the built-in English ones.
-QProcessEnvironment cliEnvironment()
+// Unless a test asks for a language, no translation may apply: the expected
+// texts are the built-in English ones.
+QProcessEnvironment cliEnvironment(const QString &locale = QStringLiteral("C.UTF-8"))
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LANGUAGE"));
     env.remove(QStringLiteral("LANG"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("LC_MESSAGES"));
+    env.insert(QStringLiteral("LC_ALL"), locale);
     return env;
 }
 
 void startCli(QProcess &process, const QStringList &args, const QString &workDir,
-              const QStringList &prefix = QStringList())
+              const QStringList &prefix = QStringList(),
+              const QString &locale = QStringLiteral("C.UTF-8"))
 {
     process.setWorkingDirectory(workDir);
-    process.setProcessEnvironment(cliEnvironment());
+    process.setProcessEnvironment(cliEnvironment(locale));
     if (prefix.isEmpty())
         process.start(QStringLiteral(ORVALEN_CLI), args);
     else
@@ -181,6 +184,8 @@ private slots:
     void progressOnlyOnTerminal_data();
     void progressOnlyOnTerminal();
     void helpDocumentsExitCodes();
+    void translatedMessages_data();
+    void translatedMessages();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -650,6 +655,39 @@ void TestCli::helpDocumentsExitCodes()
         QVERIFY2(r.out.contains(word), word);
     for (const char *line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  130 "})
         QVERIFY2(r.out.contains(line), line);
+}
+
+void TestCli::translatedMessages_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("qmFile");  // copied into the working directory
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("German from the working directory")
+        << "de_DE.UTF-8" << "orvalen_de.qm" << "Verzeichnis existiert nicht";
+    QTest::newRow("Russian from the working directory")
+        << "ru_RU.UTF-8" << "orvalen_ru.qm" << "Каталог не существует";
+    QTest::newRow("German locale without translation file")
+        << "de_DE.UTF-8" << "" << "Directory is not exists";
+}
+
+void TestCli::translatedMessages()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, qmFile);
+    QFETCH(QString, message);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    if (!qmFile.isEmpty())
+        QVERIFY(QFile::copy(QStringLiteral(ORVALEN_QM_DIR "/") + qmFile, root.filePath(qmFile)));
+
+    QProcess process;
+    startCli(process, {"create", root.filePath("none"), root.filePath("sums")}, root.path(),
+             QStringList(), locale);
+    const Result r = finish(process);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(QString::fromUtf8(r.err), message + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestCli)

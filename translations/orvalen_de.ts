@@ -58,6 +58,147 @@
     </message>
 </context>
 <context>
+    <name>CliArguments</name>
+    <message>
+        <source>Checksums of a directory tree, from a terminal.
+
+Commands:
+  create SOURCE_DIR CHECKSUMS_FILE
+      Hash every file below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      and print the checksums file&apos;s own digest on standard output.
+  verify SOURCE_DIR CHECKSUMS_FILE
+      Hash the tree again and compare it with CHECKSUMS_FILE. Every
+      discrepancy is printed on standard output as path, tab, message;
+      the checksums file&apos;s digest and a summary go to standard error.
+  digest [--algorithm NAME] FILE...
+      Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Progress is shown on standard error when it is a terminal.
+
+Exit codes:
+  0    success; for verify: no discrepancy
+  1    verify found discrepancies
+  2    error: bad arguments, missing directory, checksums file that
+       cannot be read or written, a file that cannot be hashed
+  130  interrupted by SIGINT or SIGTERM; an existing checksums file
+       is left as it was</source>
+        <translation>Prüfsummen eines Verzeichnisbaums, im Terminal.
+
+Befehle:
+  create QUELLVERZEICHNIS PRÜFSUMMENDATEI
+      Jede Datei unter QUELLVERZEICHNIS mit SHA-256 hashen, PRÜFSUMMENDATEI
+      schreiben und deren eigene Prüfsumme auf der Standardausgabe ausgeben.
+  verify QUELLVERZEICHNIS PRÜFSUMMENDATEI
+      Den Baum erneut hashen und mit PRÜFSUMMENDATEI vergleichen. Jede
+      Abweichung erscheint auf der Standardausgabe als Pfad, Tab, Meldung;
+      die Prüfsumme der Prüfsummendatei und eine Zusammenfassung gehen auf
+      die Standardfehlerausgabe.
+  digest [--algorithm NAME] DATEI...
+      Für jede Datei „Prüfsumme  Pfad“ ausgeben, wie sha256sum.
+
+Der Fortschritt erscheint auf der Standardfehlerausgabe, wenn sie ein
+Terminal ist.
+
+Exit-Codes:
+  0    Erfolg; bei verify: keine Abweichung
+  1    verify hat Abweichungen gefunden
+  2    Fehler: falsche Argumente, fehlendes Verzeichnis, Prüfsummendatei
+       nicht les- oder schreibbar, eine Datei nicht hashbar
+  130  durch SIGINT oder SIGTERM unterbrochen; eine vorhandene
+       Prüfsummendatei bleibt unverändert</translation>
+    </message>
+    <message>
+        <source>Write nothing to standard error but error messages.</source>
+        <translation>Auf die Standardfehlerausgabe nur Fehlermeldungen schreiben.</translation>
+    </message>
+    <message>
+        <source>Algorithm of the digest command: md5, sha1, sha256, sha384 or sha512 (default: sha256).</source>
+        <translation>Algorithmus des Befehls digest: md5, sha1, sha256, sha384 oder sha512 (Vorgabe: sha256).</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>NAME</translation>
+    </message>
+    <message>
+        <source>create, verify or digest.</source>
+        <translation>create, verify oder digest.</translation>
+    </message>
+    <message>
+        <source>The command&apos;s paths.</source>
+        <translation>Die Pfade des Befehls.</translation>
+    </message>
+    <message>
+        <source>[arguments...]</source>
+        <translation>[Argumente...]</translation>
+    </message>
+    <message>
+        <source>No command given.</source>
+        <translation>Kein Befehl angegeben.</translation>
+    </message>
+    <message>
+        <source>The option --algorithm belongs to the digest command only.</source>
+        <translation>Die Option --algorithm gehört nur zum Befehl digest.</translation>
+    </message>
+    <message>
+        <source>The command %1 takes SOURCE_DIR and CHECKSUMS_FILE.</source>
+        <translation>Der Befehl %1 erwartet QUELLVERZEICHNIS und PRÜFSUMMENDATEI.</translation>
+    </message>
+    <message>
+        <source>Unknown algorithm &quot;%1&quot;.</source>
+        <translation>Unbekannter Algorithmus „%1“.</translation>
+    </message>
+    <message>
+        <source>The command digest needs at least one FILE.</source>
+        <translation>Der Befehl digest braucht mindestens eine DATEI.</translation>
+    </message>
+    <message>
+        <source>Unknown command &quot;%1&quot;.</source>
+        <translation>Unbekannter Befehl „%1“.</translation>
+    </message>
+</context>
+<context>
+    <name>CliJobs</name>
+    <message>
+        <source>Directory is not exists</source>
+        <translation>Verzeichnis existiert nicht</translation>
+    </message>
+    <message>
+        <source>File name is not specified</source>
+        <translation>Dateiname ist nicht angegeben</translation>
+    </message>
+    <message>
+        <source>Interrupted by user</source>
+        <translation>Vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <source>Checksums calculation did not finish</source>
+        <translation>Die Berechnung der Prüfsummen wurde nicht abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Checksums file creation error</source>
+        <translation>Fehler beim Erstellen der Prüfsummendatei</translation>
+    </message>
+    <message>
+        <source>Checksums file load error</source>
+        <translation>Fehler beim Laden der Prüfsummendatei</translation>
+    </message>
+    <message>
+        <source>%1 files checked: %2 changed, %3 new, %4 missing</source>
+        <translation>%1 Dateien geprüft: %2 geändert, %3 neu, %4 fehlen</translation>
+    </message>
+    <message>
+        <source>Unknown algorithm &quot;%1&quot;.</source>
+        <translation>Unbekannter Algorithmus „%1“.</translation>
+    </message>
+</context>
+<context>
+    <name>ConsoleReport</name>
+    <message>
+        <source>%1/%2 files  %3 MB/s  </source>
+        <translation>%1/%2 Dateien  %3 MB/s  </translation>
+    </message>
+</context>
+<context>
     <name>CreateDBWindow</name>
     <message>
         <source>Create checksums</source>
@@ -215,6 +356,17 @@
     <message>
         <source>Unknown</source>
         <translation>Unbekannt</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Try &quot;%1 --help&quot;.</source>
+        <translation>Siehe „%1 --help“.</translation>
+    </message>
+    <message>
+        <source>Cannot write to standard output</source>
+        <translation>Die Standardausgabe kann nicht geschrieben werden</translation>
     </message>
 </context>
 </TS>

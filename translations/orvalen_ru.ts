@@ -58,6 +58,147 @@
     </message>
 </context>
 <context>
+    <name>CliArguments</name>
+    <message>
+        <source>Checksums of a directory tree, from a terminal.
+
+Commands:
+  create SOURCE_DIR CHECKSUMS_FILE
+      Hash every file below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      and print the checksums file&apos;s own digest on standard output.
+  verify SOURCE_DIR CHECKSUMS_FILE
+      Hash the tree again and compare it with CHECKSUMS_FILE. Every
+      discrepancy is printed on standard output as path, tab, message;
+      the checksums file&apos;s digest and a summary go to standard error.
+  digest [--algorithm NAME] FILE...
+      Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Progress is shown on standard error when it is a terminal.
+
+Exit codes:
+  0    success; for verify: no discrepancy
+  1    verify found discrepancies
+  2    error: bad arguments, missing directory, checksums file that
+       cannot be read or written, a file that cannot be hashed
+  130  interrupted by SIGINT or SIGTERM; an existing checksums file
+       is left as it was</source>
+        <translation>Контрольные суммы дерева каталогов, из терминала.
+
+Команды:
+  create КАТАЛОГ ФАЙЛ_СУММ
+      Вычислить SHA-256 каждого файла в КАТАЛОГЕ, записать ФАЙЛ_СУММ
+      и вывести собственную контрольную сумму этого файла в стандартный
+      вывод.
+  verify КАТАЛОГ ФАЙЛ_СУММ
+      Снова вычислить суммы дерева и сравнить их с ФАЙЛОМ_СУММ. Каждое
+      расхождение выводится в стандартный вывод как путь, табуляция,
+      сообщение; контрольная сумма файла сумм и итоговая строка идут в
+      стандартный поток ошибок.
+  digest [--algorithm ИМЯ] ФАЙЛ...
+      Вывести «сумма  путь» для каждого файла, как sha256sum.
+
+Ход работы показывается в стандартном потоке ошибок, если это терминал.
+
+Коды завершения:
+  0    успех; для verify: расхождений нет
+  1    verify нашла расхождения
+  2    ошибка: неверные аргументы, нет каталога, файл сумм нельзя
+       прочитать или записать, файл нельзя прочитать для хеширования
+  130  прервано сигналом SIGINT или SIGTERM; существующий файл сумм
+       остаётся как был</translation>
+    </message>
+    <message>
+        <source>Write nothing to standard error but error messages.</source>
+        <translation>Писать в стандартный поток ошибок только сообщения об ошибках.</translation>
+    </message>
+    <message>
+        <source>Algorithm of the digest command: md5, sha1, sha256, sha384 or sha512 (default: sha256).</source>
+        <translation>Алгоритм команды digest: md5, sha1, sha256, sha384 или sha512 (по умолчанию sha256).</translation>
+    </message>
+    <message>
+        <source>NAME</source>
+        <translation>ИМЯ</translation>
+    </message>
+    <message>
+        <source>create, verify or digest.</source>
+        <translation>create, verify или digest.</translation>
+    </message>
+    <message>
+        <source>The command&apos;s paths.</source>
+        <translation>Пути для команды.</translation>
+    </message>
+    <message>
+        <source>[arguments...]</source>
+        <translation>[аргументы...]</translation>
+    </message>
+    <message>
+        <source>No command given.</source>
+        <translation>Команда не указана.</translation>
+    </message>
+    <message>
+        <source>The option --algorithm belongs to the digest command only.</source>
+        <translation>Параметр --algorithm относится только к команде digest.</translation>
+    </message>
+    <message>
+        <source>The command %1 takes SOURCE_DIR and CHECKSUMS_FILE.</source>
+        <translation>Команде %1 нужны КАТАЛОГ и ФАЙЛ_СУММ.</translation>
+    </message>
+    <message>
+        <source>Unknown algorithm &quot;%1&quot;.</source>
+        <translation>Неизвестный алгоритм «%1».</translation>
+    </message>
+    <message>
+        <source>The command digest needs at least one FILE.</source>
+        <translation>Команде digest нужен хотя бы один ФАЙЛ.</translation>
+    </message>
+    <message>
+        <source>Unknown command &quot;%1&quot;.</source>
+        <translation>Неизвестная команда «%1».</translation>
+    </message>
+</context>
+<context>
+    <name>CliJobs</name>
+    <message>
+        <source>Directory is not exists</source>
+        <translation>Каталог не существует</translation>
+    </message>
+    <message>
+        <source>File name is not specified</source>
+        <translation>Не указано имя файла</translation>
+    </message>
+    <message>
+        <source>Interrupted by user</source>
+        <translation>Прервано пользователем</translation>
+    </message>
+    <message>
+        <source>Checksums calculation did not finish</source>
+        <translation>Вычисление контрольных сумм не завершилось</translation>
+    </message>
+    <message>
+        <source>Checksums file creation error</source>
+        <translation>Ошибка создания файла контрольных сумм</translation>
+    </message>
+    <message>
+        <source>Checksums file load error</source>
+        <translation>Ошибка загрузки файла контрольных сумм</translation>
+    </message>
+    <message>
+        <source>%1 files checked: %2 changed, %3 new, %4 missing</source>
+        <translation>Проверено файлов: %1; изменено: %2, новых: %3, отсутствует: %4</translation>
+    </message>
+    <message>
+        <source>Unknown algorithm &quot;%1&quot;.</source>
+        <translation>Неизвестный алгоритм «%1».</translation>
+    </message>
+</context>
+<context>
+    <name>ConsoleReport</name>
+    <message>
+        <source>%1/%2 files  %3 MB/s  </source>
+        <translation>%1/%2 файлов  %3 МБ/с  </translation>
+    </message>
+</context>
+<context>
     <name>CreateDBWindow</name>
     <message>
         <source>Create checksums</source>
@@ -215,6 +356,17 @@
     <message>
         <source>Unknown</source>
         <translation>Неизвестно</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Try &quot;%1 --help&quot;.</source>
+        <translation>Попробуйте «%1 --help».</translation>
+    </message>
+    <message>
+        <source>Cannot write to standard output</source>
+        <translation>Не удаётся писать в стандартный вывод</translation>
     </message>
 </context>
 </TS>
