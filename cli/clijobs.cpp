@@ -95,10 +95,11 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
         return ExitError;
     }
     // Learn of an unreadable checksums file before hashing the whole tree,
-    // not after; the reader below still has the last word.
+    // not after; the reader below still has the last word. Only a regular
+    // file is opened: opening a FIFO would wait for a writer.
     {
         QFile probe(checksumFile);
-        if (QFileInfo(checksumFile).isDir() || !probe.open(QIODevice::ReadOnly)) {
+        if (!QFileInfo(checksumFile).isFile() || !probe.open(QIODevice::ReadOnly)) {
             message(tr("Checksums file load error"));
             return ExitError;
         }

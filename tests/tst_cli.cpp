@@ -350,53 +350,57 @@ void TestCli::verifyReport()
 
 void TestCli::failures_data()
 {
-    // Paths: %T the tree, %S the checksums file (which holds "old\r\n"
-    // when oldSums is set), %R the temporary root.
+    // Paths: %T the tree, %S the checksums file, %R the temporary root.
+    // sums: what %S is beforehand: nothing, a file holding "old\r\n", a FIFO.
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("oldSums");
+    QTest::addColumn<QString>("sums");
     QTest::addColumn<QByteArray>("message");  // whole stderr, or its first line
 
     QTest::newRow("create: missing directory")
-        << QStringList{"create", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
+        << QStringList{"create", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("create: missing directory is reported before an empty file name")
-        << QStringList{"create", "%R/none", ""} << false << QByteArray("Directory is not exists");
+        << QStringList{"create", "%R/none", ""} << "" << QByteArray("Directory is not exists");
     QTest::newRow("create: a file given as directory")
-        << QStringList{"create", "%T/a.txt", "%S"} << false << QByteArray("Directory is not exists");
+        << QStringList{"create", "%T/a.txt", "%S"} << "" << QByteArray("Directory is not exists");
     QTest::newRow("create: empty file name")
-        << QStringList{"create", "%T", ""} << false << QByteArray("File name is not specified");
+        << QStringList{"create", "%T", ""} << "" << QByteArray("File name is not specified");
     QTest::newRow("create: checksums file in a missing folder")
-        << QStringList{"create", "%T", "%R/none/sums.sha256"} << false
+        << QStringList{"create", "%T", "%R/none/sums.sha256"} << ""
         << QByteArray("Checksums file creation error");
     QTest::newRow("create: checksums file name is a directory")
-        << QStringList{"create", "%T", "%R"} << false << QByteArray("Checksums file creation error");
+        << QStringList{"create", "%T", "%R"} << "" << QByteArray("Checksums file creation error");
     QTest::newRow("verify: missing directory")
-        << QStringList{"verify", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
+        << QStringList{"verify", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("verify: missing checksums file")
-        << QStringList{"verify", "%T", "%S"} << false << QByteArray("File name is not specified");
+        << QStringList{"verify", "%T", "%S"} << "" << QByteArray("File name is not specified");
     QTest::newRow("verify: empty file name")
-        << QStringList{"verify", "%T", ""} << false << QByteArray("File name is not specified");
+        << QStringList{"verify", "%T", ""} << "" << QByteArray("File name is not specified");
     QTest::newRow("verify: checksums file name is a directory")
-        << QStringList{"verify", "%T", "%R"} << false << QByteArray("Checksums file load error");
+        << QStringList{"verify", "%T", "%R"} << "" << QByteArray("Checksums file load error");
+    QTest::newRow("create: checksums file is a FIFO")
+        << QStringList{"create", "%T", "%S"} << "fifo" << QByteArray("Checksums file creation error");
+    QTest::newRow("verify: checksums file is a FIFO")
+        << QStringList{"verify", "%T", "%S"} << "fifo" << QByteArray("Checksums file load error");
     QTest::newRow("quiet still reports errors")
-        << QStringList{"--quiet", "create", "%R/none", "%S"} << true << QByteArray("Directory is not exists");
-    QTest::newRow("no arguments") << QStringList() << false << QByteArray();
-    QTest::newRow("unknown command") << QStringList{"check", "%T", "%S"} << true << QByteArray();
-    QTest::newRow("create without checksums file") << QStringList{"create", "%T"} << false << QByteArray();
-    QTest::newRow("verify with an extra path") << QStringList{"verify", "%T", "%S", "%S"} << true << QByteArray();
-    QTest::newRow("unknown option") << QStringList{"create", "--fast", "%T", "%S"} << true << QByteArray();
+        << QStringList{"--quiet", "create", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
+    QTest::newRow("no arguments") << QStringList() << "" << QByteArray();
+    QTest::newRow("unknown command") << QStringList{"check", "%T", "%S"} << "old" << QByteArray();
+    QTest::newRow("create without checksums file") << QStringList{"create", "%T"} << "" << QByteArray();
+    QTest::newRow("verify with an extra path") << QStringList{"verify", "%T", "%S", "%S"} << "old" << QByteArray();
+    QTest::newRow("unknown option") << QStringList{"create", "--fast", "%T", "%S"} << "old" << QByteArray();
     QTest::newRow("algorithm option on create")
-        << QStringList{"create", "--algorithm", "md5", "%T", "%S"} << true << QByteArray();
+        << QStringList{"create", "--algorithm", "md5", "%T", "%S"} << "old" << QByteArray();
     QTest::newRow("digest: unknown algorithm")
-        << QStringList{"digest", "--algorithm", "sha224", "%T/a.txt"} << false << QByteArray();
+        << QStringList{"digest", "--algorithm", "sha224", "%T/a.txt"} << "" << QByteArray();
     QTest::newRow("digest: algorithm written with a hyphen")
-        << QStringList{"digest", "-a", "SHA-256", "%T/a.txt"} << false << QByteArray();
-    QTest::newRow("digest: no file") << QStringList{"digest"} << false << QByteArray();
+        << QStringList{"digest", "-a", "SHA-256", "%T/a.txt"} << "" << QByteArray();
+    QTest::newRow("digest: no file") << QStringList{"digest"} << "" << QByteArray();
 }
 
 void TestCli::failures()
 {
     QFETCH(QStringList, args);
-    QFETCH(bool, oldSums);
+    QFETCH(QString, sums);
     QFETCH(QByteArray, message);
 
     QTemporaryDir root;
@@ -404,11 +408,13 @@ void TestCli::failures()
     const QString tree = root.filePath("tree");
     makeSampleTree(tree);
     writeFile(tree + "/a.txt", "a");
-    const QString sums = root.filePath("sums.sha256");
-    if (oldSums)
-        writeFile(sums, "old\r\n");
+    const QString sumsPath = root.filePath("sums.sha256");
+    if (sums == "old")
+        writeFile(sumsPath, "old\r\n");
+    if (sums == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(sumsPath).constData(), 0644) == 0);
     for (QString &arg : args)
-        arg.replace("%T", tree).replace("%S", sums).replace("%R", root.path());
+        arg.replace("%T", tree).replace("%S", sumsPath).replace("%R", root.path());
     const QStringList before = entries(root.path());
 
     const Result r = runCli(args, root.path());
@@ -422,8 +428,10 @@ void TestCli::failures()
         QCOMPARE(r.err, message + '\n');
     }
     QCOMPARE(entries(root.path()), before);
-    if (oldSums)
-        QCOMPARE(readFile(sums), QByteArray("old\r\n"));
+    if (sums == "old")
+        QCOMPARE(readFile(sumsPath), QByteArray("old\r\n"));
+    if (sums == "fifo")
+        QVERIFY(QFileInfo(sumsPath).isFile() == false && QFileInfo::exists(sumsPath));
 }
 
 void TestCli::unprivilegedFailures_data()
