@@ -2,6 +2,7 @@
 
 #include "compareerr.h"
 #include "icreatehashreport.h"
+#include "largepages.h"
 #include "pathindex.h"
 
 #include "hashfactory.h"
@@ -338,6 +339,7 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
     if (report)
         report->reportStart(static_cast<int>(count));
     records.reserve(count);
+    adviseLargePages(records.data(), count * sizeof(HashRecord));
 
     // Below an absolute, clean source path, QDir::relativeFilePath gives
     // exactly the path below the source directory, so the costly call is
@@ -478,6 +480,21 @@ std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecor
 
         constexpr std::size_t chunk = 1 << 20;
         std::vector<char> buffer(chunk);
+
+        // Counting the lines first lets the list grow once: growing it step
+        // by step would copy it and touch twice its memory.
+        std::size_t lines = 1;
+        while (const std::size_t got = std::fread(buffer.data(), 1, chunk, file.get()))
+            lines += static_cast<std::size_t>(std::count(buffer.data(), buffer.data() + got, '\n'));
+        if (std::ferror(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0)
+            return std::string();
+        try {
+            records.reserve(kept + lines);
+            adviseLargePages(records.data() + kept, lines * sizeof(HashRecord));
+        } catch (const std::exception &) {
+            // Only the blank lines of a huge file could ask for this much.
+        }
+
         std::string pending;    // the start of a line that runs on into the next chunk
         bool firstLine = true;
         auto takeLine = [&](const char *line, std::size_t length, bool ended) {
@@ -536,17 +553,19 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
 {
     errors.clear();
 
-    const PathIndex storedByPath(stored);
-    for (const HashRecord &now : current) {
-        const HashRecord *before = storedByPath.find(now.path);
+    // One table serves both passes, so its memory is touched only once.
+    PathIndex index;
+    index.assign(stored);
+    index.lookUp(current, [&](const HashRecord &now, const HashRecord *before) {
         if (!before)
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
         else if (before->hash != now.hash)
             errors.push_back(std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash));
-    }
+    });
 
-    const PathIndex currentByPath(current);
-    for (const HashRecord &before : stored)
-        if (!currentByPath.find(before.path))
+    index.assign(current);
+    index.lookUp(stored, [&](const HashRecord &before, const HashRecord *now) {
+        if (!now)
             errors.push_back(std::make_unique<CE_AbsentFile>(before.path));
+    });
 }

@@ -1,5 +1,7 @@
 #include "pathindex.h"
 
+#include "largepages.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -24,53 +26,65 @@ inline std::uint64_t mix(std::uint64_t x)
 
 } // namespace
 
-PathIndex::PathIndex(const std::vector<HashRecord> &records) : records(records)
+void PathIndex::assign(const std::vector<HashRecord> &list)
 {
     // The slot keeps the index in 32 bits.
-    if (records.size() >= 0xffffffffULL)
+    if (list.size() >= 0xffffffffULL)
         throw std::length_error("too many records to index");
+    records = &list;
 
     std::size_t capacity = 16;
-    while (capacity < records.size() * 2)
+    while (capacity < list.size() * 2)
         capacity *= 2;
+    if (table.size() != capacity) {
+        table = std::vector<std::uint64_t>();
+        table.reserve(capacity);
+        adviseLargePages(table.data(), capacity * sizeof(std::uint64_t));
+    }
     table.assign(capacity, 0);
     mask = capacity - 1;
 
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const std::string &path = records[i].path;
-        const std::uint64_t hash = hashOf(path);
-        const std::uint64_t tag = hash & 0xffffffff00000000ULL;
-        std::size_t pos = hash & mask;
-        for (;;) {
-            const std::uint64_t slot = table[pos];
-            if (slot == 0) {
-                table[pos] = tag | (i + 1);
-                break;
-            }
-            // An earlier record with the same path keeps its place.
-            if ((slot & 0xffffffff00000000ULL) == tag
-                && records[(slot & 0xffffffffULL) - 1].path == path)
-                break;
-            pos = (pos + 1) & mask;
+    const std::size_t count = list.size();
+    std::uint64_t hashes[ahead];
+    for (std::size_t i = 0; i < count + ahead; ++i) {
+        if (i >= ahead)
+            insert(list, i - ahead, hashes[(i - ahead) % ahead]);
+        if (i < count) {
+            const std::uint64_t hash = hashOf(list[i].path);
+            hashes[i % ahead] = hash;
+            prefetch(&table[hash & mask]);
         }
     }
 }
 
-const HashRecord *PathIndex::find(const std::string &path) const
+void PathIndex::insert(const std::vector<HashRecord> &list, std::size_t at, std::uint64_t hash)
 {
-    const std::uint64_t hash = hashOf(path);
-    const std::uint64_t tag = hash & 0xffffffff00000000ULL;
-    std::size_t pos = hash & mask;
-    for (;;) {
+    const std::uint64_t tag = hash & tagMask;
+    const std::string &path = list[at].path;
+    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+        const std::uint64_t slot = table[pos];
+        if (slot == 0) {
+            table[pos] = tag | (at + 1);
+            return;
+        }
+        // An earlier record with the same path keeps its place.
+        if ((slot & tagMask) == tag && list[(slot & 0xffffffffULL) - 1].path == path)
+            return;
+    }
+}
+
+const HashRecord *PathIndex::probe(const std::string &path, std::uint64_t hash) const
+{
+    const std::uint64_t tag = hash & tagMask;
+    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
         const std::uint64_t slot = table[pos];
         if (slot == 0)
             return nullptr;
-        if ((slot & 0xffffffff00000000ULL) == tag) {
-            const HashRecord &record = records[(slot & 0xffffffffULL) - 1];
+        if ((slot & tagMask) == tag) {
+            const HashRecord &record = (*records)[(slot & 0xffffffffULL) - 1];
             if (record.path == path)
                 return &record;
         }
-        pos = (pos + 1) & mask;
     }
 }
 
