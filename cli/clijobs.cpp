@@ -51,26 +51,9 @@ int CliJobs::create(const QString &sourceDir, const QString &checksumFile)
 
     HashTools tools(engineAlgorithm);
     std::vector<HashRecord> records;
-    const QString source = engineSourceDir(sourceDir);
-    {
-        ConsoleReport report(source, progress);
-        InterruptFlag::setPhase(InterruptFlag::Scanning);
-        tools.calculateHashes(source, records, &report, checksumFile);
-        // A signal that came after the last file still stops the job here,
-        // before anything is written.
-        if (report.wasCanceled() || InterruptFlag::raised()) {
-            message(tr("Interrupted by user"));
-            return ExitInterrupted;
-        }
-        if (report.isFailed()) {
-            message(report.errorMessage());
-            return ExitError;
-        }
-        if (!report.isFinished()) {
-            message(tr("Checksums calculation did not finish"));
-            return ExitError;
-        }
-    }
+    const int scanned = scan(tools, sourceDir, checksumFile, records);
+    if (scanned != ExitSuccess)
+        return scanned;
 
     // From here on a signal must not cut the write short; the job then
     // simply completes.
@@ -107,24 +90,9 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
 
     HashTools tools(engineAlgorithm);
     std::vector<HashRecord> current;
-    const QString source = engineSourceDir(sourceDir);
-    {
-        ConsoleReport report(source, progress);
-        InterruptFlag::setPhase(InterruptFlag::Scanning);
-        tools.calculateHashes(source, current, &report, checksumFile);
-        if (report.wasCanceled() || InterruptFlag::raised()) {
-            message(tr("Interrupted by user"));
-            return ExitInterrupted;
-        }
-        if (report.isFailed()) {
-            message(report.errorMessage());
-            return ExitError;
-        }
-        if (!report.isFinished()) {
-            message(tr("Checksums calculation did not finish"));
-            return ExitError;
-        }
-    }
+    const int scanned = scan(tools, sourceDir, checksumFile, current);
+    if (scanned != ExitSuccess)
+        return scanned;
 
     std::vector<HashRecord> stored;
     const std::string digest = tools.loadDB(checksumFile.toLocal8Bit().toStdString(), stored);
@@ -167,6 +135,30 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
              .arg(added)
              .arg(missing));
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
+}
+
+int CliJobs::scan(HashTools &tools, const QString &sourceDir, const QString &checksumFile,
+                  std::vector<HashRecord> &records)
+{
+    const QString source = engineSourceDir(sourceDir);
+    ConsoleReport report(source, progress);
+    InterruptFlag::setPhase(InterruptFlag::Scanning);
+    tools.calculateHashes(source, records, &report, checksumFile);
+    // A signal that came after the last file still ends the job here,
+    // before anything is written.
+    if (report.wasCanceled() || InterruptFlag::raised()) {
+        message(tr("Interrupted by user"));
+        return ExitInterrupted;
+    }
+    if (report.isFailed()) {
+        message(report.errorMessage());
+        return ExitError;
+    }
+    if (!report.isFinished()) {
+        message(tr("Checksums calculation did not finish"));
+        return ExitError;
+    }
+    return ExitSuccess;
 }
 
 int CliJobs::digest(const QString &algorithm, const QStringList &files)

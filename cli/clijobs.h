@@ -5,8 +5,11 @@
 #include <QStringList>
 
 #include <string>
+#include <vector>
 
+class HashTools;
 class QByteArray;
+struct HashRecord;
 
 // The three jobs of orvalen-cli. Each returns the process exit code
 // (see exitcode.h); results go to stdout, messages to stderr.
@@ -29,6 +32,10 @@ public:
     static QByteArray digestLine(const std::string &digest, const QByteArray &path);
 
 private:
+    // Hashes the tree into records; ExitSuccess when the run completed,
+    // otherwise the exit code, its message already printed.
+    int scan(HashTools &tools, const QString &sourceDir, const QString &checksumFile,
+             std::vector<HashRecord> &records);
     void message(const QString &text) const;
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
