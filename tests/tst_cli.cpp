@@ -186,6 +186,8 @@ private slots:
     void helpDocumentsExitCodes();
     void translatedMessages_data();
     void translatedMessages();
+    void unwritableOutputIsAnError_data();
+    void unwritableOutputIsAnError();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -696,6 +698,36 @@ void TestCli::translatedMessages()
     const Result r = finish(process);
     QCOMPARE(r.code, 2);
     QCOMPARE(QString::fromUtf8(r.err), message + '\n');
+}
+
+void TestCli::unwritableOutputIsAnError_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("digest") << "digest";
+    QTest::newRow("verify with discrepancies") << "verify";
+}
+
+void TestCli::unwritableOutputIsAnError()
+{
+    QFETCH(QString, command);
+    if (!QFileInfo::exists("/dev/full"))
+        QSKIP("needs /dev/full");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+    writeFile(tree + "/new.txt", "new");
+
+    QProcess process;
+    process.setStandardOutputFile("/dev/full");
+    startCli(process, command == "digest" ? QStringList{"digest", sums} : QStringList{"-q", "verify", tree, sums},
+             root.path());
+    const Result r = finish(process);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.err, QByteArray("Cannot write to standard output\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
