@@ -94,6 +94,8 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
     if (scanned != ExitSuccess)
         return scanned;
 
+    // The rest only reads: a signal from now on ends the process at once.
+    InterruptFlag::setPhase(InterruptFlag::Reading);
     std::vector<HashRecord> stored;
     const std::string digest = tools.loadDB(checksumFile.toLocal8Bit().toStdString(), stored);
     if (digest.empty()) {
@@ -171,7 +173,7 @@ int CliJobs::digest(const QString &algorithm, const QStringList &files)
 
     // Nothing is written but stdout, so a signal may end the process at once
     // even in the middle of a big file.
-    InterruptFlag::setPhase(InterruptFlag::Digesting);
+    InterruptFlag::setPhase(InterruptFlag::Reading);
     int status = ExitSuccess;
     for (const QString &file : files) {
         const QByteArray path = QFile::encodeName(file);

@@ -14,7 +14,7 @@ extern "C" void onInterrupt(int)
 {
     // Only async-signal-safe work here: a flag, and _Exit.
     ++signalCount;
-    const bool leaveNow = currentPhase == InterruptFlag::Digesting
+    const bool leaveNow = currentPhase == InterruptFlag::Reading
                           || (currentPhase == InterruptFlag::Scanning && signalCount > 1);
     if (leaveNow)
         std::_Exit(ExitInterrupted);

@@ -2,15 +2,15 @@
 
 // SIGINT and SIGTERM handling. A scan notices the first signal at its next
 // file and stops cleanly; a second signal during a scan, or any signal while
-// single files are digested, ends the process at once, since nothing is
-// being written then.
+// the job only reads, ends the process at once, since nothing is being
+// written then.
 class InterruptFlag
 {
 public:
     enum Phase {
         Scanning,  // stop at the next file; a second signal exits at once
         Writing,   // remember the signal, never leave a half-written file
-        Digesting  // nothing to protect: exit at once
+        Reading    // nothing to protect: exit at once
     };
 
     static void install();
