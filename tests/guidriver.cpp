@@ -44,6 +44,11 @@ void GuiDriver::expectMessageBox()
     });
 }
 
+void GuiDriver::setPollInterval(int milliseconds)
+{
+    pollInterval = milliseconds;
+}
+
 void GuiDriver::start()
 {
     running = true;
@@ -72,7 +77,7 @@ void GuiDriver::schedule()
 {
     // A zero timer runs on every pass of whatever event loop is current,
     // also the short passes the progress window makes between two files.
-    QTimer::singleShot(0, this, &GuiDriver::poll);
+    QTimer::singleShot(pollInterval, this, &GuiDriver::poll);
 }
 
 void GuiDriver::poll()
@@ -99,6 +104,9 @@ void GuiDriver::poll()
     }
 
     QWidget *modal = QApplication::activeModalWidget();
+    // A progress window stands as long as its work lasts and goes by itself.
+    if (modal && modal->inherits("QProgressDialog"))
+        modal = nullptr;
     if (modal != stray) {
         stray = modal;
         strayClock.restart();

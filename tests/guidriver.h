@@ -31,6 +31,11 @@ public:
     // recorded in seenBoxes, and its Ok button is clicked.
     void expectMessageBox();
 
+    // Zero (the default) polls on every pass of the event loop, so a step
+    // can act between two files of a scan; a benchmark polls less often so
+    // as not to weigh on what it measures.
+    void setPollInterval(int milliseconds);
+
     void start();
     void stop();
     bool allDone() const;
@@ -59,6 +64,7 @@ private:
     std::vector<Step> steps;
     size_t next = 0;
     bool running = false;
+    int pollInterval = 0;
     QElapsedTimer stepClock;
     QElapsedTimer strayClock;
     QWidget *stray = nullptr;
