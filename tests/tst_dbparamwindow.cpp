@@ -89,8 +89,6 @@ private slots:
     void init();
     void cleanup();
 
-    void firstOpeningShowsEmptyFields_data();
-    void firstOpeningShowsEmptyFields();
     void acceptStoresExactlyWhatIsTyped_data();
     void acceptStoresExactlyWhatIsTyped();
     void rejectStoresNothing_data();
@@ -127,37 +125,6 @@ void TestDBParamWindow::cleanup()
 {
     settings.reset();
     dir.reset();
-}
-
-void TestDBParamWindow::firstOpeningShowsEmptyFields_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("create dialog") << "create";
-    QTest::newRow("verify dialog") << "check";
-}
-
-void TestDBParamWindow::firstOpeningShowsEmptyFields()
-{
-    QFETCH(QString, kind);
-    auto dialog = makeDialog(kind);
-    dialog->setSettings(settings.get());
-    ChooseDirWidget *source = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
-    ChooseDirWidget *sums = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
-    QVERIFY(source && sums);
-    // Left-overs from an earlier opening must not survive a missing key.
-    editOf(source)->setText(QStringLiteral("left over"));
-    editOf(sums)->setText(QStringLiteral("left over too"));
-
-    QString shownSource = QStringLiteral("unset"), shownSums = QStringLiteral("unset");
-    const int result = execWith(*dialog, [&] {
-        shownSource = editOf(source)->text();
-        shownSums = editOf(sums)->text();
-    });
-    QCOMPARE(result, int(QDialog::Rejected));
-    QCOMPARE(shownSource, QString());
-    QCOMPARE(shownSums, QString());
-    QVERIFY(!settings->contains(QStringLiteral("SourceDirectory")));
-    QVERIFY(!settings->contains(QStringLiteral("ChecksumFile")));
 }
 
 void TestDBParamWindow::acceptStoresExactlyWhatIsTyped_data()
@@ -272,6 +239,11 @@ void TestDBParamWindow::openingLoadsStoredPaths_data()
     QTest::newRow("verify, drive-letter style path")
         << "check" << QVariant(QStringLiteral("C:/Data/sub")) << QVariant(QStringLiteral("C:/Data/sub.sha256"))
         << native(QStringLiteral("C:/Data/sub")) << native(QStringLiteral("C:/Data/sub.sha256"));
+    // Left-overs from an earlier opening must not survive a missing key.
+    QTest::newRow("create, first opening: nothing stored")
+        << "create" << QVariant() << QVariant() << QString() << QString();
+    QTest::newRow("verify, first opening: nothing stored")
+        << "check" << QVariant() << QVariant() << QString() << QString();
     QTest::newRow("verify, only the source stored")
         << "check" << QVariant(QStringLiteral("/only/source")) << QVariant()
         << native(QStringLiteral("/only/source")) << QString();
@@ -294,16 +266,20 @@ void TestDBParamWindow::openingLoadsStoredPaths()
     ChooseDirWidget *sourceRow = rowWithCaption(dialog.get(), QStringLiteral("Source directory"));
     ChooseDirWidget *sumsRow = rowWithCaption(dialog.get(), QStringLiteral("Checksums file"));
     QVERIFY(sourceRow && sumsRow);
-    editOf(sumsRow)->setText(QStringLiteral("stale"));
+    editOf(sourceRow)->setText(QStringLiteral("stale"));
+    editOf(sumsRow)->setText(QStringLiteral("stale too"));
 
     QString seenSource, seenSums;
-    execWith(*dialog, [&] {
+    const int result = execWith(*dialog, [&] {
         seenSource = editOf(sourceRow)->text();
         seenSums = editOf(sumsRow)->text();
     });
+    QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(seenSource, shownSource);
     QCOMPARE(seenSums, shownSums);
     QCOMPARE(dialog->sourceDirectory(), shownSource);
+    QCOMPARE(settings->contains(QStringLiteral("SourceDirectory")), storedSource.isValid());
+    QCOMPARE(settings->contains(QStringLiteral("ChecksumFile")), storedSums.isValid());
 }
 
 void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
