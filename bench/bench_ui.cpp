@@ -15,8 +15,40 @@
 #include <QTest>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
+
+// Wall time suffers when other processes share the cores; the process's own
+// CPU time shows what the work itself costs.
+struct Cost
+{
+    double wall = 0;
+    double cpu = 0;
+};
+
+qint64 cpuNanos()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+class Stopwatch
+{
+public:
+    Stopwatch() : cpuStart(cpuNanos()) { wall.start(); }
+    Cost perFile(int files) const
+    {
+        if (files <= 0)
+            return {};
+        return {double(wall.nsecsElapsed()) / 1000.0 / files, double(cpuNanos() - cpuStart) / 1000.0 / files};
+    }
+
+private:
+    QElapsedTimer wall;
+    qint64 cpuStart;
+};
 
 QStringList makePaths(int count)
 {
@@ -34,27 +66,21 @@ void showAndWait(QWidget *window)
         std::fprintf(stderr, "warning: the window was not exposed; the numbers do not include painting\n");
 }
 
-double microsPerFile(qint64 nanos, int files)
-{
-    return files > 0 ? double(nanos) / 1000.0 / files : 0.0;
-}
-
-double throttled(const QStringList &paths)
+Cost throttled(const QStringList &paths)
 {
     CreateHashWindow window;
     showAndWait(&window);
     window.reportStart(paths.size());
-    QElapsedTimer timer;
-    timer.start();
+    const Stopwatch watch;
     for (const QString &path : paths)
         window.reportFile(path);
-    const qint64 nanos = timer.nsecsElapsed();
+    const Cost cost = watch.perFile(paths.size());
     window.reportFinish();
-    return microsPerFile(nanos, paths.size());
+    return cost;
 }
 
 // The same dialog set-up, but the label and the bar change on every file.
-double everyFile(const QStringList &paths)
+Cost everyFile(const QStringList &paths)
 {
     QProgressDialog dialog;
     dialog.setWindowModality(Qt::ApplicationModal);
@@ -64,28 +90,26 @@ double everyFile(const QStringList &paths)
     showAndWait(&dialog);
     dialog.setValue(0);
     dialog.setMaximum(paths.size());
-    QElapsedTimer timer;
-    timer.start();
+    const Stopwatch watch;
     int done = 0;
     for (const QString &path : paths) {
         dialog.setLabelText(QStringLiteral("Processing ") + path);
         dialog.setValue(done++);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
-    const qint64 nanos = timer.nsecsElapsed();
+    const Cost cost = watch.perFile(paths.size());
     dialog.reset();
-    return microsPerFile(nanos, paths.size());
+    return cost;
 }
 
-double eventsOnly(int files)
+Cost eventsOnly(int files)
 {
     QProgressDialog dialog;
     showAndWait(&dialog);
-    QElapsedTimer timer;
-    timer.start();
+    const Stopwatch watch;
     for (int i = 0; i < files; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return microsPerFile(timer.nsecsElapsed(), files);
+    return watch.perFile(files);
 }
 
 } // namespace
@@ -99,15 +123,21 @@ int main(int argc, char **argv)
     const int referenceFiles = qMin(files, 3000);
 
     const QStringList paths = makePaths(files);
-    const double reportFile = throttled(paths);
-    const double reference = everyFile(paths.mid(0, referenceFiles));
-    const double floor = eventsOnly(files);
+    const Cost reportFile = throttled(paths);
+    const Cost reference = everyFile(paths.mid(0, referenceFiles));
+    const Cost floor = eventsOnly(files);
 
-    std::printf("platform                        : %s\n", qPrintable(QGuiApplication::platformName()));
-    std::printf("reportFile, throttled           : %8.3f us/file over %d files\n", reportFile, files);
-    std::printf("refresh on every file (reference): %8.3f us/file over %d files\n", reference, referenceFiles);
-    std::printf("processEvents alone             : %8.3f us/file over %d calls\n", floor, files);
-    std::printf("reference / throttled           : %8.1f x\n", reportFile > 0 ? reference / reportFile : 0.0);
-    std::printf("target < 5 us/file              : %s\n", reportFile < 5.0 ? "met" : "MISSED");
+    std::printf("platform: %s; microseconds per file, wall and process CPU\n",
+                qPrintable(QGuiApplication::platformName()));
+    std::printf("reportFile, throttled            : wall %8.3f  cpu %8.3f  (%d files)\n", reportFile.wall,
+                reportFile.cpu, files);
+    std::printf("refresh on every file (reference): wall %8.3f  cpu %8.3f  (%d files)\n", reference.wall,
+                reference.cpu, referenceFiles);
+    std::printf("processEvents alone              : wall %8.3f  cpu %8.3f  (%d calls)\n", floor.wall, floor.cpu,
+                files);
+    std::printf("reference / throttled            : wall %8.1f x cpu %8.1f x\n",
+                reportFile.wall > 0 ? reference.wall / reportFile.wall : 0.0,
+                reportFile.cpu > 0 ? reference.cpu / reportFile.cpu : 0.0);
+    std::printf("target < 5 us/file (wall)        : %s\n", reportFile.wall < 5.0 ? "met" : "MISSED");
     return 0;
 }
