@@ -23,11 +23,25 @@
 #include <memory>
 #include <utility>
 
+#if defined(Q_OS_UNIX)
+// The listing reads directories itself: QDir takes a stat call for every
+// entry, which costs more than hashing a small file.
+#define ORVALEN_POSIX_LISTING
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#endif
 
 namespace {
+
+#ifdef ORVALEN_POSIX_LISTING
+// For ASCII names every conversion between QString and the local encoding is
+// the identity, and the native separator is '/': a listed path is the native
+// path below the source directory.
+constexpr bool listedPathsAreNative = true;
+#else
+constexpr bool listedPathsAreNative = false;
+#endif
 
 bool isAscii(const char *text, std::size_t length)
 {
@@ -48,6 +62,8 @@ void appendName(std::string &path, const char *name)
         path += '/';
     path += name;
 }
+
+#ifdef ORVALEN_POSIX_LISTING
 
 // A directory entry as the listing sorts it.
 struct SortedName
@@ -97,14 +113,21 @@ bool nameLess(const SortedName &a, const SortedName &b)
     return na < nb;
 }
 
+#endif
+
 std::string canonicalPath(const std::string &path)
 {
+#ifdef ORVALEN_POSIX_LISTING
     std::string result;
     if (char *resolved = ::realpath(path.c_str(), nullptr)) {
         result = resolved;
         std::free(resolved);
     }
     return result;
+#else
+    const QString canonical = QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).canonicalFilePath();
+    return QFile::encodeName(canonical).toStdString();
+#endif
 }
 
 // The one form of a record that a line of the checksums file gives back
@@ -154,13 +177,19 @@ struct HashTools::Listing
     std::vector<std::size_t> pathEnds;
     // The directories being read, outermost first: a directory met again on
     // this path is a loop.
+#ifdef ORVALEN_POSIX_LISTING
     std::vector<std::pair<dev_t, ino_t>> descent;
+#else
+    std::vector<std::string> descent;
+#endif
 
     // The checksums file, which is not listed.
     std::string skippedCanonical;
     std::string skippedName;
+#ifdef ORVALEN_POSIX_LISTING
     dev_t skippedDevice = 0;
     ino_t skippedInode = 0;
+#endif
 
     // Without a reporter an unreadable directory is passed over, like an
     // unreadable file.
@@ -173,15 +202,11 @@ struct HashTools::Listing
         return !stopAtUnreadable;
     }
 
-    bool isSkipped(const char *name, const struct stat *target)
+    // A file is the checksums file only if its own name matches, or if it
+    // is a link that may lead there; only then is its full path resolved.
+    bool isSkipped(const char *name, bool mayLeadThere)
     {
-        if (skippedCanonical.empty())
-            return false;
-        // A file is the checksums file only if its own name or, behind a
-        // link, its target matches; only then is the full path resolved.
-        const bool candidate = skippedName == name
-            || (target && target->st_dev == skippedDevice && target->st_ino == skippedInode);
-        if (!candidate)
+        if (skippedCanonical.empty() || (!mayLeadThere && skippedName != name))
             return false;
         const std::size_t length = dirPath.size();
         appendName(dirPath, name);
@@ -200,6 +225,8 @@ HashTools::~HashTools()
 {
     delete hasher;
 }
+
+#ifdef ORVALEN_POSIX_LISTING
 
 bool HashTools::collectFiles(Listing &listing)
 {
@@ -263,7 +290,9 @@ bool HashTools::collectFiles(Listing &listing)
         default:
             break;
         }
-        if (isFile && !listing.isSkipped(name, followed ? &target : nullptr))
+        const bool mayBeSkipped = followed && target.st_dev == listing.skippedDevice
+                                  && target.st_ino == listing.skippedInode;
+        if (isFile && !listing.isSkipped(name, mayBeSkipped))
             files.push_back(sortedName(name));
         else if (isDir)
             dirs.push_back(sortedName(name));
@@ -298,6 +327,62 @@ bool HashTools::collectFiles(Listing &listing)
     return goOn;
 }
 
+#else
+
+bool HashTools::collectFiles(Listing &listing)
+{
+    const QString path = QFile::decodeName(QByteArray::fromStdString(listing.dirPath));
+    const QFileInfo info(path);
+    // A source directory that does not exist simply holds no files.
+    if (listing.descent.empty() && !info.exists())
+        return true;
+    // QDir lists an unreadable directory as empty, without an error.
+    if (!info.isDir() || !info.isReadable())
+        return listing.unreadable();
+    const std::string canonical = canonicalPath(listing.dirPath);
+    if (std::find(listing.descent.begin(), listing.descent.end(), canonical) != listing.descent.end())
+        return true;
+
+    // A QDir made from a path sorts by name ignoring case.
+    const QDir dir(path);
+    for (const QFileInfo &file : dir.entryInfoList(QDir::Files, QDir::NoSort)) {
+        // QDir::Files also lets through links to anything but a directory. A
+        // name that does not come back from the local encoding stays listed,
+        // so that hashing it fails.
+        if (file.exists() && !file.isFile())
+            continue;
+        const std::string name = QFile::encodeName(file.fileName()).toStdString();
+        if (listing.isSkipped(name.c_str(), file.isSymLink()))
+            continue;
+        listing.paths += listing.relPath;
+        listing.paths += name;
+        listing.pathEnds.push_back(listing.paths.size());
+    }
+
+    listing.descent.push_back(canonical);
+    const std::size_t dirLength = listing.dirPath.size();
+    const std::size_t relLength = listing.relPath.size();
+    bool goOn = true;
+    for (const QFileInfo &sub : dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort)) {
+        // The list of directories also holds links to FIFOs and devices.
+        if (!sub.isDir())
+            continue;
+        const std::string name = QFile::encodeName(sub.fileName()).toStdString();
+        appendName(listing.dirPath, name.c_str());
+        listing.relPath += name;
+        listing.relPath += '/';
+        goOn = collectFiles(listing);
+        listing.dirPath.resize(dirLength);
+        listing.relPath.resize(relLength);
+        if (!goOn)
+            break;
+    }
+    listing.descent.pop_back();
+    return goOn;
+}
+
+#endif
+
 void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord> &records,
                                 ICreateHashReport *report, const QString &checksumFile)
 {
@@ -317,15 +402,16 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
     listing.stopAtUnreadable = report != nullptr;
     if (!checksumFile.isEmpty()) {
         listing.skippedCanonical = canonicalPath(QFile::encodeName(checksumFile).toStdString());
+        listing.skippedName = listing.skippedCanonical.substr(listing.skippedCanonical.rfind('/') + 1);
+#ifdef ORVALEN_POSIX_LISTING
         struct stat skipped;
-        if (!listing.skippedCanonical.empty()
-            && ::stat(listing.skippedCanonical.c_str(), &skipped) == 0) {
-            listing.skippedName = listing.skippedCanonical.substr(listing.skippedCanonical.rfind('/') + 1);
+        if (::stat(listing.skippedCanonical.c_str(), &skipped) == 0) {
             listing.skippedDevice = skipped.st_dev;
             listing.skippedInode = skipped.st_ino;
         } else {
             listing.skippedCanonical.clear();
         }
+#endif
     }
     const bool listed = collectFiles(listing);
 
@@ -357,12 +443,12 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
         const char *below = listing.paths.data() + begin;
         const std::size_t length = listing.pathEnds[i] - begin;
         begin = listing.pathEnds[i];
-        const bool ascii = isAscii(below, length);
+        const bool nativeAsListed = listedPathsAreNative && isAscii(below, length);
 
         std::string recordPath;
         QString relativePath;
         QString filePath;
-        if (pathBelowIsRelative && ascii) {
+        if (pathBelowIsRelative && nativeAsListed) {
             recordPath.assign(below, length);
             if (report)
                 relativePath = QString::fromLatin1(below, static_cast<int>(length));
@@ -383,8 +469,9 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
 
         std::string digest;
         try {
-            std::string nativePath = ascii ? nativePrefix + std::string(below, length)
-                                           : QDir::toNativeSeparators(filePath).toLocal8Bit().toStdString();
+            std::string nativePath = nativeAsListed
+                ? nativePrefix + std::string(below, length)
+                : QDir::toNativeSeparators(filePath).toLocal8Bit().toStdString();
             digest = hasher->digestOfFile(std::move(nativePath));
         } catch (const hlException &error) {
             if (report) {
@@ -470,9 +557,14 @@ std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecor
     try {
         // A FIFO would block and a directory reads as nothing: only a
         // regular file is a checksums file.
+#ifdef ORVALEN_POSIX_LISTING
         struct stat info;
         if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             return std::string();
+#else
+        if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(fileName))).isFile())
+            return std::string();
+#endif
         std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"),
                                                               &std::fclose);
         if (!file)
