@@ -12,18 +12,25 @@
 
 namespace {
 
-std::atomic<bool> portableForced{false};
+std::atomic<unsigned> allowedFeatures{hashFeaturesAll};
 
 #if defined(HASH_X86)
-bool detectShaExtensions()
+struct CpuFeatures
 {
+    bool shaExtensions = false;
+    bool bmi2 = false;
+};
+
+CpuFeatures detectFeatures()
+{
+    CpuFeatures features;
     unsigned int regs1[4] = {0, 0, 0, 0};
     unsigned int regs7[4] = {0, 0, 0, 0};
 #if defined(_MSC_VER)
     int r[4];
     __cpuid(r, 0);
     if (r[0] < 7)
-        return false;
+        return features;
     __cpuid(r, 1);
     for (int i = 0; i < 4; ++i)
         regs1[i] = static_cast<unsigned int>(r[i]);
@@ -32,19 +39,33 @@ bool detectShaExtensions()
         regs7[i] = static_cast<unsigned int>(r[i]);
 #else
     if (__get_cpuid_max(0, nullptr) < 7)
-        return false;
+        return features;
     __cpuid(1, regs1[0], regs1[1], regs1[2], regs1[3]);
     __cpuid_count(7, 0, regs7[0], regs7[1], regs7[2], regs7[3]);
 #endif
     const bool ssse3 = (regs1[2] >> 9) & 1;
     const bool sse41 = (regs1[2] >> 19) & 1;
     const bool sha = (regs7[1] >> 29) & 1;
-    return ssse3 && sse41 && sha;
+    features.shaExtensions = ssse3 && sse41 && sha;
+    features.bmi2 = (regs7[1] >> 8) & 1;
+    return features;
+}
+
+const CpuFeatures &cpuFeatures()
+{
+    static const CpuFeatures features = detectFeatures();
+    return features;
 }
 
 bool useShaExtensions()
 {
-    return !portableForced.load(std::memory_order_relaxed) && hashCpuHasShaExtensions();
+    return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureShaExtensions) != 0
+           && cpuFeatures().shaExtensions;
+}
+
+bool useBmi2()
+{
+    return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureBmi2) != 0 && cpuFeatures().bmi2;
 }
 #endif
 
@@ -53,16 +74,29 @@ bool useShaExtensions()
 bool hashCpuHasShaExtensions()
 {
 #if defined(HASH_X86)
-    static const bool has = detectShaExtensions();
-    return has;
+    return cpuFeatures().shaExtensions;
 #else
     return false;
 #endif
 }
 
+bool hashCpuHasBmi2()
+{
+#if defined(HASH_X86)
+    return cpuFeatures().bmi2;
+#else
+    return false;
+#endif
+}
+
+void hashAllowFeatures(unsigned features)
+{
+    allowedFeatures.store(features, std::memory_order_relaxed);
+}
+
 void hashForcePortable(bool portable)
 {
-    portableForced.store(portable, std::memory_order_relaxed);
+    hashAllowFeatures(portable ? 0u : unsigned(hashFeaturesAll));
 }
 
 const char *hashSha1KernelName()
@@ -76,7 +110,22 @@ const char *hashSha1KernelName()
 
 const char *hashSha256KernelName()
 {
-    return hashSha1KernelName();
+#if defined(HASH_X86)
+    if (useShaExtensions())
+        return "sha-ni";
+    if (useBmi2())
+        return "bmi2";
+#endif
+    return "portable";
+}
+
+const char *hashSha512KernelName()
+{
+#if defined(HASH_X86)
+    if (useBmi2())
+        return "bmi2";
+#endif
+    return "portable";
 }
 
 void md5Blocks(std::uint32_t state[4], const unsigned char *data, std::size_t blocks)
@@ -102,11 +151,21 @@ void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t
         sha256BlocksShaNi(state, data, blocks);
         return;
     }
+    if (useBmi2()) {
+        sha256BlocksBmi2(state, data, blocks);
+        return;
+    }
 #endif
     sha256BlocksPortable(state, data, blocks);
 }
 
 void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks)
 {
+#if defined(HASH_X86)
+    if (useBmi2()) {
+        sha512BlocksBmi2(state, data, blocks);
+        return;
+    }
+#endif
     sha512BlocksPortable(state, data, blocks);
 }

@@ -25,16 +25,32 @@ void sha512BlocksPortable(std::uint64_t state[8], const unsigned char *data, std
 // x86 SHA extensions; only to be called when hashCpuHasShaExtensions().
 void sha1BlocksShaNi(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
 void sha256BlocksShaNi(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
+// The portable code built for BMI2; only to be called when hashCpuHasBmi2().
+void sha256BlocksBmi2(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
+void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
 #endif
 
 // Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked
 // of cpuid once.
 bool hashCpuHasShaExtensions();
+// Whether this CPU offers BMI2; asked of cpuid once.
+bool hashCpuHasBmi2();
+
+// The instruction-set paths the block functions may take (where the CPU has
+// them). All are allowed by default; the tests and the benchmark narrow the
+// choice to check and time each path in one process.
+enum hashFeature : unsigned
+{
+    hashFeatureShaExtensions = 1u,
+    hashFeatureBmi2 = 2u,
+    hashFeaturesAll = 3u
+};
+void hashAllowFeatures(unsigned features);
 
 // With true, every digest uses the portable code until called with false.
-// Lets the tests and the benchmark check both paths in one process.
 void hashForcePortable(bool portable);
 
 // Short names of the code the block functions use right now, for reports.
 const char *hashSha1KernelName();
 const char *hashSha256KernelName();
+const char *hashSha512KernelName();
