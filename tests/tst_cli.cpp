@@ -117,7 +117,7 @@ QByteArray sha256(const QString &path)
     return toolDigest(QStringLiteral("sha256sum"), path);
 }
 
-// Five files in two levels and names with spaces; the order the listing must
+// Six files in two levels and names with spaces; the order the listing must
 // give is written out by hand below.
 void makeSampleTree(const QString &root)
 {
