@@ -16,15 +16,21 @@
 #include <string>
 #include <vector>
 
+#if defined(Q_OS_UNIX)
 #include <sys/resource.h>
+#endif
 
 namespace {
 
 long peakKiB()
 {
+#if defined(Q_OS_UNIX)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+#else
+    return 0;
+#endif
 }
 
 // Paths and digests shaped like those of a real tree: d0042/f017.bin and
@@ -50,9 +56,7 @@ std::vector<HashRecord> makeRecords(std::size_t count, unsigned salt)
 
 double processorSeconds()
 {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 // Clock time, and processor time of this process beside it: on a machine
