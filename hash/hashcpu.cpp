@@ -19,7 +19,22 @@ struct CpuFeatures
 {
     bool shaExtensions = false;
     bool bmi2 = false;
+    bool avx2 = false;
 };
+
+// The operating system must save the vector registers (XCR0 bits 1 and 2)
+// before AVX code may run.
+bool osSavesYmm()
+{
+#if defined(_MSC_VER)
+    return (_xgetbv(0) & 6) == 6;
+#else
+    unsigned int low = 0;
+    unsigned int high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 6) == 6;
+#endif
+}
 
 CpuFeatures detectFeatures()
 {
@@ -48,6 +63,10 @@ CpuFeatures detectFeatures()
     const bool sha = (regs7[1] >> 29) & 1;
     features.shaExtensions = ssse3 && sse41 && sha;
     features.bmi2 = (regs7[1] >> 8) & 1;
+    const bool osxsave = (regs1[2] >> 27) & 1;
+    const bool avx = (regs1[2] >> 28) & 1;
+    const bool avx2 = (regs7[1] >> 5) & 1;
+    features.avx2 = osxsave && avx && avx2 && features.bmi2 && osSavesYmm();
     return features;
 }
 
@@ -63,6 +82,11 @@ bool useShaExtensions()
            && cpuFeatures().shaExtensions;
 }
 
+bool useAvx2()
+{
+    return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureAvx2) != 0 && cpuFeatures().avx2;
+}
+
 bool useBmi2()
 {
     return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureBmi2) != 0 && cpuFeatures().bmi2;
@@ -75,6 +99,15 @@ bool hashCpuHasShaExtensions()
 {
 #if defined(HASH_X86)
     return cpuFeatures().shaExtensions;
+#else
+    return false;
+#endif
+}
+
+bool hashCpuHasAvx2()
+{
+#if defined(HASH_X86)
+    return cpuFeatures().avx2;
 #else
     return false;
 #endif
@@ -122,6 +155,8 @@ const char *hashSha256KernelName()
 const char *hashSha512KernelName()
 {
 #if defined(HASH_X86)
+    if (useAvx2())
+        return "avx2";
     if (useBmi2())
         return "bmi2";
 #endif
@@ -162,6 +197,10 @@ void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t
 void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks)
 {
 #if defined(HASH_X86)
+    if (useAvx2()) {
+        sha512BlocksAvx2(state, data, blocks);
+        return;
+    }
     if (useBmi2()) {
         sha512BlocksBmi2(state, data, blocks);
         return;

@@ -28,6 +28,8 @@ void sha256BlocksShaNi(std::uint32_t state[8], const unsigned char *data, std::s
 // The portable code built for BMI2; only to be called when hashCpuHasBmi2().
 void sha256BlocksBmi2(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
 void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
+// Vector message schedule; only to be called when hashCpuHasAvx2().
+void sha512BlocksAvx2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
 #endif
 
 // Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked
@@ -35,6 +37,9 @@ void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::si
 bool hashCpuHasShaExtensions();
 // Whether this CPU offers BMI2; asked of cpuid once.
 bool hashCpuHasBmi2();
+// Whether this CPU offers AVX2 and BMI2 and the operating system saves the
+// vector registers; asked once.
+bool hashCpuHasAvx2();
 
 // The instruction-set paths the block functions may take (where the CPU has
 // them). All are allowed by default; the tests and the benchmark narrow the
@@ -43,7 +48,8 @@ enum hashFeature : unsigned
 {
     hashFeatureShaExtensions = 1u,
     hashFeatureBmi2 = 2u,
-    hashFeaturesAll = 3u
+    hashFeatureAvx2 = 4u,
+    hashFeaturesAll = 7u
 };
 void hashAllowFeatures(unsigned features);
 

@@ -89,9 +89,11 @@ struct Kernel
 QVector<Kernel> kernelsOf(const QString &algorithm)
 {
     QVector<Kernel> kernels{{"portable", 0u}};
-    if (algorithm == QLatin1String("SHA256") || algorithm.startsWith(QLatin1String("SHA384"))
-        || algorithm == QLatin1String("SHA512"))
+    const bool sha512Family = algorithm == QLatin1String("SHA384") || algorithm == QLatin1String("SHA512");
+    if (algorithm == QLatin1String("SHA256") || sha512Family)
         kernels.push_back({"bmi2", hashFeatureBmi2});
+    if (sha512Family)
+        kernels.push_back({"avx2", hashFeatureAvx2});
     if (algorithm == QLatin1String("SHA1") || algorithm == QLatin1String("SHA256"))
         kernels.push_back({"sha-ni", hashFeatureShaExtensions});
     return kernels;
@@ -103,6 +105,8 @@ bool selectKernel(unsigned features)
     if ((features & hashFeatureShaExtensions) && !hashCpuHasShaExtensions())
         return false;
     if ((features & hashFeatureBmi2) && !hashCpuHasBmi2())
+        return false;
+    if ((features & hashFeatureAvx2) && !hashCpuHasAvx2())
         return false;
     hashAllowFeatures(features);
     return true;
