@@ -152,6 +152,7 @@ private slots:
     void createThenVerifyReportsEachChange();
     void checksumFileInsideTreeVerifiesClean_data();
     void checksumFileInsideTreeVerifiesClean();
+    void emptySourceNamesWorkingDirectory();
     void cancelledCreateKeepsOldChecksumFile_data();
     void cancelledCreateKeepsOldChecksumFile();
     void errorBoxes_data();
@@ -318,6 +319,8 @@ void TestMainWindow::checksumFileInsideTreeVerifiesClean()
         runJob(window, QStringLiteral("Create checksums.."), driver);
         if (QTest::currentTestFailed())
             return;
+        // The result names the file exactly as it was typed.
+        QVERIFY2(created.contains(sums), qPrintable(created.join(QLatin1Char('|'))));
     }
     const QByteArray written = readFile(sumsAbsolute);
     QVERIFY2(!written.contains("sums.sha256"), written.constData());
@@ -338,6 +341,42 @@ void TestMainWindow::checksumFileInsideTreeVerifiesClean()
     QCOMPARE(result.rows, QStringList());
     QVERIFY(result.labels.contains(QStringLiteral("Check result: no errors")));
     QVERIFY(result.labels.contains(QString::fromLatin1(sha256Hex(written))));
+}
+
+void TestMainWindow::emptySourceNamesWorkingDirectory()
+{
+    const QString tree = root + QStringLiteral("/tree");
+    writeFile(tree + QStringLiteral("/b.txt"), "b");
+    writeFile(tree + QStringLiteral("/A.txt"), "A");
+    writeFile(tree + QStringLiteral("/sub/c.txt"), "c");
+    const QString sums = root + QStringLiteral("/cwd.sha256");
+    QVERIFY(QDir::setCurrent(tree));
+
+    MainWindow window;
+    window.show();
+    {
+        QStringList created;
+        GuiDriver driver;
+        driver.expectModal("CreateDBWindow", fillParameters(QString(), sums));
+        driver.expectModal("CreationDBResult", readCreationResult(&created));
+        runJob(window, QStringLiteral("Create checksums.."), driver);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    // Paths relative to the working directory, with no "./" in front.
+    QCOMPARE(readFile(sums), expectedList(tree, {QStringLiteral("A.txt"), QStringLiteral("b.txt"),
+                                                 QStringLiteral("sub/c.txt")}));
+
+    CheckResult result;
+    {
+        GuiDriver driver;
+        driver.expectModal("CheckDBWindow", fillParameters(QString(), sums));
+        driver.expectModal("CheckDBResult", readCheckResult(&result));
+        runJob(window, QStringLiteral("Verify checksums.."), driver);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QCOMPARE(result.rows, QStringList());
 }
 
 void TestMainWindow::cancelledCreateKeepsOldChecksumFile_data()
