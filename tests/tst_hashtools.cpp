@@ -1,4 +1,5 @@
 #include "hashtools.h"
+#include "unprivileged.h"
 #include "icreatehashreport.h"
 
 #include <QCryptographicHash>
@@ -11,10 +12,7 @@
 
 #include <fcntl.h>
 
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -23,10 +21,10 @@ namespace {
 // unless given after '='. Directories are made as needed.
 void makeTree(const QString &root, const QStringList &files)
 {
-    for (const QString &spec : files) {
-        const QString path = spec.section(QLatin1Char('='), 0, 0);
-        const QByteArray content = spec.contains(QLatin1Char('='))
-            ? spec.section(QLatin1Char('='), 1).toUtf8() : path.toUtf8();
+    for (const QString &entry : files) {
+        const QString path = entry.section(QLatin1Char('='), 0, 0);
+        const QByteArray content = entry.contains(QLatin1Char('='))
+            ? entry.section(QLatin1Char('='), 1).toUtf8() : path.toUtf8();
         QVERIFY(QDir(root).mkpath(QFileInfo(path).path()));
         QFile file(root + QLatin1Char('/') + path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -74,37 +72,6 @@ private:
     int files = 0;
 };
 
-// Root reads every file whatever its mode; permission cases run in a child
-// that has become "nobody". Returns what work wrote, or a null array when the
-// child could not drop its rights.
-QByteArray asUnprivileged(const std::function<QByteArray()> &work)
-{
-    if (::geteuid() != 0)
-        return work();
-    const passwd *nobody = ::getpwnam("nobody");
-    int channel[2];
-    if (!nobody || ::pipe(channel) != 0)
-        return QByteArray();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
-            ::_exit(1);
-        const QByteArray result = work();
-        const bool written = ::write(channel[1], result.constData(), result.size()) == result.size();
-        ::_exit(written ? 0 : 1);
-    }
-    ::close(channel[1]);
-    QByteArray result;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, static_cast<int>(got));
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : QByteArray();
-}
 
 } // namespace
 
