@@ -14,30 +14,8 @@ data=${ORVALEN_BENCH_DIR:-/tmp/orvalen-core-bench}
 for tool in hyperfine openssl rhash sha256sum python3; do
   command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
 done
-mkdir -p "$data"
+"$(dirname "$0")/bench-data.sh" "$data"
 cd "$data"
-
-if [ ! -f big.bin ] || [ "$(stat -c %s big.bin)" -ne 1073741824 ]; then
-  echo "Writing a 1 GiB file of random bytes..."
-  head -c 1073741824 /dev/urandom > big.bin
-fi
-
-# 1,000 directories of 100 files of 0-8 KiB, the same tree every time.
-if [ ! -f tree.done ]; then
-  echo "Writing 100,000 small files..."
-  rm -rf tree
-  python3 - <<'PY'
-import os, random
-rnd = random.Random(20261207)
-for d in range(1000):
-    path = os.path.join("tree", "d%04d" % d)
-    os.makedirs(path)
-    for f in range(100):
-        with open(os.path.join(path, "f%03d.bin" % f), "wb") as out:
-            out.write(rnd.randbytes(rnd.randint(0, 8192)))
-PY
-  touch tree.done
-fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
