@@ -81,17 +81,8 @@ void MainWindow::createDB()
     }
 
     std::vector<HashRecord> records;
-    bool finished = false;
-    {
-        CreateHashWindow progress;
-        // The checksums file may lie inside the tree; it must not list
-        // itself, or every later verify would report it as changed.
-        hashTools->calculateHashes(sourceDirectory, records, &progress, checksumFile);
-        finished = progress.isFinished();
-    }
-    // An abort or a failure has already been shown by the progress window;
-    // the old checksums file stays as it was.
-    if (!finished)
+    // The old checksums file stays as it was after an abort or a failure.
+    if (!hashTree(sourceDirectory, checksumFile, records))
         return;
 
     const std::string digest =
@@ -122,13 +113,7 @@ void MainWindow::checkDB()
     std::vector<HashRecord> currentRecords;
     std::vector<HashRecord> storedRecords;
     std::vector<std::unique_ptr<CompareErr>> errors;
-    bool finished = false;
-    {
-        CreateHashWindow progress;
-        hashTools->calculateHashes(sourceDirectory, currentRecords, &progress, checksumFile);
-        finished = progress.isFinished();
-    }
-    if (!finished)
+    if (!hashTree(sourceDirectory, checksumFile, currentRecords))
         return;
 
     const std::string digest =
@@ -164,4 +149,16 @@ void MainWindow::showAbout()
 void MainWindow::showError(const QString &message)
 {
     QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+// Hashes the tree under a progress window. False when the run was aborted or
+// failed: the window has already told the user.
+bool MainWindow::hashTree(const QString &sourceDirectory, const QString &checksumFile,
+                          std::vector<HashRecord> &records)
+{
+    CreateHashWindow progress;
+    // The checksums file may lie inside the tree; it must not list itself,
+    // or every later verify would report it as changed.
+    hashTools->calculateHashes(sourceDirectory, records, &progress, checksumFile);
+    return progress.isFinished();
 }

@@ -2,10 +2,13 @@
 
 #include <QDialog>
 
+#include <vector>
+
 class CheckDBWindow;
 class CreateDBWindow;
 class HashTools;
 class QSettings;
+struct HashRecord;
 
 // The four-button window. It owns the engine, the settings and the two
 // parameter dialogs for the whole run of the program; each job runs inside
@@ -24,6 +27,8 @@ private slots:
 
 private:
     void showError(const QString &message);
+    bool hashTree(const QString &sourceDirectory, const QString &checksumFile,
+                  std::vector<HashRecord> &records);
 
     CreateDBWindow *createDBWindow = nullptr;
     CheckDBWindow *checkDBWindow = nullptr;
