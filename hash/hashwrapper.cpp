@@ -117,8 +117,7 @@ std::string hashwrapper::digestOfFile(std::string path)
     }
 #else
     // Non-blocking, so that opening a FIFO without a writer returns at once
-    // and the type check below can refuse it; it has no effect on the reads
-    // of a regular file.
+    // and the type check below can refuse it.
     int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
 #ifdef O_CLOEXEC
     flags |= O_CLOEXEC;
@@ -134,6 +133,11 @@ std::string hashwrapper::digestOfFile(std::string path)
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         throwCannotRead(path);
+    // Plain blocking reads from here on: some network and user-space file
+    // systems honour the flag on regular files and would answer EAGAIN.
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status != -1)
+        (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
 
 #if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
     // A larger read-ahead window helps files that are not in the page cache.
