@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,12 +119,10 @@ int benchFile(const std::string &path, const std::string &only, int repeat, bool
         std::string digest;
         long long bytes = 0;
         try {
-            std::FILE *f = std::fopen(path.c_str(), "rb");
-            if (!f)
+            std::error_code error;
+            bytes = static_cast<long long>(std::filesystem::file_size(path, error));
+            if (error)
                 throw hlException(1, "Cannot read file \"" + path + "\".");
-            std::fseek(f, 0, SEEK_END);
-            bytes = std::ftell(f);
-            std::fclose(f);
             const double t = bestSeconds(repeat, [&] { digest = wrapper->digestOfFile(path); });
             const char *kernel = portable          ? "portable"
                                  : alg == "sha1"   ? hashSha1KernelName()
