@@ -138,6 +138,8 @@ private slots:
     void chunkBoundaries();
     void unusualNames_data();
     void unusualNames();
+    void followsLinks_data();
+    void followsLinks();
     void refused_data();
     void refused();
     void usableAfterException_data();
@@ -227,6 +229,33 @@ void tst_hashfile::unusualNames()
     QVERIFY(writeFile(path, bytes));
     auto wrapper = makeWrapper(QStringLiteral("sha256"));
     QCOMPARE(QString::fromStdString(wrapper->digestOfFile(QFile::encodeName(path).toStdString())),
+             QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
+}
+
+void tst_hashfile::followsLinks_data()
+{
+    QTest::addColumn<int>("links");
+
+    QTest::newRow("link to a regular file") << 1;
+    QTest::newRow("link to a link to a regular file") << 2;
+}
+
+// Links to regular files are hashed as the file they point to.
+void tst_hashfile::followsLinks()
+{
+    QFETCH(int, links);
+
+    const QByteArray bytes = testBytes(4097);
+    QString target = dir->filePath(QStringLiteral("target.bin"));
+    QVERIFY(writeFile(target, bytes));
+    for (int i = 0; i < links; ++i) {
+        const QString link = dir->filePath(QStringLiteral("link%1").arg(i));
+        if (!QFile::link(target, link))
+            QSKIP("this file system has no symbolic links");
+        target = link;
+    }
+    auto wrapper = makeWrapper(QStringLiteral("sha256"));
+    QCOMPARE(QString::fromStdString(wrapper->digestOfFile(QFile::encodeName(target).toStdString())),
              QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
 }
 
