@@ -12,7 +12,10 @@ cd "$(dirname "$0")/.."
 
 packages=(g++ make cmake qtbase5-dev qttools5-dev-tools qttools5-dev)
 if [ "$mode" = test ]; then
-  packages+=(python3-cryptography-vectors xvfb xauth)
+  packages+=(python3-cryptography-vectors xvfb xauth fonts-dejavu-core)
+  tests=ON
+else
+  tests=OFF
 fi
 
 missing=()
@@ -31,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVALEN_BUILD_TESTS=$tests
 cmake --build build -j"$jobs"
 
 if [ "$mode" = run ]; then
