@@ -34,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVALEN_BUILD_TESTS=$tests
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVALEN_BUILD_TESTS=$tests -DORVALEN_BUILD_BENCH=$tests
 cmake --build build -j"$jobs"
 
 if [ "$mode" = run ]; then
