@@ -2,13 +2,11 @@
 #include "clijobs.h"
 #include "exitcode.h"
 #include "interruptflag.h"
+#include "translationloader.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QString>
-#include <QStringList>
 #include <QTranslator>
 
 #include <cstdio>
@@ -18,26 +16,6 @@
 #endif
 
 namespace {
-
-// The working directory first, as the desktop application does, then the
-// folders an installation keeps the files in.
-void loadTranslation(QTranslator &translator, const QString &name, const QStringList &fallbackDirs)
-{
-    if (translator.load(name))
-        return;
-    for (const QString &dir : fallbackDirs) {
-        if (!dir.isEmpty() && translator.load(name, dir))
-            return;
-    }
-}
-
-QStringList installedTranslationDirs()
-{
-    return QStringList()
-           << QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                              + QStringLiteral(ORVALEN_RELATIVE_TRANSLATIONS))
-           << QStringLiteral(ORVALEN_INSTALLED_TRANSLATIONS);
-}
 
 bool stderrIsTerminal()
 {
@@ -67,11 +45,12 @@ int main(int argc, char *argv[])
 
     const QString locale = QLocale::system().name();
     QTranslator translator;
-    loadTranslation(translator, QStringLiteral("orvalen_") + locale, installedTranslationDirs());
+    TranslationLoader::load(translator, QStringLiteral("orvalen_"), locale,
+                            TranslationLoader::installedDirs());
     QCoreApplication::installTranslator(&translator);
     QTranslator qtTranslator;
-    loadTranslation(qtTranslator, QStringLiteral("qtbase_") + locale,
-                    QStringList() << QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    TranslationLoader::load(qtTranslator, QStringLiteral("qtbase_"), locale,
+                            TranslationLoader::qtDirs());
     QCoreApplication::installTranslator(&qtTranslator);
 
     CliArguments arguments;
