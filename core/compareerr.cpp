@@ -1,7 +1,7 @@
 #include "compareerr.h"
 
 CompareErr::CompareErr(ErrorType type, const std::string &path)
-    : type(type), fileName(QString::fromStdString(path))
+    : type(type), fileName(QString::fromStdString(path)), path(path)
 {
 }
 

@@ -16,8 +16,11 @@ public:
     ~CompareErr() override;
 
     const ErrorType type;
-    // The file's path below the source directory, forward slashes.
+    // The file's path below the source directory, forward slashes, decoded
+    // for display.
     QString fileName;
+    // The same path as the record holds it: the bytes the directory gave.
+    const std::string path;
 
     // Translated in the context "QObject", so that one translation serves
     // every kind of discrepancy.

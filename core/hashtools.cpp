@@ -489,6 +489,23 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
         report->reportFinish();
 }
 
+void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
+                                ICreateHashReport *report, const std::string &checksumFile)
+{
+    calculateHashes(QFile::decodeName(QByteArray::fromStdString(sourceDir)), records, report,
+                    QFile::decodeName(QByteArray::fromStdString(checksumFile)));
+}
+
+void HashTools::setJobs(int jobs)
+{
+    jobCount = jobs < 0 ? 0 : jobs;
+}
+
+int HashTools::jobs() const
+{
+    return jobCount;
+}
+
 std::string HashTools::digestOrEmpty(const std::string &fileName)
 {
     try {

@@ -28,6 +28,15 @@ public:
     // checksums file kept inside the tree does not report itself.
     void calculateHashes(const QString &sourceDir, std::vector<HashRecord> &records,
                          ICreateHashReport *report, const QString &checksumFile = QString());
+    // The same scan for paths given as the bytes the file system takes,
+    // which need not be valid text.
+    void calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
+                         ICreateHashReport *report, const std::string &checksumFile);
+
+    // How many files are hashed at once: 0 chooses from the machine, 1
+    // hashes one file after another on the calling thread.
+    void setJobs(int jobs);
+    int jobs() const;
 
     // Both return the digest of the checksums file as it stands on disk,
     // or an empty string on any failure; neither throws. saveDB replaces
@@ -49,4 +58,5 @@ private:
 
     hashwrapper *hasher;
     std::string algorithm;
+    int jobCount = 0;
 };
