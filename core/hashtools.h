@@ -25,7 +25,12 @@ public:
     // Fills records with one record per file below sourceDir, in listing
     // order, or leaves it empty after a cancelled or failed run. The file
     // named checksumFile (if any) is left out of the listing, so that a
-    // checksums file kept inside the tree does not report itself.
+    // checksums file kept inside the tree does not report itself. Files are
+    // hashed by worker threads ahead of the reporter, whose calls all come
+    // on the calling thread: reportFile for each file in listing order, then
+    // isCanceled once its digest is there; isCanceled also about every
+    // 100 ms while a file is still being hashed. A failed run reports the
+    // first file in listing order that could not be hashed.
     void calculateHashes(const QString &sourceDir, std::vector<HashRecord> &records,
                          ICreateHashReport *report, const QString &checksumFile = QString());
     // The same scan for paths given as the bytes the file system takes,
@@ -49,11 +54,6 @@ public:
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
-    struct Listing;
-
-    // Lists the directory listing.dirPath and everything below it; false
-    // when the scan has to stop because a directory cannot be read.
-    bool collectFiles(Listing &listing);
     std::string digestOrEmpty(const std::string &fileName);
 
     hashwrapper *hasher;

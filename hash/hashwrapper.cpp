@@ -1,5 +1,6 @@
 #include "hashwrapper.h"
 
+#include "filereader.h"
 #include "hlexception.h"
 
 #include <cstddef>
@@ -21,7 +22,7 @@ namespace {
 
 [[noreturn]] void throwCannotRead(const std::string &path)
 {
-    throw hlException(1, "Cannot read file \"" + path + "\".");
+    throw hlException(1, hashwrapper::cannotReadMessage(path));
 }
 
 #if defined(_WIN32)
@@ -63,6 +64,11 @@ hashwrapper::hashwrapper()
 
 hashwrapper::~hashwrapper() = default;
 
+std::string hashwrapper::cannotReadMessage(const std::string &path)
+{
+    return "Cannot read file \"" + path + "\".";
+}
+
 void hashwrapper::selfTest()
 {
     const std::string computed = digestOfString(testText);
@@ -90,11 +96,15 @@ std::string hashwrapper::digestOfString(std::string text)
 
 std::string hashwrapper::digestOfFile(std::string path)
 {
-    startDigest();
-
-    std::unique_ptr<unsigned char[]> buffer;
+    return digestOfFileWhile(path, KeepGoing());
+}
 
 #if defined(_WIN32)
+
+std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
+{
+    startDigest();
+
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file)
         throwCannotRead(path);
@@ -104,8 +114,10 @@ std::string hashwrapper::digestOfFile(std::string path)
     if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
         throwCannotRead(path);
 
-    buffer.reset(new unsigned char[fileChunkSize]);
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[fileChunkSize]);
     for (;;) {
+        if (keepGoing && !keepGoing())
+            return std::string();
         const std::size_t n = std::fread(buffer.get(), 1, fileChunkSize, file);
         if (n > 0)
             addData(buffer.get(), static_cast<unsigned int>(n));
@@ -115,7 +127,13 @@ std::string hashwrapper::digestOfFile(std::string path)
             break;
         }
     }
+    return finishDigest();
+}
+
 #else
+
+int hashwrapper::openRegularFile(const std::string &path, long long *size)
+{
     // Non-blocking, so that opening a FIFO without a writer returns at once
     // and the type check below can refuse it.
     int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
@@ -127,36 +145,60 @@ std::string hashwrapper::digestOfFile(std::string path)
         fd = ::open(path.c_str(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        throwCannotRead(path);
-    FdCloser closer(fd);
+        return -1;
 
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        throwCannotRead(path);
+    int failure = 0;
+    if (::fstat(fd, &info) != 0)
+        failure = errno;
+    else if (!S_ISREG(info.st_mode))
+        failure = EINVAL;
+    if (failure != 0) {
+        ::close(fd);
+        errno = failure;
+        return -1;
+    }
     // Plain blocking reads from here on: some network and user-space file
     // systems honour the flag on regular files and would answer EAGAIN.
     const int status = ::fcntl(fd, F_GETFL);
     if (status != -1)
         (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    if (size)
+        *size = static_cast<long long>(info.st_size);
+    return fd;
+}
 
+std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
+{
+    long long size = 0;
+    const int fd = openRegularFile(path, &size);
+    if (fd < 0)
+        throwCannotRead(path);
+    FdCloser closer(fd);
 #if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
     // A larger read-ahead window helps files that are not in the page cache.
     (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    return digestOfOpenFile(fd, path, size >= overlapFileSize, keepGoing);
+}
 
-    buffer.reset(new unsigned char[fileChunkSize]);
+std::string hashwrapper::digestOfOpenFile(int fd, const std::string &path, bool overlap,
+                                          const KeepGoing &keepGoing)
+{
+    startDigest();
+    filereader reader(fd, overlap);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.get(), fileChunkSize);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (keepGoing && !keepGoing())
+            return std::string();
+        const unsigned char *data = nullptr;
+        const long n = reader.next(&data);
+        if (n < 0)
             throwCannotRead(path);
-        }
         if (n == 0)
             break;
-        addData(buffer.get(), static_cast<unsigned int>(n));
+        addData(data, static_cast<unsigned int>(n));
     }
-#endif
-
     return finishDigest();
 }
+
+#endif

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Common face of the five digest algorithms. A concrete wrapper supplies the
@@ -35,4 +36,27 @@ public:
     // regular file (a FIFO would block and a device may never end), or a read
     // fails part-way: a digest of the bytes read so far would look valid.
     virtual std::string digestOfFile(std::string path);
+
+    // Asked between pieces of a file; answering false abandons it.
+    using KeepGoing = std::function<bool()>;
+    // Files of at least this size are read on a second thread while the
+    // first one hashes.
+    static constexpr long long overlapFileSize = 4LL * 1024 * 1024;
+
+    // The text of hlException code 1 for path.
+    static std::string cannotReadMessage(const std::string &path);
+
+    // digestOfFile that gives up, with an empty result, once keepGoing
+    // answers false.
+    std::string digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing);
+#if !defined(_WIN32)
+    // Opens path as digestOfFile does; -1 with errno set when it is not a
+    // regular file that can be read. size receives the file's size.
+    static int openRegularFile(const std::string &path, long long *size);
+    // Hashes the regular file open at fd from its current position; the
+    // caller keeps and closes fd. An empty result once keepGoing answered
+    // false; hlException code 1 naming path when a read fails.
+    std::string digestOfOpenFile(int fd, const std::string &path, bool overlap,
+                                 const KeepGoing &keepGoing = KeepGoing());
+#endif
 };

@@ -10,6 +10,10 @@
 
 #include <functional>
 
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +66,7 @@ private slots:
     void unusableNames();
     void refusedRecords_data();
     void refusedRecords();
+    void replacesWholeFileKeepingMode_data();
     void replacesWholeFileKeepingMode();
     void writesThroughLink();
     void readOnlyTarget();
@@ -130,8 +135,8 @@ void TestChecksumFile::readLines_data()
         << QByteArray("\xEF\xBB\xBF" "aa x\r\nbb y\r\n") << QStringList{"aa|x", "bb|y"};
     QTest::newRow("byte order mark elsewhere kept") << QByteArray("aa x\r\n\xEF\xBB\xBF" "bb y\r\n")
                                                     << QStringList{"aa|x", "\xEF\xBB\xBF" "bb|y"};
-    QTest::newRow("carriage return not before a line feed kept")
-        << QByteArray("aa x\ry\r\r\nbb z\r") << QStringList{"aa|x\ry\r", "bb|z\r"};
+    QTest::newRow("carriage return inside a line kept, at the very end dropped")
+        << QByteArray("aa x\ry\r\r\nbb z\r") << QStringList{"aa|x\ry\r", "bb|z"};
     QTest::newRow("token not a digest taken as it is") << QByteArray("NOT-HEX x\r\n") << QStringList{"NOT-HEX|x"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
 }
@@ -230,21 +235,49 @@ void TestChecksumFile::refusedRecords()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
 }
 
+void TestChecksumFile::replacesWholeFileKeepingMode_data()
+{
+    QTest::addColumn<QByteArray>("fileName");
+    QTest::addColumn<int>("mode");
+
+    QTest::newRow("group and others may read") << QByteArray("sums.sha256") << 0604;
+    // Only root may replace a file it cannot write; it stays read-only.
+    QTest::newRow("read-only, replaced by root") << QByteArray("sums.sha256") << 0444;
+    QTest::newRow("name that is not UTF-8") << QByteArray("sums\xff.sha256") << 0640;
+}
+
 void TestChecksumFile::replacesWholeFileKeepingMode()
 {
+    QFETCH(QByteArray, fileName);
+    QFETCH(int, mode);
+    if ((mode & 0200) == 0 && ::geteuid() != 0)
+        QSKIP("needs root");
     QTemporaryDir dir;
-    const QString name = dir.path() + "/sums.sha256";
-    QVERIFY(writeFile(name, QByteArray(500, 'x') + "\r\nlong old content\r\n"));
-    QCOMPARE(::chmod(QFile::encodeName(name).constData(), 0604), 0);
+    const std::string name = QFile::encodeName(dir.path()).toStdString() + "/" + fileName.toStdString();
+    const QByteArray old = QByteArray(500, 'x') + "\r\nlong old content\r\n";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, old.constData(), old.size()), ssize_t(old.size()));
+    ::close(fd);
+    QCOMPARE(::chmod(name.c_str(), mode_t(mode)), 0);
     HashTools tools("sha256");
-    const std::string digest = tools.saveDB(name.toStdString(), {{"a", fox}});
+    const std::string digest = tools.saveDB(name, {{"a", fox}});
     const QByteArray expected = QByteArray(fox.c_str()) + " a\r\n";
-    QCOMPARE(contentOf(name), expected);
     QCOMPARE(digest, sha256Of(expected));
+    std::vector<HashRecord> back;
+    QCOMPARE(tools.loadDB(name, back), digest);
+    QCOMPARE(describe(back), QStringList{QString::fromStdString(fox) + "|a"});
     struct stat info;
-    QCOMPARE(::stat(QFile::encodeName(name).constData(), &info), 0);
-    QCOMPARE(info.st_mode & 07777, mode_t(0604));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
+    QCOMPARE(::stat(name.c_str(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(mode));
+    // No temporary file left beside it (QDir cannot list every name).
+    DIR *listing = ::opendir(QFile::encodeName(dir.path()).constData());
+    QVERIFY(listing);
+    int entries = 0;
+    while (const dirent *entry = ::readdir(listing))
+        entries += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    ::closedir(listing);
+    QCOMPARE(entries, 1);
 }
 
 void TestChecksumFile::writesThroughLink()

@@ -1,3 +1,4 @@
+#include "compareerr.h"
 #include "hashtools.h"
 #include "unprivileged.h"
 #include "icreatehashreport.h"
@@ -64,7 +65,10 @@ public:
     void reportError(const QString &message) override { calls << QStringLiteral("error ") + message; }
     bool isCanceled() override
     {
-        calls << QStringLiteral("canceled?");
+        // The engine may also ask while a file is still being hashed; the
+        // sequence is the same however often it asks.
+        if (calls.isEmpty() || calls.last() != QLatin1String("canceled?"))
+            calls << QStringLiteral("canceled?");
         return files == cancelAt;
     }
 
@@ -90,10 +94,15 @@ private slots:
     void sourcePathForms();
     void reporterSequence_data();
     void reporterSequence();
-    void unrepresentableName();
+    void namesAsBytes_data();
+    void namesAsBytes();
     void checksumFileLeftOut_data();
     void checksumFileLeftOut();
+    void unreadableDirectory_data();
     void unreadableDirectory();
+    void firstFailureInListingOrder();
+    void cancelDuringLongFile();
+    void sameResultForAnyJobCount();
     void unknownAlgorithm();
 };
 
@@ -303,7 +312,7 @@ void TestHashTools::reporterSequence_data()
 {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<int>("cancelAt");
-    QTest::addColumn<int>("removeAt");  // the file removed just before it is hashed
+    QTest::addColumn<int>("failAt");  // the file that cannot be read
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QStringList>("expectedPaths");
 
@@ -316,6 +325,9 @@ void TestHashTools::reporterSequence_data()
     QTest::newRow("empty tree") << QStringList{} << 0 << 0 << QStringList{"start 0", "finish"} << QStringList{};
     QTest::newRow("cancel at the first file")
         << three << 1 << 0 << QStringList{"start 3", "file a.txt", "canceled?"} << QStringList{};
+    QTest::newRow("cancel at a middle file")
+        << three << 2 << 0 << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?"}
+        << QStringList{};
     QTest::newRow("cancel at the last file")
         << three << 3 << 0
         << QStringList{"start 3", "file a.txt", "canceled?", "file b.txt", "canceled?", "file sub/c.txt",
@@ -337,47 +349,102 @@ void TestHashTools::reporterSequence()
 {
     QFETCH(QStringList, files);
     QFETCH(int, cancelAt);
-    QFETCH(int, removeAt);
+    QFETCH(int, failAt);
     QFETCH(QStringList, expected);
     QFETCH(QStringList, expectedPaths);
     QTemporaryDir root;
     makeTree(root.path(), files);
-
-    Recorder recorder;
-    recorder.cancelAt = cancelAt;
-    int seen = 0;
-    recorder.onFile = [&](const QString &path) {
-        if (++seen == removeAt)
-            QFile::remove(root.path() + "/" + path);
-    };
-    HashTools tools("sha256");
-    std::vector<HashRecord> records{{"stale", "0"}};
-    tools.calculateHashes(root.path(), records, &recorder);
+    if (failAt > 0) {
+        // A regular file whose every read fails, whoever reads it.
+        const QString failing = root.path() + "/" + files.at(failAt - 1);
+        QVERIFY(QFile::remove(failing));
+        QVERIFY(QFile::link("/proc/self/mem", failing));
+    }
     expected.replaceInStrings("@", root.path());
-    QCOMPARE(recorder.calls, expected);
-    QCOMPARE(pathsOf(records), expectedPaths);
+
+    // The calls are the same whether the files are hashed one after another
+    // or by workers ahead of the reporter.
+    for (const int jobs : {1, 0, 8}) {
+        Recorder recorder;
+        recorder.cancelAt = cancelAt;
+        HashTools tools("sha256");
+        tools.setJobs(jobs);
+        std::vector<HashRecord> records{{"stale", "0"}};
+        tools.calculateHashes(root.path(), records, &recorder);
+        QVERIFY2(recorder.calls == expected, qPrintable(QString("jobs %1: %2").arg(jobs).arg(recorder.calls.join(", "))));
+        QCOMPARE(pathsOf(records), expectedPaths);
+    }
 }
 
-void TestHashTools::unrepresentableName()
+void TestHashTools::namesAsBytes_data()
 {
-    // The name is not valid UTF-8: decoded and encoded again it names no
-    // file, so it cannot be hashed.
-    QTemporaryDir root;
-    makeTree(root.path(), {"a", "c"});
-    const QByteArray badName = QFile::encodeName(root.path()) + "/b\xff";
-    QCOMPARE(::close(::creat(badName.constData(), 0644)), 0);
+    QTest::addColumn<QByteArrayList>("names");
+    QTest::addColumn<QByteArray>("changed");
 
-    HashTools tools("sha256");
-    std::vector<HashRecord> records;
-    Recorder recorder;
-    tools.calculateHashes(root.path(), records, &recorder);
-    QVERIFY(records.empty());
-    QCOMPARE(recorder.calls.last(),
-             QString("error Cannot read file \"" + root.path() + "/b" + QChar(0xfffd) + "\"."));
-    // Without a reporter the file is passed over and the others are kept.
-    tools.calculateHashes(root.path(), records, nullptr);
-    QCOMPARE(pathsOf(records), (QStringList{"a", "c"}));
-    ::unlink(badName.constData());
+    QTest::newRow("invalid UTF-8 beside U+FFFD")
+        << QByteArrayList{"\xff.txt", "\xef\xbf\xbd.txt"} << QByteArray("\xff.txt");
+    QTest::newRow("directories that decode alike")
+        << QByteArrayList{"d\xff/f", "d\xef\xbf\xbd/f"} << QByteArray("d\xff/f");
+    QTest::newRow("leading U+FEFF beside the plain name")
+        << QByteArrayList{"\xef\xbb\xbfreport.txt", "report.txt"} << QByteArray("\xef\xbb\xbfreport.txt");
+    QTest::newRow("invalid UTF-8 alone") << QByteArrayList{"b\xfe\xff"} << QByteArray("b\xfe\xff");
+}
+
+void TestHashTools::namesAsBytes()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QByteArray, changed);
+    QTemporaryDir tree;
+    const std::string root = QFile::encodeName(tree.path()).toStdString();
+    // Each file holds its own name, so every digest tells which file was read.
+    auto write = [&](const QByteArray &name, const QByteArray &content) {
+        const std::string path = root + "/" + name.toStdString();
+        const std::size_t slash = path.rfind('/');
+        ::mkdir(path.substr(0, slash).c_str(), 0755);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, content.constData(), content.size()), ssize_t(content.size()));
+        ::close(fd);
+    };
+    for (const QByteArray &name : names)
+        write(name, name);
+
+    for (const int jobs : {1, 0}) {
+        HashTools tools("sha256");
+        tools.setJobs(jobs);
+        std::vector<HashRecord> created;
+        Recorder recorder;
+        tools.calculateHashes(root, created, &recorder, std::string());
+        QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+        QCOMPARE(int(created.size()), names.size());
+        QByteArrayList listed;
+        for (const HashRecord &record : created) {
+            listed << QByteArray::fromStdString(record.path);
+            QCOMPARE(record.hash, sha256Of(listed.last()));
+        }
+        std::sort(listed.begin(), listed.end());
+        QByteArrayList sortedNames = names;
+        std::sort(sortedNames.begin(), sortedNames.end());
+        QCOMPARE(listed, sortedNames);
+
+        // Guarded: a change and a removal of that very file are seen.
+        write(changed, "changed");
+        std::vector<HashRecord> now;
+        tools.calculateHashes(root, now, &recorder, std::string());
+        std::vector<std::unique_ptr<CompareErr>> errors;
+        tools.compare(now, created, errors);
+        QCOMPARE(errors.size(), std::size_t(1));
+        QCOMPARE(errors[0]->type, CompareErr::HashDiff);
+        QCOMPARE(QByteArray::fromStdString(errors[0]->path), changed);
+
+        QCOMPARE(::unlink((root + "/" + changed.toStdString()).c_str()), 0);
+        tools.calculateHashes(root, now, &recorder, std::string());
+        tools.compare(now, created, errors);
+        QCOMPARE(errors.size(), std::size_t(1));
+        QCOMPARE(errors[0]->type, CompareErr::AbsentFile);
+        QCOMPARE(QByteArray::fromStdString(errors[0]->path), changed);
+        write(changed, changed);
+    }
 }
 
 void TestHashTools::checksumFileLeftOut_data()
@@ -408,14 +475,33 @@ void TestHashTools::checksumFileLeftOut()
     QCOMPARE(pathsOf(records), expected);
 }
 
+void TestHashTools::unreadableDirectory_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("link");  // made in "locked", leading to "a"
+    QTest::addColumn<int>("mode");      // of "locked"
+
+    QTest::newRow("cannot be listed") << QStringList{"a", "locked/x", "z"} << QString() << 0;
+    // Listed, but no entry in it can be looked at: the link must not pass
+    // for a dangling one.
+    QTest::newRow("listed but not searchable, holding a link")
+        << QStringList{"a", "z"} << "locked/link" << 0444;
+}
+
 void TestHashTools::unreadableDirectory()
 {
+    QFETCH(QStringList, files);
+    QFETCH(QString, link);
+    QFETCH(int, mode);
     QTemporaryDir root;
-    makeTree(root.path(), {"a", "locked/x", "z"});
+    makeTree(root.path(), files);
+    QVERIFY(QDir(root.path()).mkpath("locked"));
+    if (!link.isEmpty())
+        QVERIFY(QFile::link(root.path() + "/a", root.path() + "/" + link));
     QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                                    | QFileDevice::ReadOther | QFileDevice::ExeOther));
     const QByteArray locked = QFile::encodeName(root.path() + "/locked");
-    QCOMPARE(::chmod(locked.constData(), 0), 0);
+    QCOMPARE(::chmod(locked.constData(), mode_t(mode)), 0);
 
     const QByteArray result = asUnprivileged([&]() {
         HashTools tools("sha256");
@@ -434,6 +520,102 @@ void TestHashTools::unreadableDirectory()
     QCOMPARE(QString::fromUtf8(result).split('\n'),
              (QStringList{"error Cannot read directory \"" + root.path() + "/locked\".", "0", "a,z"}));
 }
+
+void TestHashTools::firstFailureInListingOrder()
+{
+    // Workers may meet the later unreadable file first; the run must still
+    // name the earlier one, every time and with any number of workers.
+    QTemporaryDir root;
+    QStringList files;
+    for (int i = 0; i < 60; ++i)
+        files << QString("f%1").arg(i, 2, 10, QLatin1Char('0'));
+    makeTree(root.path(), files);
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                   | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    for (const char *name : {"/f07", "/f03"})
+        QCOMPARE(::chmod(QFile::encodeName(root.path() + name).constData(), 0), 0);
+
+    const QByteArray result = asUnprivileged([&]() {
+        QStringList errors;
+        for (const int jobs : {1, 2, 8}) {
+            for (int run = 0; run < 5; ++run) {
+                HashTools tools("sha256");
+                tools.setJobs(jobs);
+                std::vector<HashRecord> records{{"stale", "0"}};
+                Recorder recorder;
+                tools.calculateHashes(root.path(), records, &recorder);
+                errors << recorder.calls.last() + (records.empty() ? "" : " (records kept)");
+            }
+        }
+        errors.removeDuplicates();
+        return errors.join('\n').toUtf8();
+    });
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(QString::fromUtf8(result), "error Cannot read file \"" + root.path() + "/f03\".");
+}
+
+void TestHashTools::cancelDuringLongFile()
+{
+    // Hashing this file whole would take many minutes: the run ends soon
+    // only if the cancel is taken in while the file is still being read.
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "b"});
+    QFile huge(root.path() + "/huge");
+    QVERIFY(huge.open(QIODevice::WriteOnly));
+    if (!huge.resize(qint64(1) << 40))
+        QSKIP("no sparse files of 1 TiB here");
+    huge.close();
+
+    for (const int jobs : {1, 0}) {
+        Recorder recorder;
+        recorder.cancelAt = 3;
+        HashTools tools("sha256");
+        tools.setJobs(jobs);
+        std::vector<HashRecord> records;
+        tools.calculateHashes(root.path(), records, &recorder);
+        QCOMPARE(recorder.calls, (QStringList{"start 3", "file a", "canceled?", "file b", "canceled?",
+                                              "file huge", "canceled?"}));
+        QVERIFY(records.empty());
+    }
+}
+
+void TestHashTools::sameResultForAnyJobCount()
+{
+    QTemporaryDir root;
+    QStringList files{"B", "a", "sub/c", "sub/deeper/d", "Sub2/e", "big=" + QString(300000, QLatin1Char('x')),
+                      "sums.sha256=old", QString::fromUtf8("\xc3\xa9t\xc3\xa9 & caf\xc3\xa9.txt")};
+    for (int i = 0; i < 300; ++i)
+        files << QString("many/%1").arg(i);
+    makeTree(root.path(), files);
+    QVERIFY(QFile::link(root.path() + "/a", root.path() + "/link-to-a"));
+    QVERIFY(QFile::link(root.path() + "/sub", root.path() + "/link-to-sub"));
+    QCOMPARE(::close(::creat(QFile::encodeName(root.path() + "/odd\xff").constData(), 0644)), 0);
+    const QString sums = root.path() + "/sums.sha256";
+
+    QByteArray first;
+    for (const int jobs : {1, 2, 8}) {
+        HashTools tools("sha256");
+        tools.setJobs(jobs);
+        std::vector<HashRecord> records;
+        Recorder recorder;
+        tools.calculateHashes(root.path(), records, &recorder, sums);
+        QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+        // All but the checksums file, plus the link to a, the two files
+        // through the link to sub, and the name that is not UTF-8.
+        QCOMPARE(records.size(), std::size_t(files.size() - 1 + 1 + 2 + 1));
+        const QString out = root.path() + QString("/../out%1").arg(jobs);
+        QVERIFY(!tools.saveDB(QFile::encodeName(out).toStdString(), records).empty());
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray bytes = written.readAll();
+        written.remove();
+        if (jobs == 1)
+            first = bytes;
+        QCOMPARE(bytes, first);
+    }
+}
+
 
 void TestHashTools::unknownAlgorithm()
 {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "hashrecord.h"
+
+#include <string>
+#include <vector>
+
+// The checksums file: one line per record, the digest, one space, the path,
+// CR LF. File names are the bytes the file system takes.
+class ChecksumFile
+{
+public:
+    // Replaces fileName as a whole or not at all, keeping an existing file's
+    // permission bits (and, where allowed, its owner). False when nothing
+    // was replaced: the file could not be written, or a record would not
+    // read back as it is (a path with a line feed, a digest that is empty or
+    // holds white space).
+    static bool write(const std::string &fileName, const std::vector<HashRecord> &records);
+
+    // Appends the records of fileName; false, with records as they were,
+    // when it is no regular file or cannot be read. Blank lines are skipped,
+    // a byte order mark at the start is ignored, a digest alone on its line
+    // stands for an empty path, and a CR before a line end (or at the very
+    // end of the file) is dropped.
+    static bool read(const std::string &fileName, std::vector<HashRecord> &records);
+};

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class hashwrapper;
+
+// Opens, reads and hashes the files of a scan on worker threads, ahead of
+// the calling thread, which takes the results one by one in listing order.
+// Openers open files ahead and ask the kernel to read them now, so that many
+// reads are in flight while no more threads hash than there are cores;
+// hashers take the opened files in order, each with its own hash object. At
+// most `window` files are between the caller and the furthest opener, which
+// bounds the open descriptors and the memory whatever the size of the tree.
+// Every thread ends inside stop() or the destructor.
+class ScanPipeline
+{
+public:
+    struct Settings
+    {
+        int hashers = 2;
+        int openers = 16;
+        std::size_t window = 256;
+        // Never read two large files at once (a disk with moving heads).
+        bool oneLargeFileAtATime = false;
+    };
+
+    struct Result
+    {
+        std::string digest;
+        // The message of a file that could not be hashed.
+        std::string error;
+        // Anything else a worker met (memory exhaustion): the caller
+        // rethrows it when it reaches the file.
+        std::exception_ptr failure;
+    };
+
+    // nativePath(i): the path under which file i is opened; called from the
+    // workers, so it must only read shared data. makeHasher: one new hash
+    // object per hasher.
+    ScanPipeline(std::size_t count, std::function<std::string(std::size_t)> nativePath,
+                 const std::function<hashwrapper *()> &makeHasher, const Settings &settings);
+    ~ScanPipeline();
+
+    ScanPipeline(const ScanPipeline &) = delete;
+    ScanPipeline &operator=(const ScanPipeline &) = delete;
+
+    // Waits for the result of the next file in listing order. While it
+    // waits, stillWanted is asked about every 100 ms on the calling thread;
+    // when it answers false the wait ends and take returns false.
+    bool take(Result &result, const std::function<bool()> &stillWanted);
+
+    // No new file is opened, a file being hashed is abandoned at its next
+    // piece, and every worker has ended when this returns.
+    void stop();
+
+    // How the pipeline is set up for a tree on the device of sourcePath:
+    // jobs hashers (0: one per core).
+    static Settings settingsFor(const std::string &sourcePath, int jobs);
+
+private:
+    struct Slot;
+
+    void openLoop();
+    void hashLoop(hashwrapper *hasher);
+    Slot &slot(std::size_t index);
+
+    const std::size_t count;
+    const std::function<std::string(std::size_t)> nativePath;
+    const Settings settings;
+
+    std::vector<Slot> ring;
+    std::vector<std::unique_ptr<hashwrapper>> hashers;
+    std::vector<std::thread> threads;
+
+    std::mutex lock;
+    std::condition_variable roomToOpen;
+    std::condition_variable openedInOrder;
+    std::condition_variable hashed;
+    std::condition_variable largeFileFree;
+    std::size_t nextToOpen = 0;
+    std::size_t nextToHash = 0;
+    std::size_t nextToTake = 0;
+    bool largeFileBusy = false;
+    int cores = 1;
+    int filesBeingHashed = 0;
+    // Also read without the lock, between the pieces of a large file.
+    std::atomic<bool> stopping{false};
+};
