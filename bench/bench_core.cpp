@@ -1,5 +1,5 @@
 // Times the engine's operations at scale and prints one line per measure.
-//   bench_core scan <dir>              hash a tree with no reporter
+//   bench_core scan <dir> [jobs]       hash a tree with no reporter
 //   bench_core db <lines> <file>       write, then read, a checksums file
 //   bench_core compare <records>       compare two lists of that size
 #include "compareerr.h"
@@ -82,9 +82,10 @@ private:
     double processorStart = 0;
 };
 
-int scan(const QString &dir)
+int scan(const QString &dir, int jobs)
 {
     HashTools tools("sha256");
+    tools.setJobs(jobs);
     std::vector<HashRecord> records;
     const long before = peakKiB();
     Stopwatch timer;
@@ -166,11 +167,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "scan") == 0)
-        return scan(QString::fromLocal8Bit(argv[2]));
+        return scan(QString::fromLocal8Bit(argv[2]), argc >= 4 ? std::atoi(argv[3]) : 0);
     if (argc >= 4 && std::strcmp(argv[1], "db") == 0)
         return database(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc >= 3 && std::strcmp(argv[1], "compare") == 0)
         return comparison(std::strtoull(argv[2], nullptr, 10));
-    std::fprintf(stderr, "usage: bench_core scan <dir> | db <lines> <file> | compare <records>\n");
+    std::fprintf(stderr, "usage: bench_core scan <dir> [jobs] | db <lines> <file> | compare <records>\n");
     return 2;
 }

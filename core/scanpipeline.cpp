@@ -28,6 +28,8 @@ constexpr long long largeFileSize = 8LL * 1024 * 1024;
 // of a larger file follows through the kernel's own read-ahead.
 constexpr long long prefetchSize = 2LL * 1024 * 1024;
 constexpr auto askInterval = std::chrono::milliseconds(100);
+// An open that takes longer than this had to read from the disk.
+constexpr auto slowOpen = std::chrono::microseconds(200);
 
 void closeFile(int fd)
 {
@@ -137,9 +139,11 @@ void ScanPipeline::openLoop()
         std::size_t index;
         {
             std::unique_lock<std::mutex> guard(lock);
+            ++openersAsleep;
             roomToOpen.wait(guard, [&] {
                 return stopping || nextToOpen >= count || nextToOpen < nextToTake + ring.size();
             });
+            --openersAsleep;
             if (stopping || nextToOpen >= count)
                 return;
             index = nextToOpen++;
@@ -148,6 +152,7 @@ void ScanPipeline::openLoop()
         int fd = -1;
         long long size = 0;
         Result failed;
+        const auto started = std::chrono::steady_clock::now();
         try {
 #if defined(__unix__) || defined(__APPLE__)
             const std::string path = nativePath(index);
@@ -168,7 +173,13 @@ void ScanPipeline::openLoop()
             failed.failure = std::current_exception();
         }
 
+        // An open that had to wait for the disk says the tree is not in
+        // memory: then every opener is wanted, to keep many reads in flight.
+        // From memory one or two keep up with the hashers, and waking the
+        // others would only cost the hashers' cores.
+        const bool waitedForDisk = std::chrono::steady_clock::now() - started > slowOpen;
         bool wakeHasher;
+        bool wakeOpener;
         {
             std::lock_guard<std::mutex> guard(lock);
             if (stopping) {
@@ -180,10 +191,13 @@ void ScanPipeline::openLoop()
             opened.size = size;
             opened.result = std::move(failed);
             opened.state = Slot::Opened;
-            wakeHasher = index == nextToHash;
+            wakeHasher = index == nextToHash && hashersAsleep > 0;
+            wakeOpener = waitedForDisk && openersAsleep > 0 && nextToOpen < std::min(count, nextToTake + ring.size());
         }
         if (wakeHasher)
             openedInOrder.notify_one();
+        if (wakeOpener)
+            roomToOpen.notify_one();
     }
 }
 
@@ -198,9 +212,17 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         bool overlap;
         {
             std::unique_lock<std::mutex> guard(lock);
-            openedInOrder.wait(guard, [&] {
+            const auto ready = [&] {
                 return stopping || nextToHash >= count || slot(nextToHash).state == Slot::Opened;
-            });
+            };
+            if (!ready()) {
+                // The openers are behind: one more of them may help.
+                if (openersAsleep > 0 && nextToOpen < std::min(count, nextToTake + ring.size()))
+                    roomToOpen.notify_one();
+                ++hashersAsleep;
+                openedInOrder.wait(guard, ready);
+                --hashersAsleep;
+            }
             if (stopping || nextToHash >= count)
                 return;
             index = nextToHash++;
@@ -240,6 +262,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             closeFile(fd);
         }
 
+        bool wakeCaller;
         {
             std::lock_guard<std::mutex> guard(lock);
             Slot &done = slot(index);
@@ -249,8 +272,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             --filesBeingHashed;
             if (large)
                 largeFileBusy = false;
+            wakeCaller = callerWaiting && slot(nextToTake).state == Slot::Done
+                         && slot(callerBatchEnd).state == Slot::Done;
         }
-        hashed.notify_one();
+        if (wakeCaller)
+            hashed.notify_one();
         if (large)
             largeFileFree.notify_one();
     }
@@ -262,7 +288,11 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     std::unique_lock<std::mutex> guard(lock);
     Slot &next = slot(nextToTake);
     while (next.state != Slot::Done) {
+        const std::size_t batch = std::min<std::size_t>(32, ring.size() - 1);
+        callerBatchEnd = std::min(nextToTake + batch, count - 1);
+        callerWaiting = true;
         hashed.wait_until(guard, lastAsked + askInterval);
+        callerWaiting = false;
         if (next.state == Slot::Done)
             break;
         const auto now = std::chrono::steady_clock::now();
@@ -278,8 +308,10 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     next.result = Result();
     next.state = Slot::Waiting;
     ++nextToTake;
+    const bool wakeOpeners = openersAsleep > 0 && nextToTake + ring.size() - nextToOpen >= std::max<std::size_t>(ring.size() / 4, 1);
     guard.unlock();
-    roomToOpen.notify_one();
+    if (wakeOpeners)
+        roomToOpen.notify_one();
     return true;
 }
 

@@ -89,6 +89,13 @@ private:
     std::size_t nextToOpen = 0;
     std::size_t nextToHash = 0;
     std::size_t nextToTake = 0;
+    // Sleeping threads are woken in batches, not once per file: openers
+    // when a good part of the window is free again, the caller when the
+    // file it waits for and the batch after it are hashed.
+    int openersAsleep = 0;
+    int hashersAsleep = 0;
+    bool callerWaiting = false;
+    std::size_t callerBatchEnd = 0;
     bool largeFileBusy = false;
     int cores = 1;
     int filesBeingHashed = 0;
