@@ -177,6 +177,19 @@ bool TreeListing::isSkipped(const char *name, bool mayLeadThere)
     return same;
 }
 
+bool TreeListing::collectBelow(const std::string &name)
+{
+    const std::size_t dirLength = dirPath.size();
+    const std::size_t relLength = relPath.size();
+    appendName(dirPath, name.c_str());
+    relPath += name;
+    relPath += '/';
+    const bool goOn = collect();
+    dirPath.resize(dirLength);
+    relPath.resize(relLength);
+    return goOn;
+}
+
 #ifdef ORVALEN_POSIX_LISTING
 
 bool TreeListing::collect()
@@ -266,19 +279,10 @@ bool TreeListing::collect()
 
     std::sort(dirs.begin(), dirs.end(), nameLess);
     descent.emplace_back(dirStat.st_dev, dirStat.st_ino);
-    const std::size_t dirLength = dirPath.size();
-    const std::size_t relLength = relPath.size();
     bool goOn = true;
-    for (const SortedName &sub : dirs) {
-        appendName(dirPath, sub.name.c_str());
-        relPath += sub.name;
-        relPath += '/';
-        goOn = collect();
-        dirPath.resize(dirLength);
-        relPath.resize(relLength);
-        if (!goOn)
+    for (const SortedName &sub : dirs)
+        if (!(goOn = collectBelow(sub.name)))
             break;
-    }
     descent.pop_back();
     return goOn;
 }
@@ -316,21 +320,10 @@ bool TreeListing::collect()
     }
 
     descent.push_back(canonical);
-    const std::size_t dirLength = dirPath.size();
-    const std::size_t relLength = relPath.size();
     bool goOn = true;
     for (const QFileInfo &sub : dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort)) {
         // The list of directories also holds links to FIFOs and devices.
-        if (!sub.isDir())
-            continue;
-        const std::string name = QFile::encodeName(sub.fileName()).toStdString();
-        appendName(dirPath, name.c_str());
-        relPath += name;
-        relPath += '/';
-        goOn = collect();
-        dirPath.resize(dirLength);
-        relPath.resize(relLength);
-        if (!goOn)
+        if (sub.isDir() && !(goOn = collectBelow(QFile::encodeName(sub.fileName()).toStdString())))
             break;
     }
     descent.pop_back();

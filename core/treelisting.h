@@ -42,6 +42,8 @@ public:
 
 private:
     bool collect();
+    // Lists the subdirectory name of the directory being read.
+    bool collectBelow(const std::string &name);
     bool unreadable();
     bool isSkipped(const char *name, bool mayLeadThere);
 
