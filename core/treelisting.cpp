@@ -111,6 +111,18 @@ bool isDangling(int error)
     return error == ENOENT || error == ENOTDIR || error == ELOOP || error == ENAMETOOLONG;
 }
 
+#else
+
+bool isSearchable(const QFileInfo &dir)
+{
+#if defined(Q_OS_UNIX)
+    return dir.isExecutable();
+#else
+    (void)dir;
+    return true;
+#endif
+}
+
 #endif
 
 } // namespace
@@ -296,8 +308,9 @@ bool TreeListing::collect()
     // A source directory that does not exist simply holds no files.
     if (descent.empty() && !info.exists())
         return true;
-    // QDir lists an unreadable directory as empty, without an error.
-    if (!info.isDir() || !info.isReadable())
+    // QDir lists an unreadable directory as empty, without an error; and
+    // in a directory that cannot be searched every entry would look absent.
+    if (!info.isDir() || !info.isReadable() || !isSearchable(info))
         return unreadable();
     const std::string canonical = canonicalPath(dirPath);
     if (std::find(descent.begin(), descent.end(), canonical) != descent.end())

@@ -27,6 +27,15 @@ public:
     // file itself; empty for none.
     TreeListing(const std::string &sourceDir, const std::string &skippedFile);
 
+    // The listing for systems without POSIX directory calls sees names only
+    // as Qt decodes them: a name that is not valid in the local encoding
+    // cannot be opened through it.
+#ifdef ORVALEN_POSIX_LISTING
+    static constexpr bool keepsNameBytes = true;
+#else
+    static constexpr bool keepsNameBytes = false;
+#endif
+
     // False when the scan has to stop: a directory could not be read, or
     // the type of an entry in it could not be learnt (a directory that can
     // be listed but not searched); unreadableDirectory() then names it.

@@ -2,6 +2,7 @@
 #include "hashtools.h"
 #include "unprivileged.h"
 #include "icreatehashreport.h"
+#include "treelisting.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -394,6 +395,8 @@ void TestHashTools::namesAsBytes()
 {
     QFETCH(QByteArrayList, names);
     QFETCH(QByteArray, changed);
+    if (!TreeListing::keepsNameBytes)
+        QSKIP("this listing sees names only as they decode");
     QTemporaryDir tree;
     const std::string root = QFile::encodeName(tree.path()).toStdString();
     // Each file holds its own name, so every digest tells which file was read.
@@ -590,7 +593,10 @@ void TestHashTools::sameResultForAnyJobCount()
     makeTree(root.path(), files);
     QVERIFY(QFile::link(root.path() + "/a", root.path() + "/link-to-a"));
     QVERIFY(QFile::link(root.path() + "/sub", root.path() + "/link-to-sub"));
-    QCOMPARE(::close(::creat(QFile::encodeName(root.path() + "/odd\xff").constData(), 0644)), 0);
+    if (TreeListing::keepsNameBytes)
+        QCOMPARE(::close(::creat(QFile::encodeName(root.path() + "/odd\xff").constData(), 0644)), 0);
+    else
+        makeTree(root.path(), {"odd"});
     const QString sums = root.path() + "/sums.sha256";
 
     QByteArray first;
