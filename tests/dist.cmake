@@ -1,0 +1,20 @@
+# The files a Linux installation carries beside the programs, each checked by
+# the tool its readers use.
+foreach(page orvalen orvalen-cli)
+  # groff exits with 0 on warnings; any message fails the test.
+  add_test(NAME manpage_${page}
+           COMMAND groff -man -ww -z ${PROJECT_BINARY_DIR}/docs/${page}.1)
+  set_tests_properties(manpage_${page} PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+endforeach()
+
+add_test(NAME completion_orvalen-cli
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_completion.sh
+                 ${PROJECT_SOURCE_DIR}/dist/bash-completion/orvalen-cli)
+
+add_test(NAME desktopfile
+         COMMAND desktop-file-validate ${PROJECT_SOURCE_DIR}/app/com.varnock.Orvalen.desktop)
+set_tests_properties(desktopfile PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+
+add_test(NAME metainfo
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_metainfo.sh
+                 ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Builds the Debian package, checks it with lintian, installs it with apt-get
+# as a user would, checks what it installed and removes it again.
+# Needs root (or sudo) for apt-get. Usage: tools/ci-package.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+packages=(g++ make cmake qtbase5-dev qttools5-dev-tools qttools5-dev dpkg-dev file lintian)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root apt-get update
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Debian's hardening flags, as debhelper would pass them; without debug
+# information, which the package strips anyway.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+export DEB_CXXFLAGS_MAINT_STRIP=-g
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+
+build=build-deb
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DORVALEN_BUILD_TESTS=OFF -DORVALEN_BUILD_BENCH=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
+cmake --build "$build" -j"$jobs"
+rm -f "$build"/orvalen_*.deb
+(cd "$build" && cpack -G DEB)
+
+version=$(sed -n 's/^project(Orvalen VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb="$build/orvalen_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || { echo "ci-package: $deb was not made" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
+dpkg-deb --info "$deb"
+# The library dependencies come from dpkg-shlibdeps.
+dpkg-deb --field "$deb" Depends | grep -q 'libqt5core5a' \
+  || { echo "ci-package: no library dependencies in $deb" >&2; exit 1; }
+
+# Errors fail the run; warnings and notes are shown for the reader.
+lintian --display-info --fail-on error "$deb"
+
+installed=false
+cleanup() {
+  if $installed; then
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge orvalen
+  fi
+  if [ -n "${scratch:-}" ]; then rm -rf "$scratch"; fi
+}
+trap cleanup EXIT
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "./$deb"
+installed=true
+
+expected=(
+  /usr/bin/orvalen
+  /usr/bin/orvalen-cli
+  /usr/share/applications/com.varnock.Orvalen.desktop
+  /usr/share/metainfo/com.varnock.Orvalen.metainfo.xml
+  /usr/share/icons/hicolor/scalable/apps/orvalen.svg
+  /usr/share/icons/hicolor/48x48/apps/orvalen.png
+  /usr/share/icons/hicolor/256x256/apps/orvalen.png
+  /usr/share/orvalen/translations/orvalen_de.qm
+  /usr/share/orvalen/translations/orvalen_ru.qm
+  /usr/share/man/man1/orvalen.1.gz
+  /usr/share/man/man1/orvalen-cli.1.gz
+  /usr/share/bash-completion/completions/orvalen-cli
+  /usr/share/doc/orvalen/copyright
+  /usr/share/doc/orvalen/changelog.gz
+)
+absent=0
+for f in "${expected[@]}"; do
+  [ -f "$f" ] || { echo "ci-package: $f is missing" >&2; absent=1; }
+done
+[ "$absent" -eq 0 ]
+
+/usr/bin/orvalen-cli --version | grep -F "$version"
+for program in /usr/bin/orvalen /usr/bin/orvalen-cli; do
+  if ldd "$program" | grep 'not found'; then
+    echo "ci-package: $program lacks libraries the package does not depend on" >&2
+    exit 1
+  fi
+done
+
+# One round trip through the installed program, away from the build folder
+# so that the translations can only come from the installed ones.
+scratch=$(mktemp -d)
+mkdir "$scratch/tree"
+echo "The quick brown fox jumps over the lazy dog" > "$scratch/tree/fox.txt"
+(
+  cd "$scratch"
+  /usr/bin/orvalen-cli -q create tree tree.sha256
+  /usr/bin/orvalen-cli -q verify tree tree.sha256
+  english=$(LC_ALL=C /usr/bin/orvalen-cli verify missing tree.sha256 2>&1 || true)
+  german=$(LC_ALL=de_DE.UTF-8 /usr/bin/orvalen-cli verify missing tree.sha256 2>&1 || true)
+  [ -n "$english" ] && [ "$english" != "$german" ] \
+    || { echo "ci-package: the installed German translation was not used" >&2; exit 1; }
+)
+
+cleanup
+installed=false
+scratch=
+[ ! -e /usr/bin/orvalen-cli ] || { echo "ci-package: removing left /usr/bin/orvalen-cli" >&2; exit 1; }
+echo "ci-package: $deb built, checked, installed and removed"
