@@ -21,6 +21,17 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// QDir("") is the working directory: an empty field would guard whatever
+// folder the program was started in, often the home folder.
+bool isExistingDirectory(const QString &path)
+{
+    return !path.isEmpty() && QDir(path).exists();
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent)
 {
@@ -71,7 +82,7 @@ void MainWindow::createDB()
     const QString sourceDirectory = createDBWindow->sourceDirectory();
     const QString checksumFile = createDBWindow->checksumFile();
 
-    if (!QDir(sourceDirectory).exists()) {
+    if (!isExistingDirectory(sourceDirectory)) {
         showError(tr("Directory is not exists"));
         return;
     }
@@ -101,7 +112,7 @@ void MainWindow::checkDB()
     const QString sourceDirectory = checkDBWindow->sourceDirectory();
     const QString checksumFile = checkDBWindow->checksumFile();
 
-    if (!QDir(sourceDirectory).exists()) {
+    if (!isExistingDirectory(sourceDirectory)) {
         showError(tr("Directory is not exists"));
         return;
     }

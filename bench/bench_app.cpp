@@ -93,26 +93,8 @@ bool makeTree(const QString &tree)
     return mark.open(QIODevice::WriteOnly);
 }
 
-// What the progress window would cost if it took in events (and redrew)
-// at most every few milliseconds instead of on every file. Only for
-// comparison: its bar and label lag behind the files.
-class ThrottledWindow : public CreateHashWindow
-{
-public:
-    void reportFile(const QString &relativePath) override
-    {
-        if (!lastPass.isValid() || lastPass.elapsed() >= 5) {
-            CreateHashWindow::reportFile(relativePath);
-            lastPass.start();
-        }
-    }
-
-private:
-    QElapsedTimer lastPass;
-};
-
 // With a progress window, the engine reports to one of its own, which tells the window's share of the cost from the rest of the flow's.
-enum class Reporter { None, ProgressWindow, ThrottledWindow };
+enum class Reporter { None, ProgressWindow };
 
 Cost engineRun(const QString &tree, const QString &sums, Reporter reporter = Reporter::None)
 {
@@ -121,9 +103,6 @@ Cost engineRun(const QString &tree, const QString &sums, Reporter reporter = Rep
     std::vector<HashRecord> records;
     if (reporter == Reporter::ProgressWindow) {
         CreateHashWindow progress;
-        engine.calculateHashes(tree, records, &progress, sums);
-    } else if (reporter == Reporter::ThrottledWindow) {
-        ThrottledWindow progress;
         engine.calculateHashes(tree, records, &progress, sums);
     } else {
         engine.calculateHashes(tree, records, nullptr, sums);
@@ -217,21 +196,18 @@ int main(int argc, char *argv[])
     std::vector<Cost> engineCosts;
     std::vector<Cost> progressCosts;
     std::vector<Cost> windowCosts;
-    std::vector<Cost> throttledCosts;
     for (int run = 0; run < runs; ++run) {
         const Cost e = engineRun(tree, engineSums);
         const Cost p = engineRun(tree, engineSums, Reporter::ProgressWindow);
         const Cost w = windowRun(window, tree, windowSums);
-        const Cost t = engineRun(tree, engineSums, Reporter::ThrottledWindow);
-        if (e.wall < 0 || p.wall < 0 || w.wall < 0 || t.wall < 0)
+        if (e.wall < 0 || p.wall < 0 || w.wall < 0)
             return 2;
-        throttledCosts.push_back(t);
         engineCosts.push_back(e);
         progressCosts.push_back(p);
         windowCosts.push_back(w);
         std::printf("run %d (wall/cpu s): engine %.3f/%.3f, engine with progress window %.3f/%.3f, "
-                    "main window %.3f/%.3f; events every 5 ms %.3f/%.3f\n",
-                    run + 1, e.wall, e.cpu, p.wall, p.cpu, w.wall, w.cpu, t.wall, t.cpu);
+                    "main window %.3f/%.3f\n",
+                    run + 1, e.wall, e.cpu, p.wall, p.cpu, w.wall, w.cpu);
         std::fflush(stdout);
     }
 
@@ -242,20 +218,18 @@ int main(int argc, char *argv[])
     }
 
     auto report = [&](const char *what, double Cost::*field) {
-        std::vector<double> e, p, w, t;
+        std::vector<double> e, p, w;
         for (int i = 0; i < runs; ++i) {
-            t.push_back(throttledCosts[i].*field);
             e.push_back(engineCosts[i].*field);
             p.push_back(progressCosts[i].*field);
             w.push_back(windowCosts[i].*field);
         }
-        const double me = median(e), mp = median(p), mw = median(w), mt = median(t);
+        const double me = median(e), mp = median(p), mw = median(w);
         const double be = *std::min_element(e.begin(), e.end());
         const double bw = *std::min_element(w.begin(), w.end());
         std::printf("%s, median of %d: engine alone %.3f s, with progress window %.3f s (%.3fx), "
-                    "through the main window %.3f s (%.3fx); best: %.3f s vs %.3f s (%.3fx); "
-                    "a progress window taking in events every 5 ms: %.3f s (%.3fx)\n",
-                    what, runs, me, mp, mp / me, mw, mw / me, be, bw, bw / be, mt, mt / me);
+                    "through the main window %.3f s (%.3fx); best: %.3f s vs %.3f s (%.3fx)\n",
+                    what, runs, me, mp, mp / me, mw, mw / me, be, bw, bw / be);
         return mw / me;
     };
     report("wall time", &Cost::wall);

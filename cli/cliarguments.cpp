@@ -2,9 +2,12 @@
 
 #include "hashfactory.h"
 #include "hashwrapper.h"
+#include "localpath.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QStringList>
 
 #include <memory>
 
@@ -12,9 +15,13 @@ namespace {
 
 const char defaultAlgorithm[] = "sha256";
 
+// Marks the text that stands in for an argument; a noncharacter, so that
+// no decoded argument can start with it.
+const QChar standInMark(0xFDD0);
+
 } // namespace
 
-bool CliArguments::parse(const QStringList &arguments)
+bool CliArguments::parse(const QList<QByteArray> &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -22,14 +29,23 @@ bool CliArguments::parse(const QStringList &arguments)
            "\n"
            "Commands:\n"
            "  create SOURCE_DIR CHECKSUMS_FILE\n"
-           "      Hash every file below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE\n"
+           "      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE\n"
            "      and print the checksums file's own digest on standard output.\n"
            "  verify SOURCE_DIR CHECKSUMS_FILE\n"
            "      Hash the tree again and compare it with CHECKSUMS_FILE. Every\n"
-           "      discrepancy is printed on standard output as path, tab, message;\n"
+           "      discrepancy is one line on standard output: path, tab, message;\n"
            "      the checksums file's digest and a summary go to standard error.\n"
            "  digest [--algorithm NAME] FILE...\n"
            "      Print \"digest  path\" for each file, as sha256sum does.\n"
+           "\n"
+           "Not guarded: files and directories whose names start with a dot,\n"
+           "and everything below such a directory, are left out of the tree.\n"
+           "\n"
+           "Paths are printed as they are, with these exceptions. digest, as\n"
+           "sha256sum: a backslash is written \\\\, a line feed \\n, a carriage\n"
+           "return \\r. verify: the same, and a tab \\t, every other byte below\n"
+           "0x20 and the byte 0x7f as \\xhh (two lowercase hex digits). A line\n"
+           "whose path holds any of these starts with a backslash.\n"
            "\n"
            "Progress is shown on standard error when it is a terminal.\n"
            "\n"
@@ -37,7 +53,8 @@ bool CliArguments::parse(const QStringList &arguments)
            "  0    success; for verify: no discrepancy\n"
            "  1    verify found discrepancies\n"
            "  2    error: bad arguments, missing directory, checksums file that\n"
-           "       cannot be read or written, a file that cannot be hashed\n"
+           "       does not exist or cannot be read or written, a file that\n"
+           "       cannot be hashed\n"
            "  130  interrupted by SIGINT or SIGTERM; an existing checksums file\n"
            "       is left as it was"));
     const QCommandLineOption helpOption = parser.addHelpOption();
@@ -50,14 +67,38 @@ bool CliArguments::parse(const QStringList &arguments)
         tr("Algorithm of the digest command: md5, sha1, sha256, sha384 or sha512 "
            "(default: sha256)."),
         tr("NAME"));
+    const QCommandLineOption jobsOption(
+        {QStringLiteral("j"), QStringLiteral("jobs")},
+        tr("How many files create and verify hash at once (N at least 1; "
+           "default: chosen from the machine and its disks; 1: one file after "
+           "another)."),
+        tr("N"));
     parser.addOption(quietOption);
     parser.addOption(algorithmOption);
+    parser.addOption(jobsOption);
     parser.addPositionalArgument(QStringLiteral("command"),
                                  tr("create, verify or digest."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  tr("The command's paths."), tr("[arguments...]"));
 
-    if (!parser.parse(arguments)) {
+    // The parser works on text. Every argument that may be a path or an
+    // option's value reaches it as a stand-in naming its place, so that
+    // what the parser hands back turns into the exact bytes given. Options
+    // themselves are decoded: their names are ASCII.
+    given = arguments.toVector();
+    QStringList texts;
+    bool optionsEnded = false;
+    for (int i = 0; i < given.size(); ++i) {
+        const QByteArray &argument = given.at(i);
+        if (i == 0 || (!optionsEnded && argument.startsWith('-'))) {
+            texts << LocalPath::display(argument);
+            optionsEnded = optionsEnded || argument == "--";
+        } else {
+            texts << standIn(i);
+        }
+    }
+
+    if (!parser.parse(texts)) {
         error = parser.errorText();
         return false;
     }
@@ -67,32 +108,40 @@ bool CliArguments::parse(const QStringList &arguments)
         parser.showVersion();
 
     quiet = parser.isSet(quietOption);
-    QStringList positional = parser.positionalArguments();
+    QList<QByteArray> positional;
+    for (const QString &text : parser.positionalArguments())
+        positional << bytesOf(text);
     if (positional.isEmpty()) {
         error = tr("No command given.");
         return false;
     }
-    const QString name = positional.takeFirst();
+    const QByteArray name = positional.takeFirst();
 
-    if (name == QLatin1String("create") || name == QLatin1String("verify")) {
-        command = name == QLatin1String("create") ? Create : Verify;
+    if (name == "create" || name == "verify") {
+        command = name == "create" ? Create : Verify;
         if (parser.isSet(algorithmOption)) {
             error = tr("The option --algorithm belongs to the digest command only.");
             return false;
         }
         if (positional.size() != 2) {
-            error = tr("The command %1 takes SOURCE_DIR and CHECKSUMS_FILE.").arg(name);
+            error = tr("The command %1 takes SOURCE_DIR and CHECKSUMS_FILE.")
+                        .arg(QString::fromLatin1(name));
             return false;
         }
         sourceDir = positional.at(0);
         checksumFile = positional.at(1);
-        return true;
+        return !parser.isSet(jobsOption) || parseJobs(bytesOf(parser.value(jobsOption)));
     }
 
-    if (name == QLatin1String("digest")) {
+    if (name == "digest") {
         command = Digest;
-        algorithm = parser.isSet(algorithmOption) ? parser.value(algorithmOption)
-                                                  : QString::fromLatin1(defaultAlgorithm);
+        if (parser.isSet(jobsOption)) {
+            error = tr("The option --jobs belongs to the create and verify commands only.");
+            return false;
+        }
+        algorithm = parser.isSet(algorithmOption)
+                        ? LocalPath::display(bytesOf(parser.value(algorithmOption)))
+                        : QString::fromLatin1(defaultAlgorithm);
         const std::unique_ptr<hashwrapper> probe(
             hashfactory().makeWrapper(algorithm.toStdString()));
         if (!probe) {
@@ -107,11 +156,45 @@ bool CliArguments::parse(const QStringList &arguments)
         return true;
     }
 
-    error = tr("Unknown command \"%1\".").arg(name);
+    error = tr("Unknown command \"%1\".").arg(LocalPath::display(name));
     return false;
 }
 
 QString CliArguments::errorText() const
 {
     return error;
+}
+
+bool CliArguments::parseJobs(const QByteArray &value)
+{
+    // Digits only: toInt alone would also take blanks and a sign.
+    bool digitsOnly = !value.isEmpty();
+    for (const char c : value)
+        digitsOnly = digitsOnly && c >= '0' && c <= '9';
+    bool fits = false;
+    const int count = value.toInt(&fits);
+    if (!digitsOnly || !fits || count < 1) {
+        error = tr("The option --jobs takes a whole number of at least 1, not \"%1\".")
+                    .arg(LocalPath::display(value));
+        return false;
+    }
+    jobs = count;
+    return true;
+}
+
+QString CliArguments::standIn(int index) const
+{
+    return standInMark + QString::number(index);
+}
+
+QByteArray CliArguments::bytesOf(const QString &parsed) const
+{
+    if (parsed.startsWith(standInMark)) {
+        bool isIndex = false;
+        const int index = parsed.midRef(1).toInt(&isIndex);
+        if (isIndex && index > 0 && index < given.size() && parsed == standIn(index))
+            return given.at(index);
+    }
+    // A value written into its option ("--jobs=4"): decoded with the option.
+    return QFile::encodeName(parsed);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
-#include <QStringList>
+#include <QVector>
 
 // The command line of orvalen-cli, checked: which job to run and on what.
 // --help and --version are answered here and end the process.
@@ -13,18 +15,28 @@ class CliArguments
 public:
     enum Command { Create, Verify, Digest };
 
-    // False when the arguments are unusable; errorText() then says why.
-    bool parse(const QStringList &arguments);
+    // arguments: argv as the process got it, program name first. False when
+    // the arguments are unusable; errorText() then says why.
+    bool parse(const QList<QByteArray> &arguments);
 
     Command command = Create;
-    QString sourceDir;
-    QString checksumFile;
-    QStringList files;
+    // Paths stay the bytes they were given: a file name need not be valid
+    // text, and decoding it would name another file.
+    QByteArray sourceDir;
+    QByteArray checksumFile;
+    QList<QByteArray> files;
     QString algorithm;
+    // 0: as many as the machine suits.
+    int jobs = 0;
     bool quiet = false;
 
     QString errorText() const;
 
 private:
+    bool parseJobs(const QByteArray &value);
+    QString standIn(int index) const;
+    QByteArray bytesOf(const QString &parsed) const;
+
+    QVector<QByteArray> given;
     QString error;
 };

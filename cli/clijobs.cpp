@@ -9,11 +9,9 @@
 #include "hashwrapper.h"
 #include "hlexception.h"
 #include "interruptflag.h"
+#include "localpath.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <memory>
@@ -24,23 +22,20 @@ namespace {
 
 const char engineAlgorithm[] = "sha256";
 
-// Record paths are relative to the directory exactly as it was handed to
-// the engine: a relative SOURCE_DIR would leak into every path ("data/a.txt")
-// and tie the checksums file to the working directory of the run. An
-// absolute, cleaned path gives the same records as the directory chosen in
-// the desktop application's dialog.
-QString engineSourceDir(const QString &sourceDir)
-{
-    return QDir(sourceDir).absolutePath();
-}
+const char hexDigits[] = "0123456789abcdef";
 
 } // namespace
 
-CliJobs::CliJobs(bool quiet, bool progress) : quiet(quiet), progress(progress && !quiet) {}
-
-int CliJobs::create(const QString &sourceDir, const QString &checksumFile)
+CliJobs::CliJobs(bool quiet, bool progress, int jobs)
+    : quiet(quiet), progress(progress && !quiet), jobs(jobs)
 {
-    if (!QDir(sourceDir).exists()) {
+}
+
+int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
+{
+    // An empty path is no directory: taken as the working directory, it would
+    // guard whatever folder the command happened to run in.
+    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
         message(tr("Directory is not exists"));
         return ExitError;
     }
@@ -58,7 +53,7 @@ int CliJobs::create(const QString &sourceDir, const QString &checksumFile)
     // From here on a signal must not cut the write short; the job then
     // simply completes.
     InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(checksumFile.toLocal8Bit().toStdString(), records);
+    const std::string digest = tools.saveDB(checksumFile.toStdString(), records);
     if (digest.empty()) {
         message(tr("Checksums file creation error"));
         return ExitError;
@@ -67,25 +62,27 @@ int CliJobs::create(const QString &sourceDir, const QString &checksumFile)
     return ExitSuccess;
 }
 
-int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
+int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
 {
-    if (!QDir(sourceDir).exists()) {
+    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
         message(tr("Directory is not exists"));
         return ExitError;
     }
-    if (!QFile::exists(checksumFile)) {
+    if (checksumFile.isEmpty()) {
         message(tr("File name is not specified"));
         return ExitError;
     }
     // Learn of an unreadable checksums file before hashing the whole tree,
     // not after; the reader below still has the last word. Only a regular
     // file is opened: opening a FIFO would wait for a writer.
-    {
-        QFile probe(checksumFile);
-        if (!QFileInfo(checksumFile).isFile() || !probe.open(QIODevice::ReadOnly)) {
-            message(tr("Checksums file load error"));
-            return ExitError;
-        }
+    const LocalPath::Kind sums = LocalPath::kindOf(checksumFile);
+    if (sums == LocalPath::Missing) {
+        message(tr("Checksums file \"%1\" does not exist.").arg(LocalPath::display(checksumFile)));
+        return ExitError;
+    }
+    if (sums != LocalPath::RegularFile || !LocalPath::opensForReading(checksumFile)) {
+        message(tr("Checksums file load error"));
+        return ExitError;
     }
 
     HashTools tools(engineAlgorithm);
@@ -97,7 +94,7 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
     // The rest only reads: a signal from now on ends the process at once.
     InterruptFlag::setPhase(InterruptFlag::Reading);
     std::vector<HashRecord> stored;
-    const std::string digest = tools.loadDB(checksumFile.toLocal8Bit().toStdString(), stored);
+    const std::string digest = tools.loadDB(checksumFile.toStdString(), stored);
     if (digest.empty()) {
         message(tr("Checksums file load error"));
         return ExitError;
@@ -122,7 +119,7 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
             ++missing;
             break;
         }
-        report += QStringLiteral("%1\t%2\n").arg(error->fileName, error->errorText()).toLocal8Bit();
+        report += reportLine(error->path, error->errorText());
         if (report.size() >= 1 << 16) {
             output(report);
             report.clear();
@@ -139,13 +136,19 @@ int CliJobs::verify(const QString &sourceDir, const QString &checksumFile)
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
 }
 
-int CliJobs::scan(HashTools &tools, const QString &sourceDir, const QString &checksumFile,
+int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
                   std::vector<HashRecord> &records)
 {
-    const QString source = engineSourceDir(sourceDir);
+    // Record paths are relative to the directory exactly as it was handed
+    // to the engine: a relative SOURCE_DIR would leak into every path
+    // ("data/a.txt") and tie the checksums file to the working directory of
+    // the run. An absolute, cleaned path gives the same records as the
+    // directory chosen in the desktop application's dialog.
+    const QByteArray source = LocalPath::absolute(sourceDir);
     ConsoleReport report(source, progress);
+    tools.setJobs(jobs);
     InterruptFlag::setPhase(InterruptFlag::Scanning);
-    tools.calculateHashes(source, records, &report, checksumFile);
+    tools.calculateHashes(source.toStdString(), records, &report, checksumFile.toStdString());
     // A signal that came after the last file still ends the job here,
     // before anything is written.
     if (report.wasCanceled() || InterruptFlag::raised()) {
@@ -163,7 +166,7 @@ int CliJobs::scan(HashTools &tools, const QString &sourceDir, const QString &che
     return ExitSuccess;
 }
 
-int CliJobs::digest(const QString &algorithm, const QStringList &files)
+int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
 {
     const std::unique_ptr<hashwrapper> hasher(hashfactory().makeWrapper(algorithm.toStdString()));
     if (!hasher) {
@@ -175,8 +178,7 @@ int CliJobs::digest(const QString &algorithm, const QStringList &files)
     // even in the middle of a big file.
     InterruptFlag::setPhase(InterruptFlag::Reading);
     int status = ExitSuccess;
-    for (const QString &file : files) {
-        const QByteArray path = QFile::encodeName(file);
+    for (const QByteArray &path : files) {
         std::string text;
         try {
             text = hasher->digestOfFile(path.toStdString());
@@ -192,35 +194,67 @@ int CliJobs::digest(const QString &algorithm, const QStringList &files)
     return status;
 }
 
-QByteArray CliJobs::digestLine(const std::string &digest, const QByteArray &path)
+QByteArray CliJobs::escapedName(const QByteArray &name, NameForm form, bool &escaped)
 {
-    QByteArray name;
-    name.reserve(path.size());
-    bool escaped = false;
-    for (const char c : path) {
+    QByteArray text;
+    text.reserve(name.size());
+    escaped = false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool special = c == '\\' || c == '\n' || c == '\r';
+        const bool control = byte < 0x20 || byte == 0x7f;
+        if (!special && !(form == NameForm::Report && control)) {
+            text += c;
+            continue;
+        }
+        escaped = true;
+        text += '\\';
         switch (c) {
         case '\\':
-            name += "\\\\";
-            escaped = true;
+            text += '\\';
             break;
         case '\n':
-            name += "\\n";
-            escaped = true;
+            text += 'n';
             break;
         case '\r':
-            name += "\\r";
-            escaped = true;
+            text += 'r';
+            break;
+        case '\t':
+            text += 't';
             break;
         default:
-            name += c;
+            text += 'x';
+            text += hexDigits[byte >> 4];
+            text += hexDigits[byte & 0x0f];
         }
     }
+    return text;
+}
+
+QByteArray CliJobs::digestLine(const std::string &digest, const QByteArray &path)
+{
+    bool escaped = false;
+    const QByteArray name = escapedName(path, NameForm::Coreutils, escaped);
     QByteArray line;
     if (escaped)
         line += '\\';
     line += QByteArray::fromStdString(digest);
     line += "  ";
     line += name;
+    line += '\n';
+    return line;
+}
+
+QByteArray CliJobs::reportLine(const std::string &path, const QString &message)
+{
+    bool escaped = false;
+    const QByteArray name = escapedName(QByteArray::fromStdString(path), NameForm::Report, escaped);
+    QByteArray line;
+    if (escaped)
+        line += '\\';
+    line += name;
+    line += '\t';
+    line += message.toLocal8Bit();
     line += '\n';
     return line;
 }

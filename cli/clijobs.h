@@ -1,40 +1,52 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <string>
 #include <vector>
 
 class HashTools;
-class QByteArray;
 struct HashRecord;
 
 // The three jobs of orvalen-cli. Each returns the process exit code
-// (see exitcode.h); results go to stdout, messages to stderr.
+// (see exitcode.h); results go to stdout, messages to stderr. Paths are the
+// bytes the file system takes.
 class CliJobs
 {
     Q_DECLARE_TR_FUNCTIONS(CliJobs)
 
 public:
     // quiet: nothing but error messages on stderr. progress: draw the
-    // progress line on stderr during a scan.
-    CliJobs(bool quiet, bool progress);
+    // progress line on stderr during a scan. jobs: files hashed at once,
+    // 0 for the engine's own choice.
+    CliJobs(bool quiet, bool progress, int jobs);
 
-    int create(const QString &sourceDir, const QString &checksumFile);
-    int verify(const QString &sourceDir, const QString &checksumFile);
-    int digest(const QString &algorithm, const QStringList &files);
+    int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
+    int verify(const QByteArray &sourceDir, const QByteArray &checksumFile);
+    int digest(const QString &algorithm, const QList<QByteArray> &files);
 
-    // coreutils' line format, so that `sha256sum -c` accepts the output:
-    // a name holding a backslash, line feed or carriage return is escaped
-    // and the line starts with a backslash.
+    // How a path is written into a line of output. Coreutils: as sha256sum
+    // writes it, a backslash, line feed or carriage return escaped. Report:
+    // also a tab and every other control byte, so that a line of the verify
+    // report is one discrepancy and its first tab ends the path, whatever
+    // the name holds. Sets escaped when anything was.
+    enum class NameForm { Coreutils, Report };
+    static QByteArray escapedName(const QByteArray &name, NameForm form, bool &escaped);
+
+    // coreutils' line format, so that `sha256sum -c` accepts the output; the
+    // line starts with a backslash when the name was escaped.
     static QByteArray digestLine(const std::string &digest, const QByteArray &path);
+    // "path<TAB>message", the path in the report form; the line starts with
+    // a backslash when the path was escaped.
+    static QByteArray reportLine(const std::string &path, const QString &message);
 
 private:
     // Hashes the tree into records; ExitSuccess when the run completed,
     // otherwise the exit code, its message already printed.
-    int scan(HashTools &tools, const QString &sourceDir, const QString &checksumFile,
+    int scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
              std::vector<HashRecord> &records);
     void message(const QString &text) const;
     void info(const QString &text) const;
@@ -42,4 +54,5 @@ private:
 
     bool quiet;
     bool progress;
+    int jobs;
 };

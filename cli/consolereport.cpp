@@ -29,8 +29,8 @@ int terminalWidth()
 
 } // namespace
 
-ConsoleReport::ConsoleReport(const QString &sourceDir, bool showProgress)
-    : sourcePrefix(QFile::encodeName(sourceDir)), showProgress(showProgress)
+ConsoleReport::ConsoleReport(const QByteArray &sourceDir, bool showProgress)
+    : sourcePrefix(sourceDir), showProgress(showProgress)
 {
     if (!sourcePrefix.endsWith('/'))
         sourcePrefix.append('/');
@@ -144,6 +144,8 @@ void ConsoleReport::clearLine()
 
 std::int64_t ConsoleReport::fileSize(const QString &relativePath) const
 {
+    // The path comes decoded for display; a name that is not valid text is
+    // not found this way and counts as empty: only the rate shown suffers.
     const QByteArray path = sourcePrefix + QFile::encodeName(relativePath);
 #ifdef Q_OS_UNIX
     struct stat info;

@@ -17,9 +17,10 @@ class ConsoleReport final : public ICreateHashReport
     Q_DECLARE_TR_FUNCTIONS(ConsoleReport)
 
 public:
-    // sourceDir is the directory the relative paths are relative to; it is
-    // needed only to add up file sizes for the transfer rate.
-    ConsoleReport(const QString &sourceDir, bool showProgress);
+    // sourceDir is the directory the relative paths are relative to, as the
+    // bytes the file system takes; it is needed only to add up file sizes
+    // for the transfer rate.
+    ConsoleReport(const QByteArray &sourceDir, bool showProgress);
     ~ConsoleReport();
 
     void reportStart(int fileCount) override;

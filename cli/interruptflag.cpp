@@ -2,20 +2,26 @@
 
 #include "exitcode.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 
 namespace {
 
-volatile std::sig_atomic_t signalCount = 0;
-volatile std::sig_atomic_t currentPhase = InterruptFlag::Scanning;
+// The handler may run on any thread, the engine's hashing threads too, and
+// the flag is read by the thread that reports; lock-free atomics are safe
+// both in a handler and across threads, where a volatile is neither.
+std::atomic<int> signalCount{0};
+std::atomic<int> currentPhase{InterruptFlag::Scanning};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the signal handler needs a lock-free flag");
 
 extern "C" void onInterrupt(int)
 {
     // Only async-signal-safe work here: a flag, and _Exit.
-    ++signalCount;
-    const bool leaveNow = currentPhase == InterruptFlag::Reading
-                          || (currentPhase == InterruptFlag::Scanning && signalCount > 1);
+    const int count = ++signalCount;
+    const int phase = currentPhase.load();
+    const bool leaveNow = phase == InterruptFlag::Reading
+                          || (phase == InterruptFlag::Scanning && count > 1);
     if (leaveNow)
         std::_Exit(ExitInterrupted);
 }
@@ -32,7 +38,7 @@ void InterruptFlag::install()
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     // Reads interrupted by the signal resume; the scan checks the flag
-    // between files.
+    // between files and, during a long file, about every 100 ms.
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -46,5 +52,5 @@ void InterruptFlag::setPhase(Phase phase)
 
 bool InterruptFlag::raised()
 {
-    return signalCount != 0;
+    return signalCount.load() != 0;
 }

@@ -1,14 +1,15 @@
 #pragma once
 
 // SIGINT and SIGTERM handling. A scan notices the first signal at its next
-// file and stops cleanly; a second signal during a scan, or any signal while
+// file, or while a long file is hashed at the engine's next question (about
+// every 100 ms), and stops cleanly; a second signal during a scan, or any signal while
 // the job only reads, ends the process at once, since nothing is being
 // written then.
 class InterruptFlag
 {
 public:
     enum Phase {
-        Scanning,  // stop at the next file; a second signal exits at once
+        Scanning,  // stop at the next check; a second signal exits at once
         Writing,   // remember the signal, never leave a half-written file
         Reading    // nothing to protect: exit at once
     };

@@ -4,7 +4,9 @@
 #include "interruptflag.h"
 #include "translationloader.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QList>
 #include <QLocale>
 #include <QString>
 #include <QTranslator>
@@ -53,15 +55,21 @@ int main(int argc, char *argv[])
                             TranslationLoader::qtDirs());
     QCoreApplication::installTranslator(&qtTranslator);
 
+    // QCoreApplication::arguments() decodes each argument, and a path that is
+    // not valid text would come out naming another file. The application
+    // object has taken its own options out of argv by now.
+    QList<QByteArray> given;
+    for (int i = 0; i < argc; ++i)
+        given << QByteArray(argv[i]);
     CliArguments arguments;
-    if (!arguments.parse(QCoreApplication::arguments())) {
+    if (!arguments.parse(given)) {
         printError(arguments.errorText());
         printError(QCoreApplication::translate("main", "Try \"%1 --help\".")
                        .arg(QCoreApplication::applicationName()));
         return ExitError;
     }
 
-    CliJobs jobs(arguments.quiet, stderrIsTerminal());
+    CliJobs jobs(arguments.quiet, stderrIsTerminal(), arguments.jobs);
     int status = ExitError;
     switch (arguments.command) {
     case CliArguments::Create:

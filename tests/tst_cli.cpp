@@ -1,6 +1,7 @@
 #include "hashrecord.h"
 #include "hashtools.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -13,11 +14,15 @@
 #include <QThread>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <vector>
 
+#include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -101,6 +106,120 @@ QByteArray randomBytes(int size)
     return bytes;
 }
 
+// File names as bytes. QFile and QProcess take names as text, and a name
+// that is not valid UTF-8 would reach the file system changed: these go
+// straight to the system calls.
+void writeBytesFile(const QByteArray &path, const QByteArray &content)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    QVERIFY2(fd >= 0, path.constData());
+    const ssize_t written = ::write(fd, content.constData(), static_cast<size_t>(content.size()));
+    ::close(fd);
+    QCOMPARE(written, ssize_t(content.size()));
+}
+
+QByteArray readBytesFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray("<unreadable>");
+    QByteArray content;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        content.append(buffer, static_cast<int>(got));
+    ::close(fd);
+    return content;
+}
+
+// Makes every folder on the way to a file below root.
+void makeParents(const QByteArray &root, const QByteArray &relativeFile)
+{
+    const QList<QByteArray> parts = relativeFile.split('/');
+    QByteArray dir = root;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        dir += '/' + parts.at(i);
+        QVERIFY2(::mkdir(dir.constData(), 0755) == 0 || errno == EEXIST, dir.constData());
+    }
+}
+
+// orvalen-cli with its arguments given as bytes, run in workDir.
+Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
+{
+    QTemporaryDir capture;
+    const QByteArray outPath = QFile::encodeName(capture.filePath("out"));
+    const QByteArray errPath = QFile::encodeName(capture.filePath("err"));
+    // Everything the child needs is made before fork: in the child only
+    // async-signal-safe calls may follow.
+    QList<QByteArray> argStore{QByteArray(ORVALEN_CLI)};
+    argStore += args;
+    std::vector<char *> argv;
+    for (QByteArray &arg : argStore)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    QList<QByteArray> envStore;
+    for (const QString &entry : cliEnvironment().toStringList())
+        envStore << entry.toLocal8Bit();
+    std::vector<char *> envp;
+    for (QByteArray &entry : envStore)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    Result r;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0
+            || ::dup2(err, 2) < 0 || ::chdir(workDir.constData()) != 0)
+            ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (pid < 0)
+        return r;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    r.normalExit = WIFEXITED(status);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readBytesFile(outPath);
+    r.err = readBytesFile(errPath);
+    return r;
+}
+
+// QTemporaryDir removes its tree through names as text, and cannot remove
+// a name that is not valid UTF-8; this removes the tree as bytes, first.
+class ByteTreeRemover
+{
+public:
+    explicit ByteTreeRemover(const QByteArray &root) : root(root) {}
+    ~ByteTreeRemover()
+    {
+        ::nftw(root.constData(), [](const char *path, const struct stat *, int, struct FTW *) {
+            return ::remove(path);
+        }, 16, FTW_DEPTH | FTW_PHYS);
+    }
+
+private:
+    QByteArray root;
+};
+
+QByteArray sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The lines of a checksums file in byte order: the order the tree lists
+// names that decode alike is the engine's to choose.
+QList<QByteArray> sortedLines(const QByteArray &text)
+{
+    QList<QByteArray> lines = text.split('\n');
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 // Digest of a file's content by a coreutils tool, read from stdin so that
 // the file's name cannot change the output's form.
 QByteArray toolDigest(const QString &tool, const QString &path)
@@ -172,6 +291,10 @@ private slots:
     void checksumsFileBytes();
     void verifyReport_data();
     void verifyReport();
+    void verifyReportEscapesNames_data();
+    void verifyReportEscapesNames();
+    void namesAsBytes_data();
+    void namesAsBytes();
     void failures_data();
     void failures();
     void unprivilegedFailures_data();
@@ -244,13 +367,17 @@ void TestCli::createThenVerifyIsClean()
 void TestCli::checksumsFileBytes_data()
 {
     QTest::addColumn<QString>("sumsName");
-    QTest::newRow("checksums file outside the tree") << "sums.sha256";
-    QTest::newRow("checksums file inside the tree is left out") << "tree/sums.sha256";
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("checksums file outside the tree") << "sums.sha256" << QStringList();
+    QTest::newRow("checksums file inside the tree is left out") << "tree/sums.sha256" << QStringList();
+    QTest::newRow("one file after another") << "tree/sums.sha256" << QStringList{"--jobs", "1"};
+    QTest::newRow("eight files at once") << "tree/sums.sha256" << QStringList{"-j8"};
 }
 
 void TestCli::checksumsFileBytes()
 {
     QFETCH(QString, sumsName);
+    QFETCH(QStringList, options);
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QString tree = root.filePath("tree");
@@ -264,7 +391,8 @@ void TestCli::checksumsFileBytes()
         expected += sha256(tree + '/' + name) + ' ' + name + "\r\n";
     QVERIFY(expected.contains("d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592 docs/fox.txt\r\n"));
 
-    const Result created = runCli({"create", tree, sums}, root.path());
+    const Result created = runCli(options + QStringList{"create", tree, sums}, root.path());
+    QCOMPARE(created.err, QByteArray());
     QCOMPARE(created.code, 0);
     QCOMPARE(readFile(sums), expected);
 
@@ -350,6 +478,128 @@ void TestCli::verifyReport()
     QCOMPARE(quiet.code, 1);
 }
 
+void TestCli::verifyReportEscapesNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("change");  // what happens to the file after create
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("line feed and tab cannot forge a second discrepancy")
+        << QByteArray("x\nb.txt\tFile not found") << "added"
+        << QByteArray("\\x\\nb.txt\\tFile not found\tNew file\n");
+    QTest::newRow("carriage return")
+        << QByteArray("cr\r.txt") << "added" << QByteArray("\\cr\\r.txt\tNew file\n");
+    QTest::newRow("other control bytes and DEL in lowercase hex")
+        << QByteArray("bell\x07\x1b\x1f\x7f.txt") << "added"
+        << QByteArray("\\bell\\x07\\x1b\\x1f\\x7f.txt\tNew file\n");
+    QTest::newRow("backslash in a changed file")
+        << QByteArray("back\\slash.txt") << "changed"
+        << QByteArray("\\back\\\\slash.txt\tChecksums does not match\n");
+    QTest::newRow("tab in a missing file")
+        << QByteArray("tab\there.txt") << "removed" << QByteArray("\\tab\\there.txt\tFile not found\n");
+    QTest::newRow("space and non-ASCII need no escape")
+        << QByteArray("caf\xc3\xa9 au lait.txt") << "added" << QByteArray("caf\xc3\xa9 au lait.txt\tNew file\n");
+}
+
+void TestCli::verifyReportEscapesNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, change);
+    QFETCH(QByteArray, line);
+
+    QTemporaryDir rootDir;
+    QVERIFY(rootDir.isValid());
+    const QByteArray root = QFile::encodeName(rootDir.path());
+    const QByteArray tree = root + "/tree";
+    QVERIFY(::mkdir(tree.constData(), 0755) == 0);
+    writeBytesFile(tree + "/plain.txt", "plain");
+    if (change != "added")
+        writeBytesFile(tree + '/' + name, "before");
+    const Result created = runCliBytes({"create", "tree", "sums.sha256"}, root);
+    QCOMPARE(created.err, QByteArray());
+    QCOMPARE(created.code, 0);
+
+    if (change == "removed")
+        QVERIFY(::unlink((tree + '/' + name).constData()) == 0);
+    else
+        writeBytesFile(tree + '/' + name, "after");
+
+    const Result verified = runCliBytes({"-q", "verify", "tree", "sums.sha256"}, root);
+    QCOMPARE(verified.out, line);
+    QCOMPARE(verified.err, QByteArray());
+    QCOMPARE(verified.code, 1);
+}
+
+void TestCli::namesAsBytes_data()
+{
+    QTest::addColumn<QList<QByteArray>>("files");  // below the tree
+    QTest::addColumn<QByteArray>("target");        // changed, then deleted
+    QTest::addColumn<QByteArray>("sumsName");      // below the temporary root
+
+    // \xef\xbf\xbd is U+FFFD, what a lossy decoder makes of \xff; \xef\xbb\xbf
+    // is U+FEFF, which a decoder may drop at the start of a name.
+    QTest::newRow("invalid UTF-8 name beside the name it decodes to")
+        << QList<QByteArray>{"\xff.txt", "\xef\xbf\xbd.txt"} << QByteArray("\xff.txt")
+        << QByteArray("sums.sha256");
+    QTest::newRow("directories whose names decode alike")
+        << QList<QByteArray>{"d\xff/f.txt", "d\xef\xbf\xbd/f.txt"} << QByteArray("d\xff/f.txt")
+        << QByteArray("sums.sha256");
+    QTest::newRow("name starting with U+FEFF beside its twin, at the top")
+        << QList<QByteArray>{"\xef\xbb\xbfreport.txt", "report.txt"}
+        << QByteArray("\xef\xbb\xbfreport.txt") << QByteArray("sums.sha256");
+    QTest::newRow("lone invalid UTF-8 name")
+        << QList<QByteArray>{"caf\xe9.txt", "plain.txt"} << QByteArray("caf\xe9.txt")
+        << QByteArray("sums.sha256");
+    QTest::newRow("checksums file named in invalid UTF-8")
+        << QList<QByteArray>{"a.txt"} << QByteArray("a.txt") << QByteArray("s\xff.sha256");
+    QTest::newRow("checksums file named in invalid UTF-8 inside the tree is left out")
+        << QList<QByteArray>{"a.txt"} << QByteArray("a.txt") << QByteArray("tree/s\xff.sha256");
+}
+
+void TestCli::namesAsBytes()
+{
+    QFETCH(QList<QByteArray>, files);
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, sumsName);
+
+    QTemporaryDir rootDir;
+    QVERIFY(rootDir.isValid());
+    const QByteArray root = QFile::encodeName(rootDir.path());
+    const ByteTreeRemover remover(root);
+    const QByteArray tree = root + "/tree";
+    QVERIFY(::mkdir(tree.constData(), 0755) == 0);
+    QByteArray expected;
+    for (const QByteArray &file : files) {
+        makeParents(tree, file);
+        const QByteArray content = "content of " + file;
+        writeBytesFile(tree + '/' + file, content);
+        expected += sha256Hex(content) + ' ' + file + "\r\n";
+    }
+
+    const Result created = runCliBytes({"create", "tree", sumsName}, root);
+    QCOMPARE(created.err, QByteArray());
+    QCOMPARE(created.code, 0);
+    const QByteArray sums = readBytesFile(root + '/' + sumsName);
+    QCOMPARE(created.out, sha256Hex(sums) + '\n');
+    QCOMPARE(sortedLines(sums), sortedLines(expected));
+
+    const QList<QByteArray> verify{"-q", "verify", "tree", sumsName};
+    const Result clean = runCliBytes(verify, root);
+    QCOMPARE(clean.out, QByteArray());
+    QCOMPARE(clean.err, QByteArray());
+    QCOMPARE(clean.code, 0);
+
+    writeBytesFile(tree + '/' + target, "changed");
+    const Result changed = runCliBytes(verify, root);
+    QCOMPARE(changed.out, target + "\tChecksums does not match\n");
+    QCOMPARE(changed.code, 1);
+
+    QVERIFY(::unlink((tree + '/' + target).constData()) == 0);
+    const Result deleted = runCliBytes(verify, root);
+    QCOMPARE(deleted.out, target + "\tFile not found\n");
+    QCOMPARE(deleted.code, 1);
+}
+
 void TestCli::failures_data()
 {
     // Paths: %T the tree, %S the checksums file, %R the temporary root.
@@ -373,8 +623,12 @@ void TestCli::failures_data()
         << QStringList{"create", "%T", "%R"} << "" << QByteArray("Checksums file creation error");
     QTest::newRow("verify: missing directory")
         << QStringList{"verify", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
-    QTest::newRow("verify: missing checksums file")
-        << QStringList{"verify", "%T", "%S"} << "" << QByteArray("File name is not specified");
+    QTest::newRow("verify: missing checksums file is named")
+        << QStringList{"verify", "%T", "%S"} << "" << QByteArray("Checksums file \"%S\" does not exist.");
+    QTest::newRow("create: empty source directory is not the working directory")
+        << QStringList{"create", "", "%S"} << "old" << QByteArray("Directory is not exists");
+    QTest::newRow("verify: empty source directory is not the working directory")
+        << QStringList{"verify", "", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("verify: empty file name")
         << QStringList{"verify", "%T", ""} << "" << QByteArray("File name is not specified");
     QTest::newRow("verify: checksums file name is a directory")
@@ -397,6 +651,11 @@ void TestCli::failures_data()
     QTest::newRow("digest: algorithm written with a hyphen")
         << QStringList{"digest", "-a", "SHA-256", "%T/a.txt"} << "" << QByteArray();
     QTest::newRow("digest: no file") << QStringList{"digest"} << "" << QByteArray();
+    QTest::newRow("jobs: zero") << QStringList{"create", "--jobs", "0", "%T", "%S"} << "old" << QByteArray();
+    QTest::newRow("jobs: not a number") << QStringList{"verify", "-j", "two", "%T", "%S"} << "old" << QByteArray();
+    QTest::newRow("jobs: a sign") << QStringList{"create", "--jobs=+2", "%T", "%S"} << "old" << QByteArray();
+    QTest::newRow("jobs: no value") << QStringList{"create", "%T", "%S", "--jobs"} << "old" << QByteArray();
+    QTest::newRow("jobs: on digest") << QStringList{"digest", "-j", "2", "%T/a.txt"} << "" << QByteArray();
 }
 
 void TestCli::failures()
@@ -417,6 +676,7 @@ void TestCli::failures()
         QVERIFY(::mkfifo(QFile::encodeName(sumsPath).constData(), 0644) == 0);
     for (QString &arg : args)
         arg.replace("%T", tree).replace("%S", sumsPath).replace("%R", root.path());
+    message.replace("%S", sumsPath.toUtf8());
     const QStringList before = entries(root.path());
 
     const Result r = runCli(args, root.path());
@@ -665,7 +925,8 @@ void TestCli::helpDocumentsExitCodes()
 {
     const Result r = runCli({"--help"}, QDir::tempPath());
     QCOMPARE(r.code, 0);
-    for (const char *word : {"create", "verify", "digest", "--quiet", "--algorithm", "--version"})
+    for (const char *word : {"create", "verify", "digest", "--quiet", "--algorithm", "--version", "--jobs",
+                             "start with a dot", "\\xhh"})
         QVERIFY2(r.out.contains(word), word);
     for (const char *line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  130 "})
         QVERIFY2(r.out.contains(line), line);

@@ -79,6 +79,7 @@ private slots:
     void labelAndBarShowTheCurrentFile();
     void everyFileIsCountedWhenUpdatesAreSkipped();
     void clickQueuedAfterTheRunIsIgnored();
+    void cancelDuringALongFileStopsTheRun();
     void textsUseTheirOwnContext();
 };
 
@@ -189,8 +190,13 @@ void TestCreateHashWindow::runEndsInOneState()
         QVERIFY(cancel);
         BoxCloser closer(&window);
         const Run run = drive(&window, files, [&](int i) {
-            if (i == cancelAt)
+            if (i == cancelAt) {
                 postClick(cancel);
+                // The file takes a while to hash, so the next announcement
+                // takes in the click: the window does so only when some time
+                // has passed since it last did.
+                QTest::qSleep(int(CreateHashWindow::fileEventIntervalMs) + 1);
+            }
         }, failAt, failure);
 
         QCOMPARE(int(window.hashState()), state);
@@ -298,6 +304,30 @@ void TestCreateHashWindow::clickQueuedAfterTheRunIsIgnored()
     QCoreApplication::processEvents();
     QVERIFY(window.isFinished());
     QCOMPARE(closer.boxes.size(), 0);
+}
+
+void TestCreateHashWindow::cancelDuringALongFileStopsTheRun()
+{
+    CreateHashWindow window;
+    window.show();
+    QPushButton *cancel = cancelButtonOf(window);
+    QVERIFY(cancel);
+    BoxCloser closer(&window);
+    window.reportStart(2);
+    window.reportFile(QStringLiteral("huge.iso"));
+    QVERIFY(!window.isCanceled());
+
+    // Hashing the file goes on; the engine asks again now and then, with no
+    // new file announced in between.
+    postClick(cancel);
+    QTest::qSleep(int(CreateHashWindow::idleEventIntervalMs) + 1);
+    QVERIFY(window.isCanceled());
+    QCOMPARE(window.hashState(), CreateHashWindow::Interrupted);
+    QCOMPARE(window.announcedFiles(), 1);
+    QCOMPARE(closer.boxes.size(), 1);
+    QCOMPARE(closer.boxes.first().title, QStringLiteral("Abort"));
+    QCOMPARE(closer.boxes.first().text, QStringLiteral("Interrupted by user"));
+    QVERIFY(!window.isVisible());
 }
 
 void TestCreateHashWindow::textsUseTheirOwnContext()

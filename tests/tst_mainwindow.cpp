@@ -152,11 +152,13 @@ private slots:
     void createThenVerifyReportsEachChange();
     void checksumFileInsideTreeVerifiesClean_data();
     void checksumFileInsideTreeVerifiesClean();
-    void emptySourceNamesWorkingDirectory();
     void cancelledCreateKeepsOldChecksumFile_data();
     void cancelledCreateKeepsOldChecksumFile();
     void errorBoxes_data();
     void errorBoxes();
+    void fastFailureShowsOnlyItsErrorBox();
+    void mainWindowTakesNoInputDuringARun_data();
+    void mainWindowTakesNoInputDuringARun();
     void cancelledParameterDialogStartsNoJob_data();
     void cancelledParameterDialogStartsNoJob();
     void pathsRememberedBetweenRuns();
@@ -343,42 +345,6 @@ void TestMainWindow::checksumFileInsideTreeVerifiesClean()
     QVERIFY(result.labels.contains(QString::fromLatin1(sha256Hex(written))));
 }
 
-void TestMainWindow::emptySourceNamesWorkingDirectory()
-{
-    const QString tree = root + QStringLiteral("/tree");
-    writeFile(tree + QStringLiteral("/b.txt"), "b");
-    writeFile(tree + QStringLiteral("/A.txt"), "A");
-    writeFile(tree + QStringLiteral("/sub/c.txt"), "c");
-    const QString sums = root + QStringLiteral("/cwd.sha256");
-    QVERIFY(QDir::setCurrent(tree));
-
-    MainWindow window;
-    window.show();
-    {
-        QStringList created;
-        GuiDriver driver;
-        driver.expectModal("CreateDBWindow", fillParameters(QString(), sums));
-        driver.expectModal("CreationDBResult", readCreationResult(&created));
-        runJob(window, QStringLiteral("Create checksums.."), driver);
-        if (QTest::currentTestFailed())
-            return;
-    }
-    // Paths relative to the working directory, with no "./" in front.
-    QCOMPARE(readFile(sums), expectedList(tree, {QStringLiteral("A.txt"), QStringLiteral("b.txt"),
-                                                 QStringLiteral("sub/c.txt")}));
-
-    CheckResult result;
-    {
-        GuiDriver driver;
-        driver.expectModal("CheckDBWindow", fillParameters(QString(), sums));
-        driver.expectModal("CheckDBResult", readCheckResult(&result));
-        runJob(window, QStringLiteral("Verify checksums.."), driver);
-        if (QTest::currentTestFailed())
-            return;
-    }
-    QCOMPARE(result.rows, QStringList());
-}
-
 void TestMainWindow::cancelledCreateKeepsOldChecksumFile_data()
 {
     QTest::addColumn<bool>("insideTree");
@@ -434,6 +400,8 @@ void TestMainWindow::errorBoxes_data()
             << create << "@/missing" << "@/new.sha256" << false << noDir;
     QTest::newRow("create: missing source directory is reported before an empty file name")
             << create << "@/missing" << "" << false << noDir;
+    QTest::newRow("create: empty source directory is not the working directory")
+            << create << "" << "@/new.sha256" << false << noDir;
     QTest::newRow("create: empty checksums file name")
             << create << "@/tree" << "" << false << noName;
     QTest::newRow("create: folder of the checksums file missing")
@@ -449,6 +417,8 @@ void TestMainWindow::errorBoxes_data()
             << verify << "@/missing" << "@/good.sha256" << false << noDir;
     QTest::newRow("verify: missing source directory is reported before a missing file")
             << verify << "@/missing" << "@/missing.sha256" << false << noDir;
+    QTest::newRow("verify: empty source directory is not the working directory")
+            << verify << "" << "@/good.sha256" << false << noDir;
     QTest::newRow("verify: empty checksums file name")
             << verify << "@/tree" << "" << false << noName;
     QTest::newRow("verify: checksums file does not exist")
@@ -475,6 +445,9 @@ void TestMainWindow::errorBoxes()
     source.replace(QLatin1Char('@'), root);
     checksums.replace(QLatin1Char('@'), root);
     box.replace(QLatin1Char('@'), root);
+    // An empty source field must not stand for the working directory, which
+    // here holds a tree that could be hashed.
+    QVERIFY(QDir::setCurrent(root));
     const QStringList entriesBefore = entriesOf(root);
 
     MainWindow window;
@@ -495,6 +468,92 @@ void TestMainWindow::errorBoxes()
     // Nothing written, nothing left behind, the old checksums file intact.
     QCOMPARE(entriesOf(root), entriesBefore);
     QCOMPARE(readFile(root + QStringLiteral("/good.sha256")), good);
+}
+
+void TestMainWindow::fastFailureShowsOnlyItsErrorBox()
+{
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/new.sha256");
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    bool progressShown = false;
+    QString keyTarget;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // The run fails at its last file, long before the progress window's
+    // minimum duration of 4 s.
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [tree](QWidget *) { QFile::remove(tree + QStringLiteral("/zz/last.txt")); });
+    driver.expectModal("QMessageBox", [&](QWidget *box) {
+        driver.seenBoxes << GuiDriver::describe(box);
+        // The user reads the box past the minimum duration; the driver would
+        // take a box standing that long for a stray and close it.
+        driver.stop();
+        QTest::qWait(4500);
+        const QWidget *progress = GuiDriver::topLevelOf("QProgressDialog");
+        progressShown = progress && progress->isVisible();
+        driver.start();
+        // Enter goes to the modal window on top: it must still be the box.
+        QWidget *top = QApplication::activeModalWidget();
+        keyTarget = top ? GuiDriver::describe(top) : QString();
+        if (top)
+            QTest::keyClick(top, Qt::Key_Return);
+    });
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    const QString failure = QStringLiteral("critical|Error|Cannot read file \"%1/zz/last.txt\".").arg(tree);
+    QCOMPARE(driver.seenBoxes, QStringList{failure});
+    QVERIFY(!progressShown);
+    QCOMPARE(keyTarget, failure);
+    QVERIFY(!QFile::exists(sums));
+}
+
+void TestMainWindow::mainWindowTakesNoInputDuringARun_data()
+{
+    QTest::addColumn<QString>("input");  // a button's text, or a key
+
+    QTest::newRow("About..") << "About..";
+    QTest::newRow("Verify checksums..") << "Verify checksums..";
+    QTest::newRow("Exit") << "Exit";
+    QTest::newRow("Escape key") << "Escape";
+}
+
+void TestMainWindow::mainWindowTakesNoInputDuringARun()
+{
+    QFETCH(QString, input);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/new.sha256");
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // The progress window is still hidden: the run is in its first seconds.
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&window, input](QWidget *progress) {
+                      QVERIFY(!progress->isVisible());
+                      if (input == QLatin1String("Escape")) {
+                          QTest::keyClick(&window, Qt::Key_Escape);
+                      } else {
+                          QAbstractButton *button = mainButton(window, input);
+                          QVERIFY(button);
+                          QTest::mouseClick(button, Qt::LeftButton);
+                      }
+                  });
+    QStringList created;
+    driver.expectModal("CreationDBResult", readCreationResult(&created));
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QCOMPARE(driver.seenBoxes, QStringList());
+    QVERIFY(window.isVisible());
+    QCOMPARE(readFile(sums).count("\r\n"), 2001);
 }
 
 void TestMainWindow::cancelledParameterDialogStartsNoJob_data()

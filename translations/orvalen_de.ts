@@ -64,14 +64,23 @@
 
 Commands:
   create SOURCE_DIR CHECKSUMS_FILE
-      Hash every file below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
       and print the checksums file&apos;s own digest on standard output.
   verify SOURCE_DIR CHECKSUMS_FILE
       Hash the tree again and compare it with CHECKSUMS_FILE. Every
-      discrepancy is printed on standard output as path, tab, message;
+      discrepancy is one line on standard output: path, tab, message;
       the checksums file&apos;s digest and a summary go to standard error.
   digest [--algorithm NAME] FILE...
       Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Not guarded: files and directories whose names start with a dot,
+and everything below such a directory, are left out of the tree.
+
+Paths are printed as they are, with these exceptions. digest, as
+sha256sum: a backslash is written \\, a line feed \n, a carriage
+return \r. verify: the same, and a tab \t, every other byte below
+0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
+whose path holds any of these starts with a backslash.
 
 Progress is shown on standard error when it is a terminal.
 
@@ -79,22 +88,33 @@ Exit codes:
   0    success; for verify: no discrepancy
   1    verify found discrepancies
   2    error: bad arguments, missing directory, checksums file that
-       cannot be read or written, a file that cannot be hashed
+       does not exist or cannot be read or written, a file that
+       cannot be hashed
   130  interrupted by SIGINT or SIGTERM; an existing checksums file
        is left as it was</source>
         <translation>Prüfsummen eines Verzeichnisbaums, im Terminal.
 
 Befehle:
   create QUELLVERZEICHNIS PRÜFSUMMENDATEI
-      Jede Datei unter QUELLVERZEICHNIS mit SHA-256 hashen, PRÜFSUMMENDATEI
+      Die Dateien unter QUELLVERZEICHNIS mit SHA-256 hashen, PRÜFSUMMENDATEI
       schreiben und deren eigene Prüfsumme auf der Standardausgabe ausgeben.
   verify QUELLVERZEICHNIS PRÜFSUMMENDATEI
       Den Baum erneut hashen und mit PRÜFSUMMENDATEI vergleichen. Jede
-      Abweichung erscheint auf der Standardausgabe als Pfad, Tab, Meldung;
+      Abweichung ist eine Zeile auf der Standardausgabe: Pfad, Tab, Meldung;
       die Prüfsumme der Prüfsummendatei und eine Zusammenfassung gehen auf
       die Standardfehlerausgabe.
   digest [--algorithm NAME] DATEI...
       Für jede Datei „Prüfsumme  Pfad“ ausgeben, wie sha256sum.
+
+Nicht geschützt: Dateien und Verzeichnisse, deren Name mit einem Punkt
+beginnt, und alles unter einem solchen Verzeichnis bleiben außen vor.
+
+Pfade werden ausgegeben, wie sie sind, mit diesen Ausnahmen. digest, wie
+sha256sum: ein Backslash wird als \\ geschrieben, ein Zeilenvorschub als
+\n, ein Wagenrücklauf als \r. verify: ebenso, dazu ein Tab als \t, jedes
+andere Byte unter 0x20 und das Byte 0x7f als \xhh (zwei kleine
+Hex-Ziffern). Eine Zeile, deren Pfad eines davon enthält, beginnt mit
+einem Backslash.
 
 Der Fortschritt erscheint auf der Standardfehlerausgabe, wenn sie ein
 Terminal ist.
@@ -103,7 +123,7 @@ Exit-Codes:
   0    Erfolg; bei verify: keine Abweichung
   1    verify hat Abweichungen gefunden
   2    Fehler: falsche Argumente, fehlendes Verzeichnis, Prüfsummendatei
-       nicht les- oder schreibbar, eine Datei nicht hashbar
+       fehlt oder ist nicht les- oder schreibbar, eine Datei nicht hashbar
   130  durch SIGINT oder SIGTERM unterbrochen; eine vorhandene
        Prüfsummendatei bleibt unverändert</translation>
     </message>
@@ -155,6 +175,22 @@ Exit-Codes:
         <source>Unknown command &quot;%1&quot;.</source>
         <translation>Unbekannter Befehl „%1“.</translation>
     </message>
+    <message>
+        <source>How many files create and verify hash at once (N at least 1; default: chosen from the machine and its disks; 1: one file after another).</source>
+        <translation>Wie viele Dateien create und verify gleichzeitig hashen (N mindestens 1; Vorgabe: nach Rechner und Datenträgern gewählt; 1: eine Datei nach der anderen).</translation>
+    </message>
+    <message>
+        <source>N</source>
+        <translation>N</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create and verify commands only.</source>
+        <translation>Die Option --jobs gehört nur zu den Befehlen create und verify.</translation>
+    </message>
+    <message>
+        <source>The option --jobs takes a whole number of at least 1, not &quot;%1&quot;.</source>
+        <translation>Die Option --jobs erwartet eine ganze Zahl ab 1, nicht „%1“.</translation>
+    </message>
 </context>
 <context>
     <name>CliJobs</name>
@@ -189,6 +225,10 @@ Exit-Codes:
     <message>
         <source>Unknown algorithm &quot;%1&quot;.</source>
         <translation>Unbekannter Algorithmus „%1“.</translation>
+    </message>
+    <message>
+        <source>Checksums file &quot;%1&quot; does not exist.</source>
+        <translation>Die Prüfsummendatei „%1“ existiert nicht.</translation>
     </message>
 </context>
 <context>

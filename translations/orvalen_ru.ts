@@ -64,14 +64,23 @@
 
 Commands:
   create SOURCE_DIR CHECKSUMS_FILE
-      Hash every file below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
       and print the checksums file&apos;s own digest on standard output.
   verify SOURCE_DIR CHECKSUMS_FILE
       Hash the tree again and compare it with CHECKSUMS_FILE. Every
-      discrepancy is printed on standard output as path, tab, message;
+      discrepancy is one line on standard output: path, tab, message;
       the checksums file&apos;s digest and a summary go to standard error.
   digest [--algorithm NAME] FILE...
       Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Not guarded: files and directories whose names start with a dot,
+and everything below such a directory, are left out of the tree.
+
+Paths are printed as they are, with these exceptions. digest, as
+sha256sum: a backslash is written \\, a line feed \n, a carriage
+return \r. verify: the same, and a tab \t, every other byte below
+0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
+whose path holds any of these starts with a backslash.
 
 Progress is shown on standard error when it is a terminal.
 
@@ -79,31 +88,42 @@ Exit codes:
   0    success; for verify: no discrepancy
   1    verify found discrepancies
   2    error: bad arguments, missing directory, checksums file that
-       cannot be read or written, a file that cannot be hashed
+       does not exist or cannot be read or written, a file that
+       cannot be hashed
   130  interrupted by SIGINT or SIGTERM; an existing checksums file
        is left as it was</source>
         <translation>Контрольные суммы дерева каталогов, из терминала.
 
 Команды:
   create КАТАЛОГ ФАЙЛ_СУММ
-      Вычислить SHA-256 каждого файла в КАТАЛОГЕ, записать ФАЙЛ_СУММ
+      Вычислить SHA-256 файлов в КАТАЛОГЕ, записать ФАЙЛ_СУММ
       и вывести собственную контрольную сумму этого файла в стандартный
       вывод.
   verify КАТАЛОГ ФАЙЛ_СУММ
       Снова вычислить суммы дерева и сравнить их с ФАЙЛОМ_СУММ. Каждое
-      расхождение выводится в стандартный вывод как путь, табуляция,
+      расхождение — одна строка в стандартном выводе: путь, табуляция,
       сообщение; контрольная сумма файла сумм и итоговая строка идут в
       стандартный поток ошибок.
   digest [--algorithm ИМЯ] ФАЙЛ...
       Вывести «сумма  путь» для каждого файла, как sha256sum.
+
+Не охраняются: файлы и каталоги, имя которых начинается с точки, и всё,
+что лежит в таком каталоге, — они не входят в дерево.
+
+Пути выводятся как есть, за такими исключениями. digest, как sha256sum:
+обратная косая черта пишется как \\, перевод строки как \n, возврат
+каретки как \r. verify: то же, а также табуляция как \t, любой другой
+байт меньше 0x20 и байт 0x7f как \xhh (две строчные шестнадцатеричные
+цифры). Строка, в пути которой есть такие символы, начинается с обратной
+косой черты.
 
 Ход работы показывается в стандартном потоке ошибок, если это терминал.
 
 Коды завершения:
   0    успех; для verify: расхождений нет
   1    verify нашла расхождения
-  2    ошибка: неверные аргументы, нет каталога, файл сумм нельзя
-       прочитать или записать, файл нельзя прочитать для хеширования
+  2    ошибка: неверные аргументы, нет каталога, файла сумм нет или его
+       нельзя прочитать или записать, файл нельзя прочитать для хеширования
   130  прервано сигналом SIGINT или SIGTERM; существующий файл сумм
        остаётся как был</translation>
     </message>
@@ -155,6 +175,22 @@ Exit codes:
         <source>Unknown command &quot;%1&quot;.</source>
         <translation>Неизвестная команда «%1».</translation>
     </message>
+    <message>
+        <source>How many files create and verify hash at once (N at least 1; default: chosen from the machine and its disks; 1: one file after another).</source>
+        <translation>Сколько файлов create и verify хешируют одновременно (N не меньше 1; по умолчанию выбирается по машине и её дискам; 1: файлы по одному).</translation>
+    </message>
+    <message>
+        <source>N</source>
+        <translation>N</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create and verify commands only.</source>
+        <translation>Параметр --jobs относится только к командам create и verify.</translation>
+    </message>
+    <message>
+        <source>The option --jobs takes a whole number of at least 1, not &quot;%1&quot;.</source>
+        <translation>Параметр --jobs принимает целое число не меньше 1, а не «%1».</translation>
+    </message>
 </context>
 <context>
     <name>CliJobs</name>
@@ -189,6 +225,10 @@ Exit codes:
     <message>
         <source>Unknown algorithm &quot;%1&quot;.</source>
         <translation>Неизвестный алгоритм «%1».</translation>
+    </message>
+    <message>
+        <source>Checksums file &quot;%1&quot; does not exist.</source>
+        <translation>Файл сумм «%1» не существует.</translation>
     </message>
 </context>
 <context>

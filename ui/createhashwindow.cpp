@@ -1,6 +1,7 @@
 #include "createhashwindow.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QProgressBar>
 
@@ -8,7 +9,39 @@ namespace {
 // A repaint costs a few hundred microseconds, far more than hashing a small
 // file, so the label and the bar change at most about thirty times a second.
 const qint64 refreshIntervalMs = 30;
+
+bool isUserInput(const QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+        return true;
+    case QEvent::Close:
+        // The window system's close button; a close the program asks for
+        // itself is no input.
+        return event->spontaneous();
+    default:
+        return false;
+    }
 }
+}
+
+constexpr qint64 CreateHashWindow::fileEventIntervalMs;
+constexpr qint64 CreateHashWindow::idleEventIntervalMs;
 
 CreateHashWindow::CreateHashWindow(QWidget *parent)
     : QProgressDialog(parent, Qt::WindowFlags())
@@ -21,6 +54,12 @@ CreateHashWindow::CreateHashWindow(QWidget *parent)
     bar->setFormat(QStringLiteral("%v / %m"));
     setBar(bar);
     connect(this, &QProgressDialog::canceled, this, &CreateHashWindow::cancel);
+    clock.start();
+    // Being modal blocks the other windows only once this one is shown,
+    // which a short run never does; until then the events taken in during
+    // the run would reach them, and a click could start a second job inside
+    // this one.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 bool CreateHashWindow::isFinished() const
@@ -42,7 +81,8 @@ void CreateHashWindow::reportStart(int fileCount)
 {
     processedCount = 0;
     state = Running;
-    lastShown.invalidate();
+    lastShownAt = -1;
+    lastEventsAt = -1;
     setValue(0);
     setMaximum(fileCount);
 }
@@ -55,26 +95,45 @@ void CreateHashWindow::reportFinish()
 
 void CreateHashWindow::reportFile(const QString &relativePath)
 {
-    if (!lastShown.isValid() || lastShown.elapsed() >= refreshIntervalMs) {
+    const qint64 now = clock.elapsed();
+    if (lastShownAt < 0 || now - lastShownAt >= refreshIntervalMs) {
         setLabelText(tr("Processing ") + relativePath);
         setValue(processedCount);
-        lastShown.start();
+        lastShownAt = now;
     }
     ++processedCount;
-    // The only place where a click on Cancel can come in during a run.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // One of the two places where a click on Cancel can come in during a
+    // run; isCanceled is the other.
+    if (lastEventsAt < 0 || now - lastEventsAt >= fileEventIntervalMs)
+        takeInEvents();
 }
 
 void CreateHashWindow::reportError(const QString &message)
 {
-    QMessageBox::critical(this, tr("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
+    // Failed before the box: the window must not show itself over the box
+    // once its minimum duration has passed, nor take the key meant for the
+    // box as a cancel.
     state = Failed;
+    QMessageBox::critical(this, tr("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
     reset();
 }
 
 bool CreateHashWindow::isCanceled()
 {
+    // While one long file is hashed this is the only call the window gets.
+    if (lastEventsAt < 0 || clock.elapsed() - lastEventsAt >= idleEventIntervalMs)
+        takeInEvents();
     return wasCanceled();
+}
+
+void CreateHashWindow::setVisible(bool visible)
+{
+    // QProgressDialog shows itself from a timer and from setValue once its
+    // minimum duration has passed; after the run that would be a window
+    // nobody is waiting for.
+    if (visible && state != Running)
+        return;
+    QProgressDialog::setVisible(visible);
 }
 
 void CreateHashWindow::cancel()
@@ -87,4 +146,37 @@ void CreateHashWindow::cancel()
     QMessageBox::warning(this, tr("Abort"), tr("Interrupted by user"), QMessageBox::Ok,
                          QMessageBox::NoButton);
     QProgressDialog::cancel();
+}
+
+bool CreateHashWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!isUserInput(event) || mayTakeInput(watched))
+        return false;
+    // An accepted close event closes the window even when filtered out.
+    event->ignore();
+    return true;
+}
+
+void CreateHashWindow::takeInEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Measured after: a box raised in there may have stood for minutes.
+    lastEventsAt = clock.elapsed();
+}
+
+// Input may reach this window, the widgets in it and the boxes it raises.
+// An object that belongs to no widget (a window system's window) is let
+// through: what it gets goes on to a widget, and is judged there.
+bool CreateHashWindow::mayTakeInput(QObject *object) const
+{
+    while (object && !object->isWidgetType())
+        object = object->parent();
+    if (!object)
+        return true;
+    for (const QWidget *window = static_cast<QWidget *>(object)->window(); window;
+         window = window->parentWidget() ? window->parentWidget()->window() : nullptr) {
+        if (window == this)
+            return true;
+    }
+    return false;
 }

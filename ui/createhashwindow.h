@@ -7,12 +7,21 @@
 #include <QProgressDialog>
 
 // Stands in front of the user while the engine hashes a tree, and tells the
-// engine when the user has had enough.
+// engine when the user has had enough. While it exists, nothing else in the
+// application takes input: only its Cancel button and the boxes it raises.
 class CreateHashWindow : public QProgressDialog, public ICreateHashReport, public ISettings
 {
     Q_OBJECT
 public:
     enum HashState : int { Running = 0, Finished = 1, Interrupted = 2, Failed = 3 };
+
+    // reportFile takes in pending events when this long has passed since
+    // they were last taken in; a file after file check would cost more than
+    // hashing a small file.
+    static constexpr qint64 fileEventIntervalMs = 10;
+    // isCanceled takes them in when this long has passed: the engine asks
+    // about every 100 ms while one long file is hashed.
+    static constexpr qint64 idleEventIntervalMs = 50;
 
     explicit CreateHashWindow(QWidget *parent = nullptr);
 
@@ -28,13 +37,25 @@ public:
     void reportError(const QString &message) override;
     bool isCanceled() override;
 
+    void setVisible(bool visible) override;
+
 public slots:
     void cancel();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void takeInEvents();
+    bool mayTakeInput(QObject *object) const;
+
     HashState state;
     int processedCount;
-    // When the label and the bar were last changed; invalid before the
-    // first file of a run.
-    QElapsedTimer lastShown;
+    // Runs from construction; the two marks below are read from it, -1 for
+    // "not yet in this run".
+    QElapsedTimer clock;
+    // When the label and the bar were last changed.
+    qint64 lastShownAt = -1;
+    // When pending events were last taken in.
+    qint64 lastEventsAt = -1;
 };

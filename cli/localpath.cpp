@@ -1,0 +1,94 @@
+#include "localpath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef Q_OS_UNIX
+QByteArray workingDirectory()
+{
+    QByteArray buffer(4096, '\0');
+    for (;;) {
+        if (::getcwd(buffer.data(), static_cast<size_t>(buffer.size())))
+            return QByteArray(buffer.constData());
+        if (errno != ERANGE)
+            return QFile::encodeName(QDir::currentPath());
+        buffer.resize(buffer.size() * 2);
+    }
+}
+#endif
+
+} // namespace
+
+LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
+{
+    if (path.isEmpty())
+        return Missing;
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? Missing : Unreachable;
+    if (S_ISDIR(info.st_mode))
+        return Directory;
+    return S_ISREG(info.st_mode) ? RegularFile : OtherKind;
+#else
+    const QFileInfo info(QFile::decodeName(path));
+    if (!info.exists())
+        return Missing;
+    if (info.isDir())
+        return Directory;
+    return info.isFile() ? RegularFile : OtherKind;
+#endif
+}
+
+bool LocalPath::opensForReading(const QByteArray &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+#else
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+QByteArray LocalPath::absolute(const QByteArray &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray full = path.startsWith('/') ? path : workingDirectory() + '/' + path;
+    // "." and ".." are ASCII, and so is '/': splitting the bytes at '/'
+    // finds the same components in every encoding.
+    QList<QByteArray> parts;
+    for (const QByteArray &part : full.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts.append(part);
+    }
+    return '/' + parts.join('/');
+#else
+    return QFile::encodeName(QDir(QFile::decodeName(path)).absolutePath());
+#endif
+}
+
+QString LocalPath::display(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
