@@ -8,6 +8,8 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    // Lets a Wayland compositor match the window with its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.varnock.Orvalen"));
     // The copy icon is compiled into the static dialog library, whose
     // resources are not registered by themselves.
     Q_INIT_RESOURCE(orvalen);
