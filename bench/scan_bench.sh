@@ -330,7 +330,7 @@ cancel_row() {  # label, command...
   done
   case "$outcome" in
     *killed*|*nothing*) note "$label" "$outcome" ;;
-    *) note "$label" "${outcome}$worst s from SIGINT to exit, slowest of $i (target <= 1 s: $(awk -v s="$worst" 'BEGIN { print (s <= 1 ? "met" : "not met") }'))" ;;
+    *) note "$label" "${outcome:-exit 130, }$worst s from SIGINT to exit, slowest of $i (target <= 1 s: $(awk -v s="$worst" 'BEGIN { print (s <= 1 ? "met" : "not met") }'))" ;;
   esac
 }
 say "Ctrl-C in a 30 GiB sparse file"
