@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the benchmarks' shared data in folder $1 unless it is already there:
-# big.bin, 1 GiB of random bytes, and tree/, 1,000 directories of 100 files of
-# 0-8 KiB, the same tree every time.
+# big.bin, 1 GiB of random bytes; tree/, 1,000 directories of 100 files of
+# 0-8 KiB, the same tree every time; and sparse/huge.bin, 30 GiB that take no
+# disk space, long enough to interrupt a hash in the middle of one file.
 set -euo pipefail
 
 dir=${1:?usage: $0 folder}
@@ -27,4 +28,9 @@ for d in range(1000):
             out.write(rnd.randbytes(rnd.randint(0, 8192)))
 PY
   touch tree.done
+fi
+
+if [ ! -f sparse/huge.bin ] || [ "$(stat -c %s sparse/huge.bin)" -ne 32212254720 ]; then
+  mkdir -p sparse
+  truncate -s 30G sparse/huge.bin
 fi

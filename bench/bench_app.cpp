@@ -3,9 +3,13 @@
 // engine alone doing the same work (scan and hash with no reporter, then
 // write the checksums file), alternately on the same warm tree.
 //
-//   xvfb-run -a ./bench_app [--dir DIR] [--runs N]
+//   xvfb-run -a ./bench_app [--dir DIR] [--runs N] [--tree TREE] [--cli PATH]
 //
 // The tree is made once under DIR (default /tmp/orvalen-app-bench) and kept.
+// --tree takes an existing tree instead (bench/bench-data.sh's, so that every
+// benchmark hashes the same files). --cli PATH measures the main window
+// against that orvalen-cli's create alone, the comparison a user sees, and
+// ends with a line that bench/scan_bench.sh reads.
 
 #include "createhashwindow.h"
 #include "guidriver.h"
@@ -19,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -62,6 +67,8 @@ private:
 
 const int dirCount = 1000;
 const int filesPerDir = 100;
+// Files in the tree being measured; a run that keeps another count failed.
+size_t expectedFiles = size_t(dirCount) * filesPerDir;
 
 bool makeTree(const QString &tree)
 {
@@ -109,7 +116,7 @@ Cost engineRun(const QString &tree, const QString &sums, Reporter reporter = Rep
     }
     const std::string digest = engine.saveDB(sums.toLocal8Bit().toStdString(), records);
     const Cost cost = clock.elapsed();
-    if (digest.empty() || records.size() != size_t(dirCount * filesPerDir)) {
+    if (digest.empty() || records.size() != expectedFiles) {
         std::fprintf(stderr, "engine run failed (%zu records)\n", records.size());
         return Cost();
     }
@@ -152,6 +159,30 @@ Cost windowRun(MainWindow &window, const QString &tree, const QString &sums)
     return cost;
 }
 
+// Only the wall time: the work is done in another process.
+Cost cliRun(const QString &cli, const QString &tree, const QString &sums)
+{
+    CostClock clock;
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(cli, {QStringLiteral("-q"), QStringLiteral("create"), tree, sums});
+    const bool finished = process.waitForFinished(-1);
+    Cost cost = clock.elapsed();
+    cost.cpu = -1;
+    if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s create failed: %s\n", qPrintable(cli),
+                     process.readAllStandardError().constData());
+        cost.wall = -1;
+    }
+    return cost;
+}
+
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile fa(a), fb(b);
+    return fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly) && fa.readAll() == fb.readAll();
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -166,6 +197,8 @@ int main(int argc, char *argv[])
     Q_INIT_RESOURCE(orvalen);
 
     QString base = QStringLiteral("/tmp/orvalen-app-bench");
+    QString tree;
+    QString cli;
     int runs = 5;
     const QStringList args = application.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -173,17 +206,37 @@ int main(int argc, char *argv[])
             base = args[i + 1];
         else if (args[i] == QLatin1String("--runs"))
             runs = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--tree"))
+            tree = QDir(args[i + 1]).absolutePath();
+        else if (args[i] == QLatin1String("--cli"))
+            cli = args[i + 1];
     }
 
-    const QString tree = base + QStringLiteral("/tree");
-    if (!makeTree(tree)) {
-        std::fprintf(stderr, "cannot make the tree under %s\n", qPrintable(tree));
-        return 2;
+    QTemporaryDir sumsDir;
+    QString engineSums = base + QStringLiteral("/engine.sha256");
+    QString windowSums = base + QStringLiteral("/window.sha256");
+    if (tree.isEmpty()) {
+        tree = base + QStringLiteral("/tree");
+        if (!makeTree(tree)) {
+            std::fprintf(stderr, "cannot make the tree under %s\n", qPrintable(tree));
+            return 2;
+        }
+    } else {
+        // A tree someone else made may hold any number of files, and its
+        // folder is not ours to write in.
+        HashTools counter("sha256");
+        std::vector<HashRecord> records;
+        counter.calculateHashes(tree, records, nullptr);
+        expectedFiles = records.size();
+        if (expectedFiles == 0) {
+            std::fprintf(stderr, "no files under %s\n", qPrintable(tree));
+            return 2;
+        }
+        engineSums = sumsDir.filePath(QStringLiteral("engine.sha256"));
+        windowSums = sumsDir.filePath(QStringLiteral("window.sha256"));
     }
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, settingsDir.path());
-    const QString engineSums = base + QStringLiteral("/engine.sha256");
-    const QString windowSums = base + QStringLiteral("/window.sha256");
 
     // Warm the page cache and the allocator.
     if (engineRun(tree, engineSums).wall < 0)
@@ -192,6 +245,29 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.show();
     application.processEvents();
+
+    if (!cli.isEmpty()) {
+        const QString cliSums = sumsDir.filePath(QStringLiteral("cli.sha256"));
+        if (cliRun(cli, tree, cliSums).wall < 0)
+            return 2;
+        std::vector<double> windowWall, cliWall;
+        for (int run = 0; run < runs; ++run) {
+            const Cost w = windowRun(window, tree, windowSums);
+            const Cost c = cliRun(cli, tree, cliSums);
+            if (w.wall < 0 || c.wall < 0)
+                return 2;
+            windowWall.push_back(w.wall);
+            cliWall.push_back(c.wall);
+            std::printf("run %d (wall s): main window %.3f, orvalen-cli create %.3f\n", run + 1, w.wall, c.wall);
+            std::fflush(stdout);
+        }
+        if (!sameBytes(windowSums, cliSums)) {
+            std::fprintf(stderr, "the window wrote a different checksums file than orvalen-cli\n");
+            return 2;
+        }
+        std::printf("window-vs-cli median-of-%d %.3f %.3f\n", runs, median(windowWall), median(cliWall));
+        return 0;
+    }
 
     std::vector<Cost> engineCosts;
     std::vector<Cost> progressCosts;
@@ -211,8 +287,7 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
     }
 
-    QFile a(engineSums), b(windowSums);
-    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll()) {
+    if (!sameBytes(engineSums, windowSums)) {
         std::fprintf(stderr, "the window wrote a different checksums file than the engine\n");
         return 2;
     }
