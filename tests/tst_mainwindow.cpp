@@ -94,7 +94,8 @@ GuiDriver::Action readCheckResult(CheckResult *result)
                                 + (error ? error->text() : QString());
             }
         }
-        for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
+        const auto buttons = dialog->findChildren<QAbstractButton *>();
+        for (QAbstractButton *button : buttons) {
             if (button->text() == QLatin1String("Copy report"))
                 result->copyHidden = button->isHidden();
         }
@@ -584,7 +585,8 @@ void TestMainWindow::pathsRememberedBetweenRuns()
         QStringList shown;
         GuiDriver driver;
         driver.expectModal(dialogClass, [&shown](QWidget *dialog) {
-            for (QLineEdit *edit : dialog->findChildren<QLineEdit *>())
+            const auto edits = dialog->findChildren<QLineEdit *>();
+            for (QLineEdit *edit : edits)
                 shown << edit->text();
             GuiDriver::clickButton(dialog, QStringLiteral("Cancel"));
         });
