@@ -8,6 +8,7 @@
 #include "creationdbresult.h"
 #include "hashrecord.h"
 #include "hashtools.h"
+#include "qtcompat.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,6 +39,7 @@ MainWindow::MainWindow(QWidget *parent)
     hashTools = new HashTools("sha256", this);
     settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope,
                              QStringLiteral("Varnock"), QStringLiteral("Orvalen"), this);
+    QtCompat::useUtf8Ini(*settings);
 
     auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
                                          tr("Create checksums.."));

@@ -126,7 +126,8 @@ Cost engineRun(const QString &tree, const QString &sums, Reporter reporter = Rep
 Cost windowRun(MainWindow &window, const QString &tree, const QString &sums)
 {
     QAbstractButton *createButton = nullptr;
-    for (QAbstractButton *b : window.findChildren<QAbstractButton *>()) {
+    const auto buttons = window.findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
         if (b->text() == QLatin1String("Create checksums.."))
             createButton = b;
     }

@@ -5,7 +5,7 @@
 if(TARGET ui)
   add_executable(bench_ui bench_ui.cpp)
   set_target_properties(bench_ui PROPERTIES AUTOMOC ON)
-  target_link_libraries(bench_ui PRIVATE ui Qt5::Test)
+  target_link_libraries(bench_ui PRIVATE ui ${ORVALEN_QT_PREFIX}::Test)
 
   find_program(ORVALEN_XVFB_RUN xvfb-run)
   if(ORVALEN_XVFB_RUN)

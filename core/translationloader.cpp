@@ -1,8 +1,9 @@
 #include "translationloader.h"
 
+#include "qtcompat.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QString>
 #include <QTranslator>
 
@@ -36,5 +37,5 @@ QStringList TranslationLoader::installedDirs()
 
 QStringList TranslationLoader::qtDirs()
 {
-    return QStringList() << QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    return QStringList() << QtCompat::qtTranslationsPath();
 }

@@ -2,6 +2,9 @@ if(TARGET app)
   set(ORVALEN_APP_TEST_DEFINITIONS
     ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"
     ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    # The lupdate of the Qt being built with: another major version's would
+    # read the sources by other rules.
+    ORVALEN_LUPDATE="$<TARGET_FILE:${ORVALEN_QT_PREFIX}::lupdate>"
   )
   orvalen_add_test(tst_mainwindow
     SOURCES tst_mainwindow.cpp guidriver.cpp guidriver.h

@@ -1,6 +1,6 @@
 # orvalen-cli is tested as a process; the test also links the engine to write
 # the same tree's checksums file the way the desktop application does.
-orvalen_add_test(tst_cli SOURCES tst_cli.cpp LIBS core Qt5::Core)
+orvalen_add_test(tst_cli SOURCES tst_cli.cpp LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_compile_definitions(tst_cli PRIVATE
   ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>"
   ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"

@@ -19,12 +19,12 @@ if(NOT ORVALEN_HASH_VECTORS
     "or configure with -DORVALEN_BUILD_TESTS=OFF.")
 endif()
 
-orvalen_add_test(tst_hashvectors SOURCES tst_hashvectors.cpp LIBS hash Qt5::Core)
+orvalen_add_test(tst_hashvectors SOURCES tst_hashvectors.cpp LIBS hash ${ORVALEN_QT_PREFIX}::Core)
 target_compile_definitions(tst_hashvectors PRIVATE ORVALEN_HASH_VECTORS="${ORVALEN_HASH_VECTORS}")
 
-orvalen_add_test(tst_hashwrapper SOURCES tst_hashwrapper.cpp LIBS hash Qt5::Core)
+orvalen_add_test(tst_hashwrapper SOURCES tst_hashwrapper.cpp LIBS hash ${ORVALEN_QT_PREFIX}::Core)
 
-orvalen_add_test(tst_hashfile SOURCES tst_hashfile.cpp LIBS hash Qt5::Core)
+orvalen_add_test(tst_hashfile SOURCES tst_hashfile.cpp LIBS hash ${ORVALEN_QT_PREFIX}::Core)
 
 # A hang on a FIFO or a device must fail, not stall the whole run.
 set_tests_properties(tst_hashvectors tst_hashwrapper tst_hashfile PROPERTIES TIMEOUT 300)

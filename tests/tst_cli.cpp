@@ -784,7 +784,8 @@ void TestCli::interrupt()
     QStringList args{command, tree, sums};
     if (command == "digest") {
         args = QStringList{command};
-        for (const QString &name : QDir(tree).entryList(QDir::Files))
+        const QStringList names = QDir(tree).entryList(QDir::Files);
+        for (const QString &name : names)
             args << tree + '/' + name;
     }
     startCli(process, args, root.path());
@@ -898,7 +899,8 @@ void TestCli::progressOnlyOnTerminal()
     Result r;
     if (onTerminal) {
         QStringList quoted;
-        for (const QString &arg : QStringList{ORVALEN_CLI} + args)
+        const QStringList commandLine = QStringList{ORVALEN_CLI} + args;
+        for (const QString &arg : commandLine)
             quoted << '\'' + arg + '\'';
         QProcess process;
         process.setWorkingDirectory(root.path());

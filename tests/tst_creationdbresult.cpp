@@ -200,7 +200,8 @@ void TestCreationDBResult::copyButtonKeepsItsPlaceAndSize()
     QCOMPARE(copy->size(), size);
 
     QLabel *digest = nullptr;
-    for (QLabel *label : dialog.findChildren<QLabel *>())
+    const auto labels = dialog.findChildren<QLabel *>();
+    for (QLabel *label : labels)
         if (label->text() == QLatin1String(abcDigest))
             digest = label;
     QVERIFY(digest);

@@ -158,9 +158,11 @@ void TestHashTools::listingOrder()
 // The listing as QDir gives it, kept as the reference for the order.
 static void listWithQDir(const QDir &dir, const QDir &source, QStringList &paths)
 {
-    for (const QFileInfo &file : dir.entryInfoList(QDir::Files, QDir::NoSort))
+    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::NoSort);
+    for (const QFileInfo &file : files)
         paths << source.relativeFilePath(file.filePath());
-    for (const QFileInfo &sub : dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort))
+    const QFileInfoList subs = dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo &sub : subs)
         listWithQDir(QDir(sub.filePath()), source, paths);
 }
 

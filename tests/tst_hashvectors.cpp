@@ -170,7 +170,8 @@ void tst_hashvectors::messages_data()
     // the engine's buffer.
     const int pieces[] = {0, 1, 61};
     for (const VectorFile &file : messageFiles) {
-        for (const Kernel &kernel : kernelsOf(QString::fromLatin1(file.algorithm))) {
+        const QVector<Kernel> kernels = kernelsOf(QString::fromLatin1(file.algorithm));
+        for (const Kernel &kernel : kernels) {
             for (const int piece : pieces) {
                 const QString tag = QStringLiteral("%1 %2 %3")
                                         .arg(QString::fromLatin1(file.path).section('/', -1),
@@ -219,7 +220,8 @@ void tst_hashvectors::monteCarlo_data()
     QTest::addColumn<uint>("features");
 
     for (const VectorFile &file : monteFiles) {
-        for (const Kernel &kernel : kernelsOf(QString::fromLatin1(file.algorithm))) {
+        const QVector<Kernel> kernels = kernelsOf(QString::fromLatin1(file.algorithm));
+        for (const Kernel &kernel : kernels) {
             const QString tag = QStringLiteral("%1 %2").arg(QString::fromLatin1(file.path).section('/', -1),
                                                             QString::fromLatin1(kernel.name));
             QTest::newRow(qPrintable(tag)) << QString::fromLatin1(file.algorithm)

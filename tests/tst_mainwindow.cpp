@@ -94,7 +94,8 @@ GuiDriver::Action readCheckResult(CheckResult *result)
                                 + (error ? error->text() : QString());
             }
         }
-        for (QAbstractButton *button : dialog->findChildren<QAbstractButton *>()) {
+        const auto buttons = dialog->findChildren<QAbstractButton *>();
+        for (QAbstractButton *button : buttons) {
             if (button->text() == QLatin1String("Copy report"))
                 result->copyHidden = button->isHidden();
         }
@@ -161,6 +162,7 @@ private slots:
     void mainWindowTakesNoInputDuringARun();
     void cancelledParameterDialogStartsNoJob_data();
     void cancelledParameterDialogStartsNoJob();
+    void pathsRememberedBetweenRuns_data();
     void pathsRememberedBetweenRuns();
     void closingWindowEndsEventLoop_data();
     void closingWindowEndsEventLoop();
@@ -596,10 +598,28 @@ void TestMainWindow::cancelledParameterDialogStartsNoJob()
     QCOMPARE(stored.allKeys(), QStringList());
 }
 
+void TestMainWindow::pathsRememberedBetweenRuns_data()
+{
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("ASCII with a space") << QStringLiteral("no such tree");
+    // Qt 5 would write \x escapes here and Qt 6 plain UTF-8; both builds
+    // must write, and read, one and the same file.
+    QTest::newRow("German, Japanese and a character beyond the BMP")
+            << QString::fromUtf8("Pr\xC3\xBC" "fung \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9D\x84\x9E");
+}
+
 void TestMainWindow::pathsRememberedBetweenRuns()
 {
-    const QString source = root + QStringLiteral("/no such tree");
-    const QString sums = root + QStringLiteral("/remembered.sha256");
+    QFETCH(QString, name);
+
+    const QString ini = settingsDir->path() + QStringLiteral("/Varnock/Orvalen.ini");
+    auto iniText = [](const QString &source, const QString &sums) {
+        return "[General]\nChecksumFile=" + sums.toUtf8() + "\nSourceDirectory=" + source.toUtf8() + '\n';
+    };
+
+    const QString source = root + QLatin1Char('/') + name;
+    const QString sums = root + QLatin1Char('/') + name + QStringLiteral(".sha256");
     {
         MainWindow first;
         first.show();
@@ -609,7 +629,14 @@ void TestMainWindow::pathsRememberedBetweenRuns()
         runJob(first, QStringLiteral("Create checksums.."), driver);
         QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Error|Directory is not exists")});
     }
-    QVERIFY(QFileInfo::exists(settingsDir->path() + QStringLiteral("/Varnock/Orvalen.ini")));
+    QCOMPARE(readFile(ini), iniText(source, sums));
+
+    // The next run reads the file as another program (or the other Qt
+    // build) left it; a new size makes Qt read it again instead of keeping
+    // the values it has cached.
+    const QString nextSource = source + QStringLiteral(" next");
+    const QString nextSums = sums + QStringLiteral(".next");
+    writeFile(ini, iniText(nextSource, nextSums));
 
     MainWindow second;
     second.show();
@@ -617,14 +644,15 @@ void TestMainWindow::pathsRememberedBetweenRuns()
         QStringList shown;
         GuiDriver driver;
         driver.expectModal(dialogClass, [&shown](QWidget *dialog) {
-            for (QLineEdit *edit : dialog->findChildren<QLineEdit *>())
+            const auto edits = dialog->findChildren<QLineEdit *>();
+            for (QLineEdit *edit : edits)
                 shown << edit->text();
             GuiDriver::clickButton(dialog, QStringLiteral("Cancel"));
         });
         runJob(second, qstrcmp(dialogClass, "CheckDBWindow") == 0 ? QStringLiteral("Verify checksums..")
                                                                     : QStringLiteral("Create checksums.."),
                driver);
-        QCOMPARE(shown, QStringList({QDir::toNativeSeparators(source), QDir::toNativeSeparators(sums)}));
+        QCOMPARE(shown, QStringList({QDir::toNativeSeparators(nextSource), QDir::toNativeSeparators(nextSums)}));
     }
 }
 

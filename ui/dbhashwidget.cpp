@@ -28,7 +28,7 @@ DBHashWidget::DBHashWidget(const QString &file, const QString &digest, QWidget *
     fileLabel = new QLabel;
     form->addRow(tr("File:"), fileLabel);
     form->addRow(tr("Hash:"), hashRow);
-    form->setMargin(0);
+    form->setContentsMargins(0, 0, 0, 0);
     setLayout(form);
 
     connect(copyButton, &QAbstractButton::clicked, this, &DBHashWidget::copyHashToClipboard);
