@@ -144,7 +144,9 @@ slower() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", (a > b ? a : b) }';
 table=()
 row() {
   local label=$1 ours=$2 refname=$3 ref=$4 how=$5 target=$6 line
-  if [ "$ours" = failed ] || [ "$ref" = failed ]; then
+  # A time that is missing or zero gives no ratio, never a "met".
+  if [ "$ours" = failed ] || [ "$ref" = failed ] \
+     || ! awk -v o="$ours" -v r="$ref" 'BEGIN { exit !(o > 0 && r > 0) }'; then
     line=$(printf '%-34s %s' "$label" "ours $ours s, $refname $ref s: no ratio")
   else
     line=$(awk -v l="$label" -v o="$ours" -v rn="$refname" -v r="$ref" -v h="$how" -v t="$target" 'BEGIN {
