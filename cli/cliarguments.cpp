@@ -109,7 +109,8 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
 
     quiet = parser.isSet(quietOption);
     QList<QByteArray> positional;
-    for (const QString &text : parser.positionalArguments())
+    const QStringList texts = parser.positionalArguments();
+    for (const QString &text : texts)
         positional << bytesOf(text);
     if (positional.isEmpty()) {
         error = tr("No command given.");
@@ -191,7 +192,7 @@ QByteArray CliArguments::bytesOf(const QString &parsed) const
 {
     if (parsed.startsWith(standInMark)) {
         bool isIndex = false;
-        const int index = parsed.midRef(1).toInt(&isIndex);
+        const int index = parsed.mid(1).toInt(&isIndex);
         if (isIndex && index > 0 && index < given.size() && parsed == standIn(index))
             return given.at(index);
     }

@@ -72,7 +72,8 @@ QByteArray LocalPath::absolute(const QByteArray &path)
     // "." and ".." are ASCII, and so is '/': splitting the bytes at '/'
     // finds the same components in every encoding.
     QList<QByteArray> parts;
-    for (const QByteArray &part : full.split('/')) {
+    const QList<QByteArray> components = full.split('/');
+    for (const QByteArray &part : components) {
         if (part.isEmpty() || part == ".")
             continue;
         if (part == "..") {

@@ -158,7 +158,8 @@ Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     QList<QByteArray> envStore;
-    for (const QString &entry : cliEnvironment().toStringList())
+    const QStringList environment = cliEnvironment().toStringList();
+    for (const QString &entry : environment)
         envStore << entry.toLocal8Bit();
     std::vector<char *> envp;
     for (QByteArray &entry : envStore)
