@@ -109,8 +109,8 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
 
     quiet = parser.isSet(quietOption);
     QList<QByteArray> positional;
-    const QStringList texts = parser.positionalArguments();
-    for (const QString &text : texts)
+    const QStringList positionalTexts = parser.positionalArguments();
+    for (const QString &text : positionalTexts)
         positional << bytesOf(text);
     if (positional.isEmpty()) {
         error = tr("No command given.");
