@@ -139,7 +139,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     const auto nativePath = [&](std::size_t i) { return nativePrefix + listing.below(i); };
 
     // Takes file i's outcome in listing order; false when the run is over.
-    const auto keep = [&](std::size_t i, std::string digest, const std::string &error) {
+    const auto keep = [&](std::string &path, std::string digest, const std::string &error) {
         if (!error.empty()) {
             if (!report)
                 return true;
@@ -148,12 +148,15 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
             return false;
         }
         if (!digest.empty())
-            records.push_back(HashRecord{recordPrefix + listing.below(i), std::move(digest)});
+            records.push_back(HashRecord{std::move(path), std::move(digest)});
         return true;
     };
+    // The record's path, announced before the file's outcome is taken.
     const auto announce = [&](std::size_t i) {
+        std::string path = recordPrefix + listing.below(i);
         if (report)
-            report->reportFile(QString::fromStdString(recordPrefix + listing.below(i)));
+            report->reportFile(QString::fromStdString(path));
+        return path;
     };
     const auto canceled = [&]() {
         if (report && report->isCanceled()) {
@@ -171,7 +174,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
 #endif
     if (!parallel) {
         for (std::size_t i = 0; i < count; ++i) {
-            announce(i);
+            std::string path = announce(i);
             if (canceled())
                 return;
             CancelProbe probe(report);
@@ -186,7 +189,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                 records.clear();
                 return;
             }
-            if (!keep(i, std::move(digest), error))
+            if (!keep(path, std::move(digest), error))
                 return;
         }
     } else {
@@ -195,7 +198,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                               ScanPipeline::settingsFor(source, jobs));
         const std::function<bool()> stillWanted = [&] { return !canceled(); };
         for (std::size_t i = 0; i < count; ++i) {
-            announce(i);
+            std::string path = announce(i);
             ScanPipeline::Result result;
             if (!pipeline.take(result, stillWanted))
                 return;
@@ -203,7 +206,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                 std::rethrow_exception(result.failure);
             if (canceled())
                 return;
-            if (!keep(i, std::move(result.digest), result.error))
+            if (!keep(path, std::move(result.digest), result.error))
                 return;
         }
     }
