@@ -1,9 +1,10 @@
 #include "localpath.h"
 
+#include "pathbytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -69,21 +70,7 @@ QByteArray LocalPath::absolute(const QByteArray &path)
 {
 #ifdef Q_OS_UNIX
     const QByteArray full = path.startsWith('/') ? path : workingDirectory() + '/' + path;
-    // "." and ".." are ASCII, and so is '/': splitting the bytes at '/'
-    // finds the same components in every encoding.
-    QList<QByteArray> parts;
-    const QList<QByteArray> components = full.split('/');
-    for (const QByteArray &part : components) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts.append(part);
-    }
-    return '/' + parts.join('/');
+    return QByteArray::fromStdString(PathBytes::clean(full.toStdString()));
 #else
     return QFile::encodeName(QDir(QFile::decodeName(path)).absolutePath());
 #endif

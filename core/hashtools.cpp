@@ -4,6 +4,7 @@
 #include "compareerr.h"
 #include "icreatehashreport.h"
 #include "largepages.h"
+#include "pathbytes.h"
 #include "pathindex.h"
 #include "scanpipeline.h"
 #include "treelisting.h"
@@ -22,37 +23,6 @@
 #include <utility>
 
 namespace {
-
-// Lexical cleaning of a relative directory path, as QDir::cleanPath does it,
-// on bytes: no empty or "." components, ".." folded into its parent where
-// there is one.
-std::string cleanRelativePath(const std::string &path)
-{
-    std::vector<std::string> parts;
-    std::size_t begin = 0;
-    while (begin <= path.size()) {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        const std::string part = path.substr(begin, end - begin);
-        if (part == "..") {
-            if (!parts.empty() && parts.back() != "..")
-                parts.pop_back();
-            else
-                parts.push_back(part);
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        begin = end + 1;
-    }
-    std::string cleaned;
-    for (const std::string &part : parts) {
-        if (!cleaned.empty())
-            cleaned += '/';
-        cleaned += part;
-    }
-    return cleaned;
-}
 
 bool isAbsolute(const std::string &path)
 {
@@ -129,8 +99,10 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     const std::string &source = listing.sourcePath();
     std::string recordPrefix;
     if (!isAbsolute(source)) {
-        recordPrefix = cleanRelativePath(source);
-        if (!recordPrefix.empty())
+        recordPrefix = PathBytes::clean(source);
+        if (recordPrefix == ".")
+            recordPrefix.clear();
+        else
             recordPrefix += '/';
     }
     std::string nativePrefix = source;

@@ -19,20 +19,7 @@ else
   tests=OFF
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-  else
-    echo "Installing: sudo apt-get install -y ${missing[*]}"
-    sudo apt-get update
-    sudo apt-get install -y "${missing[@]}"
-  fi
-fi
+tools/ensure-packages.sh "${packages[@]}"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORVALEN_BUILD_TESTS=$tests -DORVALEN_BUILD_BENCH=$tests
