@@ -159,10 +159,9 @@ int hashwrapper::openRegularFile(const std::string &path, long long *size)
         return -1;
     }
     // Plain blocking reads from here on: some network and user-space file
-    // systems honour the flag on regular files and would answer EAGAIN.
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status != -1)
-        (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    // systems honour the flag on regular files and would answer EAGAIN. Of
+    // the flags F_SETFL changes, the open set none but this one.
+    (void)::fcntl(fd, F_SETFL, 0);
     if (size)
         *size = static_cast<long long>(info.st_size);
     return fd;
