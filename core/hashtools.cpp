@@ -82,17 +82,6 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     }
 
     TreeListing listing(sourceDir, checksumFile);
-    if (!listing.list(report != nullptr)) {
-        report->reportError(tr("Cannot read directory \"%1\".").arg(listing.unreadableDirectory()));
-        return;
-    }
-
-    const std::size_t count = listing.size();
-    if (report)
-        report->reportStart(static_cast<int>(count));
-    records.reserve(count);
-    adviseLargePages(records.data(), count * sizeof(HashRecord));
-
     // Below an absolute source directory a record's path is the path below
     // it; a relative source directory stays at the front of every path, as
     // QDir::relativeFilePath leaves a relative path.
@@ -108,9 +97,8 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     std::string nativePrefix = source;
     if (nativePrefix.back() != '/')
         nativePrefix += '/';
-    const auto nativePath = [&](std::size_t i) { return nativePrefix + listing.below(i); };
 
-    // Takes file i's outcome in listing order; false when the run is over.
+    // Takes a file's outcome in listing order; false when the run is over.
     const auto keep = [&](std::string &path, std::string digest, const std::string &error) {
         if (!error.empty()) {
             if (!report)
@@ -125,7 +113,10 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     };
     // The record's path, announced before the file's outcome is taken.
     const auto announce = [&](std::size_t i) {
-        std::string path = recordPrefix + listing.below(i);
+        std::size_t length = 0;
+        const char *below = listing.below(i, length);
+        std::string path = recordPrefix;
+        path.append(below, length);
         if (report)
             report->reportFile(QString::fromStdString(path));
         return path;
@@ -137,14 +128,31 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         }
         return false;
     };
+    // The whole tree is listed before the first file is reported, so that
+    // the count is known.
+    const auto start = [&]() {
+        const std::size_t count = listing.size();
+        if (report)
+            report->reportStart(static_cast<int>(count));
+        records.reserve(count);
+        adviseLargePages(records.data(), count * sizeof(HashRecord));
+        return count;
+    };
+    const auto unreadable = [&]() {
+        report->reportError(tr("Cannot read directory \"%1\".").arg(listing.unreadableDirectory()));
+    };
 
-    const int jobs = jobCount;
 #if defined(Q_OS_UNIX)
-    const bool parallel = jobs != 1 && count > 1;
+    const bool parallel = jobCount != 1;
 #else
     const bool parallel = false;
 #endif
     if (!parallel) {
+        if (!listing.list(report != nullptr)) {
+            unreadable();
+            return;
+        }
+        const std::size_t count = start();
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
             if (canceled())
@@ -153,7 +161,10 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
             std::string digest;
             std::string error;
             try {
-                digest = hasher->digestOfFileWhile(nativePath(i), [&] { return probe.keepGoing(); });
+                std::size_t length = 0;
+                const char *below = listing.below(i, length);
+                digest = hasher->digestOfFileWhile(nativePrefix + std::string(below, length),
+                                                   [&] { return probe.keepGoing(); });
             } catch (const hlException &failure) {
                 error = failure.messageText();
             }
@@ -165,9 +176,27 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                 return;
         }
     } else {
+        // The workers start on the first directory's files while the rest
+        // of the tree is still being listed.
         const std::string name = algorithm;
-        ScanPipeline pipeline(count, nativePath, [&name] { return hashfactory().makeWrapper(name); },
-                              ScanPipeline::settingsFor(source, jobs));
+        ScanPipeline pipeline(nativePrefix, [&name] { return hashfactory().makeWrapper(name); },
+                              ScanPipeline::settingsFor(source, jobCount));
+        std::size_t handedIn = 0;
+        listing.setListedHandler([&](std::size_t listed) {
+            for (; handedIn < listed; ++handedIn) {
+                std::size_t length = 0;
+                const char *below = listing.below(handedIn, length);
+                pipeline.add(below, length);
+            }
+            pipeline.publish();
+        });
+        if (!listing.list(report != nullptr)) {
+            unreadable();
+            return;
+        }
+        pipeline.finish();
+
+        const std::size_t count = start();
         const std::function<bool()> stillWanted = [&] { return !canceled(); };
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);

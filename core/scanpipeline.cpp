@@ -82,12 +82,14 @@ struct ScanPipeline::Slot
     State state = Waiting;
     int fd = -1;
     long long size = 0;
+    // The file's full path, handed from its opener to its hasher.
+    std::string path;
     Result result;
 };
 
-ScanPipeline::ScanPipeline(std::size_t count, std::function<std::string(std::size_t)> nativePath,
-                           const std::function<hashwrapper *()> &makeHasher, const Settings &settings)
-    : count(count), nativePath(std::move(nativePath)), settings(settings),
+ScanPipeline::ScanPipeline(std::string nativePrefix, const std::function<hashwrapper *()> &makeHasher,
+                           const Settings &settings)
+    : nativePrefix(std::move(nativePrefix)), settings(settings),
       ring(std::max<std::size_t>(settings.window, 1)),
       cores(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {
@@ -114,6 +116,61 @@ ScanPipeline::Slot &ScanPipeline::slot(std::size_t index)
     return ring[index % ring.size()];
 }
 
+void ScanPipeline::add(const char *below, std::size_t length)
+{
+    addedPaths.append(below, length);
+    addedEnds.push_back(addedPaths.size());
+}
+
+void ScanPipeline::publish()
+{
+    if (addedEnds.empty())
+        return;
+    bool wakeOpener;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const std::size_t base = paths.size();
+        paths += addedPaths;
+        for (const std::size_t end : addedEnds)
+            pathEnds.push_back(base + end);
+        wakeOpener = openersAsleep > 0 && openable() > 0;
+    }
+    addedPaths.clear();
+    addedEnds.clear();
+    if (wakeOpener)
+        roomToOpen.notify_one();
+}
+
+void ScanPipeline::finish()
+{
+    publish();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        listed = true;
+    }
+    // Workers waiting for more files learn that there are none.
+    roomToOpen.notify_all();
+    openedInOrder.notify_all();
+}
+
+std::size_t ScanPipeline::openable() const
+{
+    const std::size_t limit = std::min({pathEnds.size(), nextToTake + ring.size(),
+                                        nextToHash + settings.openAhead});
+    return limit > nextToOpen ? limit - nextToOpen : 0;
+}
+
+bool ScanPipeline::openerWanted(std::size_t batch) const
+{
+    if (openersAsleep == 0)
+        return false;
+    // Near the end of the list a smaller batch is all there is.
+    if (listed)
+        batch = std::min(batch, pathEnds.size() - nextToOpen);
+    const std::size_t room = openable();
+    return room > 0 && room >= batch;
+}
+
 void ScanPipeline::stop()
 {
     {
@@ -137,42 +194,45 @@ void ScanPipeline::openLoop()
 {
     for (;;) {
         std::size_t index;
+        std::string path;
         {
             std::unique_lock<std::mutex> guard(lock);
             ++openersAsleep;
             roomToOpen.wait(guard, [&] {
-                return stopping || nextToOpen >= count || nextToOpen < nextToTake + ring.size();
+                return stopping || openable() > 0 || (listed && nextToOpen >= pathEnds.size());
             });
             --openersAsleep;
-            if (stopping || nextToOpen >= count)
+            if (stopping || openable() == 0)
                 return;
             index = nextToOpen++;
+            const std::size_t begin = index == 0 ? 0 : pathEnds[index - 1];
+            path.reserve(nativePrefix.size() + pathEnds[index] - begin);
+            path = nativePrefix;
+            path.append(paths, begin, pathEnds[index] - begin);
         }
 
         int fd = -1;
         long long size = 0;
         Result failed;
         const auto started = std::chrono::steady_clock::now();
-        try {
 #if defined(__unix__) || defined(__APPLE__)
-            const std::string path = nativePath(index);
-            fd = hashwrapper::openRegularFile(path, &size);
-            if (fd < 0) {
+        fd = hashwrapper::openRegularFile(path, &size);
+        if (fd < 0) {
+            try {
                 failed.error = hashwrapper::cannotReadMessage(path);
-            } else {
-#if defined(POSIX_FADV_WILLNEED)
-                // The read starts now, in the background, while this thread
-                // goes on to open the next file.
-                (void)::posix_fadvise(fd, 0, std::min(size, prefetchSize), POSIX_FADV_WILLNEED);
-                if (size > prefetchSize)
-                    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+            } catch (...) {
+                failed.failure = std::current_exception();
             }
+        } else {
+#if defined(POSIX_FADV_WILLNEED)
+            // The read starts now, in the background, while this thread
+            // goes on to open the next file.
+            (void)::posix_fadvise(fd, 0, std::min(size, prefetchSize), POSIX_FADV_WILLNEED);
+            if (size > prefetchSize)
+                (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-        } catch (...) {
-            failed.failure = std::current_exception();
         }
-
+#endif
         // An open that had to wait for the disk says the tree is not in
         // memory: then every opener is wanted, to keep many reads in flight.
         // From memory one or two keep up with the hashers, and waking the
@@ -189,10 +249,11 @@ void ScanPipeline::openLoop()
             Slot &opened = slot(index);
             opened.fd = fd;
             opened.size = size;
+            opened.path = std::move(path);
             opened.result = std::move(failed);
             opened.state = Slot::Opened;
             wakeHasher = index == nextToHash && hashersAsleep > 0;
-            wakeOpener = waitedForDisk && openersAsleep > 0 && nextToOpen < std::min(count, nextToTake + ring.size());
+            wakeOpener = waitedForDisk && openersAsleep > 0 && openable() > 0;
         }
         if (wakeHasher)
             openedInOrder.notify_one();
@@ -208,22 +269,25 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         std::size_t index;
         int fd;
         long long size;
+        std::string path;
         bool large;
         bool overlap;
+        bool wakeOpener;
         {
             std::unique_lock<std::mutex> guard(lock);
             const auto ready = [&] {
-                return stopping || nextToHash >= count || slot(nextToHash).state == Slot::Opened;
+                return stopping || (listed && nextToHash >= pathEnds.size())
+                       || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened);
             };
             if (!ready()) {
                 // The openers are behind: one more of them may help.
-                if (openersAsleep > 0 && nextToOpen < std::min(count, nextToTake + ring.size()))
+                if (openersAsleep > 0 && openable() > 0)
                     roomToOpen.notify_one();
                 ++hashersAsleep;
                 openedInOrder.wait(guard, ready);
                 --hashersAsleep;
             }
-            if (stopping || nextToHash >= count)
+            if (stopping || (listed && nextToHash >= pathEnds.size()))
                 return;
             index = nextToHash++;
             Slot &claimed = slot(index);
@@ -231,14 +295,17 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             fd = claimed.fd;
             claimed.fd = -1;
             size = claimed.size;
+            path = std::move(claimed.path);
             large = settings.oneLargeFileAtATime && fd >= 0 && size >= largeFileSize;
             // Reading on a second thread pays only where a core would
             // otherwise wait.
             ++filesBeingHashed;
             overlap = size >= hashwrapper::overlapFileSize && filesBeingHashed < cores;
             // Another hasher may take the next file at once.
-            if (nextToHash < count && slot(nextToHash).state == Slot::Opened)
+            if (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                 openedInOrder.notify_one();
+            // This file no longer counts against the files held open.
+            wakeOpener = openerWanted(settings.openAhead / 4);
             if (large) {
                 largeFileFree.wait(guard, [&] { return stopping || !largeFileBusy; });
                 if (stopping) {
@@ -248,11 +315,12 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 largeFileBusy = true;
             }
         }
+        if (wakeOpener)
+            roomToOpen.notify_one();
 
         Result result;
         if (fd >= 0) {
             try {
-                const std::string path = nativePath(index);
                 result.digest = hasher->digestOfOpenFile(fd, path, overlap, keepGoing);
             } catch (const hlException &error) {
                 result.error = error.messageText();
@@ -289,7 +357,7 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     Slot &next = slot(nextToTake);
     while (next.state != Slot::Done) {
         const std::size_t batch = std::min<std::size_t>(32, ring.size() - 1);
-        callerBatchEnd = std::min(nextToTake + batch, count - 1);
+        callerBatchEnd = std::min(nextToTake + batch, pathEnds.size() - 1);
         callerWaiting = true;
         hashed.wait_until(guard, lastAsked + askInterval);
         callerWaiting = false;
@@ -308,9 +376,9 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     next.result = Result();
     next.state = Slot::Waiting;
     ++nextToTake;
-    const bool wakeOpeners = openersAsleep > 0 && nextToTake + ring.size() - nextToOpen >= std::max<std::size_t>(ring.size() / 4, 1);
+    const bool wakeOpener = openerWanted(ring.size() / 4);
     guard.unlock();
-    if (wakeOpeners)
+    if (wakeOpener)
         roomToOpen.notify_one();
     return true;
 }
@@ -325,11 +393,11 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
     settings.openers = std::max(16, 2 * settings.hashers);
     settings.oneLargeFileAtATime = isRotational(sourcePath);
 #if defined(__unix__) || defined(__APPLE__)
-    // Every file in the window may hold a descriptor.
+    // Every file opened ahead holds a descriptor.
     rlimit files;
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
         const rlim_t spare = files.rlim_cur / 2;
-        settings.window = std::min<std::size_t>(settings.window, std::max<rlim_t>(spare, 1));
+        settings.openAhead = std::min<std::size_t>(settings.openAhead, std::max<rlim_t>(spare, 1));
     }
 #endif
     return settings;

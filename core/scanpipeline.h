@@ -15,12 +15,14 @@ class hashwrapper;
 
 // Opens, reads and hashes the files of a scan on worker threads, ahead of
 // the calling thread, which takes the results one by one in listing order.
-// Openers open files ahead and ask the kernel to read them now, so that many
-// reads are in flight while no more threads hash than there are cores;
-// hashers take the opened files in order, each with its own hash object. At
-// most `window` files are between the caller and the furthest opener, which
-// bounds the open descriptors and the memory whatever the size of the tree.
-// Every thread ends inside stop() or the destructor.
+// Files can be handed in while the tree is still being listed, so hashing
+// starts with the first directory. Openers open files ahead and ask the
+// kernel to read them now, so that many reads are in flight while no more
+// threads hash than there are cores; hashers take the opened files in
+// order, each with its own hash object. Two windows bound what is held
+// however large the tree: at most `openAhead` files are open and not yet
+// hashed, and at most `window` results wait for the caller. Every thread
+// ends inside stop() or the destructor.
 class ScanPipeline
 {
 public:
@@ -28,7 +30,8 @@ public:
     {
         int hashers = 2;
         int openers = 16;
-        std::size_t window = 256;
+        std::size_t window = 32768;
+        std::size_t openAhead = 256;
         // Never read two large files at once (a disk with moving heads).
         bool oneLargeFileAtATime = false;
     };
@@ -43,15 +46,21 @@ public:
         std::exception_ptr failure;
     };
 
-    // nativePath(i): the path under which file i is opened; called from the
-    // workers, so it must only read shared data. makeHasher: one new hash
-    // object per hasher.
-    ScanPipeline(std::size_t count, std::function<std::string(std::size_t)> nativePath,
-                 const std::function<hashwrapper *()> &makeHasher, const Settings &settings);
+    // Files are opened under nativePrefix followed by the paths handed in.
+    // makeHasher: one new hash object per hasher.
+    ScanPipeline(std::string nativePrefix, const std::function<hashwrapper *()> &makeHasher,
+                 const Settings &settings);
     ~ScanPipeline();
 
     ScanPipeline(const ScanPipeline &) = delete;
     ScanPipeline &operator=(const ScanPipeline &) = delete;
+
+    // The next file in listing order, by its path below the prefix; it
+    // reaches the workers with the next publish().
+    void add(const char *below, std::size_t length);
+    void publish();
+    // Every file has been handed in; take() may be called from now on.
+    void finish();
 
     // Waits for the result of the next file in listing order. While it
     // waits, stillWanted is asked about every 100 ms on the calling thread;
@@ -72,26 +81,38 @@ private:
     void openLoop();
     void hashLoop(hashwrapper *hasher);
     Slot &slot(std::size_t index);
+    // Whether an opener may claim the next file now, and how many it could
+    // claim; both read under the lock.
+    std::size_t openable() const;
+    // Whether a sleeping opener should be woken: it could claim a batch.
+    bool openerWanted(std::size_t batch) const;
 
-    const std::size_t count;
-    const std::function<std::string(std::size_t)> nativePath;
+    const std::string nativePrefix;
     const Settings settings;
 
     std::vector<Slot> ring;
     std::vector<std::unique_ptr<hashwrapper>> hashers;
     std::vector<std::thread> threads;
 
+    // Files added since the last publish, touched by the calling thread only.
+    std::string addedPaths;
+    std::vector<std::size_t> addedEnds;
+
     std::mutex lock;
     std::condition_variable roomToOpen;
     std::condition_variable openedInOrder;
     std::condition_variable hashed;
     std::condition_variable largeFileFree;
+    // The published paths below the prefix, back to back.
+    std::string paths;
+    std::vector<std::size_t> pathEnds;
+    bool listed = false;
     std::size_t nextToOpen = 0;
     std::size_t nextToHash = 0;
     std::size_t nextToTake = 0;
     // Sleeping threads are woken in batches, not once per file: openers
-    // when a good part of the window is free again, the caller when the
-    // file it waits for and the batch after it are hashed.
+    // when a good part of a window is free again, the caller when the file
+    // it waits for and the batch after it are hashed.
     int openersAsleep = 0;
     int hashersAsleep = 0;
     bool callerWaiting = false;

@@ -159,10 +159,11 @@ bool TreeListing::list(bool stopAtUnreadable)
     return collect();
 }
 
-std::string TreeListing::below(std::size_t i) const
+const char *TreeListing::below(std::size_t i, std::size_t &length) const
 {
     const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
-    return paths.substr(begin, pathEnds[i] - begin);
+    length = pathEnds[i] - begin;
+    return paths.data() + begin;
 }
 
 QString TreeListing::unreadableDirectory() const
@@ -287,6 +288,8 @@ bool TreeListing::collect()
         paths += file.name;
         pathEnds.push_back(paths.size());
     }
+    if (listedHandler && !files.empty())
+        listedHandler(pathEnds.size());
     files = std::vector<SortedName>();
 
     std::sort(dirs.begin(), dirs.end(), nameLess);
@@ -318,10 +321,11 @@ bool TreeListing::collect()
 
     // A QDir made from a path sorts by name ignoring case.
     const QDir dir(path);
+    const std::size_t listedBefore = pathEnds.size();
+    // QDir leaves out names that are not valid in the local encoding; where
+    // this listing serves, names are text to the system too.
     for (const QFileInfo &file : dir.entryInfoList(QDir::Files, QDir::NoSort)) {
-        // QDir::Files also lets through links to anything but a directory. A
-        // name that does not come back from the local encoding stays listed,
-        // so that hashing it fails.
+        // QDir::Files also lets through links to anything but a directory.
         if (file.exists() && !file.isFile())
             continue;
         const std::string name = QFile::encodeName(file.fileName()).toStdString();
@@ -331,6 +335,8 @@ bool TreeListing::collect()
         paths += name;
         pathEnds.push_back(paths.size());
     }
+    if (listedHandler && pathEnds.size() > listedBefore)
+        listedHandler(pathEnds.size());
 
     descent.push_back(canonical);
     bool goOn = true;

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,15 @@ public:
     // be listed but not searched); unreadableDirectory() then names it.
     // Without stopAtUnreadable such a directory is passed over instead.
     bool list(bool stopAtUnreadable);
+    // Called after each directory's files were added, with the number of
+    // files listed so far, so that work on them can start before the whole
+    // tree is listed.
+    void setListedHandler(std::function<void(std::size_t)> handler) { listedHandler = std::move(handler); }
 
     std::size_t size() const { return pathEnds.size(); }
-    // The i-th file's path below the source directory.
-    std::string below(std::size_t i) const;
+    // The i-th file's path below the source directory: length bytes at
+    // the pointer returned, valid until the listing changes.
+    const char *below(std::size_t i, std::size_t &length) const;
     // The source directory as it is opened, without a closing slash.
     const std::string &sourcePath() const { return rootPath; }
     QString unreadableDirectory() const;
@@ -76,5 +82,6 @@ private:
     std::string skippedCanonical;
     std::string skippedName;
     bool stopAtUnreadable = true;
+    std::function<void(std::size_t)> listedHandler;
     std::string unreadableDir;
 };
