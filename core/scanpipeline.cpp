@@ -160,11 +160,12 @@ std::size_t ScanPipeline::openable() const
     return limit > nextToOpen ? limit - nextToOpen : 0;
 }
 
-bool ScanPipeline::openerWanted(std::size_t batch) const
+bool ScanPipeline::openerWanted() const
 {
     if (openersAsleep == 0)
         return false;
-    // Near the end of the list a smaller batch is all there is.
+    // A batch of files, or near the end of the list what there is.
+    std::size_t batch = std::max<std::size_t>(settings.openAhead / 4, 1);
     if (listed)
         batch = std::min(batch, pathEnds.size() - nextToOpen);
     const std::size_t room = openable();
@@ -305,7 +306,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             if (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                 openedInOrder.notify_one();
             // This file no longer counts against the files held open.
-            wakeOpener = openerWanted(settings.openAhead / 4);
+            wakeOpener = openerWanted();
             if (large) {
                 largeFileFree.wait(guard, [&] { return stopping || !largeFileBusy; });
                 if (stopping) {
@@ -356,6 +357,10 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     std::unique_lock<std::mutex> guard(lock);
     Slot &next = slot(nextToTake);
     while (next.state != Slot::Done) {
+        // Every other thread may be asleep, the openers waiting for a batch
+        // of room that only this caller's taking makes: then one must go on.
+        if (openersAsleep > 0 && openable() > 0)
+            roomToOpen.notify_one();
         const std::size_t batch = std::min<std::size_t>(32, ring.size() - 1);
         callerBatchEnd = std::min(nextToTake + batch, pathEnds.size() - 1);
         callerWaiting = true;
@@ -376,7 +381,7 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     next.result = Result();
     next.state = Slot::Waiting;
     ++nextToTake;
-    const bool wakeOpener = openerWanted(ring.size() / 4);
+    const bool wakeOpener = openerWanted();
     guard.unlock();
     if (wakeOpener)
         roomToOpen.notify_one();

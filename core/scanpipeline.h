@@ -85,7 +85,7 @@ private:
     // claim; both read under the lock.
     std::size_t openable() const;
     // Whether a sleeping opener should be woken: it could claim a batch.
-    bool openerWanted(std::size_t batch) const;
+    bool openerWanted() const;
 
     const std::string nativePrefix;
     const Settings settings;

@@ -2,6 +2,8 @@
 #include "hashtools.h"
 #include "unprivileged.h"
 #include "icreatehashreport.h"
+#include "scanpipeline.h"
+#include "hashfactory.h"
 #include "treelisting.h"
 
 #include <QCryptographicHash>
@@ -104,6 +106,8 @@ private slots:
     void firstFailureInListingOrder();
     void cancelDuringLongFile();
     void sameResultForAnyJobCount();
+    void pipelineWindows_data();
+    void pipelineWindows();
     void unknownAlgorithm();
 };
 
@@ -641,6 +645,60 @@ void TestHashTools::unknownAlgorithm()
     QVERIFY(!QFile::exists(root.path() + "/sums"));
     QCOMPARE(tools.loadDB((root.path() + "/a").toStdString(), records), std::string());
     QVERIFY(records.empty());
+}
+
+void TestHashTools::pipelineWindows_data()
+{
+    QTest::addColumn<int>("hashers");
+    QTest::addColumn<int>("openers");
+    QTest::addColumn<int>("window");     // results waiting for the caller
+    QTest::addColumn<int>("openAhead");  // files open ahead of the hashers
+
+    // Windows far smaller than the tree, so that every one of them fills
+    // and drains many times: a wake-up lost there hangs the run.
+    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1;
+    QTest::newRow("results window binds") << 2 << 4 << 3 << 64;
+    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2;
+    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8;
+    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4;
+}
+
+void TestHashTools::pipelineWindows()
+{
+    QFETCH(int, hashers);
+    QFETCH(int, openers);
+    QFETCH(int, window);
+    QFETCH(int, openAhead);
+    QTemporaryDir root;
+    QStringList files;
+    for (int i = 0; i < 400; ++i)
+        files << QString("f%1").arg(i, 3, 10, QLatin1Char('0'));
+    makeTree(root.path(), files);
+
+    ScanPipeline::Settings settings;
+    settings.hashers = hashers;
+    settings.openers = openers;
+    settings.window = std::size_t(window);
+    settings.openAhead = std::size_t(openAhead);
+    ScanPipeline pipeline(QFile::encodeName(root.path() + "/").toStdString(),
+                          [] { return hashfactory().makeWrapper("sha256"); }, settings);
+    // Handed in a few at a time, as a listing does, while the workers run.
+    for (int i = 0; i < files.size(); ++i) {
+        const QByteArray name = files.at(i).toUtf8();
+        pipeline.add(name.constData(), std::size_t(name.size()));
+        if (i % 7 == 6)
+            pipeline.publish();
+    }
+    pipeline.finish();
+    // The workers fill the windows before the caller takes anything; the
+    // caller's taking is then all that makes room for them again.
+    QTest::qSleep(100);
+    for (const QString &file : qAsConst(files)) {
+        ScanPipeline::Result result;
+        QVERIFY(pipeline.take(result, [] { return true; }));
+        QCOMPARE(result.error, std::string());
+        QCOMPARE(result.digest, sha256Of(file.toUtf8()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHashTools)
