@@ -43,6 +43,12 @@ long filereader::readChunk(int fd, unsigned char *buffer)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            // The file was opened non-blocking, so that a FIFO could not
+            // hang the open; some network and user-space file systems honour
+            // that on regular files too. Of the flags F_SETFL changes, the
+            // open set none but that one.
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && ::fcntl(fd, F_SETFL, 0) == 0)
+                continue;
             return -1;
         }
         if (n == 0)

@@ -158,10 +158,8 @@ int hashwrapper::openRegularFile(const std::string &path, long long *size)
         errno = failure;
         return -1;
     }
-    // Plain blocking reads from here on: some network and user-space file
-    // systems honour the flag on regular files and would answer EAGAIN. Of
-    // the flags F_SETFL changes, the open set none but this one.
-    (void)::fcntl(fd, F_SETFL, 0);
+    // The flag stays: local file systems ignore it on regular files, and
+    // the reader clears it where a file system answers EAGAIN instead.
     if (size)
         *size = static_cast<long long>(info.st_size);
     return fd;
