@@ -14,6 +14,7 @@
 #include <QByteArray>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,16 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
 
+    // The checksums file is read while the tree is hashed, by an engine of
+    // its own (the scan's hash object is not to be shared); the reading ends
+    // inside this call, whatever the scan's outcome.
+    std::vector<HashRecord> stored;
+    std::future<std::string> loaded = std::async(
+        std::launch::async | std::launch::deferred, [&stored, name = checksumFile.toStdString()] {
+            HashTools reader(engineAlgorithm);
+            return reader.loadDB(name, stored);
+        });
+
     HashTools tools(engineAlgorithm);
     std::vector<HashRecord> current;
     const int scanned = scan(tools, sourceDir, checksumFile, current);
@@ -93,8 +104,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
 
     // The rest only reads: a signal from now on ends the process at once.
     InterruptFlag::setPhase(InterruptFlag::Reading);
-    std::vector<HashRecord> stored;
-    const std::string digest = tools.loadDB(checksumFile.toStdString(), stored);
+    const std::string digest = loaded.get();
     if (digest.empty()) {
         message(tr("Checksums file load error"));
         return ExitError;
