@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 #if defined(__linux__)
@@ -30,6 +31,10 @@ constexpr long long prefetchSize = 2LL * 1024 * 1024;
 constexpr auto askInterval = std::chrono::milliseconds(100);
 // An open that takes longer than this had to read from the disk.
 constexpr auto slowOpen = std::chrono::microseconds(200);
+// While the openers open, they look whether every this many'th file is in
+// memory; so many such files in a row hand the opening back to the hashers.
+constexpr std::size_t lookEvery = 16;
+constexpr int inMemoryToTrust = 8;
 
 void closeFile(int fd)
 {
@@ -38,6 +43,20 @@ void closeFile(int fd)
         ::close(fd);
 #else
     (void)fd;
+#endif
+}
+
+// Whether the start of the file is in memory, asked without waiting for
+// the disk; false where that cannot be asked.
+bool startIsInMemory(int fd)
+{
+#if defined(RWF_NOWAIT)
+    unsigned char byte;
+    iovec piece{&byte, 1};
+    return ::preadv2(fd, &piece, 1, 0, RWF_NOWAIT) == 1;
+#else
+    (void)fd;
+    return false;
 #endif
 }
 
@@ -90,7 +109,7 @@ struct ScanPipeline::Slot
 ScanPipeline::ScanPipeline(std::string nativePrefix, const std::function<hashwrapper *()> &makeHasher,
                            const Settings &settings)
     : nativePrefix(std::move(nativePrefix)), settings(settings),
-      ring(std::max<std::size_t>(settings.window, 1)),
+      ring(std::max<std::size_t>(settings.window, 1)), fromMemory(settings.hashersOpenFromMemory),
       cores(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {
     for (int i = 0; i < settings.hashers; ++i)
@@ -127,6 +146,7 @@ void ScanPipeline::publish()
     if (addedEnds.empty())
         return;
     bool wakeOpener;
+    bool wakeHasher;
     {
         std::lock_guard<std::mutex> guard(lock);
         const std::size_t base = paths.size();
@@ -134,11 +154,14 @@ void ScanPipeline::publish()
         for (const std::size_t end : addedEnds)
             pathEnds.push_back(base + end);
         wakeOpener = openersAsleep > 0 && openable() > 0;
+        wakeHasher = hashersAsleep > 0 && hasherMayOpen();
     }
     addedPaths.clear();
     addedEnds.clear();
     if (wakeOpener)
         roomToOpen.notify_one();
+    if (wakeHasher)
+        openedInOrder.notify_one();
 }
 
 void ScanPipeline::finish()
@@ -153,23 +176,76 @@ void ScanPipeline::finish()
     openedInOrder.notify_all();
 }
 
-std::size_t ScanPipeline::openable() const
+std::string ScanPipeline::pathOf(std::size_t index) const
+{
+    const std::size_t begin = index == 0 ? 0 : pathEnds[index - 1];
+    std::string path;
+    path.reserve(nativePrefix.size() + pathEnds[index] - begin);
+    path = nativePrefix;
+    path.append(paths, begin, pathEnds[index] - begin);
+    return path;
+}
+
+std::size_t ScanPipeline::room() const
 {
     const std::size_t limit = std::min({pathEnds.size(), nextToTake + ring.size(),
                                         nextToHash + settings.openAhead});
     return limit > nextToOpen ? limit - nextToOpen : 0;
 }
 
-bool ScanPipeline::openerWanted() const
+std::size_t ScanPipeline::openable() const
 {
-    if (openersAsleep == 0)
-        return false;
+    return fromMemory ? 0 : room();
+}
+
+bool ScanPipeline::hasherMayOpen() const
+{
+    return fromMemory && nextToHash == nextToOpen && room() > 0;
+}
+
+bool ScanPipeline::batchFits(std::size_t free) const
+{
     // A batch of files, or near the end of the list what there is.
     std::size_t batch = std::max<std::size_t>(settings.openAhead / 4, 1);
     if (listed)
         batch = std::min(batch, pathEnds.size() - nextToOpen);
-    const std::size_t room = openable();
-    return room > 0 && room >= batch;
+    return free > 0 && free >= batch;
+}
+
+bool ScanPipeline::openerWanted() const
+{
+    return openersAsleep > 0 && batchFits(openable());
+}
+
+bool ScanPipeline::hasherWanted() const
+{
+    return hashersAsleep > 0 && hasherMayOpen() && batchFits(room());
+}
+
+bool ScanPipeline::setFromMemory(bool inMemory)
+{
+    if (fromMemory == inMemory || !settings.hashersOpenFromMemory)
+        return false;
+    fromMemory = inMemory;
+    foundInMemory = 0;
+    return true;
+}
+
+void ScanPipeline::wakeEveryone()
+{
+    roomToOpen.notify_all();
+    openedInOrder.notify_all();
+    largeFileFree.notify_all();
+    hashed.notify_all();
+}
+
+bool ScanPipeline::waitForLargeFileTurn(std::unique_lock<std::mutex> &guard)
+{
+    largeFileFree.wait(guard, [&] { return stopping || !largeFileBusy; });
+    if (stopping)
+        return false;
+    largeFileBusy = true;
+    return true;
 }
 
 void ScanPipeline::stop()
@@ -178,10 +254,7 @@ void ScanPipeline::stop()
         std::lock_guard<std::mutex> guard(lock);
         stopping = true;
     }
-    roomToOpen.notify_all();
-    openedInOrder.notify_all();
-    largeFileFree.notify_all();
-    hashed.notify_all();
+    wakeEveryone();
     for (std::thread &thread : threads)
         thread.join();
     threads.clear();
@@ -206,15 +279,14 @@ void ScanPipeline::openLoop()
             if (stopping || openable() == 0)
                 return;
             index = nextToOpen++;
-            const std::size_t begin = index == 0 ? 0 : pathEnds[index - 1];
-            path.reserve(nativePrefix.size() + pathEnds[index] - begin);
-            path = nativePrefix;
-            path.append(paths, begin, pathEnds[index] - begin);
+            path = pathOf(index);
         }
 
         int fd = -1;
         long long size = 0;
         Result failed;
+        bool looked = false;
+        bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
 #if defined(__unix__) || defined(__APPLE__)
         fd = hashwrapper::openRegularFile(path, &size);
@@ -225,10 +297,15 @@ void ScanPipeline::openLoop()
                 failed.failure = std::current_exception();
             }
         } else {
+            if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
+                looked = true;
+                inMemory = startIsInMemory(fd);
+            }
 #if defined(POSIX_FADV_WILLNEED)
             // The read starts now, in the background, while this thread
             // goes on to open the next file.
-            (void)::posix_fadvise(fd, 0, std::min(size, prefetchSize), POSIX_FADV_WILLNEED);
+            if (!inMemory)
+                (void)::posix_fadvise(fd, 0, std::min(size, prefetchSize), POSIX_FADV_WILLNEED);
             if (size > prefetchSize)
                 (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -241,6 +318,7 @@ void ScanPipeline::openLoop()
         const bool waitedForDisk = std::chrono::steady_clock::now() - started > slowOpen;
         bool wakeHasher;
         bool wakeOpener;
+        bool switched = false;
         {
             std::lock_guard<std::mutex> guard(lock);
             if (stopping) {
@@ -253,8 +331,17 @@ void ScanPipeline::openLoop()
             opened.path = std::move(path);
             opened.result = std::move(failed);
             opened.state = Slot::Opened;
+            if (looked) {
+                foundInMemory = inMemory && !waitedForDisk ? foundInMemory + 1 : 0;
+                if (foundInMemory >= inMemoryToTrust)
+                    switched = setFromMemory(true);
+            }
             wakeHasher = index == nextToHash && hashersAsleep > 0;
             wakeOpener = waitedForDisk && openersAsleep > 0 && openable() > 0;
+        }
+        if (switched) {
+            wakeEveryone();
+            continue;
         }
         if (wakeHasher)
             openedInOrder.notify_one();
@@ -268,17 +355,20 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
     for (;;) {
         std::size_t index;
-        int fd;
-        long long size;
+        int fd = -1;
+        long long size = 0;
         std::string path;
-        bool large;
-        bool overlap;
+        bool opensItself;
+        bool large = false;
+        bool overlap = false;
         bool wakeOpener;
+        Result result;
         {
             std::unique_lock<std::mutex> guard(lock);
             const auto ready = [&] {
                 return stopping || (listed && nextToHash >= pathEnds.size())
-                       || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened);
+                       || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
+                       || hasherMayOpen();
             };
             if (!ready()) {
                 // The openers are behind: one more of them may help.
@@ -293,36 +383,62 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             index = nextToHash++;
             Slot &claimed = slot(index);
             claimed.state = Slot::Hashing;
-            fd = claimed.fd;
-            claimed.fd = -1;
-            size = claimed.size;
-            path = std::move(claimed.path);
-            large = settings.oneLargeFileAtATime && fd >= 0 && size >= largeFileSize;
-            // Reading on a second thread pays only where a core would
-            // otherwise wait.
             ++filesBeingHashed;
-            overlap = size >= hashwrapper::overlapFileSize && filesBeingHashed < cores;
+            opensItself = index == nextToOpen;
+            if (opensItself) {
+                ++nextToOpen;
+                path = pathOf(index);
+            } else {
+                fd = claimed.fd;
+                claimed.fd = -1;
+                size = claimed.size;
+                path = std::move(claimed.path);
+                result = std::move(claimed.result);
+                large = settings.oneLargeFileAtATime && fd >= 0 && size >= largeFileSize;
+                // Reading on a second thread pays only where a core would
+                // otherwise wait.
+                overlap = size >= hashwrapper::overlapFileSize && filesBeingHashed < cores;
+            }
             // Another hasher may take the next file at once.
-            if (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
+            if (hashersAsleep > 0
+                && ((nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
+                    || hasherMayOpen()))
                 openedInOrder.notify_one();
             // This file no longer counts against the files held open.
             wakeOpener = openerWanted();
-            if (large) {
-                largeFileFree.wait(guard, [&] { return stopping || !largeFileBusy; });
-                if (stopping) {
-                    closeFile(fd);
-                    return;
-                }
-                largeFileBusy = true;
+            if (large && !waitForLargeFileTurn(guard)) {
+                closeFile(fd);
+                return;
             }
         }
         if (wakeOpener)
             roomToOpen.notify_one();
 
-        Result result;
+        bool missedCache = false;
+        if (opensItself) {
+#if defined(__unix__) || defined(__APPLE__)
+            fd = hashwrapper::openRegularFile(path, &size);
+#endif
+            if (fd < 0) {
+                try {
+                    result.error = hashwrapper::cannotReadMessage(path);
+                } catch (...) {
+                    result.failure = std::current_exception();
+                }
+            } else if (size >= hashwrapper::overlapFileSize) {
+                std::unique_lock<std::mutex> guard(lock);
+                large = settings.oneLargeFileAtATime && size >= largeFileSize;
+                overlap = filesBeingHashed < cores;
+                if (large && !waitForLargeFileTurn(guard)) {
+                    closeFile(fd);
+                    return;
+                }
+            }
+        }
         if (fd >= 0) {
             try {
-                result.digest = hasher->digestOfOpenFile(fd, path, overlap, keepGoing);
+                result.digest = hasher->digestOfOpenFile(fd, size, path, overlap, keepGoing,
+                                                         opensItself ? &missedCache : nullptr);
             } catch (const hlException &error) {
                 result.error = error.messageText();
             } catch (...) {
@@ -332,18 +448,22 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         }
 
         bool wakeCaller;
+        bool switched;
         {
             std::lock_guard<std::mutex> guard(lock);
             Slot &done = slot(index);
-            if (fd >= 0)
-                done.result = std::move(result);
+            done.result = std::move(result);
             done.state = Slot::Done;
             --filesBeingHashed;
             if (large)
                 largeFileBusy = false;
+            // From here the openers read ahead of the hashers.
+            switched = missedCache && setFromMemory(false);
             wakeCaller = callerWaiting && slot(nextToTake).state == Slot::Done
                          && slot(callerBatchEnd).state == Slot::Done;
         }
+        if (switched)
+            wakeEveryone();
         if (wakeCaller)
             hashed.notify_one();
         if (large)
@@ -357,10 +477,12 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     std::unique_lock<std::mutex> guard(lock);
     Slot &next = slot(nextToTake);
     while (next.state != Slot::Done) {
-        // Every other thread may be asleep, the openers waiting for a batch
-        // of room that only this caller's taking makes: then one must go on.
+        // Every other thread may be asleep, waiting for a batch of room
+        // that only this caller's taking makes: then one must go on.
         if (openersAsleep > 0 && openable() > 0)
             roomToOpen.notify_one();
+        if (hashersAsleep > 0 && hasherMayOpen())
+            openedInOrder.notify_one();
         const std::size_t batch = std::min<std::size_t>(32, ring.size() - 1);
         callerBatchEnd = std::min(nextToTake + batch, pathEnds.size() - 1);
         callerWaiting = true;
@@ -382,9 +504,12 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     next.state = Slot::Waiting;
     ++nextToTake;
     const bool wakeOpener = openerWanted();
+    const bool wakeHasher = hasherWanted();
     guard.unlock();
     if (wakeOpener)
         roomToOpen.notify_one();
+    if (wakeHasher)
+        openedInOrder.notify_one();
     return true;
 }
 

@@ -16,10 +16,13 @@ class hashwrapper;
 // Opens, reads and hashes the files of a scan on worker threads, ahead of
 // the calling thread, which takes the results one by one in listing order.
 // Files can be handed in while the tree is still being listed, so hashing
-// starts with the first directory. Openers open files ahead and ask the
-// kernel to read them now, so that many reads are in flight while no more
-// threads hash than there are cores; hashers take the opened files in
-// order, each with its own hash object. Two windows bound what is held
+// starts with the first directory. Hashers take the files in order, each
+// with its own hash object; no more threads hash than there are cores.
+// While the files are found in memory the hashers open them themselves.
+// Once a file has to come from the disk, openers open the files ahead and
+// ask the kernel to read them now, so that many reads are in flight, and
+// the hashers take the opened files; when the openers find the files in
+// memory again they hand the opening back. Two windows bound what is held
 // however large the tree: at most `openAhead` files are open and not yet
 // hashed, and at most `window` results wait for the caller. Every thread
 // ends inside stop() or the destructor.
@@ -34,6 +37,9 @@ public:
         std::size_t openAhead = 256;
         // Never read two large files at once (a disk with moving heads).
         bool oneLargeFileAtATime = false;
+        // Whether hashers open the files themselves while they are found in
+        // memory; without it the openers open every file.
+        bool hashersOpenFromMemory = true;
     };
 
     struct Result
@@ -81,11 +87,26 @@ private:
     void openLoop();
     void hashLoop(hashwrapper *hasher);
     Slot &slot(std::size_t index);
-    // Whether an opener may claim the next file now, and how many it could
-    // claim; both read under the lock.
+    // The full path of a published file.
+    std::string pathOf(std::size_t index) const;
+    // How many files could be claimed for opening now, within both windows.
+    std::size_t room() const;
+    // How many of them an opener may claim: none while the hashers open.
     std::size_t openable() const;
-    // Whether a sleeping opener should be woken: it could claim a batch.
+    // Whether a hasher may claim the next file and open it itself.
+    bool hasherMayOpen() const;
+    // Whether a sleeping opener, or hasher, should be woken: it could claim
+    // a batch of files.
     bool openerWanted() const;
+    bool hasherWanted() const;
+    bool batchFits(std::size_t free) const;
+    // Waits until no other large file is being read; false once stopping.
+    bool waitForLargeFileTurn(std::unique_lock<std::mutex> &guard);
+    // Called under the lock when a hasher found a file out of memory, or the
+    // openers found files in memory again; true when that changed who
+    // opens, and then every sleeper is to be woken once the lock is free.
+    bool setFromMemory(bool inMemory);
+    void wakeEveryone();
 
     const std::string nativePrefix;
     const Settings settings;
@@ -118,6 +139,10 @@ private:
     bool callerWaiting = false;
     std::size_t callerBatchEnd = 0;
     bool largeFileBusy = false;
+    // The files have been found in memory: the hashers open them.
+    bool fromMemory = true;
+    // Files in a row, among those the openers looked at, found in memory.
+    int foundInMemory = 0;
     int cores = 1;
     int filesBeingHashed = 0;
     // Also read without the lock, between the pieces of a large file.

@@ -5,10 +5,12 @@
 #if !defined(_WIN32)
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
-filereader::filereader(int fd, bool overlap) : fd(fd)
+filereader::filereader(int fd, bool overlap, long long size, bool probeCache)
+    : fd(fd), size(size), probe(probeCache)
 {
     const int buffers = overlap ? ringSize : 1;
     for (int i = 0; i < buffers; ++i)
@@ -29,17 +31,35 @@ filereader::~filereader()
     }
 }
 
-long filereader::readChunk(int fd, unsigned char *buffer)
+long filereader::readChunk(unsigned char *buffer)
 {
 #if defined(_WIN32)
-    (void)fd;
     (void)buffer;
     return -1;
 #else
-    // A short read is not the end of a regular file; only 0 is.
+    if (atEnd)
+        return 0;
     long filled = 0;
     while (filled < static_cast<long>(hashwrapper::fileChunkSize)) {
-        const ssize_t n = ::read(fd, buffer + filled, hashwrapper::fileChunkSize - filled);
+        const std::size_t wanted = hashwrapper::fileChunkSize - filled;
+        ssize_t n = -1;
+        if (probe) {
+            probe = false;
+#if defined(RWF_NOWAIT)
+            // A miss starts the kernel's read of the file and answers
+            // EAGAIN at once; the plain read below then waits for it.
+            iovec piece{buffer + filled, wanted};
+            n = ::preadv2(fd, &piece, 1, position, RWF_NOWAIT);
+#endif
+            // Where the kernel cannot answer without waiting, the file
+            // counts as not in memory.
+            if (n < 0) {
+                missed = true;
+                continue;
+            }
+        } else {
+            n = ::pread(fd, buffer + filled, wanted, position);
+        }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -51,9 +71,19 @@ long filereader::readChunk(int fd, unsigned char *buffer)
                 continue;
             return -1;
         }
-        if (n == 0)
+        if (n == 0) {
+            atEnd = true;
             break;
+        }
         filled += static_cast<long>(n);
+        position += n;
+        // A read of a regular file stops short only at its end (or at a
+        // failure, which the next read reports). Where that end is the
+        // size the file had when opened, asking again would only find 0.
+        if (static_cast<std::size_t>(n) < wanted && position == size) {
+            atEnd = true;
+            break;
+        }
     }
     return filled;
 #endif
@@ -62,7 +92,7 @@ long filereader::readChunk(int fd, unsigned char *buffer)
 long filereader::next(const unsigned char **data)
 {
     if (!reader.joinable()) {
-        const long n = readChunk(fd, ring[0].bytes.get());
+        const long n = readChunk(ring[0].bytes.get());
         *data = ring[0].bytes.get();
         return n;
     }
@@ -90,12 +120,11 @@ void filereader::readLoop()
     // ahead of the reads, a step at a time.
     constexpr long long step = 4LL * 1024 * 1024;
     constexpr long long ahead = 32LL * 1024 * 1024;
-    long long position = ::lseek(fd, 0, SEEK_CUR);
     long long asked = position;
 #endif
     for (int slot = 0;; slot = (slot + 1) % ringSize) {
 #if defined(POSIX_FADV_WILLNEED)
-        if (position >= 0 && position + ahead - step >= asked) {
+        if (position + ahead - step >= asked) {
             (void)::posix_fadvise(fd, asked, position + ahead - asked, POSIX_FADV_WILLNEED);
             asked = position + ahead;
         }
@@ -109,11 +138,7 @@ void filereader::readLoop()
         }
         // The piece is free: the consumer does not touch it until it is
         // marked filled under the lock.
-        const long n = readChunk(fd, piece.bytes.get());
-#if defined(POSIX_FADV_WILLNEED)
-        if (n > 0 && position >= 0)
-            position += n;
-#endif
+        const long n = readChunk(piece.bytes.get());
         {
             std::lock_guard<std::mutex> guard(lock);
             piece.length = n;

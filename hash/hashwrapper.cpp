@@ -173,22 +173,27 @@ std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGo
         throwCannotRead(path);
     FdCloser closer(fd);
 #if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
-    // A larger read-ahead window helps files that are not in the page cache.
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // A larger read-ahead window helps files that are not in the page
+    // cache; a small file is read by its first read-ahead anyway.
+    if (size > static_cast<long long>(fileChunkSize))
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    return digestOfOpenFile(fd, path, size >= overlapFileSize, keepGoing);
+    return digestOfOpenFile(fd, size, path, size >= overlapFileSize, keepGoing);
 }
 
-std::string hashwrapper::digestOfOpenFile(int fd, const std::string &path, bool overlap,
-                                          const KeepGoing &keepGoing)
+std::string hashwrapper::digestOfOpenFile(int fd, long long size, const std::string &path,
+                                          bool overlap, const KeepGoing &keepGoing,
+                                          bool *missedCache)
 {
     startDigest();
-    filereader reader(fd, overlap);
-    for (;;) {
+    filereader reader(fd, overlap, size, missedCache != nullptr);
+    for (bool first = true;; first = false) {
         if (keepGoing && !keepGoing())
             return std::string();
         const unsigned char *data = nullptr;
         const long n = reader.next(&data);
+        if (first && missedCache)
+            *missedCache = reader.cacheMissed();
         if (n < 0)
             throwCannotRead(path);
         if (n == 0)

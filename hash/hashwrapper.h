@@ -53,10 +53,13 @@ public:
     // Opens path as digestOfFile does; -1 with errno set when it is not a
     // regular file that can be read. size receives the file's size.
     static int openRegularFile(const std::string &path, long long *size);
-    // Hashes the regular file open at fd from its current position; the
-    // caller keeps and closes fd. An empty result once keepGoing answered
-    // false; hlException code 1 naming path when a read fails.
-    std::string digestOfOpenFile(int fd, const std::string &path, bool overlap,
-                                 const KeepGoing &keepGoing = KeepGoing());
+    // Hashes the regular file open at fd from its start; the caller keeps
+    // and closes fd. size is what openRegularFile gave. An empty result once
+    // keepGoing answered false; hlException code 1 naming path when a read
+    // fails. With missedCache, the first read does not wait for the disk and
+    // *missedCache tells whether it would have had to.
+    std::string digestOfOpenFile(int fd, long long size, const std::string &path, bool overlap,
+                                 const KeepGoing &keepGoing = KeepGoing(),
+                                 bool *missedCache = nullptr);
 #endif
 };

@@ -147,6 +147,10 @@ private slots:
     void usableAfterException();
     void largeSparseFile_data();
     void largeSparseFile();
+#if defined(Q_OS_UNIX)
+    void sizeChangedAfterOpen_data();
+    void sizeChangedAfterOpen();
+#endif
 
 private:
     QString prepare(const QString &kind);
@@ -437,6 +441,51 @@ void tst_hashfile::largeSparseFile()
     auto wrapper = makeWrapper(algorithm);
     QCOMPARE(QString::fromStdString(wrapper->digestOfFile(QFile::encodeName(path).toStdString())), expected);
 }
+
+#if defined(Q_OS_UNIX)
+void tst_hashfile::sizeChangedAfterOpen_data()
+{
+    QTest::addColumn<qint64>("before");
+    QTest::addColumn<qint64>("after");
+    QTest::addColumn<bool>("overlap");
+    QTest::addColumn<bool>("probe");
+
+    const qint64 chunk = hashwrapper::fileChunkSize;
+    QTest::newRow("grew within a chunk") << qint64(1000) << qint64(5000) << false << true;
+    QTest::newRow("grew past a chunk") << qint64(100) << chunk + 5 << false << false;
+    QTest::newRow("grew by whole chunks, second thread") << 2 * chunk << 5 * chunk << true << true;
+    QTest::newRow("shrank") << qint64(8000) << qint64(3000) << false << true;
+    QTest::newRow("emptied") << chunk << qint64(0) << true << false;
+    QTest::newRow("was empty") << qint64(0) << qint64(77) << false << true;
+}
+
+// The size the file had when opened only saves a read at its end: whatever
+// the file holds when it is read is what is hashed.
+void tst_hashfile::sizeChangedAfterOpen()
+{
+    QFETCH(qint64, before);
+    QFETCH(qint64, after);
+    QFETCH(bool, overlap);
+    QFETCH(bool, probe);
+
+    const QString path = dir->filePath(QStringLiteral("changing.bin"));
+    const QByteArray bytes = testBytes(after);
+    QVERIFY(writeFile(path, testBytes(before)));
+    const std::string native = QFile::encodeName(path).toStdString();
+    long long size = -1;
+    const int fd = hashwrapper::openRegularFile(native, &size);
+    QVERIFY(fd >= 0);
+    QCOMPARE(size, before);
+    QVERIFY(writeFile(path, bytes));
+
+    auto wrapper = makeWrapper(QStringLiteral("sha256"));
+    bool missed = false;
+    const std::string digest = wrapper->digestOfOpenFile(fd, size, native, overlap, {},
+                                                         probe ? &missed : nullptr);
+    ::close(fd);
+    QCOMPARE(QString::fromStdString(digest), QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
+}
+#endif
 
 QTEST_APPLESS_MAIN(tst_hashfile)
 #include "tst_hashfile.moc"

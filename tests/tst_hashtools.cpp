@@ -653,14 +653,23 @@ void TestHashTools::pipelineWindows_data()
     QTest::addColumn<int>("openers");
     QTest::addColumn<int>("window");     // results waiting for the caller
     QTest::addColumn<int>("openAhead");  // files open ahead of the hashers
+    QTest::addColumn<bool>("hashersOpen");  // while the files are in memory
+    QTest::addColumn<int>("outFrom");    // files [outFrom, outTo) are dropped from memory
+    QTest::addColumn<int>("outTo");
 
     // Windows far smaller than the tree, so that every one of them fills
     // and drains many times: a wake-up lost there hangs the run.
-    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1;
-    QTest::newRow("results window binds") << 2 << 4 << 3 << 64;
-    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2;
-    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8;
-    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4;
+    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1 << false << 0 << 0;
+    QTest::newRow("results window binds") << 2 << 4 << 3 << 64 << false << 0 << 0;
+    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2 << false << 0 << 0;
+    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8 << false << 0 << 0;
+    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4 << false << 0 << 0;
+    QTest::newRow("hashers open, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0;
+    QTest::newRow("hashers open, results window binds") << 2 << 4 << 3 << 64 << true << 0 << 0;
+    // Where the page cache can drop files, the opening passes to the
+    // openers at file 100 and may come back for the last files.
+    QTest::newRow("files leave memory, openers take over") << 2 << 4 << 16 << 8 << true << 100 << 250;
+    QTest::newRow("no file in memory, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 400;
 }
 
 void TestHashTools::pipelineWindows()
@@ -669,17 +678,29 @@ void TestHashTools::pipelineWindows()
     QFETCH(int, openers);
     QFETCH(int, window);
     QFETCH(int, openAhead);
+    QFETCH(bool, hashersOpen);
+    QFETCH(int, outFrom);
+    QFETCH(int, outTo);
     QTemporaryDir root;
     QStringList files;
     for (int i = 0; i < 400; ++i)
         files << QString("f%1").arg(i, 3, 10, QLatin1Char('0'));
     makeTree(root.path(), files);
+    for (int i = outFrom; i < outTo; ++i) {
+        const int fd = ::open(QFile::encodeName(root.filePath(files.at(i))).constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        // Written pages must reach the disk before they can be dropped.
+        QCOMPARE(::fdatasync(fd), 0);
+        QCOMPARE(::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED), 0);
+        ::close(fd);
+    }
 
     ScanPipeline::Settings settings;
     settings.hashers = hashers;
     settings.openers = openers;
     settings.window = std::size_t(window);
     settings.openAhead = std::size_t(openAhead);
+    settings.hashersOpenFromMemory = hashersOpen;
     ScanPipeline pipeline(QFile::encodeName(root.path() + "/").toStdString(),
                           [] { return hashfactory().makeWrapper("sha256"); }, settings);
     // Handed in a few at a time, as a listing does, while the workers run.
