@@ -483,7 +483,10 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
             roomToOpen.notify_one();
         if (hashersAsleep > 0 && hasherMayOpen())
             openedInOrder.notify_one();
-        const std::size_t batch = std::min<std::size_t>(32, ring.size() - 1);
+        // Woken for hundreds of results at a time, the caller costs the
+        // hashers a few hundred wake-ups in a large tree instead of
+        // thousands; the wait still ends every askInterval.
+        const std::size_t batch = std::min<std::size_t>(512, ring.size() / 4);
         callerBatchEnd = std::min(nextToTake + batch, pathEnds.size() - 1);
         callerWaiting = true;
         hashed.wait_until(guard, lastAsked + askInterval);
