@@ -13,7 +13,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #endif
 #if defined(__linux__)
@@ -25,6 +24,8 @@ namespace {
 // Files at least this large count as large: on a disk with moving heads two
 // of them read at once would make it seek back and forth between them.
 constexpr long long largeFileSize = 8LL * 1024 * 1024;
+static_assert(largeFileSize >= hashwrapper::overlapFileSize,
+              "a hasher decides both for a file of at least the smaller size");
 // How much of a file the opener asks the kernel to read at once; the rest
 // of a larger file follows through the kernel's own read-ahead.
 constexpr long long prefetchSize = 2LL * 1024 * 1024;
@@ -43,20 +44,6 @@ void closeFile(int fd)
         ::close(fd);
 #else
     (void)fd;
-#endif
-}
-
-// Whether the start of the file is in memory, asked without waiting for
-// the disk; false where that cannot be asked.
-bool startIsInMemory(int fd)
-{
-#if defined(RWF_NOWAIT)
-    unsigned char byte;
-    iovec piece{&byte, 1};
-    return ::preadv2(fd, &piece, 1, 0, RWF_NOWAIT) == 1;
-#else
-    (void)fd;
-    return false;
 #endif
 }
 
@@ -224,7 +211,7 @@ bool ScanPipeline::hasherWanted() const
 
 bool ScanPipeline::setFromMemory(bool inMemory)
 {
-    if (fromMemory == inMemory || !settings.hashersOpenFromMemory)
+    if (fromMemory == inMemory)
         return false;
     fromMemory = inMemory;
     foundInMemory = 0;
@@ -299,7 +286,8 @@ void ScanPipeline::openLoop()
         } else {
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
-                inMemory = startIsInMemory(fd);
+                unsigned char first;
+                inMemory = hashwrapper::readWithoutWaiting(fd, &first, 1, 0) == 1;
             }
 #if defined(POSIX_FADV_WILLNEED)
             // The read starts now, in the background, while this thread
@@ -394,10 +382,6 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 size = claimed.size;
                 path = std::move(claimed.path);
                 result = std::move(claimed.result);
-                large = settings.oneLargeFileAtATime && fd >= 0 && size >= largeFileSize;
-                // Reading on a second thread pays only where a core would
-                // otherwise wait.
-                overlap = size >= hashwrapper::overlapFileSize && filesBeingHashed < cores;
             }
             // Another hasher may take the next file at once.
             if (hashersAsleep > 0
@@ -406,35 +390,34 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 openedInOrder.notify_one();
             // This file no longer counts against the files held open.
             wakeOpener = openerWanted();
-            if (large && !waitForLargeFileTurn(guard)) {
-                closeFile(fd);
-                return;
-            }
         }
         if (wakeOpener)
             roomToOpen.notify_one();
 
-        bool missedCache = false;
-        if (opensItself) {
 #if defined(__unix__) || defined(__APPLE__)
+        if (opensItself) {
             fd = hashwrapper::openRegularFile(path, &size);
-#endif
             if (fd < 0) {
                 try {
                     result.error = hashwrapper::cannotReadMessage(path);
                 } catch (...) {
                     result.failure = std::current_exception();
                 }
-            } else if (size >= hashwrapper::overlapFileSize) {
-                std::unique_lock<std::mutex> guard(lock);
-                large = settings.oneLargeFileAtATime && size >= largeFileSize;
-                overlap = filesBeingHashed < cores;
-                if (large && !waitForLargeFileTurn(guard)) {
-                    closeFile(fd);
-                    return;
-                }
             }
         }
+#endif
+        if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
+            std::unique_lock<std::mutex> guard(lock);
+            // Reading on a second thread pays only where a core would
+            // otherwise wait.
+            overlap = filesBeingHashed < cores;
+            large = settings.oneLargeFileAtATime && size >= largeFileSize;
+            if (large && !waitForLargeFileTurn(guard)) {
+                closeFile(fd);
+                return;
+            }
+        }
+        bool missedCache = false;
         if (fd >= 0) {
             try {
                 result.digest = hasher->digestOfOpenFile(fd, size, path, overlap, keepGoing,

@@ -5,7 +5,6 @@
 #if !defined(_WIN32)
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -42,17 +41,12 @@ long filereader::readChunk(unsigned char *buffer)
     long filled = 0;
     while (filled < static_cast<long>(hashwrapper::fileChunkSize)) {
         const std::size_t wanted = hashwrapper::fileChunkSize - filled;
-        ssize_t n = -1;
+        ssize_t n;
         if (probe) {
             probe = false;
-#if defined(RWF_NOWAIT)
-            // A miss starts the kernel's read of the file and answers
-            // EAGAIN at once; the plain read below then waits for it.
-            iovec piece{buffer + filled, wanted};
-            n = ::preadv2(fd, &piece, 1, position, RWF_NOWAIT);
-#endif
-            // Where the kernel cannot answer without waiting, the file
-            // counts as not in memory.
+            // On a miss the plain read below waits for the kernel's read
+            // that this one started.
+            n = hashwrapper::readWithoutWaiting(fd, buffer + filled, wanted, position);
             if (n < 0) {
                 missed = true;
                 continue;

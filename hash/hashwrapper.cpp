@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -163,6 +164,21 @@ int hashwrapper::openRegularFile(const std::string &path, long long *size)
     if (size)
         *size = static_cast<long long>(info.st_size);
     return fd;
+}
+
+long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,
+                                     long long offset)
+{
+#if defined(RWF_NOWAIT)
+    iovec piece{buffer, length};
+    return static_cast<long>(::preadv2(fd, &piece, 1, offset, RWF_NOWAIT));
+#else
+    (void)fd;
+    (void)buffer;
+    (void)length;
+    (void)offset;
+    return -1;
+#endif
 }
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -53,6 +54,11 @@ public:
     // Opens path as digestOfFile does; -1 with errno set when it is not a
     // regular file that can be read. size receives the file's size.
     static int openRegularFile(const std::string &path, long long *size);
+    // Reads from offset only what is in memory already; -1 where nothing
+    // is, or where the kernel cannot tell without waiting for the disk. A
+    // miss starts the kernel's read of those bytes.
+    static long readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,
+                                   long long offset);
     // Hashes the regular file open at fd from its start; the caller keeps
     // and closes fd. size is what openRegularFile gave. An empty result once
     // keepGoing answered false; hlException code 1 naming path when a read
