@@ -66,6 +66,128 @@ void readLine(const char *line, std::size_t length, std::vector<HashRecord> &rec
     records.push_back(HashRecord{std::move(path), std::string(line + begin, end - begin)});
 }
 
+// The line as the writer makes it: 64 hexadecimal digits (either case),
+// a space or a tab, then the path.
+bool isRecordLine(const char *line, std::size_t length)
+{
+    constexpr std::size_t digits = 64;
+    if (length <= digits || (line[digits] != ' ' && line[digits] != '\t'))
+        return false;
+    for (std::size_t i = 0; i < digits; ++i) {
+        const char c = line[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+using InputFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
+
+// Opens fileName for reading if it is a regular file: a FIFO would block
+// and a directory reads as nothing. Otherwise error says why, 0 for a kind
+// of file that has no errno of its own.
+InputFile openRegularFile(const std::string &fileName, int &error)
+{
+    InputFile none(nullptr, &std::fclose);
+#ifdef ORVALEN_POSIX_FILES
+    struct stat info;
+    if (::stat(fileName.c_str(), &info) != 0) {
+        error = errno;
+        return none;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : 0;
+        return none;
+    }
+    // Not blocking, in case a FIFO took the file's place since the look.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return none;
+    }
+    const bool looked = ::fstat(fd, &info) == 0;
+    if (!looked || !S_ISREG(info.st_mode)) {
+        error = !looked ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+        ::close(fd);
+        return none;
+    }
+    // Some file systems answer a non-blocking read with EAGAIN, which stdio
+    // would take for an error.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    InputFile file(::fdopen(fd, "rb"), &std::fclose);
+    if (!file) {
+        error = errno;
+        ::close(fd);
+    }
+    return file;
+#else
+    const QFileInfo info(QFile::decodeName(QByteArray::fromStdString(fileName)));
+    if (!info.isFile()) {
+        error = info.isDir() ? EISDIR : info.exists() ? 0 : ENOENT;
+        return none;
+    }
+    errno = 0;
+    InputFile file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!file)
+        error = errno != 0 ? errno : EACCES;
+    return file;
+#endif
+}
+
+// Calls take(line, length) for each line of file, as the reader sees it:
+// without its line feed, without a CR before that (or at the very end of
+// the file), the first without a byte order mark. Stops early once take
+// returns false. Returns 0, or the errno of a failed read.
+template <typename Take>
+int forEachLine(std::FILE *file, std::vector<char> &buffer, Take take)
+{
+    std::string pending;    // the start of a line that runs on into the next chunk
+    bool firstLine = true;
+    bool more = true;
+    auto deliver = [&](const char *line, std::size_t length) {
+        if (firstLine) {
+            firstLine = false;
+            if (length >= 3 && std::memcmp(line, "\xEF\xBB\xBF", 3) == 0) {
+                line += 3;
+                length -= 3;
+            }
+        }
+        if (length > 0 && line[length - 1] == '\r')
+            --length;
+        more = take(line, length);
+    };
+    while (more) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got == 0) {
+            if (std::ferror(file))
+                return errno != 0 ? errno : EIO;
+            break;
+        }
+        const char *data = buffer.data();
+        const char *end = data + got;
+        while (more && data < end) {
+            const char *newline = static_cast<const char *>(std::memchr(data, '\n', end - data));
+            if (!newline) {
+                pending.append(data, end);
+                break;
+            }
+            if (pending.empty()) {
+                deliver(data, newline - data);
+            } else {
+                pending.append(data, newline);
+                deliver(pending.data(), pending.size());
+                pending.clear();
+            }
+            data = newline + 1;
+        }
+    }
+    if (more && !pending.empty())
+        deliver(pending.data(), pending.size());
+    return 0;
+}
+
 // Calls sink with the content in pieces of at most ioChunk bytes; false as
 // soon as sink does.
 template <typename Sink>
@@ -230,17 +352,8 @@ bool ChecksumFile::write(const std::string &fileName, const std::vector<HashReco
 bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &records)
 {
     const std::size_t kept = records.size();
-    // A FIFO would block and a directory reads as nothing: only a regular
-    // file is a checksums file.
-#ifdef ORVALEN_POSIX_FILES
-    struct stat info;
-    if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-#else
-    if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(fileName))).isFile())
-        return false;
-#endif
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    int error = 0;
+    const InputFile file = openRegularFile(fileName, error);
     if (!file)
         return false;
 
@@ -260,48 +373,38 @@ bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &re
         // Only the blank lines of a huge file could ask for this much.
     }
 
-    std::string pending;    // the start of a line that runs on into the next chunk
-    bool firstLine = true;
-    auto takeLine = [&](const char *line, std::size_t length) {
-        if (firstLine) {
-            firstLine = false;
-            if (length >= 3 && std::memcmp(line, "\xEF\xBB\xBF", 3) == 0) {
-                line += 3;
-                length -= 3;
-            }
-        }
-        if (length > 0 && line[length - 1] == '\r')
-            --length;
+    bool anyLine = false;
+    bool anyRecord = false;
+    error = forEachLine(file.get(), buffer, [&](const char *line, std::size_t length) {
+        anyLine = true;
+        anyRecord = anyRecord || isRecordLine(line, length);
         readLine(line, length, records);
-    };
-    for (;;) {
-        const std::size_t got = std::fread(buffer.data(), 1, ioChunk, file.get());
-        if (got == 0) {
-            if (std::ferror(file.get())) {
-                records.resize(kept);
-                return false;
-            }
-            break;
-        }
-        const char *data = buffer.data();
-        const char *end = data + got;
-        while (data < end) {
-            const char *newline = static_cast<const char *>(std::memchr(data, '\n', end - data));
-            if (!newline) {
-                pending.append(data, end);
-                break;
-            }
-            if (pending.empty()) {
-                takeLine(data, newline - data);
-            } else {
-                pending.append(data, newline);
-                takeLine(pending.data(), pending.size());
-                pending.clear();
-            }
-            data = newline + 1;
-        }
+        return true;
+    });
+    if (error != 0 || (anyLine && !anyRecord)) {
+        records.resize(kept);
+        return false;
     }
-    if (!pending.empty())
-        takeLine(pending.data(), pending.size());
     return true;
+}
+
+ChecksumFile::Verdict ChecksumFile::inspect(const std::string &fileName, int &error)
+{
+    error = 0;
+    const InputFile file = openRegularFile(fileName, error);
+    if (!file)
+        return Verdict::CannotRead;
+    // A checksums file shows what it is in its first line; only some other
+    // file is read to its end before it is refused.
+    std::vector<char> buffer(1 << 16);
+    bool anyLine = false;
+    bool anyRecord = false;
+    error = forEachLine(file.get(), buffer, [&](const char *line, std::size_t length) {
+        anyLine = true;
+        anyRecord = isRecordLine(line, length);
+        return !anyRecord;
+    });
+    if (error != 0)
+        return Verdict::CannotRead;
+    return anyLine && !anyRecord ? Verdict::NotChecksumsFile : Verdict::Usable;
 }

@@ -18,9 +18,22 @@ public:
     static bool write(const std::string &fileName, const std::vector<HashRecord> &records);
 
     // Appends the records of fileName; false, with records as they were,
-    // when it is no regular file or cannot be read. Blank lines are skipped,
-    // a byte order mark at the start is ignored, a digest alone on its line
-    // stands for an empty path, and a CR before a line end (or at the very
-    // end of the file) is dropped.
+    // when it is no regular file, cannot be read, or is not empty yet holds
+    // no record line (64 hexadecimal digits, a space or a tab, the path):
+    // such a file is some other text, and checking a tree against it would
+    // only call every file new. Once one line is a record, the others are
+    // read as they come: blank lines are skipped, a byte order mark at the
+    // start is ignored, a digest alone on its line stands for an empty path,
+    // and a CR before a line end (or at the very end of the file) is dropped.
     static bool read(const std::string &fileName, std::vector<HashRecord> &records);
+
+    enum class Verdict {
+        Usable,          // empty, or holds a record line
+        CannotRead,      // error: why (0 for a FIFO, socket or device)
+        NotChecksumsFile
+    };
+    // What read would make of fileName, found out from its start: a
+    // checksums file's first line is a record, so this reads no further
+    // than that unless the file is something else.
+    static Verdict inspect(const std::string &fileName, int &error);
 };

@@ -1,3 +1,4 @@
+#include "checksumfile.h"
 #include "hashtools.h"
 #include "unprivileged.h"
 
@@ -61,6 +62,8 @@ private slots:
     void writtenBytes();
     void readLines_data();
     void readLines();
+    void onlyFilesWithARecordAreRead_data();
+    void onlyFilesWithARecordAreRead();
     void roundTrip();
     void readExtendsTheList();
     void unusableNames_data();
@@ -146,6 +149,13 @@ void TestChecksumFile::readLines()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, expected);
+    // The rows' short tokens are no digests: one real record line, after a
+    // leading byte order mark, makes each of them a checksums file.
+    if (!content.isEmpty()) {
+        const QByteArray anchor = QByteArray(fox.c_str()) + " anchor\r\n";
+        content.insert(content.startsWith("\xEF\xBB\xBF") ? 3 : 0, anchor);
+        expected.prepend(QString::fromStdString(fox) + "|anchor");
+    }
     QTemporaryDir dir;
     const QString name = dir.path() + "/sums.sha256";
     QVERIFY(writeFile(name, content));
@@ -153,6 +163,53 @@ void TestChecksumFile::readLines()
     std::vector<HashRecord> records;
     QCOMPARE(tools.loadDB(name.toStdString(), records), sha256Of(content));
     QCOMPARE(describe(records), expected);
+}
+
+void TestChecksumFile::onlyFilesWithARecordAreRead_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray upper = QByteArray(fox.c_str()).toUpper();
+    QTest::newRow("random text") << QByteArray("\x8f\x01zq\xff\r\n\0\x7f junk\n", 15) << false << QStringList();
+    QTest::newRow("README-like text")
+        << QByteArray("# Orvalen\n\nGuards a tree.\n\n    orvalen-cli verify DIR SUMS\n") << false << QStringList();
+    QTest::newRow("63 digits then a space") << QByteArray(fox.c_str(), 63) + " a\r\n" << false << QStringList();
+    QTest::newRow("65 digits then a space") << QByteArray(fox.c_str()) + "0 a\r\n" << false << QStringList();
+    QTest::newRow("digits, then no separator") << QByteArray(fox.c_str()) + "\r\n" << false << QStringList();
+    QTest::newRow("digits after a leading space") << " " + QByteArray(fox.c_str()) + " a\r\n" << false << QStringList();
+    QTest::newRow("empty file: an empty tree") << QByteArray() << true << QStringList();
+    QTest::newRow("blank lines only") << QByteArray("\r\n\n \r\n") << false << QStringList();
+    QTest::newRow("one record among junk, last")
+        << QByteArray("junk\r\n\r\nmore junk\r\n") + fox.c_str() + "\ta\r\n"
+        << true << QStringList{"junk|", "more|junk", QString::fromStdString(fox) + "|a"};
+    QTest::newRow("upper-case digests") << upper + " a\r\n" + upper + " b" << true
+                                      << QStringList{upper + "|a", upper + "|b"};
+    QTest::newRow("a record after a byte order mark")
+        << "\xEF\xBB\xBF" + QByteArray(fox.c_str()) + " a\r\n" << true
+        << QStringList{QString::fromStdString(fox) + "|a"};
+}
+
+void TestChecksumFile::onlyFilesWithARecordAreRead()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, content));
+    HashTools tools("sha256");
+    std::vector<HashRecord> records{{"x", "aa"}};
+    const std::string digest = tools.loadDB(name.toStdString(), records);
+    int error = -1;
+    const ChecksumFile::Verdict verdict = ChecksumFile::inspect(name.toStdString(), error);
+    QCOMPARE(error, 0);
+    expected.prepend("aa|x");
+    QCOMPARE(describe(records), expected);
+    QCOMPARE(digest, accepted ? sha256Of(content) : std::string());
+    QCOMPARE(int(verdict),
+             int(accepted ? ChecksumFile::Verdict::Usable : ChecksumFile::Verdict::NotChecksumsFile));
 }
 
 void TestChecksumFile::roundTrip()
@@ -178,11 +235,11 @@ void TestChecksumFile::readExtendsTheList()
 {
     QTemporaryDir dir;
     const QString name = dir.path() + "/sums.sha256";
-    QVERIFY(writeFile(name, "bb y\r\n"));
+    QVERIFY(writeFile(name, QByteArray(fox.c_str()) + " y\r\n"));
     HashTools tools("sha256");
     std::vector<HashRecord> records{{"x", "aa"}};
     QVERIFY(!tools.loadDB(name.toStdString(), records).empty());
-    QCOMPARE(describe(records), (QStringList{"aa|x", "bb|y"}));
+    QCOMPARE(describe(records), (QStringList{"aa|x", QString::fromStdString(fox) + "|y"}));
 }
 
 void TestChecksumFile::unusableNames_data()
