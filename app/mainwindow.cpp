@@ -123,18 +123,20 @@ void MainWindow::checkDB()
         return;
     }
 
-    std::vector<HashRecord> currentRecords;
+    // Read before the tree is hashed: a file that cannot serve is told at
+    // once, not after hours of hashing.
     std::vector<HashRecord> storedRecords;
-    std::vector<std::unique_ptr<CompareErr>> errors;
-    if (!hashTree(sourceDirectory, checksumFile, currentRecords))
-        return;
-
     const std::string digest =
             hashTools->loadDB(checksumFile.toLocal8Bit().toStdString(), storedRecords);
     if (digest.empty()) {
         showError(tr("Checksums file load error"));
         return;
     }
+
+    std::vector<HashRecord> currentRecords;
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    if (!hashTree(sourceDirectory, checksumFile, currentRecords))
+        return;
 
     hashTools->compare(currentRecords, storedRecords, errors);
 
