@@ -1,5 +1,6 @@
 #include "clijobs.h"
 
+#include "checksumfile.h"
 #include "compareerr.h"
 #include "consolereport.h"
 #include "exitcode.h"
@@ -14,6 +15,7 @@
 #include <QByteArray>
 
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
@@ -73,17 +75,35 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
         message(tr("File name is not specified"));
         return ExitError;
     }
-    // Learn of an unreadable checksums file before hashing the whole tree,
-    // not after; the reader below still has the last word. Only a regular
-    // file is opened: opening a FIFO would wait for a writer.
-    const LocalPath::Kind sums = LocalPath::kindOf(checksumFile);
-    if (sums == LocalPath::Missing) {
+    if (LocalPath::kindOf(checksumFile) == LocalPath::Missing) {
         message(tr("Checksums file \"%1\" does not exist.").arg(LocalPath::display(checksumFile)));
         return ExitError;
     }
-    if (sums != LocalPath::RegularFile || !LocalPath::opensForReading(checksumFile)) {
-        message(tr("Checksums file load error"));
+    // Learn of a checksums file that cannot serve before hashing the whole
+    // tree, not hours later; the reader below still has the last word. The
+    // name goes out as its bytes, escaped as in the report lines, so that it
+    // can neither drive the terminal nor turn into other characters.
+    const auto refuse = [&checksumFile](const QString &text) {
+        bool escaped = false;
+        const QByteArray name = escapedName(checksumFile, NameForm::Report, escaped);
+        const int at = text.indexOf(QLatin1String("%1"));
+        const QByteArray line = at < 0 ? text.toLocal8Bit() + '\n'
+                                       : text.left(at).toLocal8Bit() + name
+                                             + text.mid(at + 2).toLocal8Bit() + '\n';
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
         return ExitError;
+    };
+    int error = 0;
+    switch (ChecksumFile::inspect(checksumFile.toStdString(), error)) {
+    case ChecksumFile::Verdict::Usable:
+        break;
+    case ChecksumFile::Verdict::CannotRead: {
+        const QString reason = error != 0 ? QString::fromLocal8Bit(std::strerror(error))
+                                          : tr("Not a regular file");
+        return refuse(tr("Cannot read checksums file \"%1\": %2.").arg(QStringLiteral("%1"), reason));
+    }
+    case ChecksumFile::Verdict::NotChecksumsFile:
+        return refuse(tr("\"%1\" is not a checksums file."));
     }
 
     // The checksums file is read while the tree is hashed, by an engine of

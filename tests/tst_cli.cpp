@@ -143,15 +143,15 @@ void makeParents(const QByteArray &root, const QByteArray &relativeFile)
     }
 }
 
-// orvalen-cli with its arguments given as bytes, run in workDir.
-Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
+// A program (a full path) with its arguments given as bytes, run in workDir.
+Result runProgramBytes(const QByteArray &program, const QList<QByteArray> &args, const QByteArray &workDir)
 {
     QTemporaryDir capture;
     const QByteArray outPath = QFile::encodeName(capture.filePath("out"));
     const QByteArray errPath = QFile::encodeName(capture.filePath("err"));
     // Everything the child needs is made before fork: in the child only
     // async-signal-safe calls may follow.
-    QList<QByteArray> argStore{QByteArray(ORVALEN_CLI)};
+    QList<QByteArray> argStore{program};
     argStore += args;
     std::vector<char *> argv;
     for (QByteArray &arg : argStore)
@@ -188,6 +188,11 @@ Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
     r.out = readBytesFile(outPath);
     r.err = readBytesFile(errPath);
     return r;
+}
+
+Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
+{
+    return runProgramBytes(QByteArray(ORVALEN_CLI), args, workDir);
 }
 
 // QTemporaryDir removes its tree through names as text, and cannot remove
@@ -300,6 +305,8 @@ private slots:
     void failures();
     void unprivilegedFailures_data();
     void unprivilegedFailures();
+    void unusableChecksumsFileStopsVerifyBeforeHashing_data();
+    void unusableChecksumsFileStopsVerifyBeforeHashing();
     void interrupt_data();
     void interrupt();
     void digestMatchesCoreutils_data();
@@ -633,11 +640,13 @@ void TestCli::failures_data()
     QTest::newRow("verify: empty file name")
         << QStringList{"verify", "%T", ""} << "" << QByteArray("File name is not specified");
     QTest::newRow("verify: checksums file name is a directory")
-        << QStringList{"verify", "%T", "%R"} << "" << QByteArray("Checksums file load error");
+        << QStringList{"verify", "%T", "%R"} << ""
+        << QByteArray("Cannot read checksums file \"%R\": Is a directory.");
     QTest::newRow("create: checksums file is a FIFO")
         << QStringList{"create", "%T", "%S"} << "fifo" << QByteArray("Checksums file creation error");
     QTest::newRow("verify: checksums file is a FIFO")
-        << QStringList{"verify", "%T", "%S"} << "fifo" << QByteArray("Checksums file load error");
+        << QStringList{"verify", "%T", "%S"} << "fifo"
+        << QByteArray("Cannot read checksums file \"%S\": Not a regular file.");
     QTest::newRow("quiet still reports errors")
         << QStringList{"--quiet", "create", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("no arguments") << QStringList() << "" << QByteArray();
@@ -677,7 +686,7 @@ void TestCli::failures()
         QVERIFY(::mkfifo(QFile::encodeName(sumsPath).constData(), 0644) == 0);
     for (QString &arg : args)
         arg.replace("%T", tree).replace("%S", sumsPath).replace("%R", root.path());
-    message.replace("%S", sumsPath.toUtf8());
+    message.replace("%S", sumsPath.toUtf8()).replace("%R", root.path().toUtf8());
     const QStringList before = entries(root.path());
 
     const Result r = runCli(args, root.path());
@@ -705,7 +714,7 @@ void TestCli::unprivilegedFailures_data()
     QTest::addColumn<QString>("message"); // %R: the temporary root
 
     QTest::newRow("verify: unreadable checksums file")
-        << "verify" << "sums.sha256" << 0 << "Checksums file load error";
+        << "verify" << "sums.sha256" << 0 << "Cannot read checksums file \"%R/sums.sha256\": Permission denied.";
     QTest::newRow("create: read-only checksums file")
         << "create" << "sums.sha256" << 0444 << "Checksums file creation error";
     QTest::newRow("create: unreadable file in the tree")
@@ -732,7 +741,8 @@ void TestCli::unprivilegedFailures()
     const QString tree = root.filePath("tree");
     makeSampleTree(tree);
     const QString sums = root.filePath("sums.sha256");
-    writeFile(sums, "old\r\n");
+    const QByteArray old = sha256Hex("old") + " old\r\n";
+    writeFile(sums, old);
     // The unprivileged user may write into the root, so a refusal can only
     // come from the locked entry.
     QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
@@ -746,8 +756,64 @@ void TestCli::unprivilegedFailures()
     QCOMPARE(r.err, message.replace("%R", root.path()).toUtf8() + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
-    QCOMPARE(readFile(sums), QByteArray("old\r\n"));
+    QCOMPARE(readFile(sums), old);
     QCOMPARE(entries(root.path()), QStringList({"sums.sha256", "tree"}));
+}
+
+void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing_data()
+{
+    QTest::addColumn<QByteArray>("name");     // of the checksums file, in the temporary root
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("message");  // %R: the temporary root
+
+    const QByteArray record = sha256Hex("bee\n") + " b.txt\r\n";
+    QTest::newRow("README-like text") << QByteArray("README.md") << QByteArray("# Tree\n\nSee below.\n") << 0644
+                                      << QByteArray("\"%R/README.md\" is not a checksums file.");
+    QTest::newRow("name with control bytes, escaped")
+        << QByteArray("sums\033]0;x\a") << QByteArray("text\n") << 0644
+        << QByteArray("\"%R/sums\\x1b]0;x\\x07\" is not a checksums file.");
+    QTest::newRow("unreadable checksums file")
+        << QByteArray("sums.sha256") << record << 0
+        << QByteArray("Cannot read checksums file \"%R/sums.sha256\": Permission denied.");
+    // The locked file in the tree shows where hashing begins.
+    QTest::newRow("a record among junk: hashing begins")
+        << QByteArray("sums.sha256") << "junk\r\n" + record << 0644
+        << QByteArray("Cannot read file \"%R/tree/b.txt\".");
+}
+
+void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, message);
+    if (geteuid() == 0 && QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QByteArray rootPath = QFile::encodeName(root.path());
+    QVERIFY(::chmod(rootPath.constData(), 0755) == 0);
+    makeSampleTree(root.filePath("tree"));
+    QVERIFY(::chmod(QFile::encodeName(root.filePath("tree/b.txt")).constData(), 0) == 0);
+    const QByteArray sums = rootPath + '/' + name;
+    writeBytesFile(sums, content);
+    QVERIFY(::chmod(sums.constData(), static_cast<mode_t>(mode)) == 0);
+
+    QList<QByteArray> args{"verify", QFile::encodeName(root.filePath("tree")), sums};
+    if (geteuid() == 0)
+        args = QList<QByteArray>{"--reuid=65534", "--regid=65534", "--clear-groups", ORVALEN_CLI} + args;
+    const Result r = geteuid() == 0
+        ? runProgramBytes(QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("setpriv"))), args, rootPath)
+        : runCliBytes(args, rootPath);
+    ::chmod(QFile::encodeName(root.filePath("tree/b.txt")).constData(), 0644);
+    ::unlink(sums.constData());
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.err, message.replace("%R", rootPath) + '\n');
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
 }
 
 void TestCli::interrupt_data()
@@ -778,7 +844,7 @@ void TestCli::interrupt()
         QVERIFY(file.resize(qint64(32) << 20));
     }
     const QString sums = root.filePath("sums.sha256");
-    const QByteArray old = "0000 old line\r\n";
+    const QByteArray old = sha256Hex("old") + " old line\r\n";
     writeFile(sums, old);
 
     QProcess process;
