@@ -40,6 +40,15 @@ int main(int argc, char *argv[])
 {
     InterruptFlag::install();
 
+    // Taken before the application object exists, which removes what it
+    // takes for its own options (-qmljsdebugger=...) from argv, even after
+    // "--": the paths given are the paths used. Kept as bytes, since
+    // QCoreApplication::arguments() decodes each argument, and a path that
+    // is not valid text would come out naming another file.
+    QList<QByteArray> given;
+    for (int i = 0; i < argc; ++i)
+        given << QByteArray(argv[i]);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvalen-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALEN_VERSION));
@@ -55,12 +64,6 @@ int main(int argc, char *argv[])
                             TranslationLoader::qtDirs());
     QCoreApplication::installTranslator(&qtTranslator);
 
-    // QCoreApplication::arguments() decodes each argument, and a path that is
-    // not valid text would come out naming another file. The application
-    // object has taken its own options out of argv by now.
-    QList<QByteArray> given;
-    for (int i = 0; i < argc; ++i)
-        given << QByteArray(argv[i]);
     CliArguments arguments;
     if (!arguments.parse(given)) {
         printError(arguments.errorText());

@@ -307,6 +307,8 @@ private slots:
     void unprivilegedFailures();
     void unusableChecksumsFileStopsVerifyBeforeHashing_data();
     void unusableChecksumsFileStopsVerifyBeforeHashing();
+    void argumentsQtWouldTakeArePaths_data();
+    void argumentsQtWouldTakeArePaths();
     void interrupt_data();
     void interrupt();
     void digestMatchesCoreutils_data();
@@ -814,6 +816,32 @@ void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing()
     QCOMPARE(r.err, message.replace("%R", rootPath) + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
+}
+
+void TestCli::argumentsQtWouldTakeArePaths_data()
+{
+    QTest::addColumn<QStringList>("files");  // given to digest after "--"
+
+    QTest::newRow("-qmljsdebugger=x") << QStringList{"a.txt", "-qmljsdebugger=x"};
+    QTest::newRow("-qmljsdebugger and the next name") << QStringList{"-qmljsdebugger", "a.txt"};
+    QTest::newRow("--qmljsdebugger=x") << QStringList{"--qmljsdebugger=x"};
+}
+
+void TestCli::argumentsQtWouldTakeArePaths()
+{
+    QFETCH(QStringList, files);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QByteArray expected;
+    for (const QString &file : files) {
+        writeFile(root.filePath(file), file.toUtf8());
+        expected += sha256Hex(file.toUtf8()) + "  " + file.toUtf8() + '\n';
+    }
+
+    const Result r = runCli(QStringList{"digest", "--"} + files, root.path());
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, expected);
 }
 
 void TestCli::interrupt_data()
