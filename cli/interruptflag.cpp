@@ -42,6 +42,12 @@ void InterruptFlag::install()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: its default would end the process
+    // wherever it is, during the write too, leaving the temporary file.
+    // Under nohup it stays ignored, as the user asked.
+    struct sigaction hangUp = {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
 #endif
 }
 

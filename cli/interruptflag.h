@@ -1,10 +1,11 @@
 #pragma once
 
-// SIGINT and SIGTERM handling. A scan notices the first signal at its next
-// file, or while a long file is hashed at the engine's next question (about
-// every 100 ms), and stops cleanly; a second signal during a scan, or any signal while
-// the job only reads, ends the process at once, since nothing is being
-// written then.
+// SIGINT, SIGTERM and SIGHUP handling. A scan notices the first signal at
+// its next file, or while a long file is hashed at the engine's next
+// question (about every 100 ms), and stops cleanly; a second signal during a
+// scan, or any signal while the job only reads, ends the process at once,
+// since nothing is being written then. Signals during the final write are
+// noted and do not cut it short: the job completes as if none had come.
 class InterruptFlag
 {
 public:

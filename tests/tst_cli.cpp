@@ -850,6 +850,7 @@ void TestCli::interrupt_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("create, SIGINT") << "create" << int(SIGINT);
     QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM);
+    QTest::newRow("create, SIGHUP") << "create" << int(SIGHUP);
     QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT);
     QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM);
 }
