@@ -53,10 +53,12 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "  0    success; for verify: no discrepancy\n"
            "  1    verify found discrepancies\n"
            "  2    error: bad arguments, missing directory, checksums file that\n"
-           "       does not exist or cannot be read or written, a file that\n"
-           "       cannot be hashed\n"
-           "  130  interrupted by SIGINT or SIGTERM; an existing checksums file\n"
-           "       is left as it was"));
+           "       does not exist, cannot be read or written, or is no checksums\n"
+           "       file, a file that cannot be hashed\n"
+           "  130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums\n"
+           "       file is left as it was. A signal that comes once create has\n"
+           "       begun to write the new checksums file does not stop it: the\n"
+           "       file is completed, its digest printed, and the exit code is 0"));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption quietOption(
