@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -158,6 +161,8 @@ private slots:
     void errorBoxes_data();
     void errorBoxes();
     void fastFailureShowsOnlyItsErrorBox();
+    void unusableChecksumsFileStopsVerifyBeforeHashing_data();
+    void unusableChecksumsFileStopsVerifyBeforeHashing();
     void mainWindowTakesNoInputDuringARun_data();
     void mainWindowTakesNoInputDuringARun();
     void cancelledParameterDialogStartsNoJob_data();
@@ -511,6 +516,67 @@ void TestMainWindow::fastFailureShowsOnlyItsErrorBox()
     QVERIFY(!progressShown);
     QCOMPARE(keyTarget, failure);
     QVERIFY(!QFile::exists(sums));
+}
+
+void TestMainWindow::unusableChecksumsFileStopsVerifyBeforeHashing_data()
+{
+    QTest::addColumn<QString>("kind");        // "folder", "fifo", or "file" holding content
+    QTest::addColumn<QByteArray>("content");  // "@" stands for the record of zz/last.txt
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("a folder") << "folder" << QByteArray() << true;
+    QTest::newRow("a FIFO") << "fifo" << QByteArray() << true;
+    QTest::newRow("README-like text") << "file" << QByteArray("# Tree\n\nSee below.\n") << true;
+    QTest::newRow("random bytes") << "file" << QByteArray("\x8f\x01z\xff\r\n\x7f\n") << true;
+    // Shows that a scan is seen where there is one.
+    QTest::newRow("a record among junk: the tree is hashed") << "file" << QByteArray("junk\r\n@") << false;
+}
+
+void TestMainWindow::unusableChecksumsFileStopsVerifyBeforeHashing()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, refused);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/sums.sha256");
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(sums));
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(sums).constData(), 0644), 0);
+    else
+        writeFile(sums, content.replace('@', expectedList(tree, {QStringLiteral("zz/last.txt")})));
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    // Looked for on every pass of the event loop, also those the progress
+    // window makes between two files.
+    bool progressSeen = false;
+    const auto modalAfterAnyProgress = [&progressSeen](const char *className) {
+        return [&progressSeen, className]() {
+            progressSeen = progressSeen || GuiDriver::topLevelOf("QProgressDialog");
+            return GuiDriver::activeModal(className);
+        };
+    };
+    driver.expectModal("CheckDBWindow", fillParameters(tree, sums));
+    CheckResult result;
+    if (refused) {
+        driver.expect(QStringLiteral("error box"), modalAfterAnyProgress("QMessageBox"), [&driver](QWidget *box) {
+            driver.seenBoxes << GuiDriver::describe(box);
+            static_cast<QMessageBox *>(box)->button(QMessageBox::Ok)->click();
+        });
+    } else {
+        driver.expect(QStringLiteral("check result"), modalAfterAnyProgress("CheckDBResult"),
+                      readCheckResult(&result));
+    }
+    runJob(window, QStringLiteral("Verify checksums.."), driver);
+
+    QCOMPARE(progressSeen, !refused);
+    QCOMPARE(driver.seenBoxes,
+             refused ? QStringList{QStringLiteral("warning|Error|Checksums file load error")} : QStringList());
+    QCOMPARE(result.rows.isEmpty(), refused);
 }
 
 void TestMainWindow::mainWindowTakesNoInputDuringARun_data()
