@@ -222,11 +222,6 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     return paths.data() + begin;
 }
 
-QString TreeListing::unreadableDirectory() const
-{
-    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(failedAt)));
-}
-
 bool TreeListing::unreadable()
 {
     failed = Failure::UnreadableDirectory;

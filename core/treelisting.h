@@ -72,7 +72,6 @@ public:
     // The path of the directory or file that stopped the listing, as the
     // source directory was given followed by the path below it.
     const std::string &failedPath() const { return failedAt; }
-    QString unreadableDirectory() const;
     // Where the checksums file was met and left out, as paths below the
     // source directory.
     const std::vector<std::string> &skippedPaths() const { return skippedAt; }
