@@ -95,7 +95,7 @@ void MainWindow::createDB()
 
     std::vector<HashRecord> records;
     // The old checksums file stays as it was after an abort or a failure.
-    if (!hashTree(sourceDirectory, checksumFile, records))
+    if (!hashTree(sourceDirectory, checksumFile, records, true))
         return;
 
     const std::string digest =
@@ -167,11 +167,13 @@ void MainWindow::showError(const QString &message)
 }
 
 // Hashes the tree under a progress window. False when the run was aborted or
-// failed: the window has already told the user.
+// failed: the window has already told the user. toBeWritten: the records go
+// to a checksums file, so a name it cannot hold is refused before hashing.
 bool MainWindow::hashTree(const QString &sourceDirectory, const QString &checksumFile,
-                          std::vector<HashRecord> &records)
+                          std::vector<HashRecord> &records, bool toBeWritten)
 {
     CreateHashWindow progress;
+    hashTools->setRecordsToBeWritten(toBeWritten);
     // The checksums file may lie inside the tree; it must not list itself,
     // or every later verify would report it as changed.
     hashTools->calculateHashes(sourceDirectory, records, &progress, checksumFile);

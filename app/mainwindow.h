@@ -28,7 +28,7 @@ private slots:
 private:
     void showError(const QString &message);
     bool hashTree(const QString &sourceDirectory, const QString &checksumFile,
-                  std::vector<HashRecord> &records);
+                  std::vector<HashRecord> &records, bool toBeWritten = false);
 
     CreateDBWindow *createDBWindow = nullptr;
     CheckDBWindow *checkDBWindow = nullptr;

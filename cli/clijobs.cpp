@@ -48,6 +48,7 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
     }
 
     HashTools tools(engineAlgorithm);
+    tools.setRecordsToBeWritten(true);
     std::vector<HashRecord> records;
     const int scanned = scan(tools, sourceDir, checksumFile, records);
     if (scanned != ExitSuccess)
@@ -169,16 +170,17 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
 int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
                   std::vector<HashRecord> &records)
 {
-    // Record paths are relative to the directory exactly as it was handed
-    // to the engine: a relative SOURCE_DIR would leak into every path
-    // ("data/a.txt") and tie the checksums file to the working directory of
-    // the run. An absolute, cleaned path gives the same records as the
-    // directory chosen in the desktop application's dialog.
-    const QByteArray source = LocalPath::absolute(sourceDir);
-    ConsoleReport report(source, progress);
+    // The directory is handed over as it was given, for the kernel to
+    // resolve: made absolute and cleaned as text, "link/.." would become the
+    // working directory instead of the link target's parent, and "." in a
+    // removed working directory would become "/". Record paths are the paths
+    // below it, so a relative SOURCE_DIR does not leak into every record
+    // ("data/a.txt"): the same records as for the directory chosen in the
+    // desktop application's dialog.
+    ConsoleReport report(sourceDir, progress);
     tools.setJobs(jobs);
     InterruptFlag::setPhase(InterruptFlag::Scanning);
-    tools.calculateHashes(source.toStdString(), records, &report, checksumFile.toStdString());
+    tools.calculateHashes(sourceDir.toStdString(), records, &report, checksumFile.toStdString(), true);
     // A signal that came after the last file still ends the job here,
     // before anything is written.
     if (report.wasCanceled() || InterruptFlag::raised()) {
@@ -186,7 +188,7 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArra
         return ExitInterrupted;
     }
     if (report.isFailed()) {
-        message(report.errorMessage());
+        writeError(report.errorText());
         return ExitError;
     }
     if (!report.isFinished()) {
@@ -215,7 +217,11 @@ int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
         } catch (const hlException &failure) {
             // Later lines must not overtake earlier ones on a shared terminal.
             std::fflush(stdout);
-            message(QString::fromStdString(failure.messageText()));
+            const std::string text = failure.messageText();
+            if (text == hashwrapper::cannotReadMessage(path.toStdString()))
+                writeError(ConsoleReport::withEscapedName(tr("Cannot read file \"%1\"."), path));
+            else
+                message(QString::fromStdString(text));
             status = ExitError;
             continue;
         }
@@ -291,7 +297,12 @@ QByteArray CliJobs::reportLine(const std::string &path, const QString &message)
 
 void CliJobs::message(const QString &text) const
 {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    writeError(text.toLocal8Bit());
+}
+
+void CliJobs::writeError(const QByteArray &line)
+{
+    const QByteArray bytes = line + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 

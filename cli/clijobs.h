@@ -49,6 +49,8 @@ private:
     int scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
              std::vector<HashRecord> &records);
     void message(const QString &text) const;
+    // One line on stderr, already in the local encoding.
+    static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
 

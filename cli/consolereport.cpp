@@ -1,5 +1,6 @@
 #include "consolereport.h"
 
+#include "clijobs.h"
 #include "interruptflag.h"
 
 #include <QFile>
@@ -60,13 +61,18 @@ void ConsoleReport::reportFinish()
 
 void ConsoleReport::reportFile(const QString &relativePath)
 {
+    reportFileBytes(QFile::encodeName(relativePath).toStdString());
+}
+
+void ConsoleReport::reportFileBytes(const std::string &relativePath)
+{
     ++started;
     if (!showProgress)
         return;
     // The size of the file about to be hashed counts now, so the rate runs
     // slightly ahead on a big file; good enough for a progress display.
-    bytes += fileSize(relativePath);
-    currentFile = relativePath;
+    currentFile = QByteArray::fromStdString(relativePath);
+    bytes += fileSize(currentFile);
     const qint64 now = clock.elapsed();
     if (now - lastDraw >= redrawIntervalMs) {
         lastDraw = now;
@@ -78,7 +84,16 @@ void ConsoleReport::reportError(const QString &message)
 {
     failed = true;
     error = message;
+    errorFormat.clear();
+    errorPath.clear();
     clearLine();
+}
+
+void ConsoleReport::reportPathError(const QString &message, const QString &format, const std::string &path)
+{
+    reportError(message);
+    errorFormat = format;
+    errorPath = QByteArray::fromStdString(path);
 }
 
 bool ConsoleReport::isCanceled()
@@ -110,6 +125,45 @@ QString ConsoleReport::errorMessage() const
     return error;
 }
 
+QByteArray ConsoleReport::errorText() const
+{
+    if (errorFormat.isEmpty())
+        return error.toLocal8Bit();
+    return withEscapedName(errorFormat, errorPath);
+}
+
+QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArray &path)
+{
+    bool escaped = false;
+    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    const int at = format.indexOf(QLatin1String("%1"));
+    if (at < 0)
+        return format.toLocal8Bit();
+    return format.left(at).toLocal8Bit() + name + format.mid(at + 2).toLocal8Bit();
+}
+
+QByteArray ConsoleReport::shownName(const QByteArray &path, int room)
+{
+    bool escaped = false;
+    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    // A character is one column; UTF-8 continuation bytes add none.
+    const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; };
+    int columns = 0;
+    for (const char c : name)
+        columns += isContinuation(c) ? 0 : 1;
+    if (columns <= room)
+        return name;
+    if (room <= 3)
+        return QByteArray();
+    int start = name.size();
+    for (int kept = 0; start > 0 && kept < room - 3;) {
+        --start;
+        if (!isContinuation(name.at(start)))
+            ++kept;
+    }
+    return "..." + name.mid(start);
+}
+
 void ConsoleReport::draw()
 {
     const int done = started > 0 ? started - 1 : 0;
@@ -121,13 +175,7 @@ void ConsoleReport::draw()
                              .arg(rate, 0, 'f', 1);
     // One column stays free so that the cursor never wraps to a new line.
     const int room = terminalWidth() - 1 - head.size();
-    QString name = currentFile;
-    if (room <= 3)
-        name.clear();
-    else if (name.size() > room)
-        name = QStringLiteral("...") + name.right(room - 3);
-
-    QByteArray line = "\r" + (head + name).toLocal8Bit() + "\033[K";
+    const QByteArray line = "\r" + head.toLocal8Bit() + shownName(currentFile, room) + "\033[K";
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
     lineShown = true;
@@ -142,11 +190,11 @@ void ConsoleReport::clearLine()
     lineShown = false;
 }
 
-std::int64_t ConsoleReport::fileSize(const QString &relativePath) const
+std::int64_t ConsoleReport::fileSize(const QByteArray &relativePath) const
 {
-    // The path comes decoded for display; a name that is not valid text is
-    // not found this way and counts as empty: only the rate shown suffers.
-    const QByteArray path = sourcePrefix + QFile::encodeName(relativePath);
+    // A file that cannot be looked at by its path (one beyond the longest
+    // path the system takes) counts as empty: only the rate shown suffers.
+    const QByteArray path = sourcePrefix + relativePath;
 #ifdef Q_OS_UNIX
     struct stat info;
     if (::stat(path.constData(), &info) == 0)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 
 // Reporter of a tree scan on a terminal: remembers how the run ended, takes
 // SIGINT/SIGTERM as a cancel, and, when asked to, draws a one-line progress
@@ -28,16 +29,28 @@ public:
     void reportFile(const QString &relativePath) override;
     void reportError(const QString &message) override;
     bool isCanceled() override;
+    void reportPathError(const QString &message, const QString &format, const std::string &path) override;
+    void reportFileBytes(const std::string &relativePath) override;
 
     bool isFinished() const;
     bool isFailed() const;
     bool wasCanceled() const;
     QString errorMessage() const;
+    // The error as it goes to the terminal, in the local encoding, a path
+    // in it written as the verify report writes paths.
+    QByteArray errorText() const;
+    // The text of format with %1 replaced by the path as the verify report
+    // writes it: no byte of a name can move the cursor or retitle the
+    // terminal, and bytes that are not valid text are written unchanged.
+    static QByteArray withEscapedName(const QString &format, const QByteArray &path);
+    // The progress line's name: the last room characters of the path as the
+    // verify report writes it, "..." in front when it was cut.
+    static QByteArray shownName(const QByteArray &path, int room);
 
 private:
     void draw();
     void clearLine();
-    std::int64_t fileSize(const QString &relativePath) const;
+    std::int64_t fileSize(const QByteArray &relativePath) const;
 
     QByteArray sourcePrefix;
     bool showProgress;
@@ -46,10 +59,12 @@ private:
     bool failed = false;
     bool canceled = false;
     QString error;
+    QString errorFormat;
+    QByteArray errorPath;
     int total = 0;
     int started = 0;
     std::int64_t bytes = 0;
-    QString currentFile;
+    QByteArray currentFile;
     QElapsedTimer clock;
     qint64 lastDraw = 0;
 };

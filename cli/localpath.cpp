@@ -1,7 +1,5 @@
 #include "localpath.h"
 
-#include "pathbytes.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,24 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
-
-namespace {
-
-#ifdef Q_OS_UNIX
-QByteArray workingDirectory()
-{
-    QByteArray buffer(4096, '\0');
-    for (;;) {
-        if (::getcwd(buffer.data(), static_cast<size_t>(buffer.size())))
-            return QByteArray(buffer.constData());
-        if (errno != ERANGE)
-            return QFile::encodeName(QDir::currentPath());
-        buffer.resize(buffer.size() * 2);
-    }
-}
-#endif
-
-} // namespace
 
 LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
 {
@@ -63,16 +43,6 @@ bool LocalPath::opensForReading(const QByteArray &path)
 #else
     QFile file(QFile::decodeName(path));
     return file.open(QIODevice::ReadOnly);
-#endif
-}
-
-QByteArray LocalPath::absolute(const QByteArray &path)
-{
-#ifdef Q_OS_UNIX
-    const QByteArray full = path.startsWith('/') ? path : workingDirectory() + '/' + path;
-    return QByteArray::fromStdString(PathBytes::clean(full.toStdString()));
-#else
-    return QFile::encodeName(QDir(QFile::decodeName(path)).absolutePath());
 #endif
 }
 

@@ -21,9 +21,6 @@ public:
     static Kind kindOf(const QByteArray &path);
     // True when the file opens for reading.
     static bool opensForReading(const QByteArray &path);
-    // The path made absolute against the working directory, without ".",
-    // ".." or doubled separators, as QDir::absolutePath gives it.
-    static QByteArray absolute(const QByteArray &path);
     // For messages only: the decoded text, with bytes that are not valid in
     // the local encoding replaced.
     static QString display(const QByteArray &path);

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -71,9 +72,11 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
 }
 
 void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
-                                ICreateHashReport *report, const std::string &checksumFile)
+                                ICreateHashReport *report, const std::string &checksumFile,
+                                bool recordsBelowSource)
 {
     records.clear();
+    checksumsFileRecords.clear();
     if (!hasher) {
         if (report)
             report->reportError(tr("Unsupported hash algorithm \"%1\".")
@@ -81,13 +84,13 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         return;
     }
 
-    TreeListing listing(sourceDir, checksumFile);
+    TreeListing listing(sourceDir, checksumFile, recordsToBeWritten);
     // Below an absolute source directory a record's path is the path below
     // it; a relative source directory stays at the front of every path, as
     // QDir::relativeFilePath leaves a relative path.
     const std::string &source = listing.sourcePath();
     std::string recordPrefix;
-    if (!isAbsolute(source)) {
+    if (!recordsBelowSource && !isAbsolute(source)) {
         recordPrefix = PathBytes::clean(source);
         if (recordPrefix == ".")
             recordPrefix.clear();
@@ -99,12 +102,18 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         nativePrefix += '/';
 
     // Takes a file's outcome in listing order; false when the run is over.
-    const auto keep = [&](std::string &path, std::string digest, const std::string &error) {
+    const auto keep = [&](std::size_t i, std::string &path, std::string digest, const std::string &error) {
         if (!error.empty()) {
             if (!report)
                 return true;
             records.clear();
-            report->reportError(QString::fromStdString(error));
+            std::size_t length = 0;
+            const char *below = listing.below(i, length);
+            const std::string file = nativePrefix + std::string(below, length);
+            if (error == hashwrapper::cannotReadMessage(file))
+                report->reportPathError(QString::fromStdString(error), tr("Cannot read file \"%1\"."), file);
+            else
+                report->reportError(QString::fromStdString(error));
             return false;
         }
         if (!digest.empty())
@@ -118,7 +127,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         std::string path = recordPrefix;
         path.append(below, length);
         if (report)
-            report->reportFile(QString::fromStdString(path));
+            report->reportFileBytes(path);
         return path;
     };
     const auto canceled = [&]() {
@@ -138,8 +147,17 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         adviseLargePages(records.data(), count * sizeof(HashRecord));
         return count;
     };
-    const auto unreadable = [&]() {
-        report->reportError(tr("Cannot read directory \"%1\".").arg(listing.unreadableDirectory()));
+    const auto listingFailed = [&]() {
+        const std::string &path = listing.failedPath();
+        const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
+        const QString format = listing.failure() == TreeListing::Failure::LineFeedInName
+            ? tr("File name \"%1\" contains a line feed and cannot be stored in a checksums file.")
+            : tr("Cannot read directory \"%1\".");
+        report->reportPathError(format.arg(shown), format, path);
+    };
+    const auto noteChecksumsFile = [&]() {
+        for (const std::string &below : listing.skippedPaths())
+            checksumsFileRecords.push_back(recordPrefix + below);
     };
 
 #if defined(Q_OS_UNIX)
@@ -149,9 +167,10 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
 #endif
     if (!parallel) {
         if (!listing.list(report != nullptr)) {
-            unreadable();
+            listingFailed();
             return;
         }
+        noteChecksumsFile();
         const std::size_t count = start();
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
@@ -163,8 +182,14 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
             try {
                 std::size_t length = 0;
                 const char *below = listing.below(i, length);
+#if defined(Q_OS_UNIX)
+                digest = hasher->digestOfFileBelowWhile(listing.rootDescriptor(),
+                                                        nativePrefix + std::string(below, length),
+                                                        nativePrefix.size(), [&] { return probe.keepGoing(); });
+#else
                 digest = hasher->digestOfFileWhile(nativePrefix + std::string(below, length),
                                                    [&] { return probe.keepGoing(); });
+#endif
             } catch (const hlException &failure) {
                 error = failure.messageText();
             }
@@ -172,7 +197,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                 records.clear();
                 return;
             }
-            if (!keep(path, std::move(digest), error))
+            if (!keep(i, path, std::move(digest), error))
                 return;
         }
     } else {
@@ -180,7 +205,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         // of the tree is still being listed.
         const std::string name = algorithm;
         ScanPipeline pipeline(nativePrefix, [&name] { return hashfactory().makeWrapper(name); },
-                              ScanPipeline::settingsFor(source, jobCount));
+                              ScanPipeline::settingsFor(source, jobCount), listing.rootDescriptor());
         std::size_t handedIn = 0;
         listing.setListedHandler([&](std::size_t listed) {
             for (; handedIn < listed; ++handedIn) {
@@ -191,9 +216,10 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
             pipeline.publish();
         });
         if (!listing.list(report != nullptr)) {
-            unreadable();
+            listingFailed();
             return;
         }
+        noteChecksumsFile();
         pipeline.finish();
 
         const std::size_t count = start();
@@ -207,13 +233,18 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                 std::rethrow_exception(result.failure);
             if (canceled())
                 return;
-            if (!keep(path, std::move(result.digest), result.error))
+            if (!keep(i, path, std::move(result.digest), result.error))
                 return;
         }
     }
 
     if (report)
         report->reportFinish();
+}
+
+void HashTools::setRecordsToBeWritten(bool toBeWritten)
+{
+    recordsToBeWritten = toBeWritten;
 }
 
 void HashTools::setJobs(int jobs)
@@ -282,7 +313,9 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
 
     index.assign(current);
     index.lookUp(stored, [&](const HashRecord &before, const HashRecord *now) {
-        if (!now)
+        if (!now
+            && std::find(checksumsFileRecords.begin(), checksumsFileRecords.end(), before.path)
+                   == checksumsFileRecords.end())
             errors.push_back(std::make_unique<CE_AbsentFile>(before.path));
     });
 }

@@ -34,9 +34,18 @@ public:
     void calculateHashes(const QString &sourceDir, std::vector<HashRecord> &records,
                          ICreateHashReport *report, const QString &checksumFile = QString());
     // The same scan for paths given as the bytes the file system takes,
-    // which need not be valid text.
+    // which need not be valid text. With recordsBelowSource, record paths
+    // are the paths below sourceDir even where it is relative.
     void calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
-                         ICreateHashReport *report, const std::string &checksumFile);
+                         ICreateHashReport *report, const std::string &checksumFile,
+                         bool recordsBelowSource = false);
+
+    // Whether the records of the following scans are to be written to a
+    // checksums file: a file whose path no line there can hold (a line
+    // feed in it) then fails the scan as it is listed, before any file is
+    // reported, instead of the write after hours of hashing. Off, such a
+    // file is scanned like any other.
+    void setRecordsToBeWritten(bool toBeWritten);
 
     // How many files are hashed at once: 0 chooses from the machine, 1
     // hashes one file after another on the calling thread.
@@ -50,6 +59,9 @@ public:
     std::string saveDB(const std::string &fileName, const std::vector<HashRecord> &records);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
 
+    // A stored record of the checksums file itself, where the last scan met
+    // it in the tree and left it out, is not reported: the program that
+    // wrote the file may have hashed it along with the rest.
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
@@ -59,4 +71,7 @@ private:
     hashwrapper *hasher;
     std::string algorithm;
     int jobCount = 0;
+    bool recordsToBeWritten = false;
+    // The record paths at which the last scan met the checksums file.
+    std::vector<std::string> checksumsFileRecords;
 };

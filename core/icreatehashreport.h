@@ -1,6 +1,8 @@
 #pragma once
 
-class QString;
+#include <QString>
+
+#include <string>
 
 // How a tree scan tells its caller how it goes. Per run: reportStart once,
 // then reportFile and isCanceled for each file, and at the end reportFinish,
@@ -14,4 +16,20 @@ public:
     virtual void reportFile(const QString &relativePath) = 0;
     virtual void reportError(const QString &message) = 0;
     virtual bool isCanceled() = 0;
+
+    // reportError for a failure that names one path: format is the message
+    // with %1 where the path stands, path the path's bytes, which need not
+    // be valid text. A reporter that writes names its own way builds its
+    // text from these; by default the message is reported as it is.
+    virtual void reportPathError(const QString &message, const QString &format, const std::string &path)
+    {
+        (void)format;
+        (void)path;
+        reportError(message);
+    }
+    // reportFile with the record's path as bytes; by default its text.
+    virtual void reportFileBytes(const std::string &relativePath)
+    {
+        reportFile(QString::fromStdString(relativePath));
+    }
 };

@@ -94,8 +94,8 @@ struct ScanPipeline::Slot
 };
 
 ScanPipeline::ScanPipeline(std::string nativePrefix, const std::function<hashwrapper *()> &makeHasher,
-                           const Settings &settings)
-    : nativePrefix(std::move(nativePrefix)), settings(settings),
+                           const Settings &settings, int rootFd)
+    : nativePrefix(std::move(nativePrefix)), settings(settings), rootFd(rootFd),
       ring(std::max<std::size_t>(settings.window, 1)), fromMemory(settings.hashersOpenFromMemory),
       cores(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {
@@ -276,7 +276,7 @@ void ScanPipeline::openLoop()
         bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
 #if defined(__unix__) || defined(__APPLE__)
-        fd = hashwrapper::openRegularFile(path, &size);
+        fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
         if (fd < 0) {
             try {
                 failed.error = hashwrapper::cannotReadMessage(path);
@@ -396,7 +396,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
 
 #if defined(__unix__) || defined(__APPLE__)
         if (opensItself) {
-            fd = hashwrapper::openRegularFile(path, &size);
+            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
             if (fd < 0) {
                 try {
                     result.error = hashwrapper::cannotReadMessage(path);

@@ -52,10 +52,11 @@ public:
         std::exception_ptr failure;
     };
 
-    // Files are opened under nativePrefix followed by the paths handed in.
-    // makeHasher: one new hash object per hasher.
+    // Files are named nativePrefix followed by the paths handed in; with a
+    // rootFd, the directory nativePrefix names open, they are opened below
+    // it. makeHasher: one new hash object per hasher.
     ScanPipeline(std::string nativePrefix, const std::function<hashwrapper *()> &makeHasher,
-                 const Settings &settings);
+                 const Settings &settings, int rootFd = -1);
     ~ScanPipeline();
 
     ScanPipeline(const ScanPipeline &) = delete;
@@ -110,6 +111,7 @@ private:
 
     const std::string nativePrefix;
     const Settings settings;
+    const int rootFd;
 
     std::vector<Slot> ring;
     std::vector<std::unique_ptr<hashwrapper>> hashers;

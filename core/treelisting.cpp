@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -103,6 +104,21 @@ bool nameLess(const SortedName &a, const SortedName &b)
     return a.name < b.name;
 }
 
+// However deep the tree, the listing holds at most heldLevels + 3
+// directory descriptors: the source directory's own, one for each of the
+// outer heldLevels levels on the way down, and two while a deeper
+// directory is reopened from the deepest one held.
+constexpr std::size_t heldLevels = 32;
+
+int openDirectoryAt(int dirFd, const char *name)
+{
+    int fd;
+    do {
+        fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 // A link whose target is missing, or that cannot lead anywhere, is left out
 // like a file that is not there. Any other failure means the entry exists
 // but cannot be looked at.
@@ -127,11 +143,22 @@ bool isSearchable(const QFileInfo &dir)
 
 } // namespace
 
-TreeListing::TreeListing(const std::string &sourceDir, const std::string &skippedFile)
-    : rootPath(sourceDir.empty() ? std::string(".") : sourceDir)
+TreeListing::TreeListing(const std::string &sourceDir, const std::string &skippedFile,
+                         bool refuseLineFeeds)
+    : rootPath(sourceDir.empty() ? std::string(".") : sourceDir), refuseLineFeeds(refuseLineFeeds)
 {
     while (rootPath.size() > 1 && rootPath.back() == '/')
         rootPath.pop_back();
+#ifdef ORVALEN_POSIX_LISTING
+    // The path is resolved once, by the kernel: "link/.." is the parent of
+    // the link's target, and "." in a working directory that was removed
+    // stays that directory. Everything below is reached from here.
+    do {
+        rootFd = ::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    } while (rootFd < 0 && errno == EINTR);
+    if (rootFd < 0)
+        rootError = errno;
+#endif
     if (skippedFile.empty())
         return;
     skippedCanonical = canonicalPath(skippedFile);
@@ -147,16 +174,45 @@ TreeListing::TreeListing(const std::string &sourceDir, const std::string &skippe
 #endif
 }
 
+TreeListing::~TreeListing()
+{
+#ifdef ORVALEN_POSIX_LISTING
+    if (rootFd >= 0)
+        ::close(rootFd);
+#endif
+}
+
 bool TreeListing::list(bool stopAtUnreadable)
 {
     this->stopAtUnreadable = stopAtUnreadable;
     paths.clear();
     pathEnds.clear();
     descent.clear();
-    unreadableDir.clear();
+    skippedAt.clear();
+    failed = Failure::None;
+    failedAt.clear();
     dirPath = rootPath;
     relPath.clear();
+#ifdef ORVALEN_POSIX_LISTING
+    heldFds.clear();
+    if (rootFd < 0) {
+        // A source directory that does not exist simply holds no files.
+        if (rootError == ENOENT || rootError == ENOTDIR)
+            return true;
+        return unreadable();
+    }
+    // The copy shares its reading position with rootFd, which the files
+    // are opened from and which is never read.
+    const int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return unreadable();
+    }
+    return collect(fd);
+#else
     return collect();
+#endif
 }
 
 const char *TreeListing::below(std::size_t i, std::size_t &length) const
@@ -166,70 +222,121 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     return paths.data() + begin;
 }
 
-QString TreeListing::unreadableDirectory() const
-{
-    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(unreadableDir)));
-}
-
 bool TreeListing::unreadable()
 {
-    unreadableDir = dirPath;
+    failed = Failure::UnreadableDirectory;
+    failedAt = dirPath;
     return !stopAtUnreadable;
 }
 
+bool TreeListing::addFile(const std::string &name)
+{
+    // A line feed ends a record in the checksums file: such a path could
+    // only be written as another one. Better to say so before the tree is
+    // hashed than to fail when the file is written.
+    if (refuseLineFeeds
+        && (name.find('\n') != std::string::npos || relPath.find('\n') != std::string::npos)) {
+        failed = Failure::LineFeedInName;
+        failedAt = dirPath;
+        appendName(failedAt, name.c_str());
+        return !stopAtUnreadable;
+    }
+    paths += relPath;
+    paths += name;
+    pathEnds.push_back(paths.size());
+    return true;
+}
+
+#ifdef ORVALEN_POSIX_LISTING
+
 // A file is the checksums file only if its own name matches, or if it is a
-// link that may lead there; only then is its full path resolved.
-bool TreeListing::isSkipped(const char *name, bool mayLeadThere)
+// link that may lead there; only then is it looked at.
+bool TreeListing::isSkipped(int dirFd, const char *name, bool mayLeadThere)
 {
     if (skippedCanonical.empty() || (!mayLeadThere && skippedName != name))
         return false;
-    const std::size_t length = dirPath.size();
-    appendName(dirPath, name);
-    const bool same = canonicalPath(dirPath) == skippedCanonical;
-    dirPath.resize(length);
-    return same;
+    if (!mayLeadThere) {
+        struct stat info;
+        if (::fstatat(dirFd, name, &info, 0) != 0 || info.st_dev != skippedDevice
+            || info.st_ino != skippedInode)
+            return false;
+    }
+    skippedAt.push_back(relPath + name);
+    return true;
 }
 
-bool TreeListing::collectBelow(const std::string &name)
+bool TreeListing::collectBelow(const std::string &name, int fd)
 {
     const std::size_t dirLength = dirPath.size();
     const std::size_t relLength = relPath.size();
     appendName(dirPath, name.c_str());
     relPath += name;
     relPath += '/';
-    const bool goOn = collect();
+    const bool goOn = fd < 0 ? unreadable() : collect(fd);
     dirPath.resize(dirLength);
     relPath.resize(relLength);
     return goOn;
 }
 
-#ifdef ORVALEN_POSIX_LISTING
-
-bool TreeListing::collect()
+int TreeListing::reopenBelow(const std::string &name) const
 {
-    DIR *dir = ::opendir(dirPath.c_str());
-    if (!dir) {
-        // A source directory that does not exist simply holds no files.
-        if (descent.empty() && (errno == ENOENT || errno == ENOTDIR))
-            return true;
-        return unreadable();
+    // The path below the deepest directory held, one name at a time: no
+    // call ever sees a path longer than a name. Each directory reached must
+    // be the one listed at its level, or the tree changed under the scan.
+    std::size_t begin = 0;
+    for (std::size_t level = 1; level < heldFds.size(); ++level)
+        begin = relPath.find('/', begin) + 1;
+    int fd = heldFds.back();
+    for (std::size_t level = heldFds.size();; ++level) {
+        const std::size_t end = relPath.find('/', begin);
+        const bool last = end == std::string::npos;
+        const std::string part = last ? name : relPath.substr(begin, end - begin);
+        const int next = openDirectoryAt(fd, part.c_str());
+        const int error = errno;
+        if (fd != heldFds.back())
+            ::close(fd);
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        fd = next;
+        if (last)
+            return fd;
+        struct stat info;
+        if (::fstat(fd, &info) != 0 || info.st_dev != descent[level].first
+            || info.st_ino != descent[level].second) {
+            ::close(fd);
+            return -1;
+        }
+        begin = end + 1;
     }
+}
+
+bool TreeListing::collect(int fd)
+{
     struct stat dirStat;
-    if (::fstat(dirfd(dir), &dirStat) != 0) {
-        ::closedir(dir);
+    // Looking up "." needs the right to search the directory: in one that
+    // can be listed but not searched every file would fail as unreadable,
+    // and every subdirectory would be blamed instead of this one.
+    if (::fstatat(fd, ".", &dirStat, 0) != 0) {
+        ::close(fd);
         return unreadable();
     }
     for (const auto &onPath : descent) {
         if (onPath.first == dirStat.st_dev && onPath.second == dirStat.st_ino) {
-            ::closedir(dir);
+            ::close(fd);
             return true;
         }
+    }
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return unreadable();
     }
 
     std::vector<SortedName> files;
     std::vector<SortedName> dirs;
     bool readFailed = false;
-    bool typeUnknown = false;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir);
@@ -261,48 +368,89 @@ bool TreeListing::collect()
                 isFile = S_ISREG(target.st_mode);
                 isDir = S_ISDIR(target.st_mode);
             } else if (!isDangling(errno)) {
-                typeUnknown = true;
+                // It exists but cannot be looked at (a directory on the
+                // way to its target is closed): it might be a file, and
+                // passing it over would leave it unguarded without a
+                // word. As a file it fails when it is opened, named.
+                isFile = true;
             }
             break;
         default:
             break;
         }
-        if (typeUnknown)
-            break;
         const bool mayBeSkipped = followed && target.st_dev == skippedDevice
                                   && target.st_ino == skippedInode;
-        if (isFile && !isSkipped(name, mayBeSkipped))
+        if (isFile && !isSkipped(dirfd(dir), name, mayBeSkipped))
             files.push_back(sortedName(name));
         else if (isDir)
             dirs.push_back(sortedName(name));
     }
-    ::closedir(dir);
-    // An entry that exists but cannot be looked at might be a file: passing
-    // it over would leave it unguarded without a word.
-    if (readFailed || typeUnknown)
+    if (readFailed) {
+        ::closedir(dir);
         return unreadable();
+    }
 
     std::sort(files.begin(), files.end(), nameLess);
+    const std::size_t listedBefore = pathEnds.size();
     for (const SortedName &file : files) {
-        paths += relPath;
-        paths += file.name;
-        pathEnds.push_back(paths.size());
+        if (!addFile(file.name)) {
+            ::closedir(dir);
+            return false;
+        }
     }
-    if (listedHandler && !files.empty())
+    if (listedHandler && pathEnds.size() > listedBefore)
         listedHandler(pathEnds.size());
     files = std::vector<SortedName>();
 
     std::sort(dirs.begin(), dirs.end(), nameLess);
     descent.emplace_back(dirStat.st_dev, dirStat.st_ino);
+    const bool held = descent.size() <= heldLevels;
+    if (held) {
+        heldFds.push_back(dirfd(dir));
+    } else {
+        ::closedir(dir);
+        dir = nullptr;
+    }
     bool goOn = true;
-    for (const SortedName &sub : dirs)
-        if (!(goOn = collectBelow(sub.name)))
+    for (const SortedName &sub : dirs) {
+        const int subFd = held ? openDirectoryAt(heldFds.back(), sub.name.c_str()) : reopenBelow(sub.name);
+        if (!(goOn = collectBelow(sub.name, subFd)))
             break;
+    }
+    if (held)
+        heldFds.pop_back();
     descent.pop_back();
+    if (dir)
+        ::closedir(dir);
     return goOn;
 }
 
 #else
+
+bool TreeListing::isSkipped(const char *name, bool mayLeadThere)
+{
+    if (skippedCanonical.empty() || (!mayLeadThere && skippedName != name))
+        return false;
+    std::string path = dirPath;
+    appendName(path, name);
+    if (canonicalPath(path) != skippedCanonical)
+        return false;
+    skippedAt.push_back(relPath + name);
+    return true;
+}
+
+bool TreeListing::collectBelow(const std::string &name)
+{
+    const std::size_t dirLength = dirPath.size();
+    const std::size_t relLength = relPath.size();
+    appendName(dirPath, name.c_str());
+    relPath += name;
+    relPath += '/';
+    const bool goOn = collect();
+    dirPath.resize(dirLength);
+    relPath.resize(relLength);
+    return goOn;
+}
 
 bool TreeListing::collect()
 {
@@ -331,9 +479,8 @@ bool TreeListing::collect()
         const std::string name = QFile::encodeName(file.fileName()).toStdString();
         if (isSkipped(name.c_str(), file.isSymLink()))
             continue;
-        paths += relPath;
-        paths += name;
-        pathEnds.push_back(paths.size());
+        if (!addFile(name))
+            return false;
     }
     if (listedHandler && pathEnds.size() > listedBefore)
         listedHandler(pathEnds.size());

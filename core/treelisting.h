@@ -25,8 +25,18 @@ class TreeListing
 public:
     // sourceDir: the directory as the file system takes it (empty names the
     // working directory). skippedFile: a file never to list, the checksums
-    // file itself; empty for none.
-    TreeListing(const std::string &sourceDir, const std::string &skippedFile);
+    // file itself; empty for none. refuseLineFeeds: a file whose path holds
+    // a line feed, which no line of a checksums file can hold, fails the
+    // listing (or, where unreadable directories are passed over, is left
+    // out); otherwise it is listed like any other.
+    TreeListing(const std::string &sourceDir, const std::string &skippedFile, bool refuseLineFeeds);
+    ~TreeListing();
+
+    TreeListing(const TreeListing &) = delete;
+    TreeListing &operator=(const TreeListing &) = delete;
+
+    // Why list() stopped.
+    enum class Failure { None, UnreadableDirectory, LineFeedInName };
 
     // The listing for systems without POSIX directory calls sees names only
     // as Qt decodes them: a name that is not valid in the local encoding
@@ -37,10 +47,10 @@ public:
     static constexpr bool keepsNameBytes = false;
 #endif
 
-    // False when the scan has to stop: a directory could not be read, or
-    // the type of an entry in it could not be learnt (a directory that can
-    // be listed but not searched); unreadableDirectory() then names it.
-    // Without stopAtUnreadable such a directory is passed over instead.
+    // False when the scan has to stop: a directory could not be read or
+    // searched, or a file's path holds a line feed where that is refused;
+    // failure() and failedPath() then say which.
+    // Without stopAtUnreadable such a directory or file is passed over.
     bool list(bool stopAtUnreadable);
     // Called after each directory's files were added, with the number of
     // files listed so far, so that work on them can start before the whole
@@ -53,14 +63,39 @@ public:
     const char *below(std::size_t i, std::size_t &length) const;
     // The source directory as it is opened, without a closing slash.
     const std::string &sourcePath() const { return rootPath; }
-    QString unreadableDirectory() const;
+    // The source directory, open as the kernel resolved its path once, or
+    // -1 where files are opened by their full paths. Files are opened below
+    // it, so that the scan reads the directory the user named however deep
+    // the tree goes. Valid while the listing lives.
+    int rootDescriptor() const { return rootFd; }
+    Failure failure() const { return failed; }
+    // The path of the directory or file that stopped the listing, as the
+    // source directory was given followed by the path below it.
+    const std::string &failedPath() const { return failedAt; }
+    // Where the checksums file was met and left out, as paths below the
+    // source directory.
+    const std::vector<std::string> &skippedPaths() const { return skippedAt; }
 
 private:
+#ifdef ORVALEN_POSIX_LISTING
+    // Lists the directory open at fd, which it takes over.
+    bool collect(int fd);
+    // Lists the subdirectory name of the directory being read, open at fd
+    // (-1 when it could not be opened).
+    bool collectBelow(const std::string &name, int fd);
+    // Opens the subdirectory name of the directory being read once that
+    // directory's own descriptor is closed again, from the deepest one held.
+    int reopenBelow(const std::string &name) const;
+    bool isSkipped(int dirFd, const char *name, bool mayLeadThere);
+#else
     bool collect();
-    // Lists the subdirectory name of the directory being read.
     bool collectBelow(const std::string &name);
-    bool unreadable();
     bool isSkipped(const char *name, bool mayLeadThere);
+#endif
+    bool unreadable();
+    // Adds a file of the directory being read; false when its path cannot
+    // be kept and the listing has to stop.
+    bool addFile(const std::string &name);
 
     std::string rootPath;
     // The directory being read, and its path below the source directory
@@ -74,6 +109,9 @@ private:
     // this path is a loop.
 #ifdef ORVALEN_POSIX_LISTING
     std::vector<std::pair<dev_t, ino_t>> descent;
+    // The descriptors of the outer directories on that path, one per level
+    // down to a fixed depth; below it a directory is reopened by name.
+    std::vector<int> heldFds;
     dev_t skippedDevice = 0;
     ino_t skippedInode = 0;
 #else
@@ -82,6 +120,11 @@ private:
     std::string skippedCanonical;
     std::string skippedName;
     bool stopAtUnreadable = true;
+    bool refuseLineFeeds;
     std::function<void(std::size_t)> listedHandler;
-    std::string unreadableDir;
+    int rootFd = -1;
+    int rootError = 0;
+    Failure failed = Failure::None;
+    std::string failedAt;
+    std::vector<std::string> skippedAt;
 };

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 #else
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -133,18 +134,80 @@ std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGo
 
 #else
 
-int hashwrapper::openRegularFile(const std::string &path, long long *size)
+namespace {
+
+// Non-blocking, so that opening a FIFO without a writer returns at once and
+// the type check after it can refuse it.
+int openForHashing(int dirFd, const char *path)
 {
-    // Non-blocking, so that opening a FIFO without a writer returns at once
-    // and the type check below can refuse it.
     int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
 #ifdef O_CLOEXEC
     flags |= O_CLOEXEC;
 #endif
     int fd;
     do {
-        fd = ::open(path.c_str(), flags);
+        fd = dirFd < 0 ? ::open(path, flags) : ::openat(dirFd, path, flags);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The directories on the way are only passed through, never read.
+int openPassage(int dirFd, const char *path)
+{
+#if defined(O_PATH)
+    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    int fd;
+    do {
+        fd = ::openat(dirFd, path, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens the path relative to dirFd. A path the system would refuse as too
+// long is taken in pieces that it accepts, each ending at a slash; at most
+// two descriptors of such a walk are open at once.
+int openBelow(int dirFd, const char *path, std::size_t length)
+{
+    const std::size_t longest = PATH_MAX - 1;
+    if (length <= longest)
+        return openForHashing(dirFd, path);
+    int at = dirFd;
+    std::size_t begin = 0;
+    while (length - begin > longest) {
+        std::size_t cut = begin + longest;
+        while (cut > begin && path[cut] != '/')
+            --cut;
+        if (cut == begin) {
+            if (at != dirFd)
+                ::close(at);
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const std::string piece(path + begin, cut - begin);
+        const int next = openPassage(at, piece.c_str());
+        const int error = errno;
+        if (at != dirFd)
+            ::close(at);
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        at = next;
+        begin = cut + 1;
+    }
+    const int fd = openForHashing(at, path + begin);
+    const int error = errno;
+    if (at != dirFd)
+        ::close(at);
+    errno = error;
+    return fd;
+}
+
+int checkedRegular(int fd, long long *size)
+{
     if (fd < 0)
         return -1;
 
@@ -166,6 +229,21 @@ int hashwrapper::openRegularFile(const std::string &path, long long *size)
     return fd;
 }
 
+} // namespace
+
+int hashwrapper::openRegularFile(const std::string &path, long long *size)
+{
+    return checkedRegular(openForHashing(-1, path.c_str()), size);
+}
+
+int hashwrapper::openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
+                                      long long *size)
+{
+    if (dirFd < 0)
+        return openRegularFile(path, size);
+    return checkedRegular(openBelow(dirFd, path.c_str() + belowOffset, path.size() - belowOffset), size);
+}
+
 long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,
                                      long long offset)
 {
@@ -183,8 +261,14 @@ long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t 
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
 {
+    return digestOfFileBelowWhile(-1, path, 0, keepGoing);
+}
+
+std::string hashwrapper::digestOfFileBelowWhile(int dirFd, const std::string &path,
+                                                std::size_t belowOffset, const KeepGoing &keepGoing)
+{
     long long size = 0;
-    const int fd = openRegularFile(path, &size);
+    const int fd = openRegularFileBelow(dirFd, path, belowOffset, &size);
     if (fd < 0)
         throwCannotRead(path);
     FdCloser closer(fd);

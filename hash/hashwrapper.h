@@ -54,6 +54,17 @@ public:
     // Opens path as digestOfFile does; -1 with errno set when it is not a
     // regular file that can be read. size receives the file's size.
     static int openRegularFile(const std::string &path, long long *size);
+    // openRegularFile for the file at path whose part from belowOffset on is
+    // relative to the directory open at dirFd; it is opened from there, so
+    // that neither a changed working directory nor a path longer than the
+    // system takes in one call gets in the way. With a negative dirFd the
+    // whole path is opened as it stands.
+    static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
+                                    long long *size);
+    // digestOfFileWhile for a file opened as openRegularFileBelow opens it;
+    // a failure names the whole path.
+    std::string digestOfFileBelowWhile(int dirFd, const std::string &path, std::size_t belowOffset,
+                                       const KeepGoing &keepGoing);
     // Reads from offset only what is in memory already; -1 where nothing
     // is, or where the kernel cannot tell without waiting for the disk. A
     // miss starts the kernel's read of those bytes.

@@ -1,3 +1,4 @@
+#include "consolereport.h"
 #include "hashrecord.h"
 #include "hashtools.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -284,6 +287,52 @@ QStringList entries(const QString &dir)
                                QDir::Name);
 }
 
+// A tree deeper than the longest path the system takes in one call: on each
+// level a file f.txt and the next level in a directory of 200 letters, with
+// sides also ~side/g.txt, which sorts after it. Each file holds its path
+// below dir; returns the paths in listing order.
+QByteArrayList makeDeepTree(const QByteArray &dir, int levels, bool sides)
+{
+    QByteArrayList files;
+    QByteArrayList sideFiles;
+    const auto write = [](int at, const char *name, const QByteArray &content) {
+        const int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size());
+        ::close(fd);
+    };
+    ::mkdir(dir.constData(), 0755);
+    int at = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QByteArray below;
+    for (int level = 0; level < levels; ++level) {
+        files << below + "f.txt";
+        write(at, "f.txt", files.last());
+        if (sides) {
+            sideFiles.prepend(below + "~side/g.txt");
+            ::mkdirat(at, "~side", 0755);
+            const int side = ::openat(at, "~side", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            write(side, "g.txt", sideFiles.first());
+            ::close(side);
+        }
+        const QByteArray name(200, char('a' + level % 26));
+        ::mkdirat(at, name.constData(), 0755);
+        const int next = ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(at);
+        at = next;
+        below += name + '/';
+    }
+    ::close(at);
+    return files + sideFiles;
+}
+
+// The lines of a checksums file for files that hold their own paths.
+QByteArray recordsOfSelfNamedFiles(const QByteArrayList &paths)
+{
+    QByteArray lines;
+    for (const QByteArray &path : paths)
+        lines += sha256Hex(path) + ' ' + path + "\r\n";
+    return lines;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -321,6 +370,14 @@ private slots:
     void translatedMessages();
     void unwritableOutputIsAnError_data();
     void unwritableOutputIsAnError();
+    void sourceDirectoryAsResolved_data();
+    void sourceDirectoryAsResolved();
+    void unprivilegedNamedFailures_data();
+    void unprivilegedNamedFailures();
+    void checksumsFileListingItself_data();
+    void checksumsFileListingItself();
+    void progressLineEscapesNames_data();
+    void progressLineEscapesNames();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -1091,6 +1148,225 @@ void TestCli::unwritableOutputIsAnError()
     const Result r = finish(process);
     QCOMPARE(r.code, 2);
     QCOMPARE(r.err, QByteArray("Cannot write to standard output\n"));
+}
+
+void TestCli::sourceDirectoryAsResolved_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("workDir");  // relative to the temporary root
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("jobs");
+
+    QTest::newRow("link/.. is the parent of the link's target") << "link" << "d/cwd" << "link/.." << "2";
+    QTest::newRow("link/.. on one thread") << "link" << "d/cwd" << "link/.." << "1";
+    QTest::newRow("a removed working directory is not the root") << "removed" << "gone" << "." << "2";
+    QTest::newRow("24 levels of 200-byte names") << "deep 24" << "." << "deep" << "2";
+    QTest::newRow("24 levels of 200-byte names on one thread") << "deep 24" << "." << "deep" << "1";
+    QTest::newRow("70 levels, a side directory on each") << "deep 70 sides" << "." << "deep" << "2";
+    QTest::newRow("70 levels, a side directory on each, one thread") << "deep 70 sides" << "." << "deep" << "1";
+}
+
+void TestCli::sourceDirectoryAsResolved()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, workDir);
+    QFETCH(QString, source);
+    QFETCH(QString, jobs);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    // QTemporaryDir cannot remove a tree this deep; rm(1) can.
+    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", root.path()}); });
+    QByteArrayList expected;
+    if (layout == "link") {
+        writeFile(root.filePath("d/cwd/c.txt"), "c.txt");
+        writeFile(root.filePath("d/real/r.txt"), "r.txt");
+        writeFile(root.filePath("d/real/sub/s.txt"), "sub/s.txt");
+        QVERIFY(QFile::link("../real/sub", root.filePath("d/cwd/link")));
+        expected = QByteArrayList{"r.txt", "sub/s.txt"};
+    } else if (layout == "removed") {
+        QVERIFY(QDir(root.path()).mkpath(workDir));
+    } else {
+        const QStringList words = layout.split(' ');
+        expected = makeDeepTree(QFile::encodeName(root.filePath("deep")), words.at(1).toInt(), words.size() > 2);
+    }
+    const QString sums = root.filePath("sums.sha256");
+
+    // The shell removes its working directory, then runs both jobs in it.
+    const QString script = "cd \"$1\" && if [ \"$2\" = removed ]; then rmdir \"$PWD\" || exit 91; fi\n"
+                           "\"$3\" -j \"$4\" create \"$5\" \"$6\" && exec \"$3\" -j \"$4\" verify \"$5\" \"$6\"";
+    QProcess process;
+    process.setProcessEnvironment(cliEnvironment());
+    process.start("sh", {"-c", script, "sh", root.filePath(workDir), layout, ORVALEN_CLI,
+                         jobs, source, sums});
+    process.closeWriteChannel();
+    const Result r = finish(process);
+
+    QCOMPARE(r.err.mid(65), QStringLiteral("%1 files checked: 0 changed, 0 new, 0 missing\n")
+                                .arg(expected.size()).toUtf8());
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, sha256(sums) + '\n');
+    QCOMPARE(readBytesFile(QFile::encodeName(sums)), recordsOfSelfNamedFiles(expected));
+}
+
+void TestCli::unprivilegedNamedFailures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArrayList>("files");  // below the root, "path>target" for a link
+    QTest::addColumn<QByteArray>("locked");     // below the root, mode 0444 or with "*" 0
+    QTest::addColumn<QByteArray>("message");    // %R: the temporary root
+
+    const QByteArray closed = "Cannot read directory \"%R/t/closed\".";
+    const QByteArray lineFeed = " contains a line feed and cannot be stored in a checksums file.";
+    QTest::newRow("create: files in a directory that can be listed, not searched")
+        << "create" << QByteArrayList{"t/a", "t/closed/x", "t/z"} << QByteArray("t/closed") << closed;
+    QTest::newRow("verify: files in a directory that can be listed, not searched")
+        << "verify" << QByteArrayList{"t/a", "t/closed/x", "t/z"} << QByteArray("t/closed") << closed;
+    QTest::newRow("create: its readable subdirectory is not blamed")
+        << "create" << QByteArrayList{"t/a", "t/closed/inner/y"} << QByteArray("t/closed") << closed;
+    QTest::newRow("create: a link whose target cannot be looked at is an unreadable file")
+        << "create" << QByteArrayList{"t/a", "t/m>../secret/s", "secret/s"} << QByteArray("*secret")
+        << QByteArray("Cannot read file \"%R/t/m\".");
+    // The unreadable file comes first: had anything been hashed, it would
+    // have failed the run.
+    QTest::newRow("create: a line feed in a name is refused before hashing")
+        << "create" << QByteArrayList{"t/0", "t/a\nb"} << QByteArray("*t/0")
+        << "File name \"%R/t/a\\nb\"" + lineFeed;
+    QTest::newRow("create: a line feed in a directory's name")
+        << "create" << QByteArrayList{"t/d\ne/f"} << QByteArray() << "File name \"%R/t/d\\ne/f\"" + lineFeed;
+    QTest::newRow("create: terminal controls in an unreadable file's name")
+        << "create" << QByteArrayList{"t/f\x1b]0;PWNED\x07\x1b[2J"} << QByteArray("*t/f\x1b]0;PWNED\x07\x1b[2J")
+        << QByteArray("Cannot read file \"%R/t/f\\x1b]0;PWNED\\x07\\x1b[2J\".");
+    QTest::newRow("verify: invalid UTF-8 in an unreadable file's name, as its bytes")
+        << "verify" << QByteArrayList{"t/bad\xff\xfe"} << QByteArray("*t/bad\xff\xfe")
+        << QByteArray("Cannot read file \"%R/t/bad\xff\xfe\".");
+    QTest::newRow("create: a tab in a directory that can be listed, not searched")
+        << "create" << QByteArrayList{"t/d\tir/f"} << QByteArray("t/d\tir") << QByteArray("Cannot read directory \"%R/t/d\\tir\".");
+}
+
+void TestCli::unprivilegedNamedFailures()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArrayList, files);
+    QFETCH(QByteArray, locked);
+    QFETCH(QByteArray, message);
+    const QStringList prefix = unprivilegedPrefix();
+    if (!prefix.isEmpty() && QStandardPaths::findExecutable(prefix.first()).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir rootDir;
+    QVERIFY(rootDir.isValid());
+    const QByteArray root = QFile::encodeName(rootDir.path());
+    const ByteTreeRemover remover(root);
+    for (const QByteArray &file : files) {
+        const QByteArrayList link = file.split('>');
+        makeParents(root, link.first());
+        if (link.size() > 1)
+            QCOMPARE(::symlink(link.last().constData(), (root + '/' + link.first()).constData()), 0);
+        else
+            writeBytesFile(root + '/' + file, file);
+    }
+    const QByteArray sums = root + "/sums.sha256";
+    writeBytesFile(sums, "old\r\n");
+    QVERIFY(QFile::setPermissions(rootDir.path(), QFileDevice::Permissions(0x7777)));
+    const QByteArray lockedPath = root + '/' + locked.mid(locked.startsWith('*') ? 1 : 0);
+    if (!locked.isEmpty())
+        QCOMPARE(::chmod(lockedPath.constData(), locked.startsWith('*') ? 0 : 0444), 0);
+
+    const Result r = runCli({command, rootDir.filePath("t"), QFile::decodeName(sums)}, rootDir.path(), prefix);
+    ::chmod(lockedPath.constData(), 0755);
+
+    QCOMPARE(r.err, message.replace("%R", root) + '\n');
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(readBytesFile(sums), QByteArray("old\r\n"));
+}
+
+void TestCli::checksumsFileListingItself_data()
+{
+    QTest::addColumn<QString>("sumsName");       // below the tree
+    QTest::addColumn<QByteArray>("otherRecord"); // one more stored record, or none
+    QTest::addColumn<QByteArray>("report");
+
+    QTest::newRow("at the top of the tree") << "sums.sha256" << QByteArray() << QByteArray();
+    QTest::newRow("in a subdirectory") << "docs/sums.sha256" << QByteArray() << QByteArray();
+    QTest::newRow("another missing file is still reported")
+        << "sums.sha256" << QByteArray("gone.txt") << QByteArray("gone.txt\tFile not found\n");
+    QTest::newRow("a missing file of the same name elsewhere is still reported")
+        << "docs/sums.sha256" << QByteArray("sums.sha256") << QByteArray("sums.sha256\tFile not found\n");
+}
+
+void TestCli::checksumsFileListingItself()
+{
+    QFETCH(QString, sumsName);
+    QFETCH(QByteArray, otherRecord);
+    QFETCH(QByteArray, report);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    const QByteArrayList files{"a.txt", "docs/b.txt", "z/c.txt"};
+    for (const QByteArray &file : files)
+        writeFile(tree + '/' + file, file);
+    // As written by a program that hashed the tree with the checksums file
+    // already in it: a record for the file itself, whose digest cannot match.
+    QByteArray sums = recordsOfSelfNamedFiles(files) + QByteArray(64, '0') + ' ' + sumsName.toUtf8() + "\r\n";
+    if (!otherRecord.isEmpty())
+        sums += recordsOfSelfNamedFiles({otherRecord});
+    writeFile(tree + '/' + sumsName, sums);
+
+    const Result r = runCli({"verify", tree, tree + '/' + sumsName}, root.path());
+    QCOMPARE(r.out, report);
+    QCOMPARE(r.err.mid(65), QByteArray("3 files checked: 0 changed, 0 new, ") + (report.isEmpty() ? "0" : "1")
+                                + " missing\n");
+    QCOMPARE(r.code, report.isEmpty() ? 0 : 1);
+}
+
+void TestCli::progressLineEscapesNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("shown");  // the end of the line
+
+    QTest::newRow("terminal controls") << QByteArray("f\x1b]0;PWNED\x07\x1b[2J")
+                                       << QByteArray("  f\\x1b]0;PWNED\\x07\\x1b[2J\x1b[K");
+    QTest::newRow("invalid UTF-8 as its bytes") << QByteArray("bad\xff\xfe") << QByteArray("  bad\xff\xfe\x1b[K");
+    // Cut to the width of the line at the start of a character.
+    QTest::newRow("a long name") << "x" + QByteArray("\xc3\xa9").repeated(100)
+                                 << QByteArray("  ...\xc3\xa9\xc3\xa9");
+}
+
+void TestCli::progressLineEscapesNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, shown);
+
+    QTemporaryDir capture;
+    QVERIFY(capture.isValid());
+    const QByteArray path = QFile::encodeName(capture.filePath("stderr"));
+    const int file = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int saved = ::dup(STDERR_FILENO);
+    std::fflush(stderr);
+    QVERIFY(file >= 0 && ::dup2(file, STDERR_FILENO) >= 0);
+    {
+        ConsoleReport report(QFile::encodeName(capture.path()), true);
+        report.reportStart(1);
+        // A file is drawn once a tenth of a second has passed since the last frame.
+        QTest::qSleep(150);
+        report.reportFileBytes(name.toStdString());
+    }
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+
+    // The frames: the empty start, the file, then the line cleared.
+    const QByteArray frame = readBytesFile(path).split('\r').value(2);
+    const QByteArray drawn = frame.mid(frame.indexOf("MB/s"));
+    QVERIFY2(drawn.contains(shown), frame.toHex().constData());
+    QVERIFY2(drawn.count('\x1b') == 1 && !drawn.contains('\x07'), frame.toHex().constData());
+    QVERIFY(drawn.startsWith("MB/s  ...") == name.startsWith("x"));
+    if (!name.startsWith("bad"))
+        QCOMPARE(QString::fromUtf8(drawn).toUtf8(), drawn);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

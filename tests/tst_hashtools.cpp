@@ -103,6 +103,8 @@ private slots:
     void checksumFileLeftOut();
     void unreadableDirectory_data();
     void unreadableDirectory();
+    void lineFeedInName_data();
+    void lineFeedInName();
     void firstFailureInListingOrder();
     void cancelDuringLongFile();
     void sameResultForAnyJobCount();
@@ -528,6 +530,38 @@ void TestHashTools::unreadableDirectory()
         QSKIP("cannot run as an unprivileged user here");
     QCOMPARE(QString::fromUtf8(result).split('\n'),
              (QStringList{"error Cannot read directory \"" + root.path() + "/locked\".", "0", "a,z"}));
+}
+
+void TestHashTools::lineFeedInName_data()
+{
+    QTest::addColumn<bool>("toBeWritten");
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("to be written, one thread") << true << 1;
+    QTest::newRow("to be written, workers") << true << 0;
+    QTest::newRow("only compared, one thread") << false << 1;
+    QTest::newRow("only compared, workers") << false << 0;
+}
+
+void TestHashTools::lineFeedInName()
+{
+    QFETCH(bool, toBeWritten);
+    QFETCH(int, jobs);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a", "sub/line\nfeed", "z"});
+
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    tools.setRecordsToBeWritten(toBeWritten);
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    // Refused as it is listed: no file is announced, the name shown as it is.
+    if (toBeWritten)
+        QCOMPARE(recorder.calls, QStringList{"error File name \"" + root.path()
+                                             + "/sub/line\nfeed\" contains a line feed and cannot be stored in a "
+                                               "checksums file."});
+    else
+        QCOMPARE(pathsOf(records), (QStringList{"a", "z", "sub/line\nfeed"}));
 }
 
 void TestHashTools::firstFailureInListingOrder()
