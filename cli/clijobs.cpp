@@ -57,7 +57,11 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
 
     HashTools tools(engineAlgorithm);
     std::vector<HashRecord> records;
+    // A second signal during the scan ends the process at once; the
+    // temporary file goes with it.
+    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
     const int scanned = scan(tools, sourceDir, checksumFile, records);
+    InterruptFlag::setLeftover(-1, nullptr);
     if (scanned != ExitSuccess)
         return scanned;
 

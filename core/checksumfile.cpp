@@ -367,6 +367,16 @@ int ChecksumFile::Writer::committedFile() const
     return state->committed ? state->temporary.get() : -1;
 }
 
+int ChecksumFile::Writer::temporaryFolder() const
+{
+    return state->temporaryName.empty() ? -1 : state->directory.get();
+}
+
+const char *ChecksumFile::Writer::temporaryName() const
+{
+    return state->temporaryName.empty() ? nullptr : state->temporaryName.c_str();
+}
+
 void ChecksumFile::Writer::setAttributeCalls(ModeCall mode, OwnerCall owner)
 {
     state->modeCall = mode ? mode : &changeMode;
@@ -443,6 +453,16 @@ bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
 int ChecksumFile::Writer::committedFile() const
 {
     return -1;
+}
+
+int ChecksumFile::Writer::temporaryFolder() const
+{
+    return -1;
+}
+
+const char *ChecksumFile::Writer::temporaryName() const
+{
+    return nullptr;
 }
 
 void ChecksumFile::Writer::setAttributeCalls(ModeCall, OwnerCall)

@@ -42,6 +42,11 @@ public:
         // when there is none to give (a record that would not read back).
         int error() const;
         const std::string &fileName() const;
+        // The folder (a descriptor) and name of the temporary file while
+        // there is one, for a signal handler that ends the process at once;
+        // -1 and nullptr otherwise.
+        int temporaryFolder() const;
+        const char *temporaryName() const;
         // The file as it stands once committed, open for reading from its
         // start; -1 before or where there is none. The writer owns it.
         int committedFile() const;

@@ -825,16 +825,20 @@ void TestCli::interrupt_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("signal");
-    QTest::newRow("create, SIGINT") << "create" << int(SIGINT);
-    QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM);
-    QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT);
-    QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM);
+    QTest::addColumn<int>("second");  // sent right after the first, 0 for none
+    QTest::newRow("create, SIGINT") << "create" << int(SIGINT) << 0;
+    QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM) << 0;
+    QTest::newRow("create, SIGINT then SIGTERM: no temporary file left")
+        << "create" << int(SIGINT) << int(SIGTERM);
+    QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT) << 0;
+    QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM) << 0;
 }
 
 void TestCli::interrupt()
 {
     QFETCH(QString, command);
     QFETCH(int, signal);
+    QFETCH(int, second);
     if (!QFileInfo::exists(QStringLiteral("/proc/self/fd")))
         QSKIP("needs /proc to see when hashing has begun");
 
@@ -869,6 +873,8 @@ void TestCli::interrupt()
         QThread::msleep(5);
     QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
     QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+    if (second)
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), second) == 0);
 
     const Result r = finish(process);
     QVERIFY(r.normalExit);
