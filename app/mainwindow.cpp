@@ -2,6 +2,7 @@
 
 #include "checkdbresult.h"
 #include "checkdbwindow.h"
+#include "checksumfile.h"
 #include "compareerr.h"
 #include "createdbwindow.h"
 #include "createhashwindow.h"
@@ -93,13 +94,20 @@ void MainWindow::createDB()
         return;
     }
 
+    // A checksums file that cannot go where it is asked for is said before
+    // the progress window, not after the whole tree is hashed.
+    ChecksumFile::Writer writer(checksumFile.toLocal8Bit().toStdString());
+    if (!writer.prepare()) {
+        showError(tr("Checksums file creation error"));
+        return;
+    }
+
     std::vector<HashRecord> records;
     // The old checksums file stays as it was after an abort or a failure.
     if (!hashTree(sourceDirectory, checksumFile, records, true))
         return;
 
-    const std::string digest =
-            hashTools->saveDB(checksumFile.toLocal8Bit().toStdString(), records);
+    const std::string digest = hashTools->saveDB(writer, records);
     if (digest.empty()) {
         showError(tr("Checksums file creation error"));
         return;

@@ -47,19 +47,31 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
 
+    // A checksums file that cannot go where it is asked for is said before
+    // the tree is hashed, not hours later; the writer keeps what it found.
+    ChecksumFile::Writer writer(checksumFile.toStdString());
+    if (!writer.prepare()) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
+
     HashTools tools(engineAlgorithm);
     tools.setRecordsToBeWritten(true);
     std::vector<HashRecord> records;
+    // A second signal during the scan ends the process at once; the
+    // temporary file goes with it.
+    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
     const int scanned = scan(tools, sourceDir, checksumFile, records);
+    InterruptFlag::setLeftover(-1, nullptr);
     if (scanned != ExitSuccess)
         return scanned;
 
     // From here on a signal must not cut the write short; the job then
     // simply completes.
     InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(checksumFile.toStdString(), records);
+    const std::string digest = tools.saveDB(writer, records);
     if (digest.empty()) {
-        message(tr("Checksums file creation error"));
+        cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
     output(QByteArray::fromStdString(digest) + '\n');
@@ -165,6 +177,18 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
              .arg(added)
              .arg(missing));
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
+}
+
+void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const
+{
+    if (error == 0) {
+        message(tr("Checksums file creation error"));
+        return;
+    }
+    bool escaped = false;
+    const QByteArray name = escapedName(checksumFile, NameForm::Report, escaped);
+    message(tr("Cannot write checksums file \"%1\": %2.")
+                    .arg(LocalPath::display(name), QString::fromLocal8Bit(std::strerror(error))));
 }
 
 int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,

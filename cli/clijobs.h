@@ -48,6 +48,9 @@ private:
     // otherwise the exit code, its message already printed.
     int scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
              std::vector<HashRecord> &records);
+    // Names the checksums file and the system's reason (an errno value);
+    // the plain creation error where there is no reason to give.
+    void cannotWrite(const QByteArray &checksumFile, int error) const;
     void message(const QString &text) const;
     // One line on stderr, already in the local encoding.
     static void writeError(const QByteArray &line);

@@ -6,6 +6,11 @@
 #include <csignal>
 #include <cstdlib>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // The handler may run on any thread, the engine's hashing threads too, and
@@ -13,17 +18,24 @@ namespace {
 // both in a handler and across threads, where a volatile is neither.
 std::atomic<int> signalCount{0};
 std::atomic<int> currentPhase{InterruptFlag::Scanning};
+std::atomic<int> leftoverFolder{-1};
+std::atomic<const char *> leftoverName{nullptr};
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the signal handler needs a lock-free flag");
 
 extern "C" void onInterrupt(int)
 {
-    // Only async-signal-safe work here: a flag, and _Exit.
+    // Only async-signal-safe work here: a flag, unlinkat and _Exit.
     const int count = ++signalCount;
     const int phase = currentPhase.load();
     const bool leaveNow = phase == InterruptFlag::Reading
                           || (phase == InterruptFlag::Scanning && count > 1);
-    if (leaveNow)
-        std::_Exit(ExitInterrupted);
+    if (!leaveNow)
+        return;
+#ifndef _WIN32
+    if (const char *name = leftoverName.load())
+        (void)::unlinkat(leftoverFolder.load(), name, 0);
+#endif
+    std::_Exit(ExitInterrupted);
 }
 
 } // namespace
@@ -54,6 +66,13 @@ void InterruptFlag::install()
 void InterruptFlag::setPhase(Phase phase)
 {
     currentPhase = phase;
+}
+
+void InterruptFlag::setLeftover(int folder, const char *name)
+{
+    leftoverName = nullptr;
+    leftoverFolder = folder;
+    leftoverName = name;
 }
 
 bool InterruptFlag::raised()

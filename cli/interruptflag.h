@@ -18,4 +18,8 @@ public:
     static void install();
     static void setPhase(Phase phase);
     static bool raised();
+    // A file to remove when a signal ends the process at once: the
+    // temporary checksums file of a scan. Cleared with (-1, nullptr); name
+    // must stay valid until then.
+    static void setLeftover(int folder, const char *name);
 };

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QString>
 
@@ -225,11 +226,11 @@ public:
         fd = -1;
         return kept;
     }
-    void reset()
+    void reset(int replacement = -1)
     {
         if (fd >= 0)
             ::close(fd);
-        fd = -1;
+        fd = replacement;
     }
 
 private:
@@ -251,102 +252,371 @@ bool writeAll(int fd, const char *data, std::size_t size)
     return true;
 }
 
-// The new content goes to a temporary file beside the old one, which is
-// replaced only once every byte has been written and synced: a full disk or
-// a crash leaves the previous checksums file as it was.
-bool replaceFile(const std::string &fileName, const std::vector<HashRecord> &records)
+// As many links as the kernel follows in one path.
+constexpr int maxLinks = 40;
+
+// The folder part of path ("." for none) and its last name.
+void split(const std::string &path, std::string &folder, std::string &name)
 {
-    // A link to a checksums file stays a link: its target is replaced.
-    std::string target = fileName;
-    struct stat existing;
-    const bool exists = ::stat(fileName.c_str(), &existing) == 0;
-    if (exists) {
-        // Directories, FIFOs and devices are no checksums files; and a file
-        // we may not write stays as it is.
-        if (!S_ISREG(existing.st_mode) || ::access(fileName.c_str(), W_OK) != 0)
-            return false;
-        if (char *resolved = ::realpath(fileName.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    } else if (errno != ENOENT) {
-        return false;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+        return;
     }
-
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string(".")
-                                                       : target.substr(0, slash == 0 ? 1 : slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    // A dot name: a scan of the same tree does not list a leftover.
-    std::string temporary = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1))
-                            + '.' + base + ".XXXXXX";
-    Descriptor out(::mkstemp(&temporary[0]));
-    if (out.get() < 0)
-        return false;
-    ::fcntl(out.get(), F_SETFD, FD_CLOEXEC);
-
-    bool written = forEachPiece(records, [&](const std::string &piece) {
-        return writeAll(out.get(), piece.data(), piece.size());
-    });
-    if (written) {
-        mode_t mode;
-        if (exists) {
-            mode = existing.st_mode & 07777;
-            // Root replacing another user's file gives it back to its owner.
-            if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
-                (void)::fchown(out.get(), existing.st_uid, existing.st_gid);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        written = ::fchmod(out.get(), mode) == 0 && ::fsync(out.get()) == 0;
-    }
-    // The descriptor is gone whatever close says.
-    const int closed = ::close(out.release());
-    if (!written || closed != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the directory.
-    Descriptor directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() >= 0)
-        (void)::fsync(directory.get());
-    return true;
+    folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+    name = path.substr(slash + 1);
 }
 
-#else
-
-bool replaceFile(const std::string &fileName, const std::vector<HashRecord> &records)
+// The answers of a file system that keeps no Unix modes or owners (exFAT,
+// FAT, many CIFS and NTFS mounts), or of an owner change only root may make.
+// The file is written all the same; it just keeps what the mount gives it.
+bool refusedAttribute(int error)
 {
-    const QString name = QFile::decodeName(QByteArray::fromStdString(fileName));
-    if (name.isEmpty() || QFile::encodeName(name).toStdString() != fileName)
-        return false;
-    const QFileInfo existing(name);
-    if (existing.exists() && (!existing.isFile() || !existing.isWritable()))
-        return false;
-    QSaveFile out(name);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    const bool written = forEachPiece(records, [&](const std::string &piece) {
-        const qint64 size = static_cast<qint64>(piece.size());
-        return out.write(piece.data(), size) == size;
-    });
-    return written && out.commit();
+    return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == EINVAL;
+}
+
+int changeMode(int fd, unsigned int mode)
+{
+    return ::fchmod(fd, static_cast<mode_t>(mode));
+}
+
+int changeOwner(int fd, unsigned int owner, unsigned int group)
+{
+    return ::fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(group));
+}
+
+std::string randomSuffix()
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix(8, 'x');
+    for (char &c : suffix)
+        c = letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)];
+    return suffix;
 }
 
 #endif
 
 } // namespace
 
-bool ChecksumFile::write(const std::string &fileName, const std::vector<HashRecord> &records)
+#ifdef ORVALEN_POSIX_FILES
+
+// The new content goes to a temporary file beside the old one, which is
+// replaced only once every byte has been written and synced: a full disk or
+// a crash leaves the previous checksums file as it was.
+struct ChecksumFile::Writer::State
 {
-    if (fileName.empty())
+    std::string fileName;
+    int error = 0;
+    bool prepared = false;
+    bool committed = false;
+    Descriptor directory;       // the folder the file goes in, opened once
+    std::string name;           // its name in that folder
+    Descriptor temporary;
+    std::string temporaryName;
+    mode_t newMode = 0644;
+    ModeCall modeCall = &changeMode;
+    OwnerCall ownerCall = &changeOwner;
+
+    void discard()
+    {
+        if (!temporaryName.empty() && !committed)
+            (void)::unlinkat(directory.get(), temporaryName.c_str(), 0);
+        temporaryName.clear();
+        temporary.reset();
+        directory.reset();
+        prepared = false;
+        committed = false;
+    }
+    bool fail(int reason)
+    {
+        discard();
+        error = reason;
         return false;
+    }
+};
+
+bool ChecksumFile::Writer::prepare()
+{
+    State &s = *state;
+    if (s.prepared)
+        return true;
+    s.discard();
+    s.error = 0;
+    if (s.fileName.empty())
+        return s.fail(ENOENT);
+
+    // A link to a checksums file stays a link: its target is replaced, or
+    // created where it leads nowhere yet. In a folder that is sticky and
+    // writable for all, a link is followed only where the kernel's
+    // protected-symlinks rule would follow it, whatever that rule is set to
+    // on this machine: another user's link there may lead to any file.
+    Descriptor directory;
+    std::string path = s.fileName;
+    std::string name;
+    struct stat entry;
+    bool exists = false;
+    for (int links = 0;; ++links) {
+        std::string folder;
+        split(path, folder, name);
+        const int fd = ::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD, folder.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return s.fail(errno);
+        directory.reset(fd);
+        if (name.empty() || name == "." || name == "..")
+            return s.fail(EISDIR);
+        if (::fstatat(directory.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return s.fail(errno);
+            break;
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            exists = true;
+            break;
+        }
+        struct stat folderInfo;
+        if (::fstat(directory.get(), &folderInfo) != 0)
+            return s.fail(errno);
+        const bool shared = (folderInfo.st_mode & S_ISVTX) && (folderInfo.st_mode & S_IWOTH);
+        if (shared && entry.st_uid != ::geteuid() && entry.st_uid != folderInfo.st_uid)
+            return s.fail(EACCES);
+        if (links == maxLinks)
+            return s.fail(ELOOP);
+        std::string target(std::size_t(entry.st_size > 0 ? entry.st_size : 255) + 1, '\0');
+        for (;;) {
+            const ssize_t got = ::readlinkat(directory.get(), name.c_str(), &target[0], target.size());
+            if (got < 0)
+                return s.fail(errno);
+            if (std::size_t(got) < target.size()) {
+                target.resize(std::size_t(got));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty())
+            return s.fail(ENOENT);
+        path = target;
+    }
+    if (exists) {
+        // Directories, FIFOs and devices are no checksums files; and a file
+        // we may not write stays as it is.
+        if (S_ISDIR(entry.st_mode))
+            return s.fail(EISDIR);
+        if (!S_ISREG(entry.st_mode))
+            return s.fail(EINVAL);
+        if (::faccessat(directory.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+            return s.fail(errno);
+    }
+
+    // Read while no other thread of ours creates files.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    s.newMode = 0666 & ~mask;
+
+    // Creating the temporary file now is the one sure test that the folder
+    // takes a new file. A dot name: a scan of the same tree does not list it.
+    for (int attempt = 0;; ++attempt) {
+        std::string temporaryName = '.' + name + '.' + randomSuffix();
+        const int fd = ::openat(directory.get(), temporaryName.c_str(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            s.directory.reset(directory.release());
+            s.temporary.reset(fd);
+            s.temporaryName = std::move(temporaryName);
+            break;
+        }
+        if (errno != EEXIST || attempt == 100)
+            return s.fail(errno);
+    }
+    s.name = name;
+    s.prepared = true;
+    return true;
+}
+
+bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
+{
+    State &s = *state;
+    for (const HashRecord &record : records) {
+        if (!fitsOnOneLine(record)) {
+            s.discard();
+            s.error = 0;
+            return false;
+        }
+    }
+    if (s.committed)
+        return s.fail(EINVAL);
+    if (!prepare())
+        return false;
+
+    const int out = s.temporary.get();
+    if (!forEachPiece(records, [&](const std::string &piece) {
+            return writeAll(out, piece.data(), piece.size());
+        }))
+        return s.fail(errno);
+
+    // Owner and mode come from the entry that is replaced now, not from
+    // whatever the name showed before the scan; only a regular file is
+    // replaced, never a link or a folder put there meanwhile.
+    mode_t mode = s.newMode;
+    struct stat entry;
+    if (::fstatat(s.directory.get(), s.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(entry.st_mode))
+            return s.fail(S_ISDIR(entry.st_mode) ? EISDIR : EEXIST);
+        mode = entry.st_mode & 07777;
+        // Root replacing another user's file gives it back to its owner.
+        if ((entry.st_uid != ::geteuid() || entry.st_gid != ::getegid())
+            && s.ownerCall(out, entry.st_uid, entry.st_gid) != 0 && !refusedAttribute(errno))
+            return s.fail(errno);
+    } else if (errno != ENOENT) {
+        return s.fail(errno);
+    }
+    if (s.modeCall(out, mode) != 0 && !refusedAttribute(errno))
+        return s.fail(errno);
+    if (::fsync(out) != 0)
+        return s.fail(errno);
+    if (::renameat(s.directory.get(), s.temporaryName.c_str(), s.directory.get(), s.name.c_str()) != 0)
+        return s.fail(errno);
+    s.committed = true;
+    s.temporaryName.clear();
+    // The rename itself reaches the disk with the directory.
+    (void)::fsync(s.directory.get());
+    return true;
+}
+
+int ChecksumFile::Writer::committedFile() const
+{
+    return state->committed ? state->temporary.get() : -1;
+}
+
+int ChecksumFile::Writer::temporaryFolder() const
+{
+    return state->temporaryName.empty() ? -1 : state->directory.get();
+}
+
+const char *ChecksumFile::Writer::temporaryName() const
+{
+    return state->temporaryName.empty() ? nullptr : state->temporaryName.c_str();
+}
+
+void ChecksumFile::Writer::setAttributeCalls(ModeCall mode, OwnerCall owner)
+{
+    state->modeCall = mode ? mode : &changeMode;
+    state->ownerCall = owner ? owner : &changeOwner;
+}
+
+#else
+
+struct ChecksumFile::Writer::State
+{
+    std::string fileName;
+    int error = 0;
+    bool prepared = false;
+    bool committed = false;
+
+    void discard()
+    {
+        prepared = false;
+        committed = false;
+    }
+    bool fail(int reason)
+    {
+        discard();
+        error = reason;
+        return false;
+    }
+};
+
+bool ChecksumFile::Writer::prepare()
+{
+    State &s = *state;
+    if (s.prepared)
+        return true;
+    s.error = 0;
+    const QString name = QFile::decodeName(QByteArray::fromStdString(s.fileName));
+    if (name.isEmpty() || QFile::encodeName(name).toStdString() != s.fileName)
+        return s.fail(EINVAL);
+    const QFileInfo existing(name);
+    if (existing.exists()) {
+        if (existing.isDir())
+            return s.fail(EISDIR);
+        if (!existing.isFile())
+            return s.fail(EINVAL);
+        if (!existing.isWritable())
+            return s.fail(EACCES);
+    } else if (!QFileInfo(existing.absolutePath()).isDir()) {
+        return s.fail(ENOENT);
+    }
+    s.prepared = true;
+    return true;
+}
+
+bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
+{
+    State &s = *state;
     for (const HashRecord &record : records)
         if (!fitsOnOneLine(record))
-            return false;
-    return replaceFile(fileName, records);
+            return s.fail(0);
+    if (s.committed || !prepare())
+        return s.fail(s.committed ? EINVAL : s.error);
+    QSaveFile out(QFile::decodeName(QByteArray::fromStdString(s.fileName)));
+    if (!out.open(QIODevice::WriteOnly))
+        return s.fail(EACCES);
+    const bool written = forEachPiece(records, [&](const std::string &piece) {
+        const qint64 size = static_cast<qint64>(piece.size());
+        return out.write(piece.data(), size) == size;
+    });
+    if (!written || !out.commit())
+        return s.fail(EIO);
+    s.committed = true;
+    return true;
+}
+
+int ChecksumFile::Writer::committedFile() const
+{
+    return -1;
+}
+
+int ChecksumFile::Writer::temporaryFolder() const
+{
+    return -1;
+}
+
+const char *ChecksumFile::Writer::temporaryName() const
+{
+    return nullptr;
+}
+
+void ChecksumFile::Writer::setAttributeCalls(ModeCall, OwnerCall)
+{
+}
+
+#endif
+
+ChecksumFile::Writer::Writer(const std::string &fileName) : state(std::make_unique<State>())
+{
+    state->fileName = fileName;
+}
+
+ChecksumFile::Writer::~Writer()
+{
+    state->discard();
+}
+
+int ChecksumFile::Writer::error() const
+{
+    return state->error;
+}
+
+const std::string &ChecksumFile::Writer::fileName() const
+{
+    return state->fileName;
+}
+
+bool ChecksumFile::write(const std::string &fileName, const std::vector<HashRecord> &records)
+{
+    Writer writer(fileName);
+    return writer.commit(records);
 }
 
 bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &records)

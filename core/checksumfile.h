@@ -2,6 +2,7 @@
 
 #include "hashrecord.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,57 @@
 class ChecksumFile
 {
 public:
+    // Replaces one checksums file in two steps: prepare() decides, before
+    // the long scan, where the file goes and whether it can go there;
+    // commit() writes the records beside it and puts them in its place.
+    // Both act on what prepare() found, not on the name again, so a link
+    // swapped in between cannot send the output elsewhere. Whatever has not
+    // been committed is removed with the writer.
+    class Writer
+    {
+    public:
+        explicit Writer(const std::string &fileName);
+        ~Writer();
+        Writer(const Writer &) = delete;
+        Writer &operator=(const Writer &) = delete;
+
+        // False, with error() telling why, when the file cannot be written
+        // where it is asked for: its folder is missing or takes no new file,
+        // the name is a folder or no regular file, a regular file there may
+        // not be written, or the name is a link another user planted in a
+        // shared folder (sticky and writable for all) that the caller may
+        // not follow.
+        bool prepare();
+        // Writes, syncs and replaces as a whole or not at all, keeping the
+        // permission bits and owner of the regular file it replaces where
+        // the file system allows them to be set. False, with error() set and
+        // any old file unchanged, when nothing was replaced. The first call
+        // to a writer not yet prepared prepares it.
+        bool commit(const std::vector<HashRecord> &records);
+        // The system's reason for the last failure (an errno value), 0
+        // when there is none to give (a record that would not read back).
+        int error() const;
+        const std::string &fileName() const;
+        // The folder (a descriptor) and name of the temporary file while
+        // there is one, for a signal handler that ends the process at once;
+        // -1 and nullptr otherwise.
+        int temporaryFolder() const;
+        const char *temporaryName() const;
+        // The file as it stands once committed, open for reading from its
+        // start; -1 before or where there is none. The writer owns it.
+        int committedFile() const;
+
+        // Where a test must see a refused mode or owner change, these stand
+        // for fchmod and fchown.
+        using ModeCall = int (*)(int fd, unsigned int mode);
+        using OwnerCall = int (*)(int fd, unsigned int owner, unsigned int group);
+        void setAttributeCalls(ModeCall mode, OwnerCall owner);
+
+    private:
+        struct State;
+        std::unique_ptr<State> state;
+    };
+
     // Replaces fileName as a whole or not at all, keeping an existing file's
     // permission bits (and, where allowed, its owner). False when nothing
     // was replaced: the file could not be written, or a record would not

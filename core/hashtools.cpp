@@ -23,6 +23,10 @@
 #include <memory>
 #include <utility>
 
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 bool isAbsolute(const std::string &path)
@@ -268,15 +272,29 @@ std::string HashTools::digestOrEmpty(const std::string &fileName)
 
 std::string HashTools::saveDB(const std::string &fileName, const std::vector<HashRecord> &records)
 {
+    ChecksumFile::Writer writer(fileName);
+    return saveDB(writer, records);
+}
+
+std::string HashTools::saveDB(ChecksumFile::Writer &writer, const std::vector<HashRecord> &records)
+{
     if (!hasher)
         return std::string();
     try {
-        if (!ChecksumFile::write(fileName, records))
+        if (!writer.commit(records))
             return std::string();
+#if defined(Q_OS_UNIX)
+        // The digest of the very file put in place: the name may lead
+        // elsewhere by now.
+        const int fd = writer.committedFile();
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0)
+            return hasher->digestOfOpenFile(fd, info.st_size, writer.fileName(), false);
+#endif
     } catch (...) {
         return std::string();
     }
-    return digestOrEmpty(fileName);
+    return digestOrEmpty(writer.fileName());
 }
 
 std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecord> &records)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checksumfile.h"
 #include "hashrecord.h"
 
 #include <QObject>
@@ -57,6 +58,9 @@ public:
     // the file as a whole or not at all. loadDB extends records, and leaves
     // them as they were when it fails.
     std::string saveDB(const std::string &fileName, const std::vector<HashRecord> &records);
+    // saveDB through a writer prepared before the scan, which keeps the
+    // system's reason when it fails.
+    std::string saveDB(ChecksumFile::Writer &writer, const std::vector<HashRecord> &records);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
 
     // A stored record of the checksums file itself, where the last scan met

@@ -6,17 +6,22 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(std::vector<HashRecord>)
@@ -52,6 +57,60 @@ QStringList describe(const std::vector<HashRecord> &records)
     return lines;
 }
 
+int namesIn(const QString &path)
+{
+    DIR *listing = ::opendir(QFile::encodeName(path).constData());
+    if (!listing)
+        return -1;
+    int entries = 0;
+    while (const dirent *entry = ::readdir(listing))
+        entries += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
+    ::closedir(listing);
+    return entries;
+}
+
+// Runs a shell script with dir as $1; true when it succeeded.
+bool shell(const char *script, const QString &dir)
+{
+    QProcess process;
+    process.start("sh", {"-ec", QString("PATH=$PATH:/usr/sbin:/sbin; ") + script, "sh", dir});
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
+}
+
+// A small exFAT file system mounted through FUSE on a loop device, as a USB
+// stick is: its files belong to root and keep no modes, so an ordinary user
+// may write them but not chmod them.
+struct ExfatStick
+{
+    explicit ExfatStick(const QString &dir) : dir(dir)
+    {
+        mounted = ::geteuid() == 0 && QFile::exists("/dev/fuse")
+                  && shell("truncate -s 8M \"$1/img\"; mkfs.exfat \"$1/img\" >/dev/null; mkdir \"$1/stick\";"
+                           "mount.exfat-fuse \"$(losetup -f --show \"$1/img\")\" \"$1/stick\" 2>/dev/null",
+                           dir);
+    }
+    ~ExfatStick()
+    {
+        shell("umount \"$1/stick\" 2>/dev/null || true;"
+              "losetup -j \"$1/img\" | cut -d: -f1 | xargs -r losetup -d", dir);
+    }
+    QString dir;
+    bool mounted = false;
+};
+
+int failWith = 0;
+int refusedMode(int, unsigned int)
+{
+    errno = failWith;
+    return -1;
+}
+int refusedOwner(int, unsigned int, unsigned int)
+{
+    errno = failWith;
+    return -1;
+}
+
 } // namespace
 
 class TestChecksumFile : public QObject
@@ -75,6 +134,13 @@ private slots:
     void writesThroughLink();
     void readOnlyTarget();
     void fullDisk();
+    void exfatStick_data();
+    void exfatStick();
+    void refusedAttributes_data();
+    void refusedAttributes();
+    void linkInSharedFolder_data();
+    void linkInSharedFolder();
+    void linkSwappedDuringWrites();
 };
 
 void TestChecksumFile::writtenBytes_data()
@@ -390,6 +456,193 @@ void TestChecksumFile::fullDisk()
     QCOMPARE(digest, std::string());
     QCOMPARE(after, QByteArray("old\r\n"));
     QCOMPARE(left, QStringList{"sums.sha256"});
+}
+
+void TestChecksumFile::exfatStick_data()
+{
+    QTest::addColumn<bool>("replaces");
+    QTest::newRow("new file") << false;
+    QTest::newRow("replaced file") << true;
+}
+
+void TestChecksumFile::exfatStick()
+{
+    QFETCH(bool, replaces);
+    QTemporaryDir dir;
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const ExfatStick stick(dir.path());
+    if (!stick.mounted)
+        QSKIP("cannot mount exFAT through FUSE here (needs root, /dev/fuse, a loop device, "
+              "exfatprogs and exfat-fuse)");
+    const QString name = dir.path() + "/stick/sums.sha256";
+    if (replaces)
+        QVERIFY(writeFile(name, "old\r\n"));
+    const QByteArray result = asUnprivileged([&]() {
+        HashTools tools("sha256");
+        return QByteArray::fromStdString(tools.saveDB(name.toStdString(), {{"a", fox}}) + "|");
+    });
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    const QByteArray expected = QByteArray(fox.c_str()) + " a\r\n";
+    QCOMPARE(result, QByteArray::fromStdString(sha256Of(expected) + "|"));
+    QCOMPARE(contentOf(name), expected);
+    QCOMPARE(namesIn(dir.path() + "/stick"), 1);
+}
+
+void TestChecksumFile::refusedAttributes_data()
+{
+    QTest::addColumn<bool>("owner");  // the owner change fails, else the mode change
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("mode: not permitted") << false << int(EPERM) << true;
+    QTest::newRow("mode: not supported") << false << int(EOPNOTSUPP) << true;
+    QTest::newRow("mode: invalid") << false << int(EINVAL) << true;
+    QTest::newRow("owner: not permitted") << true << int(EPERM) << true;
+    QTest::newRow("mode: input/output error") << false << int(EIO) << false;
+    QTest::newRow("owner: input/output error") << true << int(EIO) << false;
+}
+
+void TestChecksumFile::refusedAttributes()
+{
+    QFETCH(bool, owner);
+    QFETCH(int, error);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums.sha256";
+    QVERIFY(writeFile(name, "old\r\n"));
+    // Another user's file: replacing it asks for an owner change.
+    if (owner && ::chown(QFile::encodeName(name).constData(), 65534, 65534) != 0)
+        QSKIP("needs root");
+    failWith = error;
+    ChecksumFile::Writer writer(name.toStdString());
+    writer.setAttributeCalls(owner ? nullptr : &refusedMode, owner ? &refusedOwner : nullptr);
+    QCOMPARE(writer.commit({{"a", fox}}), saved);
+    QCOMPARE(contentOf(name), saved ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("old\r\n"));
+    QCOMPARE(writer.error(), saved ? 0 : error);
+    QCOMPARE(namesIn(dir.path()), 1);
+}
+
+void TestChecksumFile::linkInSharedFolder_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("folderOwner");
+    QTest::addColumn<int>("linkOwner");
+    QTest::addColumn<bool>("dangling");
+    QTest::addColumn<bool>("followed");
+
+    QTest::newRow("another user's link, shared folder") << 01777 << 0 << 65534 << false << false;
+    QTest::newRow("another user's dangling link, shared folder") << 01777 << 0 << 65534 << true << false;
+    QTest::newRow("own link, shared folder") << 01777 << 0 << 0 << false << true;
+    QTest::newRow("folder owner's link, shared folder") << 01777 << 65534 << 65534 << false << true;
+    QTest::newRow("another user's link, folder not sticky") << 0777 << 0 << 65534 << false << true;
+    QTest::newRow("own dangling link, shared folder") << 01777 << 0 << 0 << true << true;
+    QTest::newRow("another user's dangling link, folder not sticky") << 0777 << 0 << 65534 << true << true;
+}
+
+void TestChecksumFile::linkInSharedFolder()
+{
+    QFETCH(int, folderMode);
+    QFETCH(int, folderOwner);
+    QFETCH(int, linkOwner);
+    QFETCH(bool, dangling);
+    QFETCH(bool, followed);
+    if (::geteuid() != 0)
+        QSKIP("needs root to plant another user's link");
+    QTemporaryDir dir;
+    const QByteArray shared = QFile::encodeName(dir.path()) + "/shared";
+    const QByteArray victim = QFile::encodeName(dir.path()) + "/victim";
+    const QByteArray link = shared + "/sums.sha256";
+    QCOMPARE(::mkdir(shared.constData(), 0755), 0);
+    QCOMPARE(::chown(shared.constData(), uid_t(folderOwner), 0), 0);
+    QCOMPARE(::chmod(shared.constData(), mode_t(folderMode)), 0);
+    if (!dangling)
+        QVERIFY(writeFile(QFile::decodeName(victim), "victim\n"));
+    // Relative, as the link's own folder reads it.
+    QCOMPARE(::symlink("../victim", link.constData()), 0);
+    QCOMPARE(::lchown(link.constData(), uid_t(linkOwner), gid_t(linkOwner)), 0);
+
+    ChecksumFile::Writer writer(link.toStdString());
+    QCOMPARE(writer.prepare(), followed);
+    QCOMPARE(writer.commit({{"a", fox}}), followed);
+    QCOMPARE(writer.error(), followed ? 0 : EACCES);
+    struct stat info;
+    QCOMPARE(::lstat(link.constData(), &info), 0);
+    QVERIFY(S_ISLNK(info.st_mode));
+    QCOMPARE(namesIn(QFile::decodeName(shared)), 1);
+    const int victimThere = ::stat(victim.constData(), &info);
+    if (dangling && !followed) {
+        QCOMPARE(victimThere, -1);
+        return;
+    }
+    QCOMPARE(victimThere, 0);
+    QVERIFY(S_ISREG(info.st_mode));
+    QCOMPARE(info.st_uid, uid_t(0));
+    QCOMPARE(contentOf(QFile::decodeName(victim)),
+             followed ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("victim\n"));
+}
+
+void TestChecksumFile::linkSwappedDuringWrites()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to race another user");
+    QTemporaryDir dir;
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QByteArray shared = QFile::encodeName(dir.path()) + "/shared";
+    const QByteArray victim = QFile::encodeName(dir.path()) + "/victim";
+    const QByteArray sums = shared + "/sums.sha256";
+    const QByteArray other = shared + "/other";
+    QCOMPARE(::mkdir(shared.constData(), 01777), 0);
+    QCOMPARE(::chmod(shared.constData(), 01777), 0);
+    QVERIFY(writeFile(QFile::decodeName(victim), "victim\n"));
+    struct stat before;
+    QCOMPARE(::stat(victim.constData(), &before), 0);
+
+    // Another user keeps swapping a file of its own and a link to the victim
+    // at the checksums file's name, and plants the link again whenever a
+    // write replaced it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(1);
+        const int fd = ::open(sums.constData(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 || ::symlink(victim.constData(), other.constData()) != 0)
+            ::_exit(1);
+        ::close(fd);
+        for (;;) {
+            (void)::renameat2(AT_FDCWD, sums.constData(), AT_FDCWD, other.constData(), RENAME_EXCHANGE);
+            struct stat a, b;
+            if (::lstat(sums.constData(), &a) == 0 && ::lstat(other.constData(), &b) == 0
+                && !S_ISLNK(a.st_mode) && !S_ISLNK(b.st_mode) && ::unlink(other.constData()) == 0)
+                (void)::symlink(victim.constData(), other.constData());
+        }
+    }
+    QVERIFY(child > 0);
+    struct Reaper
+    {
+        pid_t pid;
+        ~Reaper()
+        {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{child};
+    struct stat info;
+    while (::lstat(other.constData(), &info) != 0) {
+        QVERIFY2(::waitpid(child, nullptr, WNOHANG) == 0, "the other user's process ended");
+        ::usleep(1000);
+    }
+
+    HashTools tools("sha256");
+    int written = 0;
+    for (int run = 0; run < 50; ++run) {
+        written += !tools.saveDB(sums.toStdString(), {{QString::number(run).toStdString(), fox}}).empty();
+        QCOMPARE(contentOf(QFile::decodeName(victim)), QByteArray("victim\n"));
+        QCOMPARE(::stat(victim.constData(), &info), 0);
+        QCOMPARE(info.st_uid, before.st_uid);
+        QCOMPARE(info.st_mode, before.st_mode);
+    }
+    qInfo("%d of 50 writes went through", written);
 }
 
 QTEST_GUILESS_MAIN(TestChecksumFile)

@@ -23,6 +23,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -358,6 +359,9 @@ private slots:
     void unusableChecksumsFileStopsVerifyBeforeHashing();
     void argumentsQtWouldTakeArePaths_data();
     void argumentsQtWouldTakeArePaths();
+    void createRefusedBeforeHashing_data();
+    void createRefusedBeforeHashing();
+    void createFailsAtTheEndOnFullDisk();
     void interrupt_data();
     void interrupt();
     void digestMatchesCoreutils_data();
@@ -685,9 +689,9 @@ void TestCli::failures_data()
         << QStringList{"create", "%T", ""} << "" << QByteArray("File name is not specified");
     QTest::newRow("create: checksums file in a missing folder")
         << QStringList{"create", "%T", "%R/none/sums.sha256"} << ""
-        << QByteArray("Checksums file creation error");
+        << QByteArray("Cannot write checksums file \"%R/none/sums.sha256\": No such file or directory.");
     QTest::newRow("create: checksums file name is a directory")
-        << QStringList{"create", "%T", "%R"} << "" << QByteArray("Checksums file creation error");
+        << QStringList{"create", "%T", "%R"} << "" << QByteArray("Cannot write checksums file \"%R\": Is a directory.");
     QTest::newRow("verify: missing directory")
         << QStringList{"verify", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("verify: missing checksums file is named")
@@ -702,7 +706,8 @@ void TestCli::failures_data()
         << QStringList{"verify", "%T", "%R"} << ""
         << QByteArray("Cannot read checksums file \"%R\": Is a directory.");
     QTest::newRow("create: checksums file is a FIFO")
-        << QStringList{"create", "%T", "%S"} << "fifo" << QByteArray("Checksums file creation error");
+        << QStringList{"create", "%T", "%S"} << "fifo"
+        << QByteArray("Cannot write checksums file \"%S\": Invalid argument.");
     QTest::newRow("verify: checksums file is a FIFO")
         << QStringList{"verify", "%T", "%S"} << "fifo"
         << QByteArray("Cannot read checksums file \"%S\": Not a regular file.");
@@ -775,7 +780,7 @@ void TestCli::unprivilegedFailures_data()
     QTest::newRow("verify: unreadable checksums file")
         << "verify" << "sums.sha256" << 0 << "Cannot read checksums file \"%R/sums.sha256\": Permission denied.";
     QTest::newRow("create: read-only checksums file")
-        << "create" << "sums.sha256" << 0444 << "Checksums file creation error";
+        << "create" << "sums.sha256" << 0444 << "Cannot write checksums file \"%R/sums.sha256\": Permission denied.";
     QTest::newRow("create: unreadable file in the tree")
         << "create" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\".";
     QTest::newRow("verify: unreadable file in the tree")
@@ -802,9 +807,10 @@ void TestCli::unprivilegedFailures()
     const QString sums = root.filePath("sums.sha256");
     const QByteArray old = sha256Hex("old") + " old\r\n";
     writeFile(sums, old);
-    // The unprivileged user may write into the root, so a refusal can only
-    // come from the locked entry.
+    // The unprivileged user may write into the root and the checksums file,
+    // so a refusal can only come from the locked entry.
     QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    QVERIFY(::chmod(QFile::encodeName(sums).constData(), 0666) == 0);
     const QString lockedPath = root.filePath(locked);
     QVERIFY(::chmod(QFile::encodeName(lockedPath).constData(), static_cast<mode_t>(lockedMode)) == 0);
 
@@ -901,21 +907,90 @@ void TestCli::argumentsQtWouldTakeArePaths()
     QCOMPARE(r.out, expected);
 }
 
+void TestCli::createRefusedBeforeHashing_data()
+{
+    QTest::addColumn<QString>("target");   // relative to the temporary root
+    QTest::addColumn<QString>("message");  // %R: the temporary root
+
+    QTest::newRow("read-only folder")
+        << "ro/sums.sha256" << "Cannot write checksums file \"%R/ro/sums.sha256\": Permission denied.";
+    QTest::newRow("folder given as the file") << "ro" << "Cannot write checksums file \"%R/ro\": Is a directory.";
+    QTest::newRow("control byte in the name is escaped")
+        << "ro/tab\there" << "Cannot write checksums file \"%R/ro/tab\\there\": Permission denied.";
+}
+
+void TestCli::createRefusedBeforeHashing()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    const QStringList prefix = unprivilegedPrefix();
+    if (!prefix.isEmpty() && QStandardPaths::findExecutable(prefix.first()).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    QVERIFY(QDir(root.path()).mkdir("ro"));
+    QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(root.filePath("ro")).constData(), 0555) == 0);
+    // Hashing would stop at this file: only a check made before the scan
+    // can report the checksums file.
+    QVERIFY(::chmod(QFile::encodeName(tree + "/b.txt").constData(), 0) == 0);
+
+    const Result r = runCli({"create", tree, root.filePath(target)}, root.path(), prefix);
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.err, message.replace("%R", root.path()).toUtf8() + '\n');
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(entries(root.filePath("ro")), QStringList());
+}
+
+void TestCli::createFailsAtTheEndOnFullDisk()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    // Some 1,500 lines of about 80 bytes: more than the 64 KiB that fit.
+    for (int i = 0; i < 1500; ++i)
+        writeFile(tree + QStringLiteral("/file%1").arg(i), QByteArray::number(i));
+    const QString disk = root.filePath("disk");
+    QVERIFY(QDir(root.path()).mkdir("disk"));
+    if (::mount("orvalen-test", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const QString sums = disk + "/sums.sha256";
+    writeFile(sums, "old\r\n");
+    const Result r = runCli({"create", tree, sums}, root.path());
+    const QByteArray after = readFile(sums);
+    const QStringList left = entries(disk);
+    ::umount(QFile::encodeName(disk).constData());
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.err, "Cannot write checksums file \"" + sums.toUtf8() + "\": No space left on device.\n");
+    QCOMPARE(r.code, 2);
+    QCOMPARE(after, QByteArray("old\r\n"));
+    QCOMPARE(left, QStringList{"sums.sha256"});
+}
+
 void TestCli::interrupt_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("signal");
-    QTest::newRow("create, SIGINT") << "create" << int(SIGINT);
-    QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM);
-    QTest::newRow("create, SIGHUP") << "create" << int(SIGHUP);
-    QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT);
-    QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM);
+    QTest::addColumn<int>("second");  // sent right after the first, 0 for none
+    QTest::newRow("create, SIGINT") << "create" << int(SIGINT) << 0;
+    QTest::newRow("create, SIGTERM") << "create" << int(SIGTERM) << 0;
+    QTest::newRow("create, SIGHUP") << "create" << int(SIGHUP) << 0;
+    QTest::newRow("create, SIGINT then SIGTERM: no temporary file left")
+        << "create" << int(SIGINT) << int(SIGTERM);
+    QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT) << 0;
+    QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM) << 0;
 }
 
 void TestCli::interrupt()
 {
     QFETCH(QString, command);
     QFETCH(int, signal);
+    QFETCH(int, second);
     if (!QFileInfo::exists(QStringLiteral("/proc/self/fd")))
         QSKIP("needs /proc to see when hashing has begun");
 
@@ -950,6 +1025,8 @@ void TestCli::interrupt()
         QThread::msleep(5);
     QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
     QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+    if (second)
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), second) == 0);
 
     const Result r = finish(process);
     QVERIFY(r.normalExit);
@@ -1267,8 +1344,12 @@ void TestCli::unprivilegedNamedFailures()
             writeBytesFile(root + '/' + file, file);
     }
     const QByteArray sums = root + "/sums.sha256";
-    writeBytesFile(sums, "old\r\n");
+    const QByteArray old = sha256Hex("old") + " old\r\n";
+    writeBytesFile(sums, old);
+    // Only the entry under test may refuse: the checksums file is one the
+    // unprivileged user may read and replace.
     QVERIFY(QFile::setPermissions(rootDir.path(), QFileDevice::Permissions(0x7777)));
+    QCOMPARE(::chmod(sums.constData(), 0666), 0);
     const QByteArray lockedPath = root + '/' + locked.mid(locked.startsWith('*') ? 1 : 0);
     if (!locked.isEmpty())
         QCOMPARE(::chmod(lockedPath.constData(), locked.startsWith('*') ? 0 : 0444), 0);
@@ -1279,7 +1360,7 @@ void TestCli::unprivilegedNamedFailures()
     QCOMPARE(r.err, message.replace("%R", root) + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
-    QCOMPARE(readBytesFile(sums), QByteArray("old\r\n"));
+    QCOMPARE(readBytesFile(sums), old);
 }
 
 void TestCli::checksumsFileListingItself_data()

@@ -163,6 +163,8 @@ private slots:
     void fastFailureShowsOnlyItsErrorBox();
     void unusableChecksumsFileStopsVerifyBeforeHashing_data();
     void unusableChecksumsFileStopsVerifyBeforeHashing();
+    void createRefusedBeforeTheScan_data();
+    void createRefusedBeforeTheScan();
     void mainWindowTakesNoInputDuringARun_data();
     void mainWindowTakesNoInputDuringARun();
     void cancelledParameterDialogStartsNoJob_data();
@@ -577,6 +579,42 @@ void TestMainWindow::unusableChecksumsFileStopsVerifyBeforeHashing()
     QCOMPARE(driver.seenBoxes,
              refused ? QStringList{QStringLiteral("warning|Error|Checksums file load error")} : QStringList());
     QCOMPARE(result.rows.isEmpty(), refused);
+}
+
+void TestMainWindow::createRefusedBeforeTheScan_data()
+{
+    QTest::addColumn<QString>("checksums");  // "@": the test's temporary folder
+
+    QTest::newRow("folder of the checksums file missing") << "@/missing/new.sha256";
+    QTest::newRow("checksums file name names a directory") << "@/tree/d00";
+}
+
+void TestMainWindow::createRefusedBeforeTheScan()
+{
+    QFETCH(QString, checksums);
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    checksums.replace(QLatin1Char('@'), root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    bool progressMade = false;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, checksums));
+    // Looked for on every pass of the event loop until the box comes.
+    driver.expect(QStringLiteral("error box"),
+                  [&]() {
+                      progressMade = progressMade || GuiDriver::topLevelOf("QProgressDialog");
+                      return GuiDriver::activeModal("QMessageBox");
+                  },
+                  [&](QWidget *box) {
+                      driver.seenBoxes << GuiDriver::describe(box);
+                      QTest::keyClick(box, Qt::Key_Return);
+                  });
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Error|Checksums file creation error")});
+    QVERIFY(!progressMade);
 }
 
 void TestMainWindow::mainWindowTakesNoInputDuringARun_data()

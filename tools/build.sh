@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 packages=(g++ make cmake qtbase5-dev qttools5-dev-tools qttools5-dev)
 if [ "$mode" = test ]; then
   packages+=(python3-cryptography-vectors xvfb xauth fonts-dejavu-core
-             groff-base bash-completion appstream desktop-file-utils)
+             groff-base bash-completion appstream desktop-file-utils
+             exfat-fuse exfatprogs)
   tests=ON
 else
   tests=OFF
