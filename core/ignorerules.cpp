@@ -138,15 +138,15 @@ bool IgnoreRules::Name::matches(const char *begin, const char *end) const
     }
 }
 
-bool IgnoreRules::Rule::matches(const char *path, std::size_t length) const
+bool IgnoreRules::Rule::matches(const char *path, std::size_t length, const char *name) const
 {
     const char *end = path + length;
-    if (!anchored) {
-        const char *name = path + length;
-        while (name > path && name[-1] != '/')
-            --name;
+    if (!anchored)
         return names.front().matches(name, end);
-    }
+    // Most paths fail on their own name; ask that first, before the search
+    // for where a "**" ends.
+    if (names.back().shape != Name::AnyDepth && !names.back().matches(name, end))
+        return false;
 
     // Names against components as a name's characters against its pattern:
     // "**" is the run, retried one component longer when what follows fails.
@@ -187,10 +187,13 @@ bool IgnoreRules::Rule::matches(const char *path, std::size_t length) const
 
 int IgnoreRules::judge(const char *path, std::size_t length, bool isDirectory) const
 {
+    const char *name = path + length;
+    while (name > path && name[-1] != '/')
+        --name;
     for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
         if (rule->directoriesOnly && !isDirectory)
             continue;
-        if (rule->matches(path, length))
+        if (rule->matches(path, length, name))
             return rule->negated ? -1 : 1;
     }
     return 0;

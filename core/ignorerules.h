@@ -88,7 +88,8 @@ private:
         bool anchored = false;
         bool directoriesOnly = false;
         bool negated = false;
-        bool matches(const char *path, std::size_t length) const;
+        // name: where the last component of path begins.
+        bool matches(const char *path, std::size_t length, const char *name) const;
     };
 
     // 1 excluded, -1 taken back by a "!" line, 0 no line says anything.
