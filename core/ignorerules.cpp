@@ -451,10 +451,13 @@ bool IgnoreRules::loadOpened(int fd, const QString &displayName)
     std::string content;
     struct stat info;
     int failure = 0;
+    bool regular = true;
     if (::fstat(fd, &info) != 0) {
         failure = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        failure = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
-        failure = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        regular = false;
     } else {
         char buffer[65536];
         for (;;) {
@@ -470,7 +473,7 @@ bool IgnoreRules::loadOpened(int fd, const QString &displayName)
         }
     }
     ::close(fd);
-    if (failure == EINVAL) {
+    if (!regular) {
         error = tr("The ignore file \"%1\" is not a regular file.").arg(displayName);
         return false;
     }
