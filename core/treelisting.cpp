@@ -154,6 +154,7 @@ bool TreeListing::list(bool stopAtUnreadable)
     pathEnds.clear();
     descent.clear();
     unreadableDir.clear();
+    shortage = 0;
     dirPath = rootPath;
     relPath.clear();
     return collect();
@@ -164,6 +165,11 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
     length = pathEnds[i] - begin;
     return paths.data() + begin;
+}
+
+QString TreeListing::shortageReason() const
+{
+    return QString::fromLocal8Bit(std::strerror(shortage));
 }
 
 QString TreeListing::unreadableDirectory() const
@@ -208,6 +214,19 @@ bool TreeListing::collectBelow(const std::string &name)
 bool TreeListing::collect()
 {
     DIR *dir = ::opendir(dirPath.c_str());
+    // Running out of descriptors is no fault of the directory: the scan's
+    // workers hold most of them, and close one soon.
+    for (bool triedAlone = false; !dir && (errno == EMFILE || errno == ENFILE);) {
+        const int cause = errno;
+        if (!descriptorWait || !descriptorWait()) {
+            if (triedAlone) {
+                shortage = cause;
+                return false;
+            }
+            triedAlone = true;
+        }
+        dir = ::opendir(dirPath.c_str());
+    }
     if (!dir) {
         // A source directory that does not exist simply holds no files.
         if (descent.empty() && (errno == ENOENT || errno == ENOTDIR))

@@ -28,6 +28,10 @@ public:
     // file itself; empty for none.
     TreeListing(const std::string &sourceDir, const std::string &skippedFile);
 
+    // The listing holds at most this many directories open at once; a scan
+    // leaves that many descriptors free for it.
+    static constexpr int heldDirectories = 32;
+
     // The listing for systems without POSIX directory calls sees names only
     // as Qt decodes them: a name that is not valid in the local encoding
     // cannot be opened through it.
@@ -46,6 +50,15 @@ public:
     // files listed so far, so that work on them can start before the whole
     // tree is listed.
     void setListedHandler(std::function<void(std::size_t)> handler) { listedHandler = std::move(handler); }
+    // Asked when a directory could not be opened for want of a descriptor:
+    // waits until one is likely free and answers true, or answers false
+    // when there is nothing to wait for.
+    void setDescriptorWait(std::function<bool()> wait) { descriptorWait = std::move(wait); }
+    // After list() returned false: the system had no descriptor left, which
+    // says nothing about the directory; the error's text is
+    // shortageReason().
+    bool ranShort() const { return shortage != 0; }
+    QString shortageReason() const;
 
     std::size_t size() const { return pathEnds.size(); }
     // The i-th file's path below the source directory: length bytes at
@@ -83,5 +96,7 @@ private:
     std::string skippedName;
     bool stopAtUnreadable = true;
     std::function<void(std::size_t)> listedHandler;
+    std::function<bool()> descriptorWait;
+    int shortage = 0;
     std::string unreadableDir;
 };
