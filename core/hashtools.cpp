@@ -19,6 +19,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <new>
@@ -245,6 +246,10 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
                 return;
             if (result.failure)
                 std::rethrow_exception(result.failure);
+            if (result.shortage == ENOMEM)
+                throw std::bad_alloc();
+            if (result.shortage != 0)
+                throw std::system_error(result.shortage, std::generic_category());
             if (canceled())
                 return;
             if (!keep(path, std::move(result.digest), result.error))

@@ -121,6 +121,26 @@ bool isRotational(const std::string &path)
     return false;
 }
 
+// Called inside a handler. Out of memory, every worker may fail at once:
+// kept as exception objects, their failures would use up the little memory
+// the runtime keeps for throwing, so the caller throws for them instead.
+void keepFailure(ScanPipeline::Result &result)
+{
+    try {
+        throw;
+    } catch (const hlException &error) {
+        try {
+            result.error = error.messageText();
+        } catch (...) {
+            result.shortage = ENOMEM;
+        }
+    } catch (const std::bad_alloc &) {
+        result.shortage = ENOMEM;
+    } catch (...) {
+        result.failure = std::current_exception();
+    }
+}
+
 } // namespace
 
 struct ScanPipeline::Slot
@@ -356,7 +376,7 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
             try {
                 result.error = hashwrapper::cannotReadMessage(path);
             } catch (...) {
-                result.failure = std::current_exception();
+                keepFailure(result);
             }
             return -1;
         }
@@ -381,7 +401,7 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
                 return -1;
             triedAlone = false;
         } else if (triedAlone) {
-            result.failure = std::make_exception_ptr(std::system_error(cause, std::generic_category()));
+            result.shortage = cause;
             return -1;
         } else {
             triedAlone = true;
@@ -432,7 +452,7 @@ void ScanPipeline::openLoop()
             try {
                 path = pathOf(index);
             } catch (...) {
-                failed.failure = std::current_exception();
+                keepFailure(failed);
             }
         }
 
@@ -443,7 +463,7 @@ void ScanPipeline::openLoop()
         const auto started = std::chrono::steady_clock::now();
 #if defined(__unix__) || defined(__APPLE__)
         bool openLater = false;
-        if (!failed.failure) {
+        if (!failed.failure && !failed.shortage) {
             fd = hashwrapper::openRegularFile(path, &size);
             if (fd < 0) {
                 // Short of descriptors, the file is left to its hasher,
@@ -453,7 +473,7 @@ void ScanPipeline::openLoop()
                     try {
                         failed.error = hashwrapper::cannotReadMessage(path);
                     } catch (...) {
-                        failed.failure = std::current_exception();
+                        keepFailure(failed);
                     }
                 }
             }
@@ -558,7 +578,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 try {
                     path = pathOf(index);
                 } catch (...) {
-                    result.failure = std::current_exception();
+                    keepFailure(result);
                     releaseDescriptor(false, true);
                 }
             } else if (claimed.openLater) {
@@ -589,7 +609,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
 
 #if defined(__unix__) || defined(__APPLE__)
-        if (opensItself && !result.failure)
+        if (opensItself && !result.failure && !result.shortage)
             fd = openForHashing(index, path, &size, result);
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
@@ -609,10 +629,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             try {
                 result.digest = hasher->digestOfOpenFile(fd, size, path, overlap, keepGoing,
                                                          opensItself ? &missedCache : nullptr);
-            } catch (const hlException &error) {
-                result.error = error.messageText();
             } catch (...) {
-                result.failure = std::current_exception();
+                keepFailure(result);
             }
             closeFile(fd);
         }

@@ -31,8 +31,8 @@ class hashwrapper;
 // start as the system gives, at least one hasher, or the constructor throws
 // std::system_error with none left running. A worker that runs out of
 // descriptors while the scan holds others waits for one of them to be
-// closed; with none held it hands the shortage to the caller as a
-// std::system_error in the file's failure.
+// closed; with none held it hands the shortage to the caller in the
+// file's result.
 class ScanPipeline
 {
 public:
@@ -57,9 +57,12 @@ public:
         std::string digest;
         // The message of a file that could not be hashed.
         std::string error;
-        // Anything else a worker met (memory exhaustion): the caller
-        // rethrows it when it reaches the file.
+        // Anything else a worker met: the caller rethrows it when it
+        // reaches the file.
         std::exception_ptr failure;
+        // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
+        // the caller throws for it when it reaches the file.
+        int shortage = 0;
     };
 
     // Files are opened under nativePrefix followed by the paths handed in.

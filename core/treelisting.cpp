@@ -218,11 +218,12 @@ bool TreeListing::collect()
     // workers hold most of them, and close one soon.
     for (bool triedAlone = false; !dir && (errno == EMFILE || errno == ENFILE);) {
         const int cause = errno;
-        if (!descriptorWait || !descriptorWait()) {
-            if (triedAlone) {
-                shortage = cause;
-                return false;
-            }
+        if (descriptorWait && descriptorWait()) {
+            triedAlone = false;
+        } else if (triedAlone) {
+            shortage = cause;
+            return false;
+        } else {
             triedAlone = true;
         }
         dir = ::opendir(dirPath.c_str());
