@@ -312,6 +312,8 @@ private slots:
     void translatedMessages();
     void unwritableOutputIsAnError_data();
     void unwritableOutputIsAnError();
+    void machineLimits_data();
+    void machineLimits();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -996,6 +998,73 @@ void TestCli::unwritableOutputIsAnError()
     const Result r = finish(process);
     QCOMPARE(r.code, 2);
     QCOMPARE(r.err, QByteArray("Cannot write to standard output\n"));
+}
+
+void TestCli::machineLimits_data()
+{
+    QTest::addColumn<QStringList>("limits");  // prlimit options
+    QTest::addColumn<bool>("asNobody");       // root ignores RLIMIT_NPROC
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("mustSucceed");    // else success or the resource error
+    QTest::addColumn<int>("runs");
+
+    QTest::newRow("no thread to spare: hashed on the main thread, large file too")
+        << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
+    QTest::newRow("a few threads to spare")
+        << QStringList{"--nproc=4"} << true << QStringList() << true << 1;
+    QTest::newRow("--jobs 20000") << QStringList() << false << QStringList{"--jobs", "20000"} << true << 1;
+    QTest::newRow("16 descriptors, --jobs 16")
+        << QStringList{"--nofile=16"} << false << QStringList{"-j", "16"} << true << 3;
+    QTest::newRow("6 descriptors, --jobs 16")
+        << QStringList{"--nofile=6"} << false << QStringList{"-j", "16"} << true << 3;
+    QTest::newRow("no descriptor to spare")
+        << QStringList{"--nofile=4"} << false << QStringList() << false << 1;
+    QTest::newRow("200 MB of address space")
+        << QStringList{"--as=200000000"} << false << QStringList() << false << 1;
+}
+
+void TestCli::machineLimits()
+{
+    QFETCH(QStringList, limits);
+    QFETCH(bool, asNobody);
+    QFETCH(QStringList, options);
+    QFETCH(bool, mustSucceed);
+    QFETCH(int, runs);
+
+    QStringList prefix = asNobody ? unprivilegedPrefix() : QStringList();
+    if (!limits.isEmpty())
+        prefix << QStringLiteral("prlimit") << limits << QStringLiteral("--");
+    for (const QString &tool : {QStringLiteral("prlimit"), QStringLiteral("setpriv")})
+        if (prefix.contains(tool) && QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + " is missing: the limit cannot be set"));
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    for (int i = 0; i < 3000; ++i)
+        writeFile(tree + QStringLiteral("/many/%1/%2").arg(i % 30).arg(i), QByteArray::number(i));
+    // Large enough to be read on a thread of its own where one is given.
+    writeFile(tree + "/large.bin", QByteArray(6 << 20, 'x') + randomBytes(64));
+    const QString reference = root.filePath("reference.sha256");
+    QCOMPARE(runCli({"create", "-j", "1", tree, reference}, root.path()).code, 0);
+
+    const QString sums = root.filePath("sums.sha256");
+    for (int run = 0; run < runs; ++run) {
+        QFile::remove(sums);
+        const Result r = runCli(options + QStringList{"create", tree, sums}, root.path(), prefix);
+        QVERIFY2(r.normalExit, "ended by a signal");
+        if (r.code == 0 || mustSucceed) {
+            QCOMPARE(r.err, QByteArray());
+            QCOMPARE(r.code, 0);
+            QCOMPARE(readFile(sums), readFile(reference));
+        } else {
+            QVERIFY2(r.err.startsWith("Not enough system resources to hash the tree: "), r.err.constData());
+            QCOMPARE(r.code, 2);
+            QVERIFY(!QFile::exists(sums));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
