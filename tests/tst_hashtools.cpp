@@ -12,9 +12,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,6 +83,40 @@ private:
     int files = 0;
 };
 
+// Runs work in a child process that can open spare more descriptors and no
+// more; what work produced, or a null array when the child failed.
+QByteArray withSpareDescriptors(int spare, const std::function<QByteArray()> &work)
+{
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return QByteArray();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        // The limit bounds the numbers of new descriptors, and the lowest
+        // free one is always taken: below it exactly spare are free.
+        int limit = 0;
+        for (int free = 0;; ++limit)
+            if (::fcntl(limit, F_GETFD) == -1 && free++ == spare)
+                break;
+        const rlimit files{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+            ::_exit(1);
+        const QByteArray result = work();
+        const bool written = ::write(channel[1], result.constData(), result.size()) == result.size();
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray result;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<int>(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : QByteArray();
+}
 
 } // namespace
 
@@ -109,6 +147,8 @@ private slots:
     void pipelineWindows_data();
     void pipelineWindows();
     void unknownAlgorithm();
+    void descriptorShortage_data();
+    void descriptorShortage();
 };
 
 void TestHashTools::listingOrder_data()
@@ -719,6 +759,56 @@ void TestHashTools::pipelineWindows()
         QVERIFY(pipeline.take(result, [] { return true; }));
         QCOMPARE(result.error, std::string());
         QCOMPARE(result.digest, sha256Of(file.toUtf8()));
+    }
+}
+
+void TestHashTools::descriptorShortage_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("spare");
+    QTest::addColumn<bool>("fails");
+
+    QTest::newRow("none to spare, one file after another") << 1 << 0 << true;
+    QTest::newRow("none to spare, 4 jobs") << 4 << 0 << true;
+    QTest::newRow("one to spare, 16 jobs") << 16 << 1 << false;
+    QTest::newRow("three to spare, 16 jobs") << 16 << 3 << false;
+}
+
+void TestHashTools::descriptorShortage()
+{
+    QFETCH(int, jobs);
+    QFETCH(int, spare);
+    QFETCH(bool, fails);
+
+    QTemporaryDir root;
+    QStringList files;
+    for (int i = 0; i < 600; ++i)
+        files << QString("d%1/f%2").arg(i % 12).arg(i);
+    makeTree(root.path(), files);
+    const auto scan = [&](int jobCount) {
+        HashTools tools("sha256");
+        tools.setJobs(jobCount);
+        std::vector<HashRecord> records;
+        Recorder recorder;
+        tools.calculateHashes(root.path(), records, &recorder);
+        QStringList outcome{recorder.calls.last()};
+        for (const HashRecord &record : records)
+            outcome << QString::fromStdString(record.path + ' ' + record.hash);
+        return outcome.join(QLatin1Char('\n')).toUtf8();
+    };
+    const QByteArray unlimited = scan(1);
+    QVERIFY(unlimited.startsWith("finish\n"));
+
+    // A few runs, since which worker meets the shortage depends on timing;
+    // none may blame a file or a directory for it.
+    for (int run = 0; run < 3; ++run) {
+        const QByteArray limited = withSpareDescriptors(spare, [&] { return scan(jobs); });
+        QVERIFY2(!limited.isNull(), "the child failed");
+        if (fails)
+            QCOMPARE(limited, "error Not enough system resources to hash the tree: "
+                                  + QByteArray(std::strerror(EMFILE)) + '.');
+        else
+            QCOMPARE(limited, unlimited);
     }
 }
 
