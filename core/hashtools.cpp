@@ -168,8 +168,8 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         return count;
     };
     const auto unreadable = [&]() {
-        if (listing.ranShort())
-            throw std::system_error(std::make_error_code(std::errc::too_many_files_open));
+        if (listing.descriptorShortage() != 0)
+            throw std::system_error(listing.descriptorShortage(), std::generic_category());
         report->reportError(tr("Cannot read directory \"%1\".").arg(listing.unreadableDirectory()));
     };
 

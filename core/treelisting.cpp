@@ -167,11 +167,6 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     return paths.data() + begin;
 }
 
-QString TreeListing::shortageReason() const
-{
-    return QString::fromLocal8Bit(std::strerror(shortage));
-}
-
 QString TreeListing::unreadableDirectory() const
 {
     return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(unreadableDir)));

@@ -54,11 +54,9 @@ public:
     // waits until one is likely free and answers true, or answers false
     // when there is nothing to wait for.
     void setDescriptorWait(std::function<bool()> wait) { descriptorWait = std::move(wait); }
-    // After list() returned false: the system had no descriptor left, which
-    // says nothing about the directory; the error's text is
-    // shortageReason().
-    bool ranShort() const { return shortage != 0; }
-    QString shortageReason() const;
+    // After list() returned false: the errno (EMFILE, ENFILE) of a want of
+    // descriptors, which says nothing about the directory; 0 for none.
+    int descriptorShortage() const { return shortage; }
 
     std::size_t size() const { return pathEnds.size(); }
     // The i-th file's path below the source directory: length bytes at
