@@ -1002,6 +1002,7 @@ void TestCli::unwritableOutputIsAnError()
 
 void TestCli::machineLimits_data()
 {
+    QTest::addColumn<QString>("command");
     QTest::addColumn<QStringList>("limits");  // prlimit options
     QTest::addColumn<bool>("asNobody");       // root ignores RLIMIT_NPROC
     QTest::addColumn<QStringList>("options");
@@ -1009,22 +1010,26 @@ void TestCli::machineLimits_data()
     QTest::addColumn<int>("runs");
 
     QTest::newRow("no thread to spare: hashed on the main thread, large file too")
-        << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
+        << "create" << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
+    QTest::newRow("verify, no thread to spare: the checksums file read after the tree")
+        << "verify" << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
     QTest::newRow("a few threads to spare")
-        << QStringList{"--nproc=4"} << true << QStringList() << true << 1;
-    QTest::newRow("--jobs 20000") << QStringList() << false << QStringList{"--jobs", "20000"} << true << 1;
+        << "create" << QStringList{"--nproc=4"} << true << QStringList() << true << 1;
+    QTest::newRow("--jobs 20000")
+        << "create" << QStringList() << false << QStringList{"--jobs", "20000"} << true << 1;
     QTest::newRow("16 descriptors, --jobs 16")
-        << QStringList{"--nofile=16"} << false << QStringList{"-j", "16"} << true << 3;
+        << "create" << QStringList{"--nofile=16"} << false << QStringList{"-j", "16"} << true << 3;
     QTest::newRow("6 descriptors, --jobs 16")
-        << QStringList{"--nofile=6"} << false << QStringList{"-j", "16"} << true << 3;
+        << "create" << QStringList{"--nofile=6"} << false << QStringList{"-j", "16"} << true << 3;
     QTest::newRow("no descriptor to spare")
-        << QStringList{"--nofile=4"} << false << QStringList() << false << 1;
+        << "create" << QStringList{"--nofile=4"} << false << QStringList() << false << 1;
     QTest::newRow("200 MB of address space")
-        << QStringList{"--as=200000000"} << false << QStringList() << false << 1;
+        << "create" << QStringList{"--as=200000000"} << false << QStringList() << false << 1;
 }
 
 void TestCli::machineLimits()
 {
+    QFETCH(QString, command);
     QFETCH(QStringList, limits);
     QFETCH(bool, asNobody);
     QFETCH(QStringList, options);
@@ -1058,10 +1063,12 @@ void TestCli::machineLimits()
     const QString reference = root.filePath("reference.sha256");
     QCOMPARE(runCli({"create", "-j", "1", tree, reference}, root.path()).code, 0);
 
-    const QString sums = root.filePath("sums.sha256");
+    const bool verify = command == "verify";
+    const QString sums = verify ? reference : root.filePath("sums.sha256");
     for (int run = 0; run < runs; ++run) {
-        QFile::remove(sums);
-        const Result r = runCli(options + QStringList{"create", tree, sums}, root.path(), prefix);
+        if (!verify)
+            QFile::remove(sums);
+        const Result r = runCli(options + QStringList{"-q", command, tree, sums}, root.path(), prefix);
         QVERIFY2(r.normalExit, "ended by a signal");
         if (r.code == 0 || mustSucceed) {
             QCOMPARE(r.err, QByteArray());
@@ -1070,7 +1077,7 @@ void TestCli::machineLimits()
         } else {
             QVERIFY2(r.err.startsWith("Not enough system resources to hash the tree: "), r.err.constData());
             QCOMPARE(r.code, 2);
-            QVERIFY(!QFile::exists(sums));
+            QCOMPARE(QFile::exists(sums), verify);
         }
     }
 }
