@@ -1,6 +1,7 @@
 #include "cliarguments.h"
 
 #include "hashfactory.h"
+#include "hashtools.h"
 #include "hashwrapper.h"
 #include "localpath.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -72,8 +74,9 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     const QCommandLineOption jobsOption(
         {QStringLiteral("j"), QStringLiteral("jobs")},
         tr("How many files create and verify hash at once (N at least 1; "
-           "default: chosen from the machine and its disks; 1: one file after "
-           "another)."),
+           "more than %1 counts as %1; default: chosen from the machine and its "
+           "disks; 1: one file after another).")
+            .arg(HashTools::maxJobs),
         tr("N"));
     parser.addOption(quietOption);
     parser.addOption(algorithmOption);
@@ -181,7 +184,7 @@ bool CliArguments::parseJobs(const QByteArray &value)
                     .arg(LocalPath::display(value));
         return false;
     }
-    jobs = count;
+    jobs = std::min(count, HashTools::maxJobs);
     return true;
 }
 

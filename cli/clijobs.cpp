@@ -122,12 +122,16 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
     // The checksums file is read while the tree is hashed, by an engine of
     // its own (the scan's hash object is not to be shared); the reading ends
     // inside this call, whatever the scan's outcome.
+    // Where no thread can start, the reading is deferred to get(). The
+    // reader is handed over by name: libstdc++ moves a temporary into the
+    // thread that fails to start and defers the moved-from rest, whose path
+    // is then empty.
     std::vector<HashRecord> stored;
-    std::future<std::string> loaded = std::async(
-        std::launch::async | std::launch::deferred, [&stored, name = checksumFile.toStdString()] {
-            HashTools reader(engineAlgorithm);
-            return reader.loadDB(name, stored);
-        });
+    const auto read = [&stored, name = checksumFile.toStdString()] {
+        HashTools reader(engineAlgorithm);
+        return reader.loadDB(name, stored);
+    };
+    std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
 
     HashTools tools(engineAlgorithm);
     std::vector<HashRecord> current;

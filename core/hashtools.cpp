@@ -19,8 +19,11 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <memory>
+#include <new>
+#include <system_error>
 #include <utility>
 
 #if defined(Q_OS_UNIX)
@@ -75,9 +78,35 @@ void HashTools::calculateHashes(const QString &sourceDir, std::vector<HashRecord
                     checksumFile.isEmpty() ? std::string() : QFile::encodeName(checksumFile).toStdString());
 }
 
+static_assert(HashTools::maxJobs == ScanPipeline::maxHashers, "one cap for the jobs");
+
 void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
                                 ICreateHashReport *report, const std::string &checksumFile,
                                 bool recordsBelowSource)
+{
+    // Threads, memory and descriptors run out on a small machine or under
+    // a container's limits: that ends the run with an error, never the
+    // process with an abort.
+    QString reason;
+    try {
+        hashTree(sourceDir, records, report, checksumFile, recordsBelowSource);
+        return;
+    } catch (const std::bad_alloc &) {
+        if (!report)
+            throw;
+        reason = tr("not enough memory");
+    } catch (const std::system_error &failure) {
+        if (!report)
+            throw;
+        reason = QString::fromLocal8Bit(failure.code().message().c_str());
+    }
+    records.clear();
+    report->reportError(tr("Not enough system resources to hash the tree: %1.").arg(reason));
+}
+
+void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
+                         ICreateHashReport *report, const std::string &checksumFile,
+                         bool recordsBelowSource)
 {
     records.clear();
     checksumsFileRecords.clear();
@@ -152,6 +181,8 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         return count;
     };
     const auto listingFailed = [&]() {
+        if (listing.descriptorShortage() != 0)
+            throw std::system_error(listing.descriptorShortage(), std::generic_category());
         const std::string &path = listing.failedPath();
         const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
         const QString format = listing.failure() == TreeListing::Failure::LineFeedInName
@@ -169,7 +200,19 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
 #else
     const bool parallel = false;
 #endif
-    if (!parallel) {
+    std::unique_ptr<ScanPipeline> pipeline;
+    if (parallel) {
+        const std::string name = algorithm;
+        try {
+            pipeline = std::make_unique<ScanPipeline>(
+                nativePrefix, [&name] { return hashfactory().makeWrapper(name); },
+                ScanPipeline::settingsFor(source, jobCount), listing.rootDescriptor());
+        } catch (const std::system_error &) {
+            // Not one worker could start: the files are hashed on this
+            // thread instead.
+        }
+    }
+    if (!pipeline) {
         if (!listing.list(report != nullptr)) {
             listingFailed();
             return;
@@ -207,34 +250,36 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     } else {
         // The workers start on the first directory's files while the rest
         // of the tree is still being listed.
-        const std::string name = algorithm;
-        ScanPipeline pipeline(nativePrefix, [&name] { return hashfactory().makeWrapper(name); },
-                              ScanPipeline::settingsFor(source, jobCount), listing.rootDescriptor());
         std::size_t handedIn = 0;
         listing.setListedHandler([&](std::size_t listed) {
             for (; handedIn < listed; ++handedIn) {
                 std::size_t length = 0;
                 const char *below = listing.below(handedIn, length);
-                pipeline.add(below, length);
+                pipeline->add(below, length);
             }
-            pipeline.publish();
+            pipeline->publish();
         });
+        listing.setDescriptorWait([&] { return pipeline->waitForDescriptor(); });
         if (!listing.list(report != nullptr)) {
             listingFailed();
             return;
         }
         noteChecksumsFile();
-        pipeline.finish();
+        pipeline->finish();
 
         const std::size_t count = start();
         const std::function<bool()> stillWanted = [&] { return !canceled(); };
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
             ScanPipeline::Result result;
-            if (!pipeline.take(result, stillWanted))
+            if (!pipeline->take(result, stillWanted))
                 return;
             if (result.failure)
                 std::rethrow_exception(result.failure);
+            if (result.shortage == ENOMEM)
+                throw std::bad_alloc();
+            if (result.shortage != 0)
+                throw std::system_error(result.shortage, std::generic_category());
             if (canceled())
                 return;
             if (!keep(i, path, std::move(result.digest), result.error))
@@ -253,7 +298,7 @@ void HashTools::setRecordsToBeWritten(bool toBeWritten)
 
 void HashTools::setJobs(int jobs)
 {
-    jobCount = jobs < 0 ? 0 : jobs;
+    jobCount = jobs < 0 ? 0 : std::min(jobs, maxJobs);
 }
 
 int HashTools::jobs() const

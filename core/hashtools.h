@@ -49,7 +49,9 @@ public:
     void setRecordsToBeWritten(bool toBeWritten);
 
     // How many files are hashed at once: 0 chooses from the machine, 1
-    // hashes one file after another on the calling thread.
+    // hashes one file after another on the calling thread; more than
+    // maxJobs count as maxJobs.
+    static constexpr int maxJobs = 256;
     void setJobs(int jobs);
     int jobs() const;
 
@@ -70,6 +72,8 @@ public:
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
+    void hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
+                  ICreateHashReport *report, const std::string &checksumFile, bool recordsBelowSource);
     std::string digestOrEmpty(const std::string &fileName);
 
     hashwrapper *hasher;

@@ -2,10 +2,14 @@
 
 #include "hashwrapper.h"
 #include "hlexception.h"
+#include "treelisting.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <new>
+#include <system_error>
 #include <utility>
 
 #if defined(__unix__) || defined(__APPLE__)
@@ -36,6 +40,43 @@ constexpr auto slowOpen = std::chrono::microseconds(200);
 // memory; so many such files in a row hand the opening back to the hashers.
 constexpr std::size_t lookEvery = 16;
 constexpr int inMemoryToTrust = 8;
+// Descriptors left to the rest of the process while it scans: the listing's
+// directories and the checksums file a verification reads alongside.
+constexpr int descriptorsOutsideTheScan = TreeListing::heldDirectories + 4;
+
+#if defined(__unix__) || defined(__APPLE__)
+// The descriptors the process holds. The system hands out the lowest free
+// number, so a process that holds few holds low ones: looking up to a bound
+// is enough, and cheap.
+long long openDescriptors(rlim_t limit)
+{
+    const int bound = static_cast<int>(std::min<rlim_t>(limit, 4096));
+    long long open = 0;
+    for (int fd = 0; fd < bound; ++fd)
+        if (::fcntl(fd, F_GETFD) != -1)
+            ++open;
+    return open;
+}
+#endif
+
+bool outOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
+// Starts a thread running work; false where the system has no thread or
+// no memory for it.
+template <typename Work>
+bool startThread(std::vector<std::thread> &threads, Work work)
+{
+    try {
+        threads.emplace_back(work);
+        return true;
+    } catch (const std::system_error &) {
+    } catch (const std::bad_alloc &) {
+    }
+    return false;
+}
 
 void closeFile(int fd)
 {
@@ -80,6 +121,26 @@ bool isRotational(const std::string &path)
     return false;
 }
 
+// Called inside a handler. Out of memory, every worker may fail at once:
+// kept as exception objects, their failures would use up the little memory
+// the runtime keeps for throwing, so the caller throws for them instead.
+void keepFailure(ScanPipeline::Result &result)
+{
+    try {
+        throw;
+    } catch (const hlException &error) {
+        try {
+            result.error = error.messageText();
+        } catch (...) {
+            result.shortage = ENOMEM;
+        }
+    } catch (const std::bad_alloc &) {
+        result.shortage = ENOMEM;
+    } catch (...) {
+        result.failure = std::current_exception();
+    }
+}
+
 } // namespace
 
 struct ScanPipeline::Slot
@@ -90,6 +151,8 @@ struct ScanPipeline::Slot
     long long size = 0;
     // The file's full path, handed from its opener to its hasher.
     std::string path;
+    // Opened: no descriptor was free for it; its hasher opens it.
+    bool openLater = false;
     Result result;
 };
 
@@ -99,17 +162,31 @@ ScanPipeline::ScanPipeline(std::string nativePrefix, const std::function<hashwra
       ring(std::max<std::size_t>(settings.window, 1)), fromMemory(settings.hashersOpenFromMemory),
       cores(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {
-    for (int i = 0; i < settings.hashers; ++i)
+    const int hasherCount = std::max(1, settings.hashers);
+    for (int i = 0; i < hasherCount; ++i)
         hashers.emplace_back(makeHasher());
-    try {
-        for (const std::unique_ptr<hashwrapper> &hasher : hashers)
-            threads.emplace_back(&ScanPipeline::hashLoop, this, hasher.get());
-        for (int i = 0; i < settings.openers; ++i)
-            threads.emplace_back(&ScanPipeline::openLoop, this);
-    } catch (...) {
-        stop();
-        throw;
+    threads.reserve(static_cast<std::size_t>(hasherCount + std::max(0, settings.openers)));
+    // A container's process limit or a small address space refuses threads
+    // well below what a many-core host asks for: the scan makes do with
+    // those it gets. Nothing is published yet, so no worker has anything to
+    // do while the others start.
+    for (const std::unique_ptr<hashwrapper> &hasher : hashers) {
+        hashwrapper *own = hasher.get();
+        if (!startThread(threads, [this, own] { hashLoop(own); }))
+            break;
     }
+    if (threads.empty())
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    int openersStarted = 0;
+    for (int i = 0; i < settings.openers; ++i) {
+        if (!startThread(threads, [this] { openLoop(); }))
+            break;
+        ++openersStarted;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    openersRunning = openersStarted > 0;
+    if (!openersRunning)
+        fromMemory = true;
 }
 
 ScanPipeline::~ScanPipeline()
@@ -158,9 +235,11 @@ void ScanPipeline::finish()
         std::lock_guard<std::mutex> guard(lock);
         listed = true;
     }
-    // Workers waiting for more files learn that there are none.
+    // Workers waiting for more files learn that there are none, and those
+    // short of a descriptor that the listing holds none any more.
     roomToOpen.notify_all();
     openedInOrder.notify_all();
+    descriptorFreed.notify_all();
 }
 
 std::string ScanPipeline::pathOf(std::size_t index) const
@@ -251,11 +330,114 @@ void ScanPipeline::stop()
     }
 }
 
+void ScanPipeline::releaseDescriptor(bool wasOpen, bool byHasher)
+{
+    --descriptorsHeld;
+    if (byHasher)
+        --hashersHolding;
+    if (wasOpen)
+        ++descriptorsReleased;
+    if (descriptorWaiters > 0 && (wasOpen || descriptorsHeld == 0 || (byHasher && hashersHolding == 0)))
+        descriptorFreed.notify_all();
+}
+
+bool ScanPipeline::narrowWindow(std::size_t index)
+{
+    for (std::size_t later = nextToOpen; later-- > index + 1;) {
+        Slot &ahead = slot(later);
+        if (ahead.state == Slot::Opened && ahead.fd >= 0) {
+            closeFile(ahead.fd);
+            ahead.fd = -1;
+            ahead.openLater = true;
+            --descriptorsHeld;
+            return true;
+        }
+    }
+    return false;
+}
+
+int ScanPipeline::openForHashing(std::size_t index, const std::string &path, long long *size,
+                                 Result &result)
+{
+#if defined(__unix__) || defined(__APPLE__)
+    bool triedAlone = false;
+    for (;;) {
+        const unsigned long long seen = descriptorsReleased.load();
+        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), size);
+        if (fd >= 0)
+            return fd;
+        const int cause = errno;
+        std::unique_lock<std::mutex> guard(lock);
+        // While it waits this hasher holds nothing: another one short of a
+        // descriptor must not count on it.
+        releaseDescriptor(false, true);
+        if (!outOfDescriptors(cause)) {
+            guard.unlock();
+            try {
+                result.error = hashwrapper::cannotReadMessage(path);
+            } catch (...) {
+                keepFailure(result);
+            }
+            return -1;
+        }
+        // Out of descriptors is no fault of the file. Another hasher closes
+        // its file soon; the files opened ahead wait for this one, so the
+        // last of them gives its descriptor back, to be opened again in
+        // turn; the listing holds its directories only until it is done.
+        // With nothing of that left, one more try tells a passing shortage
+        // from one that would never end.
+        if (hashersHolding == 0 && narrowWindow(index)) {
+            triedAlone = false;
+        } else if (hashersHolding > 0 || !listed) {
+            const int holding = hashersHolding;
+            const bool wasListed = listed;
+            ++descriptorWaiters;
+            descriptorFreed.wait(guard, [&] {
+                return stopping || descriptorsReleased != seen || (holding > 0 && hashersHolding == 0)
+                       || listed != wasListed;
+            });
+            --descriptorWaiters;
+            if (stopping)
+                return -1;
+            triedAlone = false;
+        } else if (triedAlone) {
+            result.shortage = cause;
+            return -1;
+        } else {
+            triedAlone = true;
+        }
+        ++descriptorsHeld;
+        ++hashersHolding;
+    }
+#else
+    (void)index;
+    (void)path;
+    (void)size;
+    (void)result;
+    return -1;
+#endif
+}
+
+bool ScanPipeline::waitForDescriptor()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    if (stopping || descriptorsHeld == 0)
+        return false;
+    const unsigned long long seen = descriptorsReleased.load();
+    ++descriptorWaiters;
+    descriptorFreed.wait(guard, [&] {
+        return stopping || descriptorsReleased != seen || descriptorsHeld == 0;
+    });
+    --descriptorWaiters;
+    return !stopping;
+}
+
 void ScanPipeline::openLoop()
 {
     for (;;) {
         std::size_t index;
         std::string path;
+        Result failed;
         {
             std::unique_lock<std::mutex> guard(lock);
             ++openersAsleep;
@@ -266,24 +448,37 @@ void ScanPipeline::openLoop()
             if (stopping || openable() == 0)
                 return;
             index = nextToOpen++;
-            path = pathOf(index);
+            ++descriptorsHeld;
+            try {
+                path = pathOf(index);
+            } catch (...) {
+                keepFailure(failed);
+            }
         }
 
         int fd = -1;
         long long size = 0;
-        Result failed;
         bool looked = false;
         bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
 #if defined(__unix__) || defined(__APPLE__)
-        fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
-        if (fd < 0) {
-            try {
-                failed.error = hashwrapper::cannotReadMessage(path);
-            } catch (...) {
-                failed.failure = std::current_exception();
+        bool openLater = false;
+        if (!failed.failure && !failed.shortage) {
+            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
+            if (fd < 0) {
+                // Short of descriptors, the file is left to its hasher,
+                // which waits for one where an opener must not.
+                openLater = outOfDescriptors(errno);
+                if (!openLater) {
+                    try {
+                        failed.error = hashwrapper::cannotReadMessage(path);
+                    } catch (...) {
+                        keepFailure(failed);
+                    }
+                }
             }
-        } else {
+        }
+        if (fd >= 0) {
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
                 unsigned char first;
@@ -309,11 +504,14 @@ void ScanPipeline::openLoop()
         bool switched = false;
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (stopping) {
+            if (fd >= 0 && stopping)
                 closeFile(fd);
+            if (fd < 0 || stopping)
+                releaseDescriptor(fd >= 0, false);
+            if (stopping)
                 return;
-            }
             Slot &opened = slot(index);
+            opened.openLater = openLater;
             opened.fd = fd;
             opened.size = size;
             opened.path = std::move(path);
@@ -375,8 +573,24 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             opensItself = index == nextToOpen;
             if (opensItself) {
                 ++nextToOpen;
-                path = pathOf(index);
+                ++descriptorsHeld;
+                ++hashersHolding;
+                try {
+                    path = pathOf(index);
+                } catch (...) {
+                    keepFailure(result);
+                    releaseDescriptor(false, true);
+                }
+            } else if (claimed.openLater) {
+                opensItself = true;
+                claimed.openLater = false;
+                ++descriptorsHeld;
+                ++hashersHolding;
+                path = std::move(claimed.path);
+                result = std::move(claimed.result);
             } else {
+                if (claimed.fd >= 0)
+                    ++hashersHolding;
                 fd = claimed.fd;
                 claimed.fd = -1;
                 size = claimed.size;
@@ -395,16 +609,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
 
 #if defined(__unix__) || defined(__APPLE__)
-        if (opensItself) {
-            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
-            if (fd < 0) {
-                try {
-                    result.error = hashwrapper::cannotReadMessage(path);
-                } catch (...) {
-                    result.failure = std::current_exception();
-                }
-            }
-        }
+        if (opensItself && !result.failure && !result.shortage)
+            fd = openForHashing(index, path, &size, result);
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
             std::unique_lock<std::mutex> guard(lock);
@@ -414,6 +620,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             large = settings.oneLargeFileAtATime && size >= largeFileSize;
             if (large && !waitForLargeFileTurn(guard)) {
                 closeFile(fd);
+                releaseDescriptor(true, true);
                 return;
             }
         }
@@ -422,10 +629,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             try {
                 result.digest = hasher->digestOfOpenFile(fd, size, path, overlap, keepGoing,
                                                          opensItself ? &missedCache : nullptr);
-            } catch (const hlException &error) {
-                result.error = error.messageText();
             } catch (...) {
-                result.failure = std::current_exception();
+                keepFailure(result);
             }
             closeFile(fd);
         }
@@ -438,10 +643,12 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             done.result = std::move(result);
             done.state = Slot::Done;
             --filesBeingHashed;
+            if (fd >= 0)
+                releaseDescriptor(true, true);
             if (large)
                 largeFileBusy = false;
             // From here the openers read ahead of the hashers.
-            switched = missedCache && setFromMemory(false);
+            switched = missedCache && openersRunning && setFromMemory(false);
             wakeCaller = callerWaiting && slot(nextToTake).state == Slot::Done
                          && slot(callerBatchEnd).state == Slot::Done;
         }
@@ -503,17 +710,26 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
 {
     Settings settings;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    settings.hashers = jobs > 0 ? jobs : cores;
+    settings.hashers = std::min(jobs > 0 ? jobs : cores, maxHashers);
     // Many small reads in flight keep a solid-state or network disk busy,
     // and let a disk with moving heads order them; opening costs no core.
-    settings.openers = std::max(16, 2 * settings.hashers);
+    settings.openers = std::min(std::max(16, 2 * settings.hashers), maxHashers);
     settings.oneLargeFileAtATime = isRotational(sourcePath);
 #if defined(__unix__) || defined(__APPLE__)
-    // Every file opened ahead holds a descriptor.
+    // Each hasher holds its file's descriptor, and every file opened ahead
+    // one more; what the process holds already, and what the listing and a
+    // verification's reader need beside the scan, are not the scan's. Where
+    // that leaves few, fewer hashers share them with the files opened ahead.
     rlimit files;
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
-        const rlim_t spare = files.rlim_cur / 2;
-        settings.openAhead = std::min<std::size_t>(settings.openAhead, std::max<rlim_t>(spare, 1));
+        const long long free = static_cast<long long>(files.rlim_cur) - openDescriptors(files.rlim_cur);
+        const long long outside = std::min<long long>(descriptorsOutsideTheScan, free / 2);
+        const long long budget = std::max<long long>(free - outside, 2);
+        settings.hashers = static_cast<int>(std::min<long long>(settings.hashers, budget / 2));
+        settings.openAhead = static_cast<std::size_t>(
+            std::min<long long>(static_cast<long long>(settings.openAhead), budget - settings.hashers));
+        settings.openers = static_cast<int>(
+            std::min<long long>(settings.openers, static_cast<long long>(settings.openAhead)));
     }
 #endif
     return settings;

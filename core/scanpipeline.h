@@ -26,9 +26,19 @@ class hashwrapper;
 // however large the tree: at most `openAhead` files are open and not yet
 // hashed, and at most `window` results wait for the caller. Every thread
 // ends inside stop() or the destructor.
+//
+// The machine may refuse threads, memory or descriptors. As many workers
+// start as the system gives, at least one hasher, or the constructor throws
+// std::system_error with none left running. A worker that runs out of
+// descriptors while the scan holds others waits for one of them to be
+// closed; with none held it hands the shortage to the caller in the
+// file's result.
 class ScanPipeline
 {
 public:
+    // More hashers than this only cost memory and threads.
+    static constexpr int maxHashers = 256;
+
     struct Settings
     {
         int hashers = 2;
@@ -47,9 +57,12 @@ public:
         std::string digest;
         // The message of a file that could not be hashed.
         std::string error;
-        // Anything else a worker met (memory exhaustion): the caller
-        // rethrows it when it reaches the file.
+        // Anything else a worker met: the caller rethrows it when it
+        // reaches the file.
         std::exception_ptr failure;
+        // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
+        // the caller throws for it when it reaches the file.
+        int shortage = 0;
     };
 
     // Files are named nativePrefix followed by the paths handed in; with a
@@ -78,8 +91,15 @@ public:
     // piece, and every worker has ended when this returns.
     void stop();
 
+    // For the listing, which opens directories on the calling thread while
+    // the workers open files: when an open found no descriptor free, waits
+    // until the workers have closed one of theirs. False at once when they
+    // hold none, so the shortage is not theirs to end.
+    bool waitForDescriptor();
+
     // How the pipeline is set up for a tree on the device of sourcePath:
-    // jobs hashers (0: one per core).
+    // jobs hashers (0: one per core; at most maxHashers), fewer where the
+    // descriptors the process may still open would not serve them.
     static Settings settingsFor(const std::string &sourcePath, int jobs);
 
 private:
@@ -108,6 +128,15 @@ private:
     // opens, and then every sleeper is to be woken once the lock is free.
     bool setFromMemory(bool inMemory);
     void wakeEveryone();
+    // A hasher opens the file of index it claimed at path; -1 with result's
+    // error or failure set, or when stopping.
+    int openForHashing(std::size_t index, const std::string &path, long long *size, Result &result);
+    // Under the lock: a claimed file's descriptor was closed, or its open
+    // failed and it never held one.
+    void releaseDescriptor(bool wasOpen, bool byHasher);
+    // Under the lock: closes the last file opened ahead beyond index, to be
+    // opened again by its hasher; false when there is none.
+    bool narrowWindow(std::size_t index);
 
     const std::string nativePrefix;
     const Settings settings;
@@ -147,6 +176,18 @@ private:
     int foundInMemory = 0;
     int cores = 1;
     int filesBeingHashed = 0;
+    // Whether any opener runs: without one the hashers open every file.
+    bool openersRunning = false;
+    // Descriptors held by the workers: files claimed for opening, opened
+    // ahead, or being hashed. Released counts the closes, so that a worker
+    // or the listing short of a descriptor knows when to try again.
+    int descriptorsHeld = 0;
+    // Those of them held by hashers: files being opened or hashed.
+    int hashersHolding = 0;
+    // Written under the lock, read without it before an open.
+    std::atomic<unsigned long long> descriptorsReleased{0};
+    int descriptorWaiters = 0;
+    std::condition_variable descriptorFreed;
     // Also read without the lock, between the pieces of a large file.
     std::atomic<bool> stopping{false};
 };

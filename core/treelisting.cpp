@@ -104,12 +104,6 @@ bool nameLess(const SortedName &a, const SortedName &b)
     return a.name < b.name;
 }
 
-// However deep the tree, the listing holds at most heldLevels + 3
-// directory descriptors: the source directory's own, one for each of the
-// outer heldLevels levels on the way down, and two while a deeper
-// directory is reopened from the deepest one held.
-constexpr std::size_t heldLevels = 32;
-
 int openDirectoryAt(int dirFd, const char *name)
 {
     int fd;
@@ -191,6 +185,7 @@ bool TreeListing::list(bool stopAtUnreadable)
     skippedAt.clear();
     failed = Failure::None;
     failedAt.clear();
+    shortage = 0;
     dirPath = rootPath;
     relPath.clear();
 #ifdef ORVALEN_POSIX_LISTING
@@ -199,11 +194,17 @@ bool TreeListing::list(bool stopAtUnreadable)
         // A source directory that does not exist simply holds no files.
         if (rootError == ENOENT || rootError == ENOTDIR)
             return true;
+        if (rootError == EMFILE || rootError == ENFILE) {
+            shortage = rootError;
+            return false;
+        }
         return unreadable();
     }
     // The copy shares its reading position with rootFd, which the files
     // are opened from and which is never read.
-    const int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    const int fd = openWaiting([this] { return ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0); });
+    if (fd < 0 && shortage != 0)
+        return false;
     if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
         if (fd >= 0)
             ::close(fd);
@@ -312,6 +313,31 @@ int TreeListing::reopenBelow(const std::string &name) const
     }
 }
 
+int TreeListing::openSubdirectory(const std::string &name, bool held)
+{
+    return openWaiting([&] { return held ? openDirectoryAt(heldFds.back(), name.c_str()) : reopenBelow(name); });
+}
+
+int TreeListing::openWaiting(const std::function<int()> &open)
+{
+    // Running out of descriptors is no fault of the directory: the scan's
+    // workers hold most of them, and close one soon.
+    for (bool triedAlone = false;;) {
+        const int fd = open();
+        if (fd >= 0 || (errno != EMFILE && errno != ENFILE))
+            return fd;
+        const int cause = errno;
+        if (descriptorWait && descriptorWait()) {
+            triedAlone = false;
+        } else if (triedAlone) {
+            shortage = cause;
+            return -1;
+        } else {
+            triedAlone = true;
+        }
+    }
+}
+
 bool TreeListing::collect(int fd)
 {
     struct stat dirStat;
@@ -404,7 +430,7 @@ bool TreeListing::collect(int fd)
 
     std::sort(dirs.begin(), dirs.end(), nameLess);
     descent.emplace_back(dirStat.st_dev, dirStat.st_ino);
-    const bool held = descent.size() <= heldLevels;
+    const bool held = descent.size() <= static_cast<std::size_t>(heldLevels);
     if (held) {
         heldFds.push_back(dirfd(dir));
     } else {
@@ -413,7 +439,11 @@ bool TreeListing::collect(int fd)
     }
     bool goOn = true;
     for (const SortedName &sub : dirs) {
-        const int subFd = held ? openDirectoryAt(heldFds.back(), sub.name.c_str()) : reopenBelow(sub.name);
+        const int subFd = openSubdirectory(sub.name, held);
+        if (subFd < 0 && shortage != 0) {
+            goOn = false;
+            break;
+        }
         if (!(goOn = collectBelow(sub.name, subFd)))
             break;
     }

@@ -38,6 +38,14 @@ public:
     // Why list() stopped.
     enum class Failure { None, UnreadableDirectory, LineFeedInName };
 
+    // However deep the tree, the listing holds at most heldDirectories
+    // directory descriptors: the source directory's own, one for each of the
+    // outer heldLevels levels on the way down, and two while a deeper
+    // directory is reopened from the deepest one held. A scan leaves that
+    // many descriptors free for it.
+    static constexpr int heldLevels = 32;
+    static constexpr int heldDirectories = heldLevels + 3;
+
     // The listing for systems without POSIX directory calls sees names only
     // as Qt decodes them: a name that is not valid in the local encoding
     // cannot be opened through it.
@@ -56,6 +64,13 @@ public:
     // files listed so far, so that work on them can start before the whole
     // tree is listed.
     void setListedHandler(std::function<void(std::size_t)> handler) { listedHandler = std::move(handler); }
+    // Asked when a directory could not be opened for want of a descriptor:
+    // waits until one is likely free and answers true, or answers false
+    // when there is nothing to wait for.
+    void setDescriptorWait(std::function<bool()> wait) { descriptorWait = std::move(wait); }
+    // After list() returned false: the errno (EMFILE, ENFILE) of a want of
+    // descriptors, which says nothing about the directory; 0 for none.
+    int descriptorShortage() const { return shortage; }
 
     std::size_t size() const { return pathEnds.size(); }
     // The i-th file's path below the source directory: length bytes at
@@ -86,6 +101,13 @@ private:
     // Opens the subdirectory name of the directory being read once that
     // directory's own descriptor is closed again, from the deepest one held.
     int reopenBelow(const std::string &name) const;
+    // A subdirectory of the directory being read, opened from the deepest
+    // directory held (held: the one being read); waits while descriptors
+    // run short, and sets shortage when none comes free.
+    int openSubdirectory(const std::string &name, bool held);
+    // Calls open until it gives a descriptor, waiting while descriptors run
+    // short; -1 with shortage set when none comes free.
+    int openWaiting(const std::function<int()> &open);
     bool isSkipped(int dirFd, const char *name, bool mayLeadThere);
 #else
     bool collect();
@@ -127,4 +149,6 @@ private:
     Failure failed = Failure::None;
     std::string failedAt;
     std::vector<std::string> skippedAt;
+    std::function<bool()> descriptorWait;
+    int shortage = 0;
 };

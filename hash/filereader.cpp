@@ -2,6 +2,9 @@
 
 #include "hashwrapper.h"
 
+#include <new>
+#include <system_error>
+
 #if !defined(_WIN32)
 #include <cerrno>
 #include <fcntl.h>
@@ -14,8 +17,14 @@ filereader::filereader(int fd, bool overlap, long long size, bool probeCache)
     const int buffers = overlap ? ringSize : 1;
     for (int i = 0; i < buffers; ++i)
         ring[i].bytes.reset(new unsigned char[hashwrapper::fileChunkSize]);
-    if (overlap)
+    if (!overlap)
+        return;
+    // Where the system has no thread to spare, the caller reads for itself.
+    try {
         reader = std::thread(&filereader::readLoop, this);
+    } catch (const std::system_error &) {
+    } catch (const std::bad_alloc &) {
+    }
 }
 
 filereader::~filereader()

@@ -382,6 +382,8 @@ private slots:
     void checksumsFileListingItself();
     void progressLineEscapesNames_data();
     void progressLineEscapesNames();
+    void machineLimits_data();
+    void machineLimits();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -1448,6 +1450,95 @@ void TestCli::progressLineEscapesNames()
     QVERIFY(drawn.startsWith("MB/s  ...") == name.startsWith("x"));
     if (!name.startsWith("bad"))
         QCOMPARE(QString::fromUtf8(drawn).toUtf8(), drawn);
+}
+
+void TestCli::machineLimits_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("limits");  // prlimit options
+    QTest::addColumn<bool>("asNobody");       // root ignores RLIMIT_NPROC
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("mustSucceed");    // else success or the resource error
+    QTest::addColumn<int>("runs");
+
+    QTest::newRow("no thread to spare: hashed on the main thread, large file too")
+        << "create" << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
+    QTest::newRow("verify, no thread to spare: the checksums file read after the tree")
+        << "verify" << QStringList{"--nproc=1"} << true << QStringList() << true << 1;
+    QTest::newRow("a few threads to spare")
+        << "create" << QStringList{"--nproc=4"} << true << QStringList() << true << 1;
+    QTest::newRow("--jobs 20000")
+        << "create" << QStringList() << false << QStringList{"--jobs", "20000"} << true << 1;
+    QTest::newRow("16 descriptors, --jobs 16")
+        << "create" << QStringList{"--nofile=16"} << false << QStringList{"-j", "16"} << true << 3;
+    // Standard streams, the temporary checksums file, the source directory
+    // and the three levels the listing holds open leave two for hashing.
+    QTest::newRow("10 descriptors, --jobs 16")
+        << "create" << QStringList{"--nofile=10"} << false << QStringList{"-j", "16"} << true << 3;
+    QTest::newRow("no descriptor to spare")
+        << "create" << QStringList{"--nofile=4"} << false << QStringList() << false << 1;
+    QTest::newRow("200 MB of address space")
+        << "create" << QStringList{"--as=200000000"} << false << QStringList() << false << 1;
+}
+
+void TestCli::machineLimits()
+{
+    QFETCH(QString, command);
+    QFETCH(QStringList, limits);
+    QFETCH(bool, asNobody);
+    QFETCH(QStringList, options);
+    QFETCH(bool, mustSucceed);
+    QFETCH(int, runs);
+
+    QStringList prefix = asNobody ? unprivilegedPrefix() : QStringList();
+    if (!limits.isEmpty())
+        prefix << QStringLiteral("prlimit") << limits << QStringLiteral("--");
+    for (const QString &tool : {QStringLiteral("prlimit"), QStringLiteral("setpriv")})
+        if (prefix.contains(tool) && QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + " is missing: the limit cannot be set"));
+
+    // Descriptors this test inherited would reach the child and count
+    // against its limit.
+    for (int fd = 3; fd < 1024; ++fd) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags != -1)
+            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    for (int i = 0; i < 3000; ++i)
+        writeFile(tree + QStringLiteral("/many/%1/%2").arg(i % 30).arg(i), QByteArray::number(i));
+    // Large enough to be read on a thread of its own where one is given.
+    writeFile(tree + "/large.bin", QByteArray(6 << 20, 'x') + randomBytes(64));
+    const QString reference = root.filePath("reference.sha256");
+    QCOMPARE(runCli({"create", "-j", "1", tree, reference}, root.path()).code, 0);
+
+    const bool verify = command == "verify";
+    const QString sums = verify ? reference : root.filePath("sums.sha256");
+    for (int run = 0; run < runs; ++run) {
+        if (!verify)
+            QFile::remove(sums);
+        const Result r = runCli(options + QStringList{"-q", command, tree, sums}, root.path(), prefix);
+        QVERIFY2(r.normalExit, "ended by a signal");
+        if (r.code == 0 || mustSucceed) {
+            QCOMPARE(r.err, QByteArray());
+            QCOMPARE(r.code, 0);
+            QCOMPARE(readFile(sums), readFile(reference));
+        } else {
+            // The temporary checksums file may be the first to find no
+            // descriptor, before the tree is looked at.
+            QVERIFY2(r.err.startsWith("Not enough system resources to hash the tree: ")
+                         || r.err == "Cannot write checksums file \"" + QFile::encodeName(sums)
+                                + "\": Too many open files.\n",
+                     r.err.constData());
+            QCOMPARE(r.code, 2);
+            QCOMPARE(QFile::exists(sums), verify);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -12,9 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,6 +82,33 @@ private:
     int files = 0;
 };
 
+// While it lives, the process can open spare more descriptors and no more.
+// In this process, not a child: a child of a process with threads cannot
+// start threads under ThreadSanitizer.
+class SpareDescriptors
+{
+public:
+    explicit SpareDescriptors(int spare)
+    {
+        valid = ::getrlimit(RLIMIT_NOFILE, &saved) == 0;
+        // The limit bounds the numbers of new descriptors, and the lowest
+        // free one is always taken: below it exactly spare are free.
+        rlim_t limit = 0;
+        for (int free = 0;; ++limit)
+            if (::fcntl(static_cast<int>(limit), F_GETFD) == -1 && free++ == spare)
+                break;
+        const rlimit files{limit, saved.rlim_max};
+        valid = valid && ::setrlimit(RLIMIT_NOFILE, &files) == 0;
+    }
+    ~SpareDescriptors() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    SpareDescriptors(const SpareDescriptors &) = delete;
+    SpareDescriptors &operator=(const SpareDescriptors &) = delete;
+
+    bool valid = false;
+
+private:
+    rlimit saved{};
+};
 
 } // namespace
 
@@ -111,6 +141,8 @@ private slots:
     void pipelineWindows_data();
     void pipelineWindows();
     void unknownAlgorithm();
+    void descriptorShortage_data();
+    void descriptorShortage();
 };
 
 void TestHashTools::listingOrder_data()
@@ -753,6 +785,63 @@ void TestHashTools::pipelineWindows()
         QVERIFY(pipeline.take(result, [] { return true; }));
         QCOMPARE(result.error, std::string());
         QCOMPARE(result.digest, sha256Of(file.toUtf8()));
+    }
+}
+
+void TestHashTools::descriptorShortage_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("spare");
+    QTest::addColumn<bool>("fails");
+
+    QTest::newRow("none to spare, one file after another") << 1 << 0 << true;
+    QTest::newRow("none to spare, 4 jobs") << 4 << 0 << true;
+    // The listing holds the source directory, the one it reads and the
+    // subdirectory it is in: one spare descriptor is not enough to begin.
+    QTest::newRow("one to spare, 16 jobs") << 16 << 1 << true;
+    QTest::newRow("three to spare, 16 jobs") << 16 << 3 << false;
+    QTest::newRow("four to spare, 16 jobs") << 16 << 4 << false;
+}
+
+void TestHashTools::descriptorShortage()
+{
+    QFETCH(int, jobs);
+    QFETCH(int, spare);
+    QFETCH(bool, fails);
+
+    QTemporaryDir root;
+    QStringList files;
+    for (int i = 0; i < 600; ++i)
+        files << QString("d%1/f%2").arg(i % 12).arg(i);
+    makeTree(root.path(), files);
+    const auto scan = [&](int jobCount) {
+        HashTools tools("sha256");
+        tools.setJobs(jobCount);
+        std::vector<HashRecord> records;
+        Recorder recorder;
+        tools.calculateHashes(root.path(), records, &recorder);
+        QStringList outcome{recorder.calls.last()};
+        for (const HashRecord &record : records)
+            outcome << QString::fromStdString(record.path + ' ' + record.hash);
+        return outcome.join(QLatin1Char('\n')).toUtf8();
+    };
+    const QByteArray unlimited = scan(1);
+    QVERIFY(unlimited.startsWith("finish\n"));
+
+    // A few runs, since which worker meets the shortage depends on timing;
+    // none may blame a file or a directory for it.
+    for (int run = 0; run < 3; ++run) {
+        QByteArray limited;
+        {
+            const SpareDescriptors limit(spare);
+            QVERIFY(limit.valid);
+            limited = scan(jobs);
+        }
+        if (fails)
+            QCOMPARE(limited, "error Not enough system resources to hash the tree: "
+                                  + QByteArray(std::strerror(EMFILE)) + '.');
+        else
+            QCOMPARE(limited, unlimited);
     }
 }
 
