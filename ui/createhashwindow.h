@@ -47,6 +47,7 @@ protected:
 
 private:
     void takeInEvents();
+    void showFile(const QString &relativePath, int value);
     bool mayTakeInput(QObject *object) const;
 
     HashState state;
@@ -58,4 +59,8 @@ private:
     qint64 lastShownAt = -1;
     // When pending events were last taken in.
     qint64 lastEventsAt = -1;
+    // The latest file announced while the label could not change yet; shown
+    // by the next call that may change it.
+    QString pendingPath;
+    int pendingValue = -1;
 };
