@@ -8,7 +8,6 @@
 #include "creationdbresult.h"
 #include "hashrecord.h"
 #include "hashtools.h"
-#include "qtcompat.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,9 +36,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent)
 {
     hashTools = new HashTools("sha256", this);
-    settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope,
-                             QStringLiteral("Varnock"), QStringLiteral("Orvalen"), this);
-    QtCompat::useUtf8Ini(*settings);
+    settings = DBParamWindow::openSettings(this);
 
     auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
                                          tr("Create checksums.."));

@@ -2,7 +2,9 @@
 #include "choosedirwidget.h"
 #include "createdbwindow.h"
 #include "uitestsupport.h"
+#include "unprivileged.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,11 +110,83 @@ private slots:
     void tabOrderFollowsVisualOrder_data();
     void tabOrderFollowsVisualOrder();
     void textsUseTheirOwnContexts();
+    void pathsAreKeptWhereTheUserCanWrite_data();
+    void pathsAreKeptWhereTheUserCanWrite();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QSettings> settings;
 };
+
+void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite_data()
+{
+    QTest::addColumn<bool>("unprivileged");
+    QTest::newRow("root: the system-wide file") << false;
+    QTest::newRow("nobody: the user's own file") << true;
+}
+
+void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
+{
+    QFETCH(bool, unprivileged);
+
+    // Both scopes point into the test's folder; nobody must be able to
+    // reach it, and to write only the user's part.
+    const QString systemDir = dir->filePath(QStringLiteral("system"));
+    const QString userDir = dir->filePath(QStringLiteral("user"));
+    const QString systemIni = systemDir + QStringLiteral("/Varnock/Orvalen.ini");
+    const QString userIni = userDir + QStringLiteral("/Varnock/Orvalen.ini");
+    QVERIFY(QDir().mkpath(systemDir + QStringLiteral("/Varnock")));
+    QVERIFY(QDir().mkpath(userDir));
+    const QByteArray preset = "[General]\nChecksumFile=/preset/sums\nSourceDirectory=/preset/tree\n";
+    {
+        QFile file(systemIni);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(preset), qint64(preset.size()));
+    }
+    const auto readable = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther
+            | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(dir->path(), readable | QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(userDir, readable | QFileDevice::WriteOwner | QFileDevice::WriteGroup
+                                                   | QFileDevice::WriteOther));
+    if (unprivileged) {
+        // An administrator's preset that only root may change.
+        QVERIFY(QFile::setPermissions(systemIni, QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                         | QFileDevice::ReadOther));
+        QVERIFY(QFile::setPermissions(systemDir + QStringLiteral("/Varnock"), readable));
+    }
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, systemDir);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userDir);
+
+    // One run stores a path, the next one reads both back.
+    const auto twoRuns = []() {
+        {
+            std::unique_ptr<QSettings> first(DBParamWindow::openSettings(nullptr));
+            first->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen/sums"));
+            first->sync();
+            if (first->status() != QSettings::NoError)
+                return QByteArray("not written");
+        }
+        std::unique_ptr<QSettings> next(DBParamWindow::openSettings(nullptr));
+        return (next->value(QStringLiteral("SourceDirectory")).toString() + QLatin1Char('|')
+                + next->value(QStringLiteral("ChecksumFile")).toString())
+                .toUtf8();
+    };
+    const QByteArray seen = unprivileged ? asUnprivileged(twoRuns) : twoRuns();
+    if (unprivileged && seen.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(seen, QByteArray("/preset/tree|/chosen/sums"));
+
+    QSettings system(systemIni, QSettings::IniFormat);
+    QCOMPARE(system.value(QStringLiteral("SourceDirectory")).toString(), QStringLiteral("/preset/tree"));
+    QCOMPARE(system.value(QStringLiteral("ChecksumFile")).toString(),
+             unprivileged ? QStringLiteral("/preset/sums") : QStringLiteral("/chosen/sums"));
+    QCOMPARE(QFile::exists(userIni), unprivileged);
+    if (unprivileged) {
+        QSettings user(userIni, QSettings::IniFormat);
+        QCOMPARE(user.allKeys(), QStringList{QStringLiteral("ChecksumFile")});
+        QCOMPARE(user.value(QStringLiteral("ChecksumFile")).toString(), QStringLiteral("/chosen/sums"));
+    }
+}
 
 void TestDBParamWindow::init()
 {
