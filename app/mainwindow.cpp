@@ -152,7 +152,7 @@ void MainWindow::showAbout()
             "\n"
             "Copyright \xA9 2026 Varnock\n"
             "Digests by Orvalen's own SHA-256 code, written from FIPS 180-4.\n"
-            "User interface built with the Qt 5 toolkit (LGPL v3).");
+            "User interface built with the Qt " QT_STRINGIFY(QT_VERSION_MAJOR) " toolkit (LGPL v3).");
     QMessageBox::information(this, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 

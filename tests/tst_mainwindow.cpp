@@ -713,6 +713,11 @@ void TestMainWindow::aboutBoxIsFixedLatin1Text()
     QVERIFY(!text.contains(QLatin1Char('\r')));
     for (const QChar c : text)
         QVERIFY(c.unicode() <= 0xFF);
+    // Names the toolkit the program was built with, not the one it was
+    // first written for.
+    QVERIFY2(text.endsWith(QStringLiteral("\nUser interface built with the Qt %1 toolkit (LGPL v3).")
+                                   .arg(QT_VERSION_MAJOR)),
+             qPrintable(text));
 }
 
 QTEST_MAIN(TestMainWindow)
