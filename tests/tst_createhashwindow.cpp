@@ -85,6 +85,8 @@ private slots:
     void fileAnnouncedTooSoonIsNamedDuringItsHashing();
     void windowIsWideEnoughForItsTitle_data();
     void windowIsWideEnoughForItsTitle();
+    void longPathKeepsTheWindowOnTheScreen_data();
+    void longPathKeepsTheWindowOnTheScreen();
     void clickQueuedAfterTheRunIsIgnored();
     void cancelDuringALongFileStopsTheRun();
     void textsUseTheirOwnContext();
@@ -354,6 +356,28 @@ void TestCreateHashWindow::windowIsWideEnoughForItsTitle()
     const int needed = QFontMetrics(titleFont).horizontalAdvance(window.windowTitle())
             + 3 * window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
     QVERIFY2(window.width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(window.width()).arg(needed)));
+}
+
+void TestCreateHashWindow::longPathKeepsTheWindowOnTheScreen_data()
+{
+    QTest::addColumn<bool>("shownBeforeTheLongPath");
+    QTest::newRow("path announced while shown") << true;
+    QTest::newRow("path announced before the window shows itself") << false;
+}
+
+void TestCreateHashWindow::longPathKeepsTheWindowOnTheScreen()
+{
+    QFETCH(bool, shownBeforeTheLongPath);
+    CreateHashWindow window;
+    if (shownBeforeTheLongPath)
+        window.show();
+    window.reportStart(2);
+    window.reportFile(QStringLiteral("deeply nested folder/").repeated(30) + QStringLiteral("a.bin"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    const QString off = partsOffScreen(window);
+    QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 void TestCreateHashWindow::clickQueuedAfterTheRunIsIgnored()

@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QStringList>
 #include <QTimer>
 #include <QTranslator>
 
@@ -129,4 +131,32 @@ inline QPushButton *buttonWithText(const QWidget *parent, const QString &text)
         if (b->text() == text)
             return b;
     return nullptr;
+}
+
+// What of a shown window lies beyond the screen it is on, or beyond the
+// window itself: empty when the window and every button in it can be seen
+// and reached at full size.
+inline QString partsOffScreen(const QWidget &window)
+{
+    QStringList parts;
+    const QRect available = window.screen()->availableGeometry();
+    if (!available.contains(window.frameGeometry()))
+        parts << QStringLiteral("window %1x%2 on %3x%4")
+                         .arg(window.frameGeometry().width())
+                         .arg(window.frameGeometry().height())
+                         .arg(available.width())
+                         .arg(available.height());
+    const auto buttons = window.findChildren<QPushButton *>();
+    for (const QPushButton *button : buttons) {
+        if (!button->isVisibleTo(&window))
+            continue;
+        const QRect place(button->mapTo(&window, QPoint(0, 0)), button->size());
+        if (!window.rect().contains(place) || button->width() < button->minimumSizeHint().width())
+            parts << QStringLiteral("button \"%1\" at %2,%3 %4 wide")
+                             .arg(button->text())
+                             .arg(place.x())
+                             .arg(place.y())
+                             .arg(place.width());
+    }
+    return parts.join(QStringLiteral("; "));
 }

@@ -1,10 +1,13 @@
 #include "createhashwindow.h"
 
+#include "screenfit.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QShowEvent>
 #include <QStyle>
 
 namespace {
@@ -154,6 +157,23 @@ void CreateHashWindow::setVisible(bool visible)
     if (visible && state != Running)
         return;
     QProgressDialog::setVisible(visible);
+}
+
+void CreateHashWindow::showEvent(QShowEvent *event)
+{
+    // The window widens itself to the path it names, which can be longer
+    // than the screen is wide; Cancel must stay within reach.
+    if (!event->spontaneous())
+        ScreenFit::fitOnScreen(*this, ScreenFit::KeepWithin);
+    QProgressDialog::showEvent(event);
+}
+
+void CreateHashWindow::resizeEvent(QResizeEvent *event)
+{
+    QProgressDialog::resizeEvent(event);
+    // Grown to a longer path while shown, it keeps its left edge.
+    if (isVisible())
+        ScreenFit::moveOnScreen(*this);
 }
 
 void CreateHashWindow::cancel()
