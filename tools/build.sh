@@ -16,6 +16,8 @@ if [ "$mode" = test ]; then
              groff-base bash-completion appstream desktop-file-utils)
   tests=ON
 else
+  # Qt's own texts (file dialogs, Cancel) in German and Russian.
+  packages+=(qttranslations5-l10n)
   tests=OFF
 fi
 

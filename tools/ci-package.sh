@@ -44,6 +44,10 @@ dpkg-deb --info "$deb"
 dpkg-deb --field "$deb" Depends | grep -q 'libqt5core5a' \
   || { echo "ci-package: no library dependencies in $deb" >&2; exit 1; }
 
+# Without Qt's translations the file dialogs and Cancel stay English.
+dpkg-deb --field "$deb" Recommends | grep -qw 'qttranslations5-l10n' \
+  || { echo "ci-package: $deb does not recommend qttranslations5-l10n" >&2; exit 1; }
+
 # Errors fail the run; warnings and notes are shown for the reader.
 lintian --display-info --fail-on error "$deb"
 
