@@ -299,21 +299,29 @@ void TestCreateHashWindow::everyFileIsCountedWhenUpdatesAreSkipped()
 void TestCreateHashWindow::fileAnnouncedTooSoonIsNamedDuringItsHashing_data()
 {
     QTest::addColumn<QStringList>("quickFiles");
-    QTest::newRow("one small file, then the long one") << QStringList({"f001", "big.iso"});
+    QTest::addColumn<bool>("shownBefore");
+    QTest::newRow("one small file, then the long one") << QStringList({"f001", "big.iso"}) << true;
     QTest::newRow("several small files, then the long one")
-        << QStringList({"f001", "f002", "f003", "f004", "big.iso"});
+        << QStringList({"f001", "f002", "f003", "f004", "big.iso"}) << true;
+    QTest::newRow("window shows itself during the long one") << QStringList({"f001", "big.iso"}) << false;
 }
 
 void TestCreateHashWindow::fileAnnouncedTooSoonIsNamedDuringItsHashing()
 {
     QFETCH(QStringList, quickFiles);
+    QFETCH(bool, shownBefore);
     CreateHashWindow window;
-    window.show();
+    if (shownBefore)
+        window.show();
     window.reportStart(quickFiles.size() + 1);
     // Back to back, as the engine announces small files: only the first is
     // shown at once.
     for (const QString &file : quickFiles)
         window.reportFile(file);
+    if (!shownBefore) {
+        QVERIFY(!window.isCanceled());
+        window.show();
+    }
     // The last one takes long to hash; the engine only asks now and then.
     for (int ask = 0; ask < 2; ++ask) {
         QTest::qSleep(int(CreateHashWindow::idleEventIntervalMs) + 1);

@@ -141,8 +141,9 @@ bool CreateHashWindow::isCanceled()
 {
     // While one long file is hashed this is the only call the window gets;
     // the file may have been announced too soon after the one before to be
-    // named then.
-    if (pendingValue >= 0 && clock.elapsed() - lastShownAt >= refreshIntervalMs)
+    // named then. Only once the window is up: on a hidden window setValue
+    // also judges whether to show it, which is left to the announcements.
+    if (pendingValue >= 0 && isVisible() && clock.elapsed() - lastShownAt >= refreshIntervalMs)
         showFile(pendingPath, pendingValue);
     if (lastEventsAt < 0 || clock.elapsed() - lastEventsAt >= idleEventIntervalMs)
         takeInEvents();
