@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::unique_ptr<DBParamWindow> makeDialog(const QString &kind)
@@ -128,64 +130,35 @@ void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite_data()
 void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
 {
     QFETCH(bool, unprivileged);
-
-    // Both scopes point into the test's folder; nobody must be able to
-    // reach it, and to write only the user's part.
-    const QString systemDir = dir->filePath(QStringLiteral("system"));
-    const QString userDir = dir->filePath(QStringLiteral("user"));
-    const QString systemIni = systemDir + QStringLiteral("/Varnock/Orvalen.ini");
-    const QString userIni = userDir + QStringLiteral("/Varnock/Orvalen.ini");
-    QVERIFY(QDir().mkpath(systemDir + QStringLiteral("/Varnock")));
-    QVERIFY(QDir().mkpath(userDir));
-    const QByteArray preset = "[General]\nChecksumFile=/preset/sums\nSourceDirectory=/preset/tree\n";
-    {
-        QFile file(systemIni);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(preset), qint64(preset.size()));
-    }
-    const auto readable = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther
-            | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
-    QVERIFY(QFile::setPermissions(dir->path(), readable | QFileDevice::WriteOwner));
-    QVERIFY(QFile::setPermissions(userDir, readable | QFileDevice::WriteOwner | QFileDevice::WriteGroup
-                                                   | QFileDevice::WriteOther));
-    if (unprivileged) {
-        // An administrator's preset that only root may change.
-        QVERIFY(QFile::setPermissions(systemIni, QFileDevice::ReadOwner | QFileDevice::ReadGroup
-                                                         | QFileDevice::ReadOther));
-        QVERIFY(QFile::setPermissions(systemDir + QStringLiteral("/Varnock"), readable));
-    }
-    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, systemDir);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userDir);
+    // An administrator's preset, which nobody may read but not change.
+    const QString systemIni = dir->filePath(QStringLiteral("system/Varnock/Orvalen.ini"));
+    const QString userIni = dir->filePath(QStringLiteral("user/Varnock/Orvalen.ini"));
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("system/Varnock"))));
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("user"))));
+    QSettings(systemIni, QSettings::IniFormat).setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/preset"));
+    QSettings(systemIni, QSettings::IniFormat).setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/preset.sha256"));
+    QVERIFY(::chmod(QFile::encodeName(dir->path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir->filePath(QStringLiteral("user"))).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(systemIni).constData(), unprivileged ? 0444 : 0644) == 0);
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, dir->filePath(QStringLiteral("system")));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir->filePath(QStringLiteral("user")));
 
     // One run stores a path, the next one reads both back.
     const auto twoRuns = []() {
-        {
-            std::unique_ptr<QSettings> first(DBParamWindow::openSettings(nullptr));
-            first->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen/sums"));
-            first->sync();
-            if (first->status() != QSettings::NoError)
-                return QByteArray("not written");
-        }
+        std::unique_ptr<QSettings>(DBParamWindow::openSettings(nullptr))
+                ->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256"));
         std::unique_ptr<QSettings> next(DBParamWindow::openSettings(nullptr));
         return (next->value(QStringLiteral("SourceDirectory")).toString() + QLatin1Char('|')
-                + next->value(QStringLiteral("ChecksumFile")).toString())
-                .toUtf8();
+                + next->value(QStringLiteral("ChecksumFile")).toString()).toUtf8();
     };
     const QByteArray seen = unprivileged ? asUnprivileged(twoRuns) : twoRuns();
-    if (unprivileged && seen.isNull())
+    if (seen.isNull())
         QSKIP("cannot run as an unprivileged user here");
-    QCOMPARE(seen, QByteArray("/preset/tree|/chosen/sums"));
-
-    QSettings system(systemIni, QSettings::IniFormat);
-    QCOMPARE(system.value(QStringLiteral("SourceDirectory")).toString(), QStringLiteral("/preset/tree"));
-    QCOMPARE(system.value(QStringLiteral("ChecksumFile")).toString(),
-             unprivileged ? QStringLiteral("/preset/sums") : QStringLiteral("/chosen/sums"));
-    QCOMPARE(QFile::exists(userIni), unprivileged);
-    if (unprivileged) {
-        QSettings user(userIni, QSettings::IniFormat);
-        QCOMPARE(user.allKeys(), QStringList{QStringLiteral("ChecksumFile")});
-        QCOMPARE(user.value(QStringLiteral("ChecksumFile")).toString(), QStringLiteral("/chosen/sums"));
-    }
+    QCOMPARE(seen, QByteArray("/preset|/chosen.sha256"));
+    QCOMPARE(QSettings(systemIni, QSettings::IniFormat).value(QStringLiteral("ChecksumFile")).toString(),
+             unprivileged ? QStringLiteral("/preset.sha256") : QStringLiteral("/chosen.sha256"));
+    QCOMPARE(QSettings(userIni, QSettings::IniFormat).allKeys(),
+             unprivileged ? QStringList{QStringLiteral("ChecksumFile")} : QStringList());
 }
 
 void TestDBParamWindow::init()

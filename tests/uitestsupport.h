@@ -139,24 +139,14 @@ inline QPushButton *buttonWithText(const QWidget *parent, const QString &text)
 inline QString partsOffScreen(const QWidget &window)
 {
     QStringList parts;
-    const QRect available = window.screen()->availableGeometry();
-    if (!available.contains(window.frameGeometry()))
-        parts << QStringLiteral("window %1x%2 on %3x%4")
-                         .arg(window.frameGeometry().width())
-                         .arg(window.frameGeometry().height())
-                         .arg(available.width())
-                         .arg(available.height());
+    if (!window.screen()->availableGeometry().contains(window.frameGeometry()))
+        parts << QStringLiteral("window %1 wide").arg(window.frameGeometry().width());
     const auto buttons = window.findChildren<QPushButton *>();
     for (const QPushButton *button : buttons) {
-        if (!button->isVisibleTo(&window))
-            continue;
         const QRect place(button->mapTo(&window, QPoint(0, 0)), button->size());
-        if (!window.rect().contains(place) || button->width() < button->minimumSizeHint().width())
-            parts << QStringLiteral("button \"%1\" at %2,%3 %4 wide")
-                             .arg(button->text())
-                             .arg(place.x())
-                             .arg(place.y())
-                             .arg(place.width());
+        if (button->isVisibleTo(&window)
+            && (!window.rect().contains(place) || button->width() < button->minimumSizeHint().width()))
+            parts << QStringLiteral("button \"%1\" from %2 to %3").arg(button->text()).arg(place.left()).arg(place.right());
     }
     return parts.join(QStringLiteral("; "));
 }
