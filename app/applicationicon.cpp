@@ -13,7 +13,8 @@ QIcon ApplicationIcon::icon()
     // Resources of a static library are not registered by themselves.
     Q_INIT_RESOURCE(appicons);
     QIcon icon;
-    for (const int size : sizes())
+    const QList<int> all = sizes();
+    for (const int size : all)
         icon.addFile(QStringLiteral(":/icons/orvalen-%1.png").arg(size), QSize(size, size));
     return icon;
 }
