@@ -1,3 +1,4 @@
+#include "applicationicon.h"
 #include "mainwindow.h"
 #include "translationloader.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     // The copy icon is compiled into the static dialog library, whose
     // resources are not registered by themselves.
     Q_INIT_RESOURCE(orvalen);
+    ApplicationIcon::install();
 
     // Numbers (the progress bar's "%v / %m") look the same in every language.
     QLocale::setDefault(QLocale(QLocale::C, QLocale::AnyCountry));

@@ -9,7 +9,6 @@
 #include "creationdbresult.h"
 #include "hashrecord.h"
 #include "hashtools.h"
-#include "qtcompat.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,9 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent)
 {
     hashTools = new HashTools("sha256", this);
-    settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope,
-                             QStringLiteral("Varnock"), QStringLiteral("Orvalen"), this);
-    QtCompat::useUtf8Ini(*settings);
+    settings = DBParamWindow::openSettings(this);
 
     auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
                                          tr("Create checksums.."));
@@ -165,7 +162,7 @@ void MainWindow::showAbout()
             "\n"
             "Copyright \xA9 2026 Varnock\n"
             "Digests by Orvalen's own SHA-256 code, written from FIPS 180-4.\n"
-            "User interface built with the Qt 5 toolkit (LGPL v3).");
+            "User interface built with the Qt " QT_STRINGIFY(QT_VERSION_MAJOR) " toolkit (LGPL v3).");
     QMessageBox::information(this, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 

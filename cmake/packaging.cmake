@@ -55,8 +55,14 @@ SHA-1, SHA-256, SHA-384 and SHA-512 digests in the format of sha256sum.")
 # Library dependencies come from dpkg-shlibdeps, so they name the versions
 # of the system the package was built on.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's own dialog texts (file dialogs, standard buttons) in other languages.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS qttranslations5-l10n)
+# Qt's own dialog texts (file dialogs, standard buttons such as Cancel) in
+# other languages; without them those stay English in a German or Russian
+# session. Recommended, so apt installs them by default.
+if(ORVALEN_QT_PREFIX STREQUAL "Qt6")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+else()
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
+endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 include(CPack)

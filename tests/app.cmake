@@ -9,6 +9,7 @@ if(TARGET app)
   orvalen_add_test(tst_mainwindow
     SOURCES tst_mainwindow.cpp guidriver.cpp guidriver.h
     LIBS app)
+  target_compile_definitions(tst_mainwindow PRIVATE ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   orvalen_add_test(tst_translationloader
     SOURCES tst_translationloader.cpp guidriver.cpp guidriver.h
     LIBS app)

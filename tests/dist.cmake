@@ -18,3 +18,13 @@ set_tests_properties(desktopfile PROPERTIES FAIL_REGULAR_EXPRESSION ".")
 add_test(NAME metainfo
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_metainfo.sh
                  ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+
+# Qt's own texts in other languages come with the package by default.
+if(ORVALEN_QT_PREFIX STREQUAL "Qt6")
+  set(orvalen_qt_translations qt6-translations-l10n)
+else()
+  set(orvalen_qt_translations qttranslations5-l10n)
+endif()
+add_test(NAME package_recommends_qt_translations
+         COMMAND grep -Fx "set(CPACK_DEBIAN_PACKAGE_RECOMMENDS \"${orvalen_qt_translations}\")"
+                 ${PROJECT_BINARY_DIR}/CPackConfig.cmake)

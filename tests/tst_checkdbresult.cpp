@@ -71,6 +71,8 @@ private slots:
     void recordsAreNotNeededAfterConstruction();
     void setErrorsReplacesEverything();
     void closeAcceptsTheDialog();
+    void fitsTheScreenItOpensOn_data();
+    void fitsTheScreenItOpensOn();
     void textsUseTheirOwnContexts();
 };
 
@@ -222,6 +224,32 @@ void TestCheckDBResult::closeAcceptsTheDialog()
     QVERIFY(close);
     QTimer::singleShot(0, close, [close] { QTest::mouseClick(close, Qt::LeftButton); });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+}
+
+void TestCheckDBResult::fitsTheScreenItOpensOn_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<int>>("kinds");
+    const QString longPath =
+            QStringLiteral("/srv/") + QStringLiteral("deeply nested folder/").repeated(20) + QStringLiteral("a.sha256");
+    // Wider than the screen only at a large scale factor.
+    QTest::newRow("short path, discrepancies") << QStringLiteral("/srv/a.sha256") << QList<int>({0, 1, 2});
+    QTest::newRow("path wider than any screen, no discrepancy") << longPath << QList<int>();
+    QTest::newRow("path wider than any screen, discrepancies") << longPath << QList<int>({0, 1, 2});
+}
+
+void TestCheckDBResult::fitsTheScreenItOpensOn()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<int>, kinds);
+    QStringList paths;
+    for (int i = 0; i < kinds.size(); ++i)
+        paths << QStringLiteral("folder/file %1.txt").arg(i);
+    CheckDBResult dialog(file, QString::fromLatin1(digest), makeErrors(kinds, paths));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QString off = partsOffScreen(dialog);
+    QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 void TestCheckDBResult::textsUseTheirOwnContexts()

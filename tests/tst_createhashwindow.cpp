@@ -1,8 +1,11 @@
 #include "createhashwindow.h"
 #include "uitestsupport.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QStyle>
+#include <QTranslator>
 #include <QtTest>
 
 #include <functional>
@@ -78,6 +81,12 @@ private slots:
     void labelAndBarShowTheCurrentFile_data();
     void labelAndBarShowTheCurrentFile();
     void everyFileIsCountedWhenUpdatesAreSkipped();
+    void fileAnnouncedTooSoonIsNamedDuringItsHashing_data();
+    void fileAnnouncedTooSoonIsNamedDuringItsHashing();
+    void windowIsWideEnoughForItsTitle_data();
+    void windowIsWideEnoughForItsTitle();
+    void longPathKeepsTheWindowOnTheScreen_data();
+    void longPathKeepsTheWindowOnTheScreen();
     void clickQueuedAfterTheRunIsIgnored();
     void cancelDuringALongFileStopsTheRun();
     void textsUseTheirOwnContext();
@@ -285,6 +294,95 @@ void TestCreateHashWindow::everyFileIsCountedWhenUpdatesAreSkipped()
     window.reportFile(QStringLiteral("first of the second run"));
     QCOMPARE(window.labelText(), QStringLiteral("Processing first of the second run"));
     QCOMPARE(window.announcedFiles(), 1);
+}
+
+void TestCreateHashWindow::fileAnnouncedTooSoonIsNamedDuringItsHashing_data()
+{
+    QTest::addColumn<QStringList>("quickFiles");
+    QTest::addColumn<bool>("shownBefore");
+    QTest::newRow("one small file, then the long one") << QStringList({"f001", "big.iso"}) << true;
+    QTest::newRow("several small files, then the long one")
+        << QStringList({"f001", "f002", "f003", "f004", "big.iso"}) << true;
+    QTest::newRow("window shows itself during the long one") << QStringList({"f001", "big.iso"}) << false;
+}
+
+void TestCreateHashWindow::fileAnnouncedTooSoonIsNamedDuringItsHashing()
+{
+    QFETCH(QStringList, quickFiles);
+    QFETCH(bool, shownBefore);
+    CreateHashWindow window;
+    if (shownBefore)
+        window.show();
+    window.reportStart(quickFiles.size() + 1);
+    // Back to back, as the engine announces small files: only the first is
+    // shown at once.
+    for (const QString &file : quickFiles)
+        window.reportFile(file);
+    if (!shownBefore) {
+        QVERIFY(!window.isCanceled());
+        window.show();
+    }
+    // The last one takes long to hash; the engine only asks now and then.
+    for (int ask = 0; ask < 2; ++ask) {
+        QTest::qSleep(int(CreateHashWindow::idleEventIntervalMs) + 1);
+        QVERIFY(!window.isCanceled());
+    }
+    QCOMPARE(window.labelText(), QStringLiteral("Processing ") + quickFiles.last());
+    QCOMPARE(window.value(), quickFiles.size() - 1);
+    QCOMPARE(barOf(window)->text(), QStringLiteral("%1 / %2").arg(quickFiles.size() - 1).arg(quickFiles.size() + 1));
+}
+
+void TestCreateHashWindow::windowIsWideEnoughForItsTitle_data()
+{
+    QTest::addColumn<QString>("qmFile");
+    QTest::newRow("English") << QString();
+    QTest::newRow("German") << QStringLiteral("orvalen_de.qm");
+    QTest::newRow("Russian") << QStringLiteral("orvalen_ru.qm");
+}
+
+void TestCreateHashWindow::windowIsWideEnoughForItsTitle()
+{
+    QFETCH(QString, qmFile);
+    QTranslator translator;
+    if (!qmFile.isEmpty()) {
+        const QString path = QStringLiteral(ORVALEN_QM_DIR "/") + qmFile;
+        QVERIFY2(translator.load(path), qPrintable(path));
+        QCoreApplication::installTranslator(&translator);
+    }
+    CreateHashWindow window;
+    QCoreApplication::removeTranslator(&translator);
+    if (!qmFile.isEmpty())
+        QVERIFY(window.windowTitle() != QStringLiteral("Hash calculation"));
+    window.show();
+    // Window managers draw the title in bold, with at least a close, a
+    // minimise and a maximise button beside it.
+    QFont titleFont = window.font();
+    titleFont.setBold(true);
+    const int needed = QFontMetrics(titleFont).horizontalAdvance(window.windowTitle())
+            + 3 * window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+    QVERIFY2(window.width() >= needed, qPrintable(QStringLiteral("%1 < %2").arg(window.width()).arg(needed)));
+}
+
+void TestCreateHashWindow::longPathKeepsTheWindowOnTheScreen_data()
+{
+    QTest::addColumn<bool>("shownBeforeTheLongPath");
+    QTest::newRow("path announced while shown") << true;
+    QTest::newRow("path announced before the window shows itself") << false;
+}
+
+void TestCreateHashWindow::longPathKeepsTheWindowOnTheScreen()
+{
+    QFETCH(bool, shownBeforeTheLongPath);
+    CreateHashWindow window;
+    if (shownBeforeTheLongPath)
+        window.show();
+    window.reportStart(2);
+    window.reportFile(QStringLiteral("deeply nested folder/").repeated(30) + QStringLiteral("a.bin"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    const QString off = partsOffScreen(window);
+    QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 void TestCreateHashWindow::clickQueuedAfterTheRunIsIgnored()

@@ -63,6 +63,8 @@ private slots:
     void copyPutsExactlyTheDigestOnTheClipboard();
     void closeAcceptsTheDialog();
     void copyButtonKeepsItsPlaceAndSize();
+    void fitsTheScreenItOpensOn_data();
+    void fitsTheScreenItOpensOn();
     void textsUseTheirOwnContexts();
 };
 
@@ -211,6 +213,25 @@ void TestCreationDBResult::copyButtonKeepsItsPlaceAndSize()
     QVERIFY(copyLeft >= digestRight);
     QVERIFY2(copyLeft - digestRight < 30, qPrintable(QString::number(copyLeft - digestRight)));
     QVERIFY(dialog.width() - (copyLeft + copy->width()) > 500);
+}
+
+void TestCreationDBResult::fitsTheScreenItOpensOn_data()
+{
+    QTest::addColumn<QString>("file");
+    // Wider than the screen only at a large scale factor.
+    QTest::newRow("short path") << QStringLiteral("/srv/a.sha256");
+    QTest::newRow("path wider than any screen")
+        << QStringLiteral("/srv/") + QStringLiteral("deeply nested folder/").repeated(20) + QStringLiteral("a.sha256");
+}
+
+void TestCreationDBResult::fitsTheScreenItOpensOn()
+{
+    QFETCH(QString, file);
+    CreationDBResult dialog(file, QString::fromLatin1(abcDigest));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QString off = partsOffScreen(dialog);
+    QVERIFY2(off.isEmpty(), qPrintable(off));
 }
 
 void TestCreationDBResult::textsUseTheirOwnContexts()

@@ -2,7 +2,9 @@
 #include "choosedirwidget.h"
 #include "createdbwindow.h"
 #include "uitestsupport.h"
+#include "unprivileged.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,8 @@
 
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -108,11 +112,54 @@ private slots:
     void tabOrderFollowsVisualOrder_data();
     void tabOrderFollowsVisualOrder();
     void textsUseTheirOwnContexts();
+    void pathsAreKeptWhereTheUserCanWrite_data();
+    void pathsAreKeptWhereTheUserCanWrite();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QSettings> settings;
 };
+
+void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite_data()
+{
+    QTest::addColumn<bool>("unprivileged");
+    QTest::newRow("root: the system-wide file") << false;
+    QTest::newRow("nobody: the user's own file") << true;
+}
+
+void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
+{
+    QFETCH(bool, unprivileged);
+    // An administrator's preset, which nobody may read but not change.
+    const QString systemIni = dir->filePath(QStringLiteral("system/Varnock/Orvalen.ini"));
+    const QString userIni = dir->filePath(QStringLiteral("user/Varnock/Orvalen.ini"));
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("system/Varnock"))));
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("user"))));
+    QSettings(systemIni, QSettings::IniFormat).setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/preset"));
+    QSettings(systemIni, QSettings::IniFormat).setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/preset.sha256"));
+    QVERIFY(::chmod(QFile::encodeName(dir->path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(dir->filePath(QStringLiteral("user"))).constData(), 0777) == 0);
+    QVERIFY(::chmod(QFile::encodeName(systemIni).constData(), unprivileged ? 0444 : 0644) == 0);
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, dir->filePath(QStringLiteral("system")));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir->filePath(QStringLiteral("user")));
+
+    // One run stores a path, the next one reads both back.
+    const auto twoRuns = []() {
+        std::unique_ptr<QSettings>(DBParamWindow::openSettings(nullptr))
+                ->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256"));
+        std::unique_ptr<QSettings> next(DBParamWindow::openSettings(nullptr));
+        return (next->value(QStringLiteral("SourceDirectory")).toString() + QLatin1Char('|')
+                + next->value(QStringLiteral("ChecksumFile")).toString()).toUtf8();
+    };
+    const QByteArray seen = unprivileged ? asUnprivileged(twoRuns) : twoRuns();
+    if (seen.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(seen, QByteArray("/preset|/chosen.sha256"));
+    QCOMPARE(QSettings(systemIni, QSettings::IniFormat).value(QStringLiteral("ChecksumFile")).toString(),
+             unprivileged ? QStringLiteral("/preset.sha256") : QStringLiteral("/chosen.sha256"));
+    QCOMPARE(QSettings(userIni, QSettings::IniFormat).allKeys(),
+             unprivileged ? QStringList{QStringLiteral("ChecksumFile")} : QStringList());
+}
 
 void TestDBParamWindow::init()
 {

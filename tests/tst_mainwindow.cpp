@@ -1,3 +1,4 @@
+#include "applicationicon.h"
 #include "guidriver.h"
 #include "mainwindow.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -174,6 +176,8 @@ private slots:
     void closingWindowEndsEventLoop_data();
     void closingWindowEndsEventLoop();
     void aboutBoxIsFixedLatin1Text();
+    void everyWindowHasTheIconInEveryShippedSize_data();
+    void everyWindowHasTheIconInEveryShippedSize();
 
 private:
     // Runs one job from its main-window button with the given steps and
@@ -817,6 +821,38 @@ void TestMainWindow::aboutBoxIsFixedLatin1Text()
     QVERIFY(!text.contains(QLatin1Char('\r')));
     for (const QChar c : text)
         QVERIFY(c.unicode() <= 0xFF);
+    // Names the toolkit the program was built with, not the one it was
+    // first written for.
+    QVERIFY2(text.endsWith(QStringLiteral("\nUser interface built with the Qt %1 toolkit (LGPL v3).")
+                                   .arg(QT_VERSION_MAJOR)),
+             qPrintable(text));
+}
+
+void TestMainWindow::everyWindowHasTheIconInEveryShippedSize_data()
+{
+    QTest::addColumn<int>("size");
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256, 512})
+        QTest::newRow(qPrintable(QStringLiteral("%1x%1").arg(size))) << size;
+}
+
+void TestMainWindow::everyWindowHasTheIconInEveryShippedSize()
+{
+    QFETCH(int, size);
+    const QSize square(size, size);
+
+    // The file the hicolor theme is given.
+    const QString shipped = QStringLiteral(ORVALEN_SOURCE_DIR "/app/icons/orvalen-%1.png").arg(size);
+    QCOMPARE(QImage(shipped).size(), square);
+
+    // What main() sets before it opens the first window.
+    ApplicationIcon::install();
+    QVERIFY(ApplicationIcon::sizes().contains(size));
+    QVERIFY(QApplication::windowIcon().availableSizes().contains(square));
+    QCOMPARE(QApplication::windowIcon().pixmap(square).size(), square);
+    MainWindow window;
+    QVERIFY(window.windowIcon().availableSizes().contains(square));
+    QMessageBox box;
+    QVERIFY(box.windowIcon().availableSizes().contains(square));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QStringList>
 #include <QTimer>
 #include <QTranslator>
 
@@ -129,4 +131,22 @@ inline QPushButton *buttonWithText(const QWidget *parent, const QString &text)
         if (b->text() == text)
             return b;
     return nullptr;
+}
+
+// What of a shown window lies beyond the screen it is on, or beyond the
+// window itself: empty when the window and every button in it can be seen
+// and reached at full size.
+inline QString partsOffScreen(const QWidget &window)
+{
+    QStringList parts;
+    if (!window.screen()->availableGeometry().contains(window.frameGeometry()))
+        parts << QStringLiteral("window %1 wide").arg(window.frameGeometry().width());
+    const auto buttons = window.findChildren<QPushButton *>();
+    for (const QPushButton *button : buttons) {
+        const QRect place(button->mapTo(&window, QPoint(0, 0)), button->size());
+        if (button->isVisibleTo(&window)
+            && (!window.rect().contains(place) || button->width() < button->minimumSizeHint().width()))
+            parts << QStringLiteral("button \"%1\" from %2 to %3").arg(button->text()).arg(place.left()).arg(place.right());
+    }
+    return parts.join(QStringLiteral("; "));
 }

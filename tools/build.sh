@@ -17,6 +17,8 @@ if [ "$mode" = test ]; then
              exfat-fuse exfatprogs)
   tests=ON
 else
+  # Qt's own texts (file dialogs, Cancel) in German and Russian.
+  packages+=(qttranslations5-l10n)
   tests=OFF
 fi
 

@@ -44,6 +44,10 @@ dpkg-deb --info "$deb"
 dpkg-deb --field "$deb" Depends | grep -q 'libqt5core5a' \
   || { echo "ci-package: no library dependencies in $deb" >&2; exit 1; }
 
+# Without Qt's translations the file dialogs and Cancel stay English.
+dpkg-deb --field "$deb" Recommends | grep -qw 'qttranslations5-l10n' \
+  || { echo "ci-package: $deb does not recommend qttranslations5-l10n" >&2; exit 1; }
+
 # Errors fail the run; warnings and notes are shown for the reader.
 lintian --display-info --fail-on error "$deb"
 
@@ -64,8 +68,15 @@ expected=(
   /usr/share/applications/com.varnock.Orvalen.desktop
   /usr/share/metainfo/com.varnock.Orvalen.metainfo.xml
   /usr/share/icons/hicolor/scalable/apps/orvalen.svg
+  /usr/share/icons/hicolor/16x16/apps/orvalen.png
+  /usr/share/icons/hicolor/22x22/apps/orvalen.png
+  /usr/share/icons/hicolor/24x24/apps/orvalen.png
+  /usr/share/icons/hicolor/32x32/apps/orvalen.png
   /usr/share/icons/hicolor/48x48/apps/orvalen.png
+  /usr/share/icons/hicolor/64x64/apps/orvalen.png
+  /usr/share/icons/hicolor/128x128/apps/orvalen.png
   /usr/share/icons/hicolor/256x256/apps/orvalen.png
+  /usr/share/icons/hicolor/512x512/apps/orvalen.png
   /usr/share/orvalen/translations/orvalen_de.qm
   /usr/share/orvalen/translations/orvalen_ru.qm
   /usr/share/man/man1/orvalen.1.gz

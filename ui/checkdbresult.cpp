@@ -3,6 +3,7 @@
 #include "checkerrtable.h"
 #include "compareerr.h"
 #include "dbhashwidget.h"
+#include "screenfit.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -10,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -63,4 +65,13 @@ void CheckDBResult::showErrors(const std::vector<std::unique_ptr<CompareErr>> &e
 void CheckDBResult::copyToClipboard()
 {
     QGuiApplication::clipboard()->setText(errTable->reportText, QClipboard::Clipboard);
+}
+
+void CheckDBResult::showEvent(QShowEvent *event)
+{
+    // A long path or a large scale factor must not push the buttons off the
+    // screen.
+    if (!event->spontaneous())
+        ScreenFit::fitOnScreen(*this);
+    QDialog::showEvent(event);
 }

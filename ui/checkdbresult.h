@@ -22,6 +22,9 @@ public:
     CheckDBResult(const QString &checksumFile, const QString &digest,
                   const std::vector<std::unique_ptr<CompareErr>> &errors, QWidget *parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private slots:
     void copyToClipboard();
 

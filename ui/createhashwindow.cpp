@@ -1,14 +1,27 @@
 #include "createhashwindow.h"
 
+#include "screenfit.h"
+
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QShowEvent>
+#include <QStyle>
 
 namespace {
 // A repaint costs a few hundred microseconds, far more than hashing a small
 // file, so the label and the bar change at most about thirty times a second.
 const qint64 refreshIntervalMs = 30;
+
+int titleRoom(const QWidget &window)
+{
+    QFont titleFont = window.font();
+    titleFont.setBold(true);
+    const int decorations = 5 * window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+    return QFontMetrics(titleFont).horizontalAdvance(window.windowTitle()) + decorations;
+}
 
 bool isUserInput(const QEvent *event)
 {
@@ -53,6 +66,9 @@ CreateHashWindow::CreateHashWindow(QWidget *parent)
     auto *bar = new QProgressBar;
     bar->setFormat(QStringLiteral("%v / %m"));
     setBar(bar);
+    // The window system cuts a title wider than the window; it draws it in
+    // a bold face beside the icon and the three buttons.
+    setMinimumWidth(qMax(minimumWidth(), titleRoom(*this)));
     connect(this, &QProgressDialog::canceled, this, &CreateHashWindow::cancel);
     clock.start();
     // Being modal blocks the other windows only once this one is shown,
@@ -83,6 +99,8 @@ void CreateHashWindow::reportStart(int fileCount)
     state = Running;
     lastShownAt = -1;
     lastEventsAt = -1;
+    pendingPath.clear();
+    pendingValue = -1;
     setValue(0);
     setMaximum(fileCount);
 }
@@ -97,9 +115,10 @@ void CreateHashWindow::reportFile(const QString &relativePath)
 {
     const qint64 now = clock.elapsed();
     if (lastShownAt < 0 || now - lastShownAt >= refreshIntervalMs) {
-        setLabelText(tr("Processing ") + relativePath);
-        setValue(processedCount);
-        lastShownAt = now;
+        showFile(relativePath, processedCount);
+    } else {
+        pendingPath = relativePath;
+        pendingValue = processedCount;
     }
     ++processedCount;
     // One of the two places where a click on Cancel can come in during a
@@ -120,7 +139,12 @@ void CreateHashWindow::reportError(const QString &message)
 
 bool CreateHashWindow::isCanceled()
 {
-    // While one long file is hashed this is the only call the window gets.
+    // While one long file is hashed this is the only call the window gets;
+    // the file may have been announced too soon after the one before to be
+    // named then. Only once the window is up: on a hidden window setValue
+    // also judges whether to show it, which is left to the announcements.
+    if (pendingValue >= 0 && isVisible() && clock.elapsed() - lastShownAt >= refreshIntervalMs)
+        showFile(pendingPath, pendingValue);
     if (lastEventsAt < 0 || clock.elapsed() - lastEventsAt >= idleEventIntervalMs)
         takeInEvents();
     return wasCanceled();
@@ -134,6 +158,23 @@ void CreateHashWindow::setVisible(bool visible)
     if (visible && state != Running)
         return;
     QProgressDialog::setVisible(visible);
+}
+
+void CreateHashWindow::showEvent(QShowEvent *event)
+{
+    // The window widens itself to the path it names, which can be longer
+    // than the screen is wide; Cancel must stay within reach.
+    if (!event->spontaneous())
+        ScreenFit::fitOnScreen(*this, ScreenFit::KeepWithin);
+    QProgressDialog::showEvent(event);
+}
+
+void CreateHashWindow::resizeEvent(QResizeEvent *event)
+{
+    QProgressDialog::resizeEvent(event);
+    // Grown to a longer path while shown, it keeps its left edge.
+    if (isVisible())
+        ScreenFit::moveOnScreen(*this);
 }
 
 void CreateHashWindow::cancel()
@@ -155,6 +196,15 @@ bool CreateHashWindow::eventFilter(QObject *watched, QEvent *event)
     // An accepted close event closes the window even when filtered out.
     event->ignore();
     return true;
+}
+
+void CreateHashWindow::showFile(const QString &relativePath, int value)
+{
+    setLabelText(tr("Processing ") + relativePath);
+    setValue(value);
+    lastShownAt = clock.elapsed();
+    pendingPath.clear();
+    pendingValue = -1;
 }
 
 void CreateHashWindow::takeInEvents()

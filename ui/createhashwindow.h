@@ -44,9 +44,12 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void takeInEvents();
+    void showFile(const QString &relativePath, int value);
     bool mayTakeInput(QObject *object) const;
 
     HashState state;
@@ -58,4 +61,8 @@ private:
     qint64 lastShownAt = -1;
     // When pending events were last taken in.
     qint64 lastEventsAt = -1;
+    // The latest file announced while the label could not change yet; shown
+    // by the next call that may change it.
+    QString pendingPath;
+    int pendingValue = -1;
 };

@@ -1,10 +1,12 @@
 #include "creationdbresult.h"
 
 #include "dbhashwidget.h"
+#include "screenfit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -31,4 +33,13 @@ CreationDBResult::CreationDBResult(const QString &checksumFile, const QString &d
 
     hashWidget->setFile(checksumFile);
     hashWidget->setHash(digest);
+}
+
+void CreationDBResult::showEvent(QShowEvent *event)
+{
+    // A long path or a large scale factor must not push the buttons off the
+    // screen.
+    if (!event->spontaneous())
+        ScreenFit::fitOnScreen(*this);
+    QDialog::showEvent(event);
 }

@@ -13,6 +13,9 @@ public:
     explicit CreationDBResult(const QString &checksumFile, const QString &digest,
                               QWidget *parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     DBHashWidget *hashWidget;
 };

@@ -1,6 +1,7 @@
 #include "dbparamwindow.h"
 
 #include "choosedirwidget.h"
+#include "qtcompat.h"
 
 #include <QDir>
 #include <QHBoxLayout>
@@ -52,6 +53,22 @@ DBParamWindow::DBParamWindow(QWidget *parent)
 void DBParamWindow::setSettings(QSettings *settings)
 {
     this->settings = settings;
+}
+
+QSettings *DBParamWindow::openSettings(QObject *parent)
+{
+    const QString organization = QStringLiteral("Varnock");
+    const QString application = QStringLiteral("Orvalen");
+    // An administrator may preset the paths system-wide; only root, or a
+    // group the administrator chose, can write them back there.
+    auto *settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope, organization, application, parent);
+    QtCompat::useUtf8Ini(*settings);
+    if (settings->isWritable())
+        return settings;
+    delete settings;
+    settings = new QSettings(QSettings::IniFormat, QSettings::UserScope, organization, application, parent);
+    QtCompat::useUtf8Ini(*settings);
+    return settings;
 }
 
 QString DBParamWindow::sourceDirectory() const

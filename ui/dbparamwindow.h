@@ -4,6 +4,7 @@
 #include <QString>
 
 class ChooseDirWidget;
+class QObject;
 class QSettings;
 
 // Asks for the source directory and the checksums file before a job. Both
@@ -16,6 +17,11 @@ public:
 
     // Not owned. While none is set, nothing is loaded or stored.
     void setSettings(QSettings *settings);
+
+    // The settings the remembered paths are kept in: the system-wide INI
+    // file where it can be written, otherwise the user's own one, which is
+    // read first and falls back on the system-wide file for each value.
+    static QSettings *openSettings(QObject *parent);
 
     QString sourceDirectory() const;
     QString checksumFile() const;
