@@ -18,3 +18,8 @@ set_tests_properties(desktopfile PROPERTIES FAIL_REGULAR_EXPRESSION ".")
 add_test(NAME metainfo
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_metainfo.sh
                  ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+
+add_test(NAME systemd_units
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_units.sh
+                 ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+set_tests_properties(systemd_units PROPERTIES SKIP_RETURN_CODE 77)
