@@ -28,3 +28,8 @@ endif()
 add_test(NAME package_recommends_qt_translations
          COMMAND grep -Fx "set(CPACK_DEBIAN_PACKAGE_RECOMMENDS \"${orvalen_qt_translations}\")"
                  ${PROJECT_BINARY_DIR}/CPackConfig.cmake)
+
+add_test(NAME systemd_units
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_units.sh
+                 ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+set_tests_properties(systemd_units PROPERTIES SKIP_RETURN_CODE 77)

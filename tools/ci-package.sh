@@ -84,6 +84,9 @@ expected=(
   /usr/share/bash-completion/completions/orvalen-cli
   /usr/share/doc/orvalen/copyright
   /usr/share/doc/orvalen/changelog.gz
+  /usr/share/doc/orvalen/examples/photos.conf
+  "/usr/lib/systemd/system/orvalen-verify@.service"
+  "/usr/lib/systemd/system/orvalen-verify@.timer"
 )
 absent=0
 for f in "${expected[@]}"; do
@@ -98,6 +101,15 @@ for program in /usr/bin/orvalen /usr/bin/orvalen-cli; do
     exit 1
   fi
 done
+
+# The units as installed, naming the installed program. A warning alone
+# leaves the exit status 0, so any message fails.
+if command -v systemd-analyze >/dev/null; then
+  report=$(systemd-analyze verify --man=no --recursive-errors=no \
+               orvalen-verify@ci.service orvalen-verify@ci.timer 2>&1) \
+    && [ -z "$report" ] \
+    || { echo "ci-package: systemd-analyze verify: $report" >&2; exit 1; }
+fi
 
 # One round trip through the installed program, away from the build folder
 # so that the translations can only come from the installed ones.
