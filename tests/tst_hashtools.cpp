@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 #include <fcntl.h>
 
@@ -111,6 +112,8 @@ private slots:
     void pipelineWindows_data();
     void pipelineWindows();
     void unknownAlgorithm();
+    void ignoredStoredRecords_data();
+    void ignoredStoredRecords();
 };
 
 void TestHashTools::listingOrder_data()
@@ -757,4 +760,53 @@ void TestHashTools::pipelineWindows()
 }
 
 QTEST_GUILESS_MAIN(TestHashTools)
+void TestHashTools::ignoredStoredRecords_data()
+{
+    // The source path is given relative to the temporary directory, which
+    // the test makes the working directory; "@" stands for that directory.
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("rules");     // written after the stored records were taken
+    QTest::addColumn<QStringList>("missing");  // records reported as missing
+
+    QTest::newRow("relative source, excluded directory") << "data" << QByteArray("sub/\n") << QStringList();
+    QTest::newRow("relative source, anchored at the source") << "./data" << QByteArray("/sub/b.txt\n")
+                                                             << QStringList();
+    QTest::newRow("relative source, other records kept") << "data" << QByteArray("a.txt\n")
+                                                         << QStringList{"data/sub/b.txt"};
+    QTest::newRow("absolute source, name at any depth") << "@/data" << QByteArray("b.*\n") << QStringList();
+    QTest::newRow("absolute source, re-included") << "@/data" << QByteArray("*.txt\n!b.txt\n")
+                                                  << QStringList{"sub/b.txt"};
+}
+
+void TestHashTools::ignoredStoredRecords()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, rules);
+    QFETCH(QStringList, missing);
+    QTemporaryDir root;
+    makeTree(root.path(), {"data/a.txt=a", "data/sub/b.txt=b"});
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(root.path()));
+    source.replace("@", root.path());
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> stored;
+    tools.calculateHashes(source, stored, nullptr);
+    QCOMPARE(stored.size(), std::size_t(2));
+    makeTree(root.path(), {"data/.orvalenignore=" + QString::fromUtf8(rules)});
+    QVERIFY(QFile::remove(root.path() + "/data/sub/b.txt"));
+    std::vector<HashRecord> current;
+    tools.calculateHashes(source, current, nullptr);
+    QDir::setCurrent(previous);
+
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    tools.compare(current, stored, errors);
+    QStringList reported;
+    for (const std::unique_ptr<CompareErr> &error : errors) {
+        QCOMPARE(error->type, CompareErr::AbsentFile);
+        reported << QString::fromStdString(error->path);
+    }
+    QCOMPARE(reported, missing);
+}
+
 #include "tst_hashtools.moc"
