@@ -1165,7 +1165,7 @@ void TestCli::helpDocumentsExitCodes()
     const Result r = runCli({"--help"}, QDir::tempPath());
     QCOMPARE(r.code, 0);
     for (const char *word : {"create", "verify", "digest", "--quiet", "--algorithm", "--version", "--jobs",
-                             "start with a dot", "\\xhh"})
+                             "start with a dot", "\\xhh", ".orvalenignore", "malformed line"})
         QVERIFY2(r.out.contains(word), word);
     for (const char *line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  130 "})
         QVERIFY2(r.out.contains(line), line);
