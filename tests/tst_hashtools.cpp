@@ -114,6 +114,8 @@ private slots:
     void unknownAlgorithm();
     void ignoredStoredRecords_data();
     void ignoredStoredRecords();
+    void malformedIgnoreFileStopsBeforeHashing_data();
+    void malformedIgnoreFileStopsBeforeHashing();
 };
 
 void TestHashTools::listingOrder_data()
@@ -807,6 +809,31 @@ void TestHashTools::ignoredStoredRecords()
         reported << QString::fromStdString(error->path);
     }
     QCOMPARE(reported, missing);
+}
+
+void TestHashTools::malformedIgnoreFileStopsBeforeHashing_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one job") << 1;
+    QTest::newRow("automatic jobs") << 0;
+}
+
+// The desktop application shows the reporter's error in a box: it must come
+// alone, before any file is reported.
+void TestHashTools::malformedIgnoreFileStopsBeforeHashing()
+{
+    QFETCH(int, jobs);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a.txt", "sub/b.txt", ".orvalenignore=*.tmp\n[ab].txt\nsub/[x\n"});
+
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    std::vector<HashRecord> records{HashRecord{"old", sha256Of("old")}};
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QCOMPARE(recorder.calls, QStringList{"error Malformed pattern in \"" + root.path()
+                                         + "/.orvalenignore\", line 3: \"[\" is not closed."});
+    QVERIFY(records.empty());
 }
 
 #include "tst_hashtools.moc"
