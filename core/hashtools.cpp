@@ -110,6 +110,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
 {
     records.clear();
     checksumsFileRecords.clear();
+    ignoreRules = IgnoreRules();
     if (!hasher) {
         if (report)
             report->reportError(tr("Unsupported hash algorithm \"%1\".")
@@ -183,6 +184,12 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     const auto listingFailed = [&]() {
         if (listing.descriptorShortage() != 0)
             throw std::system_error(listing.descriptorShortage(), std::generic_category());
+        if (!report)
+            return;
+        if (listing.failure() == TreeListing::Failure::IgnoreFile) {
+            report->reportError(listing.ignoreRules().errorText());
+            return;
+        }
         const std::string &path = listing.failedPath();
         const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
         const QString format = listing.failure() == TreeListing::Failure::LineFeedInName
@@ -193,6 +200,8 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     const auto noteChecksumsFile = [&]() {
         for (const std::string &below : listing.skippedPaths())
             checksumsFileRecords.push_back(recordPrefix + below);
+        ignoreRules = listing.ignoreRules();
+        ignoredPrefix = recordPrefix;
     };
 
 #if defined(Q_OS_UNIX)
@@ -378,7 +387,16 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
     index.lookUp(stored, [&](const HashRecord &before, const HashRecord *now) {
         if (!now
             && std::find(checksumsFileRecords.begin(), checksumsFileRecords.end(), before.path)
-                   == checksumsFileRecords.end())
+                   == checksumsFileRecords.end()
+            && !isIgnored(before.path))
             errors.push_back(std::make_unique<CE_AbsentFile>(before.path));
     });
+}
+
+bool HashTools::isIgnored(const std::string &recordPath) const
+{
+    if (ignoreRules.isEmpty() || recordPath.compare(0, ignoredPrefix.size(), ignoredPrefix) != 0)
+        return false;
+    return ignoreRules.excluded(recordPath.data() + ignoredPrefix.size(),
+                                recordPath.size() - ignoredPrefix.size(), false);
 }

@@ -2,6 +2,7 @@
 
 #include "checksumfile.h"
 #include "hashrecord.h"
+#include "ignorerules.h"
 
 #include <QObject>
 #include <QString>
@@ -67,7 +68,9 @@ public:
 
     // A stored record of the checksums file itself, where the last scan met
     // it in the tree and left it out, is not reported: the program that
-    // wrote the file may have hashed it along with the rest.
+    // wrote the file may have hashed it along with the rest. Nor is one the
+    // last scan's ignore rules exclude: the rules may be younger than the
+    // checksums file.
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
@@ -75,6 +78,8 @@ private:
     void hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
                   ICreateHashReport *report, const std::string &checksumFile, bool recordsBelowSource);
     std::string digestOrEmpty(const std::string &fileName);
+    // Whether the last scan's ignore rules leave out a stored record.
+    bool isIgnored(const std::string &recordPath) const;
 
     hashwrapper *hasher;
     std::string algorithm;
@@ -82,4 +87,8 @@ private:
     bool recordsToBeWritten = false;
     // The record paths at which the last scan met the checksums file.
     std::vector<std::string> checksumsFileRecords;
+    // The ignore rules of the last scan, and what stands before the path
+    // below the source directory in its record paths.
+    IgnoreRules ignoreRules;
+    std::string ignoredPrefix;
 };

@@ -442,10 +442,11 @@ bool IgnoreRules::loadOpened(int fd, const QString &displayName)
 {
     rules.clear();
     error.clear();
+    openErrno = fd < 0 ? errno : 0;
     if (fd < 0) {
-        if (errno == ENOENT)
+        if (openErrno == ENOENT)
             return true;
-        error = tr("Cannot read the ignore file \"%1\": %2.").arg(displayName, qt_error_string(errno));
+        error = tr("Cannot read the ignore file \"%1\": %2.").arg(displayName, qt_error_string(openErrno));
         return false;
     }
     std::string content;

@@ -44,6 +44,9 @@ public:
 
     bool isEmpty() const { return rules.empty(); }
     QString errorText() const { return error; }
+    // The errno of an ignore file that could not be opened, 0 otherwise: a
+    // want of descriptors says nothing about the file.
+    int openError() const { return openErrno; }
 
     // Whether the rules leave out the entry at path (length bytes below the
     // source directory, names joined by single slashes, none leading or
@@ -103,4 +106,5 @@ private:
 
     std::vector<Rule> rules;
     QString error;
+    int openErrno = 0;
 };

@@ -191,6 +191,7 @@ bool TreeListing::list(bool stopAtUnreadable)
 #ifdef ORVALEN_POSIX_LISTING
     heldFds.clear();
     if (rootFd < 0) {
+        rules = IgnoreRules();
         // A source directory that does not exist simply holds no files.
         if (rootError == ENOENT || rootError == ENOTDIR)
             return true;
@@ -200,6 +201,14 @@ bool TreeListing::list(bool stopAtUnreadable)
         }
         return unreadable();
     }
+    // A rule that cannot be read would guard or leave out other files than
+    // its author meant: the scan stops before anything is hashed. A source
+    // directory that cannot be searched fails below as it always did.
+    struct stat rootStat;
+    if (::fstatat(rootFd, ".", &rootStat, 0) != 0)
+        rules = IgnoreRules();
+    else if (!loadRules())
+        return false;
     // The copy shares its reading position with rootFd, which the files
     // are opened from and which is never read.
     const int fd = openWaiting([this] { return ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0); });
@@ -212,6 +221,11 @@ bool TreeListing::list(bool stopAtUnreadable)
     }
     return collect(fd);
 #else
+    const QFileInfo root(QFile::decodeName(QByteArray::fromStdString(rootPath)));
+    if (!root.isDir() || !root.isReadable() || !isSearchable(root))
+        rules = IgnoreRules();
+    else if (!loadRules())
+        return false;
     return collect();
 #endif
 }
@@ -228,6 +242,32 @@ bool TreeListing::unreadable()
     failed = Failure::UnreadableDirectory;
     failedAt = dirPath;
     return !stopAtUnreadable;
+}
+
+bool TreeListing::loadRules()
+{
+#ifdef ORVALEN_POSIX_LISTING
+    const bool loaded = rules.load(rootFd, rootPath);
+#else
+    const bool loaded = rules.load(rootPath);
+#endif
+    if (loaded)
+        return true;
+    if (rules.openError() == EMFILE || rules.openError() == ENFILE)
+        shortage = rules.openError();
+    else
+        failed = Failure::IgnoreFile;
+    failedAt = rootPath;
+    return false;
+}
+
+bool TreeListing::isIgnored(const char *name, bool isDirectory)
+{
+    if (rules.isEmpty())
+        return false;
+    judgedPath.assign(relPath);
+    judgedPath += name;
+    return rules.excludedEntry(judgedPath.data(), judgedPath.size(), isDirectory);
 }
 
 bool TreeListing::addFile(const std::string &name)
@@ -404,6 +444,8 @@ bool TreeListing::collect(int fd)
         default:
             break;
         }
+        if ((isFile || isDir) && isIgnored(name, isDir))
+            continue;
         const bool mayBeSkipped = followed && target.st_dev == skippedDevice
                                   && target.st_ino == skippedInode;
         if (isFile && !isSkipped(dirfd(dir), name, mayBeSkipped))
@@ -507,7 +549,7 @@ bool TreeListing::collect()
         if (file.exists() && !file.isFile())
             continue;
         const std::string name = QFile::encodeName(file.fileName()).toStdString();
-        if (isSkipped(name.c_str(), file.isSymLink()))
+        if (isIgnored(name.c_str(), false) || isSkipped(name.c_str(), file.isSymLink()))
             continue;
         if (!addFile(name))
             return false;
@@ -519,7 +561,10 @@ bool TreeListing::collect()
     bool goOn = true;
     for (const QFileInfo &sub : dir.entryInfoList(QDir::AllDirs | QDir::NoDotAndDotDot, QDir::NoSort)) {
         // The list of directories also holds links to FIFOs and devices.
-        if (sub.isDir() && !(goOn = collectBelow(QFile::encodeName(sub.fileName()).toStdString())))
+        if (!sub.isDir())
+            continue;
+        const std::string name = QFile::encodeName(sub.fileName()).toStdString();
+        if (!isIgnored(name.c_str(), true) && !(goOn = collectBelow(name)))
             break;
     }
     descent.pop_back();

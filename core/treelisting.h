@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ignorerules.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -36,7 +38,7 @@ public:
     TreeListing &operator=(const TreeListing &) = delete;
 
     // Why list() stopped.
-    enum class Failure { None, UnreadableDirectory, LineFeedInName };
+    enum class Failure { None, UnreadableDirectory, LineFeedInName, IgnoreFile };
 
     // However deep the tree, the listing holds at most heldDirectories
     // directory descriptors: the source directory's own, one for each of the
@@ -55,10 +57,14 @@ public:
     static constexpr bool keepsNameBytes = false;
 #endif
 
-    // False when the scan has to stop: a directory could not be read or
-    // searched, or a file's path holds a line feed where that is refused;
-    // failure() and failedPath() then say which.
-    // Without stopAtUnreadable such a directory or file is passed over.
+    // False when the scan has to stop: the source directory's ignore file
+    // cannot be read or holds a malformed line (whatever stopAtUnreadable
+    // says, before anything is listed; ignoreRules().errorText() says why),
+    // a directory could not be read or searched, or a file's path holds a
+    // line feed where that is refused; failure() and failedPath() then say
+    // which. Without stopAtUnreadable such a directory or file is passed
+    // over. What the ignore file excludes is left out, and an excluded
+    // directory is not even opened.
     bool list(bool stopAtUnreadable);
     // Called after each directory's files were added, with the number of
     // files listed so far, so that work on them can start before the whole
@@ -90,6 +96,8 @@ public:
     // Where the checksums file was met and left out, as paths below the
     // source directory.
     const std::vector<std::string> &skippedPaths() const { return skippedAt; }
+    // The rules the last list() read from the source directory.
+    const IgnoreRules &ignoreRules() const { return rules; }
 
 private:
 #ifdef ORVALEN_POSIX_LISTING
@@ -115,6 +123,10 @@ private:
     bool isSkipped(const char *name, bool mayLeadThere);
 #endif
     bool unreadable();
+    bool loadRules();
+    // Whether the ignore rules leave out the entry name of the directory
+    // being read.
+    bool isIgnored(const char *name, bool isDirectory);
     // Adds a file of the directory being read; false when its path cannot
     // be kept and the listing has to stop.
     bool addFile(const std::string &name);
@@ -151,4 +163,6 @@ private:
     std::vector<std::string> skippedAt;
     std::function<bool()> descriptorWait;
     int shortage = 0;
+    IgnoreRules rules;
+    std::string judgedPath;
 };

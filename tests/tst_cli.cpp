@@ -1,3 +1,4 @@
+#include "compareerr.h"
 #include "consolereport.h"
 #include "hashrecord.h"
 #include "hashtools.h"
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -384,6 +387,10 @@ private slots:
     void progressLineEscapesNames();
     void machineLimits_data();
     void machineLimits();
+    void ignoreFileOnCreate_data();
+    void ignoreFileOnCreate();
+    void ignoreFileOnVerify_data();
+    void ignoreFileOnVerify();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -1160,7 +1167,7 @@ void TestCli::helpDocumentsExitCodes()
     const Result r = runCli({"--help"}, QDir::tempPath());
     QCOMPARE(r.code, 0);
     for (const char *word : {"create", "verify", "digest", "--quiet", "--algorithm", "--version", "--jobs",
-                             "start with a dot", "\\xhh"})
+                             "start with a dot", "\\xhh", ".orvalenignore", "malformed line"})
         QVERIFY2(r.out.contains(word), word);
     for (const char *line : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  130 "})
         QVERIFY2(r.out.contains(line), line);
@@ -1542,4 +1549,154 @@ void TestCli::machineLimits()
 }
 
 QTEST_GUILESS_MAIN(TestCli)
+
+void TestCli::ignoreFileOnCreate_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("rules");     // the tree's .orvalenignore
+    QTest::addColumn<QStringList>("listed");   // files of the sample tree in the checksums file
+    QTest::addColumn<QByteArray>("message");   // %R: the temporary root; empty: success
+
+    // The tree also holds "cache", a directory the scanning user cannot
+    // read: each row that succeeds must have left it unopened.
+    const QStringList all{"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt", "Y/f", "z/f"};
+    const QByteArray malformed("\"[\" is not closed.");
+    for (const auto &jobs : {std::make_pair("one job", QStringList{"--jobs", "1"}),
+                             std::make_pair("automatic jobs", QStringList())}) {
+        const auto row = [&jobs](const char *tag) -> QTestData & {
+            return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(tag), QLatin1String(jobs.first))))
+                   << jobs.second;
+        };
+        row("name at any depth") << QByteArray("cache/\nf\n")
+                                 << QStringList{"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt"} << QByteArray();
+        row("anchored path") << QByteArray("# only the top one\n/cache\n\nz/f\n")
+                             << QStringList{"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt", "Y/f"}
+                             << QByteArray();
+        row("double star across directories") << QByteArray("**/c?che\n**/f\n")
+                                              << QStringList{"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt"}
+                                              << QByteArray();
+        row("set and negation") << QByteArray("[abc]ache/\n*.txt\n!docs/*.txt\n")
+                                << QStringList{"docs/fox.txt", "Y/f", "z/f"} << QByteArray();
+        row("no negation below an excluded directory")
+            << QByteArray("cache/\nsub dir/\n!sub dir/my file.txt\n")
+            << QStringList{"A.txt", "b.txt", "docs/fox.txt", "Y/f", "z/f"} << QByteArray();
+        row("closing slash spares files") << QByteArray("cache/\nf/\nb.txt/\n") << all << QByteArray();
+        row("locked directory not excluded") << QByteArray("z/\n") << QStringList()
+                                             << QByteArray("Cannot read directory \"%R/tree/cache\".");
+        row("unclosed set") << QByteArray("cache/\n\n# sets\n[ab.txt\n") << QStringList()
+                            << "Malformed pattern in \"%R/tree/.orvalenignore\", line 4: " + malformed;
+        row("lone exclamation mark") << QByteArray("!\ncache/\n") << QStringList()
+                                     << QByteArray("Malformed pattern in \"%R/tree/.orvalenignore\", line 1: "
+                                                   "\"!\" without a pattern.");
+    }
+}
+
+void TestCli::ignoreFileOnCreate()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, rules);
+    QFETCH(QStringList, listed);
+    QFETCH(QByteArray, message);
+    const QStringList prefix = unprivilegedPrefix();
+    if (!prefix.isEmpty() && QStandardPaths::findExecutable(prefix.first()).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    writeFile(tree + "/.orvalenignore", rules);
+    writeFile(tree + "/cache/blob", "cached");
+    const QByteArray cache = QFile::encodeName(tree + "/cache");
+    QVERIFY(::chmod(cache.constData(), 0) == 0);
+    const QString sums = root.filePath("sums.sha256");
+
+    const Result r = runCli(options + QStringList{"create", tree, sums}, root.path(), prefix);
+    ::chmod(cache.constData(), 0755);
+
+    QVERIFY(r.normalExit);
+    if (!message.isEmpty()) {
+        QCOMPARE(r.err, message.replace("%R", QFile::encodeName(root.path())) + '\n');
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(!QFile::exists(sums));
+        return;
+    }
+    QByteArray expected;
+    for (const QString &name : listed)
+        expected += sha256(tree + '/' + name) + ' ' + name.toUtf8() + "\r\n";
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.code, 0);
+    QCOMPARE(readFile(sums), expected);
+    QCOMPARE(r.out, sha256(sums) + '\n');
+}
+
+void TestCli::ignoreFileOnVerify_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("rules");     // written after the checksums file
+    QTest::addColumn<QStringList>("changed");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QByteArray>("report");
+
+    for (const auto &jobs : {std::make_pair("one job", QStringList{"--jobs", "1"}),
+                             std::make_pair("automatic jobs", QStringList())}) {
+        const auto row = [&jobs](const char *tag) -> QTestData & {
+            return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(QLatin1String(tag), QLatin1String(jobs.first))))
+                   << jobs.second;
+        };
+        row("records below an excluded directory") << QByteArray("docs/\n") << QStringList{"docs/fox.txt"}
+                                                   << QStringList() << QByteArray();
+        row("records of a name excluded at any depth") << QByteArray("f\n") << QStringList{"z/f"}
+                                                       << QStringList{"Y/f"} << QByteArray();
+        row("re-included file still checked")
+            << QByteArray("*.txt\n!b.txt\n") << QStringList{"A.txt", "b.txt"} << QStringList{"docs/fox.txt"}
+            << QByteArray("b.txt\tChecksums does not match\n");
+        row("files the rules keep still reported")
+            << QByteArray("docs/\n") << QStringList{"docs/fox.txt"} << QStringList{"z/f"}
+            << QByteArray("z/f\tFile not found\n");
+    }
+}
+
+void TestCli::ignoreFileOnVerify()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, rules);
+    QFETCH(QStringList, changed);
+    QFETCH(QStringList, removed);
+    QFETCH(QByteArray, report);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSampleTree(tree);
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+
+    writeFile(tree + "/.orvalenignore", rules);
+    for (const QString &name : changed)
+        writeFile(tree + '/' + name, "changed");
+    for (const QString &name : removed)
+        QVERIFY(QFile::remove(tree + '/' + name));
+
+    const Result r = runCli(options + QStringList{"-q", "verify", tree, sums}, root.path());
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.out, report);
+    QCOMPARE(r.code, report.isEmpty() ? 0 : 1);
+
+    // The desktop application's engine leaves out the same records.
+    HashTools engine("sha256");
+    std::vector<HashRecord> stored;
+    std::vector<HashRecord> current;
+    QVERIFY(!engine.loadDB(QFile::encodeName(sums).toStdString(), stored).empty());
+    engine.calculateHashes(tree, current, nullptr, sums);
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    engine.compare(current, stored, errors);
+    QByteArray lines;
+    for (const std::unique_ptr<CompareErr> &error : errors)
+        lines += QByteArray::fromStdString(error->path) + '\t' + error->errorText().toUtf8() + '\n';
+    QCOMPARE(lines, report);
+}
+
 #include "tst_cli.moc"

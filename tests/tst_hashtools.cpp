@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -143,6 +144,10 @@ private slots:
     void unknownAlgorithm();
     void descriptorShortage_data();
     void descriptorShortage();
+    void ignoredStoredRecords_data();
+    void ignoredStoredRecords();
+    void malformedIgnoreFileStopsBeforeHashing_data();
+    void malformedIgnoreFileStopsBeforeHashing();
 };
 
 void TestHashTools::listingOrder_data()
@@ -846,4 +851,78 @@ void TestHashTools::descriptorShortage()
 }
 
 QTEST_GUILESS_MAIN(TestHashTools)
+void TestHashTools::ignoredStoredRecords_data()
+{
+    // The source path is given relative to the temporary directory, which
+    // the test makes the working directory; "@" stands for that directory.
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QByteArray>("rules");     // written after the stored records were taken
+    QTest::addColumn<QStringList>("missing");  // records reported as missing
+
+    QTest::newRow("relative source, excluded directory") << "data" << QByteArray("sub/\n") << QStringList();
+    QTest::newRow("relative source, anchored at the source") << "./data" << QByteArray("/sub/b.txt\n")
+                                                             << QStringList();
+    QTest::newRow("relative source, other records kept") << "data" << QByteArray("a.txt\n")
+                                                         << QStringList{"data/sub/b.txt"};
+    QTest::newRow("absolute source, name at any depth") << "@/data" << QByteArray("b.*\n") << QStringList();
+    QTest::newRow("absolute source, re-included") << "@/data" << QByteArray("*.txt\n!b.txt\n")
+                                                  << QStringList{"sub/b.txt"};
+}
+
+void TestHashTools::ignoredStoredRecords()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, rules);
+    QFETCH(QStringList, missing);
+    QTemporaryDir root;
+    makeTree(root.path(), {"data/a.txt=a", "data/sub/b.txt=b"});
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(root.path()));
+    source.replace("@", root.path());
+
+    HashTools tools("sha256");
+    std::vector<HashRecord> stored;
+    tools.calculateHashes(source, stored, nullptr);
+    QCOMPARE(stored.size(), std::size_t(2));
+    makeTree(root.path(), {"data/.orvalenignore=" + QString::fromUtf8(rules)});
+    QVERIFY(QFile::remove(root.path() + "/data/sub/b.txt"));
+    std::vector<HashRecord> current;
+    tools.calculateHashes(source, current, nullptr);
+    QDir::setCurrent(previous);
+
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    tools.compare(current, stored, errors);
+    QStringList reported;
+    for (const std::unique_ptr<CompareErr> &error : errors) {
+        QCOMPARE(error->type, CompareErr::AbsentFile);
+        reported << QString::fromStdString(error->path);
+    }
+    QCOMPARE(reported, missing);
+}
+
+void TestHashTools::malformedIgnoreFileStopsBeforeHashing_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("one job") << 1;
+    QTest::newRow("automatic jobs") << 0;
+}
+
+// The desktop application shows the reporter's error in a box: it must come
+// alone, before any file is reported.
+void TestHashTools::malformedIgnoreFileStopsBeforeHashing()
+{
+    QFETCH(int, jobs);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a.txt", "sub/b.txt", ".orvalenignore=*.tmp\n[ab].txt\nsub/[x\n"});
+
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    std::vector<HashRecord> records{HashRecord{"old", sha256Of("old")}};
+    Recorder recorder;
+    tools.calculateHashes(root.path(), records, &recorder);
+    QCOMPARE(recorder.calls, QStringList{"error Malformed pattern in \"" + root.path()
+                                         + "/.orvalenignore\", line 3: \"[\" is not closed."});
+    QVERIFY(records.empty());
+}
+
 #include "tst_hashtools.moc"
