@@ -137,6 +137,9 @@ long filereader::readFromMemory(unsigned char *buffer)
             if (pretended >= 0)
                 wanted = static_cast<std::size_t>(
                     std::min<long long>(static_cast<long long>(wanted), pretended - position));
+            // Where the system cannot read without waiting, the call fails
+            // without setting errno.
+            errno = 0;
             n = memoryFileSystem ? ::pread(fd, buffer, wanted, position)
                                  : hashwrapper::readWithoutWaiting(fd, buffer, wanted, position);
         }
