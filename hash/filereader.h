@@ -8,9 +8,9 @@
 
 // Hands out the content of an open file, from its start, in pieces.
 // A large file, or one read with overlap, is first read on the caller's
-// thread in pieces small enough to stay in the first caches while they are
-// hashed, for as long as each piece is in memory already: a second thread
-// would only make every byte cross the memory bus twice. From the first
+// thread in pieces small enough to stay in the second-level cache while they
+// are hashed, for as long as each piece is in memory already: a second
+// thread would only make every byte cross the memory bus twice. From the first
 // piece that must come from the device on, the pieces are of hashwrapper's
 // chunk size, and with overlap a second thread reads the next ones while the
 // caller hashes this one, so that waiting for the disk does not hold the
