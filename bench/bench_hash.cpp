@@ -3,13 +3,19 @@
 //   bench_hash memory [--size MiB] [--repeat N]
 //       every algorithm and every kernel on a buffer in memory
 //   bench_hash file PATH [--algorithm NAME] [--repeat N] [--portable]
-//       digestOfFile on PATH (best of N), one line per algorithm
+//                   [--piece KiB] [--device]
+//       digestOfFile on PATH (best of N), one line per algorithm; --piece
+//       reads what is in memory in pieces of that size, --device reads all
+//       of it as if it had to come from the device
+//   bench_hash copy [--size MiB] [--repeat N]
+//       memcpy between two buffers of that size: the memory's bandwidth
 //
 // Each figure is the best of N runs: the machine is shared and the best run
 // is the one least disturbed by others.
 
 #include "hashcpu.h"
 #include "hashfactory.h"
+#include "filereader.h"
 #include "hashwrapper.h"
 #include "hlexception.h"
 
@@ -51,7 +57,9 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: bench_hash memory [--size MiB] [--repeat N]\n"
-                 "       bench_hash file PATH [--algorithm NAME] [--repeat N] [--portable]\n");
+                 "       bench_hash file PATH [--algorithm NAME] [--repeat N] [--portable]\n"
+                 "                       [--piece KiB] [--device]\n"
+                 "       bench_hash copy [--size MiB] [--repeat N]\n");
     return 2;
 }
 
@@ -107,9 +115,29 @@ int benchMemory(std::size_t mib, int repeat)
     return 0;
 }
 
-int benchFile(const std::string &path, const std::string &only, int repeat, bool portable)
+// Bytes read plus bytes written per second, as memory bandwidth is usually
+// given; the buffers are far larger than the caches.
+int benchCopy(std::size_t mib, int repeat)
+{
+    const std::size_t size = mib << 20;
+    std::vector<char> from(size, 1);
+    std::vector<char> to(size, 2);
+    const double t = bestSeconds(repeat, [&] {
+        std::memcpy(to.data(), from.data(), size);
+        from[size / 2] = to[size / 3];
+    });
+    std::printf("copy %zu MiB: %.1f GB/s (read and written)\n", mib, 2.0 * size / t / 1e9);
+    return 0;
+}
+
+int benchFile(const std::string &path, const std::string &only, int repeat, bool portable,
+              std::size_t pieceKiB, bool device)
 {
     hashForcePortable(portable);
+    if (pieceKiB > 0)
+        filereader::setMemoryPieceSize(pieceKiB * 1024);
+    if (device)
+        filereader::pretendMissFrom(0);
     hashfactory factory;
     for (const char *name : algorithms) {
         if (!only.empty() && only != name)
@@ -151,6 +179,8 @@ int main(int argc, char **argv)
     int repeat = 5;
     std::size_t mib = 256;
     bool portable = false;
+    std::size_t pieceKiB = 0;
+    bool device = false;
 
     int i = 2;
     if (mode == "file") {
@@ -158,7 +188,7 @@ int main(int argc, char **argv)
             return usage();
         path = argv[2];
         i = 3;
-    } else if (mode != "memory") {
+    } else if (mode != "memory" && mode != "copy") {
         return usage();
     }
     for (; i < argc; ++i) {
@@ -171,11 +201,18 @@ int main(int argc, char **argv)
             only = argv[++i];
         else if (arg == "--portable")
             portable = true;
+        else if (arg == "--piece" && i + 1 < argc)
+            pieceKiB = static_cast<std::size_t>(std::atoi(argv[++i]));
+        else if (arg == "--device")
+            device = true;
         else
             return usage();
     }
     if (repeat < 1 || mib < 1)
         return usage();
 
-    return mode == "file" ? benchFile(path, only, repeat, portable) : benchMemory(mib, repeat);
+    if (mode == "copy")
+        return benchCopy(mib, repeat);
+    return mode == "file" ? benchFile(path, only, repeat, portable, pieceKiB, device)
+                          : benchMemory(mib, repeat);
 }

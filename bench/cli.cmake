@@ -9,3 +9,15 @@ if(TARGET orvalen-cli)
     VERBATIM
   )
 endif()
+
+# One large file, warm and cold, every algorithm beside openssl dgst, with
+# the machine's caches and memory bandwidth:
+#   cmake --build <build> --target bench_large_file
+if(TARGET orvalen-cli)
+  add_custom_target(bench_large_file
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/large-file-bench.sh ${CMAKE_BINARY_DIR}
+    DEPENDS orvalen-cli bench_hash
+    USES_TERMINAL
+    VERBATIM
+  )
+endif()

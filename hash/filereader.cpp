@@ -4,21 +4,59 @@
 
 #include <new>
 #include <system_error>
+#include <algorithm>
+#include <atomic>
 
 #if !defined(_WIN32)
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
+
+namespace {
+
+std::atomic<std::size_t> memoryPieceSize{filereader::defaultMemoryPieceSize};
+std::atomic<long long> missFrom{-1};
+
+#if defined(__linux__)
+// tmpfs and ramfs cannot be asked to read without waiting, yet hold every
+// byte in memory: there is no device to wait for.
+bool heldInMemory(int fd)
+{
+    struct statfs info;
+    return ::fstatfs(fd, &info) == 0
+           && (info.f_type == TMPFS_MAGIC || info.f_type == RAMFS_MAGIC);
+}
+#endif
+
+} // namespace
+
+void filereader::setMemoryPieceSize(std::size_t bytes)
+{
+    memoryPieceSize = std::min<std::size_t>(std::max<std::size_t>(bytes, 4096),
+                                            hashwrapper::fileChunkSize);
+}
+
+void filereader::pretendMissFrom(long long offset)
+{
+    missFrom = offset;
+}
 
 filereader::filereader(int fd, bool overlap, long long size, bool probeCache)
-    : fd(fd), size(size), probe(probeCache)
+    : fd(fd), size(size), overlap(overlap), memoryPiece(memoryPieceSize.load()),
+      probe(probeCache), fromMemory(overlap || size >= hashwrapper::overlapFileSize)
 {
     const int buffers = overlap ? ringSize : 1;
     for (int i = 0; i < buffers; ++i)
         ring[i].bytes.reset(new unsigned char[hashwrapper::fileChunkSize]);
-    if (!overlap)
-        return;
+}
+
+void filereader::startReader()
+{
     // Where the system has no thread to spare, the caller reads for itself.
     try {
         reader = std::thread(&filereader::readLoop, this);
@@ -92,8 +130,73 @@ long filereader::readChunk(unsigned char *buffer)
 #endif
 }
 
+long filereader::readFromMemory(unsigned char *buffer)
+{
+#if defined(_WIN32)
+    (void)buffer;
+    return -1;
+#else
+    if (atEnd)
+        return 0;
+    for (;;) {
+        std::size_t wanted = memoryPiece;
+        const long long pretended = missFrom.load(std::memory_order_relaxed);
+        ssize_t n;
+        if (pretended >= 0 && position >= pretended) {
+            n = -1;
+            errno = EAGAIN;
+        } else {
+            if (pretended >= 0)
+                wanted = static_cast<std::size_t>(
+                    std::min<long long>(static_cast<long long>(wanted), pretended - position));
+            // Where the system cannot read without waiting, the call fails
+            // without setting errno.
+            errno = 0;
+            n = memoryFileSystem ? ::pread(fd, buffer, wanted, position)
+                                 : hashwrapper::readWithoutWaiting(fd, buffer, wanted, position);
+        }
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+#if defined(__linux__)
+            if (errno == EOPNOTSUPP && !memoryFileSystem && heldInMemory(fd)) {
+                memoryFileSystem = true;
+                // The kernel still could not be asked.
+                if (probe)
+                    missed = true;
+                probe = false;
+                continue;
+            }
+#endif
+            // Failures too are left to the device read, which reports them.
+            if (probe)
+                missed = true;
+            probe = false;
+            return -1;
+        }
+        probe = false;
+        position += n;
+        if (n == 0 || (static_cast<std::size_t>(n) < wanted && position == size))
+            atEnd = true;
+        return static_cast<long>(n);
+    }
+#endif
+}
+
 long filereader::next(const unsigned char **data)
 {
+    if (fromMemory) {
+        const long n = readFromMemory(ring[0].bytes.get());
+        if (n >= 0) {
+            *data = ring[0].bytes.get();
+            return n;
+        }
+        // Once one piece had to come from the device, the next ones will
+        // most likely too: from here the disk is kept busy.
+        fromMemory = false;
+        if (overlap)
+            startReader();
+    }
     if (!reader.joinable()) {
         const long n = readChunk(ring[0].bytes.get());
         *data = ring[0].bytes.get();

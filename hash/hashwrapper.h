@@ -14,9 +14,9 @@ protected:
     std::string testText;
 
 public:
-    // digestOfFile reads the file in pieces of this many bytes: large enough
-    // that the system call per piece costs nothing beside the hashing, small
-    // enough to stay in the second-level cache.
+    // digestOfFile reads what must come from the device in pieces of this
+    // many bytes: large enough that the system call per piece costs nothing
+    // beside the hashing, small enough to stay in the second-level cache.
     static constexpr unsigned int fileChunkSize = 256 * 1024;
 
     hashwrapper();
@@ -41,7 +41,7 @@ public:
     // Asked between pieces of a file; answering false abandons it.
     using KeepGoing = std::function<bool()>;
     // Files of at least this size are read on a second thread while the
-    // first one hashes.
+    // first one hashes, from the first piece that is not in memory on.
     static constexpr long long overlapFileSize = 4LL * 1024 * 1024;
 
     // The text of hlException code 1 for path.
@@ -74,7 +74,8 @@ public:
     // and closes fd. size is what openRegularFile gave. An empty result once
     // keepGoing answered false; hlException code 1 naming path when a read
     // fails. With missedCache, the first read does not wait for the disk and
-    // *missedCache tells whether it would have had to.
+    // *missedCache tells whether it would have had to. overlap allows the
+    // second thread for what is not in memory.
     std::string digestOfOpenFile(int fd, long long size, const std::string &path, bool overlap,
                                  const KeepGoing &keepGoing = KeepGoing(),
                                  bool *missedCache = nullptr);

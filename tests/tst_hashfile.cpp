@@ -2,6 +2,7 @@
 // wrapper cannot read completely must throw instead of yielding a digest,
 // and anything but a regular file is refused without blocking.
 
+#include "filereader.h"
 #include "hashcpu.h"
 #include "hashfactory.h"
 #include "hashwrapper.h"
@@ -150,6 +151,8 @@ private slots:
 #if defined(Q_OS_UNIX)
     void sizeChangedAfterOpen_data();
     void sizeChangedAfterOpen();
+    void fromMemoryOrDevice_data();
+    void fromMemoryOrDevice();
 #endif
 
 private:
@@ -167,6 +170,9 @@ void tst_hashfile::init()
 void tst_hashfile::cleanup()
 {
     hashForcePortable(false);
+#if defined(Q_OS_UNIX)
+    filereader::pretendMissFrom(-1);
+#endif
     dir.reset();
 }
 
@@ -484,6 +490,65 @@ void tst_hashfile::sizeChangedAfterOpen()
                                                          probe ? &missed : nullptr);
     ::close(fd);
     QCOMPARE(QString::fromStdString(digest), QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
+}
+
+void tst_hashfile::fromMemoryOrDevice_data()
+{
+    QTest::addColumn<QString>("algorithm");
+    QTest::addColumn<qint64>("size");
+    // From this offset on the file counts as not in memory; -1: never.
+    QTest::addColumn<qint64>("missFrom");
+    QTest::addColumn<bool>("overlap");
+
+    const qint64 piece = filereader::defaultMemoryPieceSize;
+    const qint64 chunk = hashwrapper::fileChunkSize;
+    const qint64 large = hashwrapper::overlapFileSize;
+    QTest::newRow("memory, a piece less a byte") << "sha256" << piece - 1 << qint64(-1) << true;
+    QTest::newRow("memory, one piece") << "sha256" << piece << qint64(-1) << true;
+    QTest::newRow("memory, a chunk and a byte") << "sha512" << chunk + 1 << qint64(-1) << true;
+    QTest::newRow("memory, large, one thread") << "md5" << large + piece / 2 << qint64(-1) << false;
+    QTest::newRow("device, one chunk") << "sha256" << chunk << qint64(0) << true;
+    QTest::newRow("device, a chunk and a byte") << "sha1" << chunk + 1 << qint64(0) << true;
+    QTest::newRow("device, large, one thread") << "sha256" << large + 1 << qint64(0) << false;
+    QTest::newRow("switch at a piece boundary") << "sha256" << 3 * chunk + 5 << 2 * piece << true;
+    QTest::newRow("switch inside a piece") << "sha512" << 2 * chunk << piece + 100 << true;
+    QTest::newRow("switch at the last byte") << "sha256" << chunk + piece << chunk + piece - 1 << true;
+    QTest::newRow("switch at the end") << "sha256" << 2 * piece << 2 * piece << true;
+    QTest::newRow("switch inside, large, one thread") << "md5" << large + 3 << chunk + 7 << false;
+}
+
+// A file is read from memory on the hashing thread, from the device with
+// the second thread, or from memory until a piece is missing: the digest
+// must not tell which.
+void tst_hashfile::fromMemoryOrDevice()
+{
+    QFETCH(QString, algorithm);
+    QFETCH(qint64, size);
+    QFETCH(qint64, missFrom);
+    QFETCH(bool, overlap);
+
+    const QString path = dir->filePath(QStringLiteral("large.bin"));
+    const QByteArray bytes = testBytes(size);
+    QVERIFY(writeFile(path, bytes));
+    const std::string native = QFile::encodeName(path).toStdString();
+    long long opened = -1;
+    const int fd = hashwrapper::openRegularFile(native, &opened);
+    QVERIFY(fd >= 0);
+    QCOMPARE(opened, size);
+    unsigned char first = 0;
+    const bool kernelCanTell = hashwrapper::readWithoutWaiting(fd, &first, 1, 0) == 1;
+
+    filereader::pretendMissFrom(missFrom);
+    auto wrapper = makeWrapper(algorithm);
+    bool missed = false;
+    const std::string digest = wrapper->digestOfOpenFile(fd, size, native, overlap, {}, &missed);
+    ::close(fd);
+    filereader::pretendMissFrom(-1);
+    QCOMPARE(QString::fromStdString(digest), QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
+    if (missFrom == 0)
+        QVERIFY(missed);
+    else if (kernelCanTell)
+        QVERIFY(!missed);
 }
 #endif
 
