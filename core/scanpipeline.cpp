@@ -284,6 +284,8 @@ void ScanPipeline::openLoop()
                 failed.failure = std::current_exception();
             }
         } else {
+            if (settings.stampFiles)
+                failed.before = FileStamp::ofOpen(fd);
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
                 unsigned char first;
@@ -403,6 +405,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 } catch (...) {
                     result.failure = std::current_exception();
                 }
+            } else if (settings.stampFiles) {
+                result.before = FileStamp::ofOpen(fd);
             }
         }
 #endif
@@ -427,6 +431,10 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             } catch (...) {
                 result.failure = std::current_exception();
             }
+#if defined(__unix__) || defined(__APPLE__)
+            if (settings.stampFiles)
+                result.after = FileStamp::ofOpen(fd);
+#endif
             closeFile(fd);
         }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filestamp.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -40,6 +42,9 @@ public:
         // Whether hashers open the files themselves while they are found in
         // memory; without it the openers open every file.
         bool hashersOpenFromMemory = true;
+        // Whether each file's status is taken as it is opened and again
+        // once it is hashed, for telling an edit from damage.
+        bool stampFiles = false;
     };
 
     struct Result
@@ -50,6 +55,10 @@ public:
         // Anything else a worker met (memory exhaustion): the caller
         // rethrows it when it reaches the file.
         std::exception_ptr failure;
+        // With stampFiles: the file's status when it was opened and when
+        // its last byte had been read.
+        FileStamp before;
+        FileStamp after;
     };
 
     // Files are named nativePrefix followed by the paths handed in; with a
