@@ -284,8 +284,11 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                     if (fd < 0) {
                         error = hashwrapper::cannotReadMessage(file);
                     } else {
-                        const std::unique_ptr<int, void (*)(int *)> closer(
-                            const_cast<int *>(&fd), [](int *open) { ::close(*open); });
+                        struct Closer
+                        {
+                            int fd;
+                            ~Closer() { ::close(fd); }
+                        } closer{fd};
                         before = FileStamp::ofOpen(fd);
                         digest = hasher->digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize,
                                                           [&] { return probe.keepGoing(); });

@@ -102,7 +102,9 @@ public:
 
     // A stored record of the checksums file itself, where the last scan met
     // it in the tree and left it out, is not reported: the program that
-    // wrote the file may have hashed it along with the rest.
+    // wrote the file may have hashed it along with the rest. Where the last
+    // scan took the files' status (setStampsWanted) and a reference time is
+    // known, a difference tells whether the file may be damaged.
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
