@@ -140,7 +140,11 @@ void MainWindow::checkDB()
 
     std::vector<HashRecord> currentRecords;
     std::vector<std::unique_ptr<CompareErr>> errors;
-    if (!hashTree(sourceDirectory, checksumFile, currentRecords))
+    // Each file's status tells the engine an edit from possible damage.
+    hashTools->setStampsWanted(true);
+    const bool hashed = hashTree(sourceDirectory, checksumFile, currentRecords);
+    hashTools->setStampsWanted(false);
+    if (!hashed)
         return;
 
     hashTools->compare(currentRecords, storedRecords, errors);

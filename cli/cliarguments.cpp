@@ -37,6 +37,20 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "      Hash the tree again and compare it with CHECKSUMS_FILE. Every\n"
            "      discrepancy is one line on standard output: path, tab, message;\n"
            "      the checksums file's digest and a summary go to standard error.\n"
+           "      A file whose content differs is reported as\n"
+           "      \"Checksums does not match\" when it was modified after the checksums\n"
+           "      file (its modification time is later, allowing 2 s for coarse\n"
+           "      time stamps, or it changed while it was read), and as\n"
+           "      \"Checksums does not match, not modified since the checksums file\n"
+           "      was written\" otherwise: possibly damaged. A missing file and a new\n"
+           "      file with the same content are one line \"Moved from \"oldpath\"\"\n"
+           "      on the new file's place.\n"
+           "  update SOURCE_DIR CHECKSUMS_FILE\n"
+           "      Bring CHECKSUMS_FILE up to date: hash new files and files modified\n"
+           "      after it, drop missing ones, keep every other record without\n"
+           "      reading its file. A possibly damaged file keeps its stored digest,\n"
+           "      is named on standard error, and the exit code is 1. Prints the\n"
+           "      digest like create; without CHECKSUMS_FILE it is create.\n"
            "  digest [--algorithm NAME] FILE...\n"
            "      Print \"digest  path\" for each file, as sha256sum does.\n"
            "\n"
@@ -59,11 +73,18 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "0x20 and the byte 0x7f as \\xhh (two lowercase hex digits). A line\n"
            "whose path holds any of these starts with a backslash.\n"
            "\n"
+           "Reference time: create and update set the checksums file's\n"
+           "modification time to the moment their scan began. A copy of the\n"
+           "checksums file that does not keep that time (cp without -p) moves\n"
+           "the reference, and every mismatch then counts as possible damage.\n"
+           "\n"
            "Progress is shown on standard error when it is a terminal.\n"
            "\n"
            "Exit codes:\n"
-           "  0    success; for verify: no discrepancy\n"
-           "  1    verify found discrepancies\n"
+           "  0    success; for verify: no discrepancy (with --damage-only: no\n"
+           "       possibly damaged file); for update: no file held back\n"
+           "  1    verify found discrepancies (with --damage-only: a possibly\n"
+           "       damaged file); update held back a possibly damaged file\n"
            "  2    error: bad arguments, missing directory, checksums file that\n"
            "       does not exist, cannot be read or written, or is no checksums\n"
            "       file, a file that cannot be hashed, an ignore file that cannot\n"
@@ -84,16 +105,21 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         tr("NAME"));
     const QCommandLineOption jobsOption(
         {QStringLiteral("j"), QStringLiteral("jobs")},
-        tr("How many files create and verify hash at once (N at least 1; "
+        tr("How many files create, verify and update hash at once (N at least 1; "
            "more than %1 counts as %1; default: chosen from the machine and its "
            "disks; 1: one file after another).")
             .arg(HashTools::maxJobs),
         tr("N"));
+    const QCommandLineOption damageOption(
+        QStringLiteral("damage-only"),
+        tr("verify: print only possibly damaged files, and exit with 1 only for "
+           "them (edits, new, missing and moved files are not reported)."));
     parser.addOption(quietOption);
+    parser.addOption(damageOption);
     parser.addOption(algorithmOption);
     parser.addOption(jobsOption);
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 tr("create, verify or digest."));
+                                 tr("create, verify, update or digest."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  tr("The command's paths."), tr("[arguments...]"));
 
@@ -134,8 +160,14 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     }
     const QByteArray name = positional.takeFirst();
 
-    if (name == "create" || name == "verify") {
-        command = name == "create" ? Create : Verify;
+    damageOnly = parser.isSet(damageOption);
+    if (damageOnly && name != "verify") {
+        error = tr("The option --damage-only belongs to the verify command only.");
+        return false;
+    }
+
+    if (name == "create" || name == "verify" || name == "update") {
+        command = name == "create" ? Create : name == "verify" ? Verify : Update;
         if (parser.isSet(algorithmOption)) {
             error = tr("The option --algorithm belongs to the digest command only.");
             return false;
@@ -153,7 +185,7 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     if (name == "digest") {
         command = Digest;
         if (parser.isSet(jobsOption)) {
-            error = tr("The option --jobs belongs to the create and verify commands only.");
+            error = tr("The option --jobs belongs to the create, verify and update commands only.");
             return false;
         }
         algorithm = parser.isSet(algorithmOption)

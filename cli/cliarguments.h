@@ -13,7 +13,7 @@ class CliArguments
     Q_DECLARE_TR_FUNCTIONS(CliArguments)
 
 public:
-    enum Command { Create, Verify, Digest };
+    enum Command { Create, Verify, Digest, Update };
 
     // arguments: argv as the process got it, program name first. False when
     // the arguments are unusable; errorText() then says why.
@@ -29,6 +29,8 @@ public:
     // 0: as many as the machine suits.
     int jobs = 0;
     bool quiet = false;
+    // verify: report and fail only for files that may be damaged.
+    bool damageOnly = false;
 
     QString errorText() const;
 

@@ -78,24 +78,10 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
     return ExitSuccess;
 }
 
-int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
+int CliJobs::checkReadable(const QByteArray &checksumFile) const
 {
-    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
-        message(tr("Directory is not exists"));
-        return ExitError;
-    }
-    if (checksumFile.isEmpty()) {
-        message(tr("File name is not specified"));
-        return ExitError;
-    }
-    if (LocalPath::kindOf(checksumFile) == LocalPath::Missing) {
-        message(tr("Checksums file \"%1\" does not exist.").arg(LocalPath::display(checksumFile)));
-        return ExitError;
-    }
-    // Learn of a checksums file that cannot serve before hashing the whole
-    // tree, not hours later; the reader below still has the last word. The
-    // name goes out as its bytes, escaped as in the report lines, so that it
-    // can neither drive the terminal nor turn into other characters.
+    // The name goes out as its bytes, escaped as in the report lines, so
+    // that it can neither drive the terminal nor turn into other characters.
     const auto refuse = [&checksumFile](const QString &text) {
         bool escaped = false;
         const QByteArray name = escapedName(checksumFile, NameForm::Report, escaped);
@@ -118,6 +104,28 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
     case ChecksumFile::Verdict::NotChecksumsFile:
         return refuse(tr("\"%1\" is not a checksums file."));
     }
+    return ExitSuccess;
+}
+
+int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile, bool damageOnly)
+{
+    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
+        message(tr("Directory is not exists"));
+        return ExitError;
+    }
+    if (checksumFile.isEmpty()) {
+        message(tr("File name is not specified"));
+        return ExitError;
+    }
+    if (LocalPath::kindOf(checksumFile) == LocalPath::Missing) {
+        message(tr("Checksums file \"%1\" does not exist.").arg(LocalPath::display(checksumFile)));
+        return ExitError;
+    }
+    // Learn of a checksums file that cannot serve before hashing the whole
+    // tree, not hours later; the reader below still has the last word.
+    const int readable = checkReadable(checksumFile);
+    if (readable != ExitSuccess)
+        return readable;
 
     // The checksums file is read while the tree is hashed, by an engine of
     // its own (the scan's hash object is not to be shared); the reading ends
@@ -127,13 +135,17 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
     // thread that fails to start and defers the moved-from rest, whose path
     // is then empty.
     std::vector<HashRecord> stored;
-    const auto read = [&stored, name = checksumFile.toStdString()] {
+    long long written = 0;
+    const auto read = [&stored, &written, name = checksumFile.toStdString()] {
         HashTools reader(engineAlgorithm);
-        return reader.loadDB(name, stored);
+        std::string digest = reader.loadDB(name, stored);
+        written = reader.referenceTime();
+        return digest;
     };
     std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
 
     HashTools tools(engineAlgorithm);
+    tools.setStampsWanted(true);
     std::vector<HashRecord> current;
     const int scanned = scan(tools, sourceDir, checksumFile, current);
     if (scanned != ExitSuccess)
@@ -147,26 +159,59 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
 
+    tools.setReferenceTime(written);
     std::vector<std::unique_ptr<CompareErr>> errors;
     tools.compare(current, stored, errors);
 
+    // A move is told on the new file's line; the missing file's goes.
+    const std::size_t none = errors.size();
+    std::vector<std::size_t> movedFrom(errors.size(), none);
+    std::vector<bool> movedAway(errors.size(), false);
+    for (const auto &move : HashTools::findMoves(current, stored, errors)) {
+        movedFrom[move.first] = move.second;
+        movedAway[move.second] = true;
+    }
+
     int changed = 0;
+    int damaged = 0;
     int added = 0;
     int missing = 0;
+    int moved = 0;
     QByteArray report;
-    for (const std::unique_ptr<CompareErr> &error : errors) {
-        switch (error->type) {
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        const CompareErr &error = *errors[i];
+        switch (error.type) {
         case CompareErr::HashDiff:
-            ++changed;
+            if (static_cast<const CE_HashDiff &>(error).damaged) {
+                ++damaged;
+                report += reportLine(error.path,
+                                     tr("Checksums does not match, not modified since the "
+                                        "checksums file was written"));
+            } else {
+                ++changed;
+                if (!damageOnly)
+                    report += reportLine(error.path, error.errorText());
+            }
             break;
         case CompareErr::NewFile:
-            ++added;
+            if (movedFrom[i] != none) {
+                ++moved;
+                if (!damageOnly)
+                    report += moveLine(error.path, errors[movedFrom[i]]->path);
+            } else {
+                ++added;
+                if (!damageOnly)
+                    report += reportLine(error.path, error.errorText());
+            }
             break;
         case CompareErr::AbsentFile:
-            ++missing;
+            if (!movedAway[i]) {
+                ++missing;
+                if (!damageOnly)
+                    report += reportLine(error.path, error.errorText());
+            }
             break;
         }
-        report += reportLine(error->path, error->errorText());
         if (report.size() >= 1 << 16) {
             output(report);
             report.clear();
@@ -175,12 +220,87 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile)
     output(report);
 
     info(QString::fromStdString(digest));
-    info(tr("%1 files checked: %2 changed, %3 new, %4 missing")
-             .arg(current.size())
-             .arg(changed)
-             .arg(added)
-             .arg(missing));
+    QString summary = tr("%1 files checked: %2 changed, %3 new, %4 missing")
+                          .arg(current.size())
+                          .arg(changed)
+                          .arg(added)
+                          .arg(missing);
+    if (damaged > 0)
+        summary += tr(", %1 possibly damaged").arg(damaged);
+    if (moved > 0)
+        summary += tr(", %1 moved").arg(moved);
+    info(summary);
+    if (damageOnly)
+        return damaged > 0 ? ExitDiscrepancies : ExitSuccess;
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
+}
+
+int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
+{
+    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
+        message(tr("Directory is not exists"));
+        return ExitError;
+    }
+    if (checksumFile.isEmpty()) {
+        message(tr("File name is not specified"));
+        return ExitError;
+    }
+    if (LocalPath::kindOf(checksumFile) == LocalPath::Missing)
+        return create(sourceDir, checksumFile);
+    const int readable = checkReadable(checksumFile);
+    if (readable != ExitSuccess)
+        return readable;
+
+    ChecksumFile::Writer writer(checksumFile.toStdString());
+    if (!writer.prepare()) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
+    // Read before the scan, and its time with it: the new file replaces it.
+    HashTools tools(engineAlgorithm);
+    std::vector<HashRecord> stored;
+    if (tools.loadDB(checksumFile.toStdString(), stored).empty()) {
+        message(tr("Checksums file load error"));
+        return ExitError;
+    }
+    const long long written = tools.referenceTime();
+
+    tools.setRecordsToBeWritten(true);
+    std::vector<HashRecord> records;
+    HashTools::UpdateCounts counts;
+    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
+    const int scanned = scan(tools, sourceDir, checksumFile, records, [&](ICreateHashReport *report) {
+        tools.updateHashes(sourceDir.toStdString(), stored, written, records, counts, report,
+                           checksumFile.toStdString());
+    });
+    InterruptFlag::setLeftover(-1, nullptr);
+    if (scanned != ExitSuccess)
+        return scanned;
+
+    InterruptFlag::setPhase(InterruptFlag::Writing);
+    const std::string digest = tools.saveDB(writer, records);
+    if (digest.empty()) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
+    output(QByteArray::fromStdString(digest) + '\n');
+
+    // Held back files are warned of even when quiet: the exit code alone
+    // would not say which.
+    QByteArray heldBack;
+    for (const std::string &path : counts.heldBack)
+        heldBack += reportLine(path, tr("Checksums does not match, not modified since the "
+                                        "checksums file was written"));
+    std::fflush(stdout);
+    std::fwrite(heldBack.constData(), 1, static_cast<size_t>(heldBack.size()), stderr);
+    info(tr("%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back")
+             .arg(records.size())
+             .arg(counts.added)
+             .arg(counts.rehashed)
+             .arg(counts.removed)
+             .arg(counts.kept)
+             .arg(counts.heldBack.size()));
+    return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
 }
 
 void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const
@@ -196,7 +316,8 @@ void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const
 }
 
 int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
-                  std::vector<HashRecord> &records)
+                  std::vector<HashRecord> &records,
+                  const std::function<void(ICreateHashReport *)> &run)
 {
     // The directory is handed over as it was given, for the kernel to
     // resolve: made absolute and cleaned as text, "link/.." would become the
@@ -208,7 +329,10 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArra
     ConsoleReport report(sourceDir, progress);
     tools.setJobs(jobs);
     InterruptFlag::setPhase(InterruptFlag::Scanning);
-    tools.calculateHashes(sourceDir.toStdString(), records, &report, checksumFile.toStdString(), true);
+    if (run)
+        run(&report);
+    else
+        tools.calculateHashes(sourceDir.toStdString(), records, &report, checksumFile.toStdString(), true);
     // A signal that came after the last file still ends the job here,
     // before anything is written.
     if (report.wasCanceled() || InterruptFlag::raised()) {
@@ -319,6 +443,24 @@ QByteArray CliJobs::reportLine(const std::string &path, const QString &message)
     line += name;
     line += '\t';
     line += message.toLocal8Bit();
+    line += '\n';
+    return line;
+}
+
+QByteArray CliJobs::moveLine(const std::string &path, const std::string &from)
+{
+    bool escaped = false;
+    bool fromEscaped = false;
+    const QByteArray name = escapedName(QByteArray::fromStdString(path), NameForm::Report, escaped);
+    const QByteArray old = escapedName(QByteArray::fromStdString(from), NameForm::Report, fromEscaped);
+    const QString text = tr("Moved from \"%1\"");
+    const int at = text.indexOf(QLatin1String("%1"));
+    QByteArray line;
+    if (escaped || fromEscaped)
+        line += '\\';
+    line += name;
+    line += '\t';
+    line += text.left(at).toLocal8Bit() + old + text.mid(at + 2).toLocal8Bit();
     line += '\n';
     return line;
 }

@@ -5,10 +5,12 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 class HashTools;
+class ICreateHashReport;
 struct HashRecord;
 
 // The three jobs of orvalen-cli. Each returns the process exit code
@@ -25,7 +27,12 @@ public:
     CliJobs(bool quiet, bool progress, int jobs);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
-    int verify(const QByteArray &sourceDir, const QByteArray &checksumFile);
+    // damageOnly: report only files that differ without having been written
+    // since the checksums file, and fail only for them.
+    int verify(const QByteArray &sourceDir, const QByteArray &checksumFile, bool damageOnly = false);
+    // Brings the checksums file up to date, reading only the files that may
+    // have changed since it was written; create where there is none yet.
+    int update(const QByteArray &sourceDir, const QByteArray &checksumFile);
     int digest(const QString &algorithm, const QList<QByteArray> &files);
 
     // How a path is written into a line of output. Coreutils: as sha256sum
@@ -46,8 +53,15 @@ public:
 private:
     // Hashes the tree into records; ExitSuccess when the run completed,
     // otherwise the exit code, its message already printed.
+    // run, where given, scans in place of a plain calculateHashes.
     int scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
-             std::vector<HashRecord> &records);
+             std::vector<HashRecord> &records,
+             const std::function<void(ICreateHashReport *)> &run = {});
+    // ExitSuccess when the existing checksumFile can be read as one,
+    // otherwise ExitError with the reason printed.
+    int checkReadable(const QByteArray &checksumFile) const;
+    // "newpath<TAB>Moved from "oldpath"", both paths in the report form.
+    static QByteArray moveLine(const std::string &path, const std::string &from);
     // Names the checksums file and the system's reason (an errno value);
     // the plain creation error where there is no reason to give.
     void cannotWrite(const QByteArray &checksumFile, int error) const;

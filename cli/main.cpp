@@ -79,7 +79,10 @@ int main(int argc, char *argv[])
         status = jobs.create(arguments.sourceDir, arguments.checksumFile);
         break;
     case CliArguments::Verify:
-        status = jobs.verify(arguments.sourceDir, arguments.checksumFile);
+        status = jobs.verify(arguments.sourceDir, arguments.checksumFile, arguments.damageOnly);
+        break;
+    case CliArguments::Update:
+        status = jobs.update(arguments.sourceDir, arguments.checksumFile);
         break;
     case CliArguments::Digest:
         status = jobs.digest(arguments.algorithm, arguments.files);

@@ -314,6 +314,9 @@ struct ChecksumFile::Writer::State
     std::string name;           // its name in that folder
     Descriptor temporary;
     std::string temporaryName;
+    // The temporary file's own time stamp: when the scan began, by the
+    // clock of the file system that keeps the checksums file.
+    struct timespec started = {0, UTIME_OMIT};
     mode_t newMode = 0644;
     ModeCall modeCall = &changeMode;
     OwnerCall ownerCall = &changeOwner;
@@ -423,6 +426,13 @@ bool ChecksumFile::Writer::prepare()
         if (fd >= 0) {
             s.directory.reset(directory.release());
             s.temporary.reset(fd);
+            struct stat created;
+            if (::fstat(fd, &created) == 0)
+#if defined(__APPLE__)
+                s.started = created.st_mtimespec;
+#else
+                s.started = created.st_mtim;
+#endif
             s.temporaryName = std::move(temporaryName);
             break;
         }
@@ -473,6 +483,12 @@ bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
     }
     if (s.modeCall(out, mode) != 0 && !refusedAttribute(errno))
         return s.fail(errno);
+    // The file's time says when its records were taken, not when they were
+    // written: a file edited during the scan is later than it, and counts
+    // as edited rather than damaged. A file system that refuses it still
+    // gets its checksums file.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, s.started};
+    (void)::futimens(out, times);
     if (::fsync(out) != 0)
         return s.fail(errno);
     if (::renameat(s.directory.get(), s.temporaryName.c_str(), s.directory.get(), s.name.c_str()) != 0)

@@ -36,6 +36,10 @@ public:
 
     QString currentHash;
     QString storedHash;
+    // The file was not written after the checksums file, as far as its
+    // modification time tells, nor while it was read: the difference may
+    // be damage rather than an edit. The message stays the same.
+    bool damaged = false;
 };
 
 class CE_NewFile : public CompareErr

@@ -24,10 +24,13 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #if defined(Q_OS_UNIX)
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -58,6 +61,24 @@ private:
     QElapsedTimer clock;
     bool canceled = false;
 };
+
+// The status of a listed file, looked up without opening it.
+FileStamp stampBelow(int rootFd, const std::string &nativePrefix, const char *below, std::size_t length)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    const int got = rootFd >= 0 ? ::fstatat(rootFd, std::string(below, length).c_str(), &info, 0)
+                                : ::stat((nativePrefix + std::string(below, length)).c_str(), &info);
+    if (got == 0)
+        return FileStamp::of(info);
+#else
+    (void)rootFd;
+    (void)nativePrefix;
+    (void)below;
+    (void)length;
+#endif
+    return FileStamp();
+}
 
 } // namespace
 
@@ -111,6 +132,8 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     records.clear();
     checksumsFileRecords.clear();
     ignoreRules = IgnoreRules();
+    stampsBefore.clear();
+    changedWhileRead.clear();
     if (!hasher) {
         if (report)
             report->reportError(tr("Unsupported hash algorithm \"%1\".")
@@ -135,8 +158,41 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     if (nativePrefix.back() != '/')
         nativePrefix += '/';
 
+    // An update reads only the files that may have changed since the
+    // reference; the others keep their stored records unread.
+    const bool stamping = stampsWanted || updatedFrom;
+    const long long settled = reference - timeTolerance;
+    std::unordered_map<std::string, std::size_t> storedAt;
+    std::vector<const HashRecord *> storedOf;
+    std::vector<bool> unread;
+    if (updatedFrom) {
+        storedAt.reserve(updatedFrom->size());
+        for (std::size_t k = 0; k < updatedFrom->size(); ++k)
+            storedAt.emplace((*updatedFrom)[k].path, k);
+    }
+    // Decides for the next listed file, i; true when it has to be read.
+    const auto plan = [&](std::size_t i) {
+        std::size_t length = 0;
+        const char *below = listing.below(i, length);
+        std::string path = recordPrefix;
+        path.append(below, length);
+        const auto found = storedAt.find(path);
+        const HashRecord *record = found == storedAt.end() ? nullptr : &(*updatedFrom)[found->second];
+        bool keepUnread = false;
+        if (record) {
+            // The inode time too: restoring an old modification time after
+            // a write leaves it behind, which no bit flip does.
+            const FileStamp now = stampBelow(listing.rootDescriptor(), nativePrefix, below, length);
+            keepUnread = now.known && now.modified <= settled && now.changed <= settled;
+        }
+        storedOf.push_back(record);
+        unread.push_back(keepUnread);
+        return !keepUnread;
+    };
+
     // Takes a file's outcome in listing order; false when the run is over.
-    const auto keep = [&](std::size_t i, std::string &path, std::string digest, const std::string &error) {
+    const auto keep = [&](std::size_t i, std::string &path, std::string digest, const std::string &error,
+                          const FileStamp &before, bool changed) {
         if (!error.empty()) {
             if (!report)
                 return true;
@@ -150,9 +206,32 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
                 report->reportError(QString::fromStdString(error));
             return false;
         }
-        if (!digest.empty())
-            records.push_back(HashRecord{std::move(path), std::move(digest)});
+        if (digest.empty())
+            return true;
+        if (updatedFrom) {
+            const HashRecord *record = storedOf[i];
+            if (!record) {
+                ++updateCounts->added;
+            } else if (record->hash != digest && !changed && before.known && before.modified <= settled) {
+                // Possibly damaged: the stored digest stays, so that the
+                // next verify still shows it.
+                updateCounts->heldBack.push_back(path);
+                digest = record->hash;
+            } else {
+                ++updateCounts->rehashed;
+            }
+        }
+        records.push_back(HashRecord{std::move(path), std::move(digest)});
+        if (stampsWanted) {
+            stampsBefore.push_back(before);
+            changedWhileRead.push_back(changed);
+        }
         return true;
+    };
+    // A file whose stored record is kept without reading it.
+    const auto keepStored = [&](std::size_t i, std::string &path) {
+        ++updateCounts->kept;
+        records.push_back(HashRecord{std::move(path), storedOf[i]->hash});
     };
     // The record's path, announced before the file's outcome is taken.
     const auto announce = [&](std::size_t i) {
@@ -212,10 +291,12 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     std::unique_ptr<ScanPipeline> pipeline;
     if (parallel) {
         const std::string name = algorithm;
+        ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, jobCount);
+        settings.stampFiles = stamping;
         try {
             pipeline = std::make_unique<ScanPipeline>(
-                nativePrefix, [&name] { return hashfactory().makeWrapper(name); },
-                ScanPipeline::settingsFor(source, jobCount), listing.rootDescriptor());
+                nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
+                listing.rootDescriptor());
         } catch (const std::system_error &) {
             // Not one worker could start: the files are hashed on this
             // thread instead.
@@ -228,20 +309,50 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         }
         noteChecksumsFile();
         const std::size_t count = start();
+        if (updatedFrom) {
+            for (std::size_t i = 0; i < count; ++i)
+                plan(i);
+        }
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
             if (canceled())
                 return;
+            if (updatedFrom && unread[i]) {
+                keepStored(i, path);
+                continue;
+            }
             CancelProbe probe(report);
             std::string digest;
             std::string error;
+            FileStamp before;
+            bool changed = false;
             try {
                 std::size_t length = 0;
                 const char *below = listing.below(i, length);
 #if defined(Q_OS_UNIX)
-                digest = hasher->digestOfFileBelowWhile(listing.rootDescriptor(),
-                                                        nativePrefix + std::string(below, length),
-                                                        nativePrefix.size(), [&] { return probe.keepGoing(); });
+                if (stamping) {
+                    const std::string file = nativePrefix + std::string(below, length);
+                    long long size = 0;
+                    const int fd = hashwrapper::openRegularFileBelow(listing.rootDescriptor(), file,
+                                                                     nativePrefix.size(), &size);
+                    if (fd < 0) {
+                        error = hashwrapper::cannotReadMessage(file);
+                    } else {
+                        struct Closer
+                        {
+                            int fd;
+                            ~Closer() { ::close(fd); }
+                        } closer{fd};
+                        before = FileStamp::ofOpen(fd);
+                        digest = hasher->digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize,
+                                                          [&] { return probe.keepGoing(); });
+                        changed = FileStamp::ofOpen(fd).differsFrom(before);
+                    }
+                } else {
+                    digest = hasher->digestOfFileBelowWhile(listing.rootDescriptor(),
+                                                            nativePrefix + std::string(below, length),
+                                                            nativePrefix.size(), [&] { return probe.keepGoing(); });
+                }
 #else
                 digest = hasher->digestOfFileWhile(nativePrefix + std::string(below, length),
                                                    [&] { return probe.keepGoing(); });
@@ -253,7 +364,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
                 records.clear();
                 return;
             }
-            if (!keep(i, path, std::move(digest), error))
+            if (!keep(i, path, std::move(digest), error, before, changed))
                 return;
         }
     } else {
@@ -262,6 +373,8 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         std::size_t handedIn = 0;
         listing.setListedHandler([&](std::size_t listed) {
             for (; handedIn < listed; ++handedIn) {
+                if (updatedFrom && !plan(handedIn))
+                    continue;
                 std::size_t length = 0;
                 const char *below = listing.below(handedIn, length);
                 pipeline->add(below, length);
@@ -280,6 +393,12 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         const std::function<bool()> stillWanted = [&] { return !canceled(); };
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
+            if (updatedFrom && unread[i]) {
+                if (canceled())
+                    return;
+                keepStored(i, path);
+                continue;
+            }
             ScanPipeline::Result result;
             if (!pipeline->take(result, stillWanted))
                 return;
@@ -291,13 +410,67 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
                 throw std::system_error(result.shortage, std::generic_category());
             if (canceled())
                 return;
-            if (!keep(i, path, std::move(result.digest), result.error))
+            if (!keep(i, path, std::move(result.digest), result.error, result.before,
+                      result.after.differsFrom(result.before)))
                 return;
         }
     }
 
     if (report)
         report->reportFinish();
+}
+
+void HashTools::updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
+                             long long referenceTime, std::vector<HashRecord> &records,
+                             UpdateCounts &counts, ICreateHashReport *report,
+                             const std::string &checksumFile)
+{
+    counts = UpdateCounts();
+    reference = referenceTime;
+    updatedFrom = &stored;
+    updateCounts = &counts;
+    const bool wereWanted = stampsWanted;
+    stampsWanted = false;
+    struct Restore
+    {
+        HashTools *tools;
+        bool wanted;
+        ~Restore()
+        {
+            tools->updatedFrom = nullptr;
+            tools->updateCounts = nullptr;
+            tools->stampsWanted = wanted;
+        }
+    } restore{this, wereWanted};
+    calculateHashes(sourceDir, records, report, checksumFile, true);
+
+    // Every stored path the tree no longer holds is dropped.
+    std::unordered_map<std::string, bool> seen;
+    seen.reserve(stored.size());
+    for (const HashRecord &record : stored)
+        seen.emplace(record.path, false);
+    for (const HashRecord &record : records) {
+        const auto found = seen.find(record.path);
+        if (found != seen.end())
+            found->second = true;
+    }
+    for (const auto &entry : seen)
+        counts.removed += entry.second ? 0 : 1;
+}
+
+void HashTools::setStampsWanted(bool wanted)
+{
+    stampsWanted = wanted;
+}
+
+void HashTools::setReferenceTime(long long nanoseconds)
+{
+    reference = nanoseconds;
+}
+
+long long HashTools::referenceTime() const
+{
+    return reference;
 }
 
 void HashTools::setRecordsToBeWritten(bool toBeWritten)
@@ -358,6 +531,10 @@ std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecor
     const std::size_t kept = records.size();
     try {
         if (ChecksumFile::read(fileName, records)) {
+#if defined(Q_OS_UNIX)
+            struct stat info;
+            reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
+#endif
             std::string digest = digestOrEmpty(fileName);
             if (!digest.empty())
                 return digest;
@@ -379,8 +556,17 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
     index.lookUp(current, [&](const HashRecord &now, const HashRecord *before) {
         if (!before)
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
-        else if (before->hash != now.hash)
-            errors.push_back(std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash));
+        else if (before->hash != now.hash) {
+            auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
+            // Stamps belong to the last scan's records, in their order.
+            const std::size_t at = static_cast<std::size_t>(&now - current.data());
+            if (reference != 0 && stampsBefore.size() == current.size() && at < current.size()) {
+                const FileStamp &stamp = stampsBefore[at];
+                difference->damaged = stamp.known && !changedWhileRead[at]
+                                      && stamp.modified <= reference - timeTolerance;
+            }
+            errors.push_back(std::move(difference));
+        }
     });
 
     index.assign(current);
@@ -399,4 +585,54 @@ bool HashTools::isIgnored(const std::string &recordPath) const
         return false;
     return ignoreRules.excluded(recordPath.data() + ignoredPrefix.size(),
                                 recordPath.size() - ignoredPrefix.size(), false);
+}
+
+std::vector<std::pair<std::size_t, std::size_t>>
+HashTools::findMoves(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
+                     const std::vector<std::unique_ptr<CompareErr>> &errors)
+{
+    std::unordered_map<std::string, const std::string *> digestOf;
+    for (const std::unique_ptr<CompareErr> &error : errors) {
+        if (error->type == CompareErr::NewFile || error->type == CompareErr::AbsentFile)
+            digestOf.emplace(error->path, nullptr);
+    }
+    if (digestOf.empty())
+        return {};
+    // A new file's digest is its current one, a missing file's the stored
+    // one; the first record of a path is the one compared.
+    const auto note = [&digestOf](const std::vector<HashRecord> &records) {
+        for (const HashRecord &record : records) {
+            const auto found = digestOf.find(record.path);
+            if (found != digestOf.end() && !found->second)
+                found->second = &record.hash;
+        }
+    };
+    std::unordered_map<std::string, std::size_t> firstNew;
+    note(current);
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (errors[i]->type != CompareErr::NewFile)
+            continue;
+        const std::string *digest = digestOf[errors[i]->path];
+        if (digest)
+            firstNew.emplace(*digest, i);
+    }
+    for (auto &entry : digestOf)
+        entry.second = nullptr;
+    note(stored);
+
+    std::vector<std::pair<std::size_t, std::size_t>> moves;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (errors[i]->type != CompareErr::AbsentFile)
+            continue;
+        const std::string *digest = digestOf[errors[i]->path];
+        if (!digest)
+            continue;
+        const auto found = firstNew.find(*digest);
+        if (found == firstNew.end())
+            continue;
+        moves.emplace_back(found->second, i);
+        firstNew.erase(found);
+    }
+    std::sort(moves.begin(), moves.end());
+    return moves;
 }

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "checksumfile.h"
+#include "filestamp.h"
 #include "hashrecord.h"
 #include "ignorerules.h"
 
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class hashwrapper;
@@ -49,6 +52,40 @@ public:
     // file is scanned like any other.
     void setRecordsToBeWritten(bool toBeWritten);
 
+    // Whether the following scans take each file's status as it is opened
+    // and once it is hashed, so that compare can tell an edit from damage.
+    void setStampsWanted(bool wanted);
+
+    // The moment a checksums file's records were taken: its modification
+    // time, set to the start of the scan that wrote it. loadDB takes it
+    // from the file it reads; compare measures against it. 0 for none.
+    void setReferenceTime(long long nanoseconds);
+    long long referenceTime() const;
+    // An edit may be dated up to this much before the reference on a file
+    // system with coarse timestamps (FAT keeps two seconds).
+    static constexpr long long timeTolerance = 2000000000LL;
+
+    // What updateHashes did with the stored records.
+    struct UpdateCounts
+    {
+        std::size_t added = 0;
+        std::size_t rehashed = 0;
+        std::size_t removed = 0;
+        std::size_t kept = 0;
+        // Paths whose content differs although the file was not written
+        // since the reference: their stored digests stay.
+        std::vector<std::string> heldBack;
+    };
+    // calculateHashes that reads only what may have changed: files not in
+    // stored, and files written (or whose inode changed) after
+    // referenceTime less the tolerance. Every other file keeps its stored
+    // digest without being read. records end up as a full scan would make
+    // them, but for held-back files.
+    void updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
+                      long long referenceTime, std::vector<HashRecord> &records,
+                      UpdateCounts &counts, ICreateHashReport *report,
+                      const std::string &checksumFile);
+
     // How many files are hashed at once: 0 chooses from the machine, 1
     // hashes one file after another on the calling thread; more than
     // maxJobs count as maxJobs.
@@ -70,9 +107,19 @@ public:
     // it in the tree and left it out, is not reported: the program that
     // wrote the file may have hashed it along with the rest. Nor is one the
     // last scan's ignore rules exclude: the rules may be younger than the
-    // checksums file.
+    // checksums file. Where the last scan took the files' status
+    // (setStampsWanted) and a reference time is known, a difference tells
+    // whether the file may be damaged.
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
+
+    // Pairs of indices into errors, a new file first and a missing one
+    // second, that hold the same content: one file moved. Each digest
+    // makes at most one pair, its first new file in listing order with its
+    // first missing record. current and stored are the lists compared.
+    static std::vector<std::pair<std::size_t, std::size_t>>
+    findMoves(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
+              const std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
     void hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
@@ -91,4 +138,13 @@ private:
     // below the source directory in its record paths.
     IgnoreRules ignoreRules;
     std::string ignoredPrefix;
+    bool stampsWanted = false;
+    long long reference = 0;
+    // With stampsWanted, the status of each record's file from the last
+    // scan, in record order.
+    std::vector<FileStamp> stampsBefore;
+    std::vector<bool> changedWhileRead;
+    // Set for the length of updateHashes.
+    const std::vector<HashRecord> *updatedFrom = nullptr;
+    UpdateCounts *updateCounts = nullptr;
 };

@@ -479,6 +479,8 @@ void ScanPipeline::openLoop()
             }
         }
         if (fd >= 0) {
+            if (settings.stampFiles)
+                failed.before = FileStamp::ofOpen(fd);
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
                 unsigned char first;
@@ -609,8 +611,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
 
 #if defined(__unix__) || defined(__APPLE__)
-        if (opensItself && !result.failure && !result.shortage)
+        if (opensItself && !result.failure && !result.shortage) {
             fd = openForHashing(index, path, &size, result);
+            if (fd >= 0 && settings.stampFiles)
+                result.before = FileStamp::ofOpen(fd);
+        }
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
             std::unique_lock<std::mutex> guard(lock);
@@ -632,6 +637,10 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             } catch (...) {
                 keepFailure(result);
             }
+#if defined(__unix__) || defined(__APPLE__)
+            if (settings.stampFiles)
+                result.after = FileStamp::ofOpen(fd);
+#endif
             closeFile(fd);
         }
 

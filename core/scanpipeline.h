@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filestamp.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -50,6 +52,9 @@ public:
         // Whether hashers open the files themselves while they are found in
         // memory; without it the openers open every file.
         bool hashersOpenFromMemory = true;
+        // Whether each file's status is taken as it is opened and again
+        // once it is hashed, for telling an edit from damage.
+        bool stampFiles = false;
     };
 
     struct Result
@@ -63,6 +68,10 @@ public:
         // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
         // the caller throws for it when it reaches the file.
         int shortage = 0;
+        // With stampFiles: the file's status when it was opened and when
+        // its last byte had been read.
+        FileStamp before;
+        FileStamp after;
     };
 
     // Files are named nativePrefix followed by the paths handed in; with a

@@ -29,11 +29,13 @@ expect() {
     fi
 }
 expect "orvalen-cli ve" "verify"
-expect "orvalen-cli -q " "create digest verify"
+expect "orvalen-cli -q " "create digest update verify"
 expect "orvalen-cli --jo" "--jobs"
 expect "orvalen-cli digest -a sha" "sha1 sha256 sha384 sha512"
 expect "orvalen-cli create " "dir"
 expect "orvalen-cli -j 2 verify dir " "dir file"
 expect "orvalen-cli verify dir file " ""
+expect "orvalen-cli --dam" "--damage-only"
+expect "orvalen-cli update dir " "dir file"
 expect "orvalen-cli digest -a md5 file " "dir file"
 exit $failures

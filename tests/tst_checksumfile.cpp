@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <functional>
@@ -141,6 +142,8 @@ private slots:
     void linkInSharedFolder_data();
     void linkInSharedFolder();
     void linkSwappedDuringWrites();
+    void timeIsWhenPrepared_data();
+    void timeIsWhenPrepared();
 };
 
 void TestChecksumFile::writtenBytes_data()
@@ -643,6 +646,57 @@ void TestChecksumFile::linkSwappedDuringWrites()
         QCOMPARE(info.st_mode, before.st_mode);
     }
     qInfo("%d of 50 writes went through", written);
+}
+
+namespace {
+
+long long modifiedAt(const QByteArray &path)
+{
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0)
+        return -1;
+    return info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+void TestChecksumFile::timeIsWhenPrepared_data()
+{
+    QTest::addColumn<bool>("replacing");
+    QTest::newRow("a new checksums file") << false;
+    QTest::newRow("replacing an older one") << true;
+}
+
+// The file's time must be that of the start of the scan, so that a file
+// edited during a long scan is later than it; written at commit time, such
+// an edit would look like damage.
+void TestChecksumFile::timeIsWhenPrepared()
+{
+    QFETCH(bool, replacing);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray name = QFile::encodeName(dir.filePath("sums.sha256"));
+    const QByteArray marker = QFile::encodeName(dir.filePath("marker"));
+    if (replacing)
+        QVERIFY(ChecksumFile::write(name.toStdString(), {{"old", fox}}));
+
+    ChecksumFile::Writer writer(name.toStdString());
+    QVERIFY(writer.prepare());
+    // Past the coarse clock tick that stamps files, and a file written then:
+    // the scan was under way by its time.
+    QThread::msleep(30);
+    QFile edited(QString::fromLocal8Bit(marker));
+    QVERIFY(edited.open(QIODevice::WriteOnly));
+    QVERIFY(edited.write("edited during the scan") > 0);
+    edited.close();
+    QThread::msleep(30);
+    QVERIFY(writer.commit({{"docs/fox.txt", fox}}));
+
+    const long long written = modifiedAt(name);
+    const long long edit = modifiedAt(marker);
+    QVERIFY(written > 0 && edit > 0);
+    QVERIFY2(written < edit, qPrintable(QStringLiteral("%1 not before %2").arg(written).arg(edit)));
+    QCOMPARE(contentOf(QString::fromLocal8Bit(name)), QByteArray(fox.c_str()) + " docs/fox.txt\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestChecksumFile)

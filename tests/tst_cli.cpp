@@ -391,6 +391,14 @@ private slots:
     void ignoreFileOnCreate();
     void ignoreFileOnVerify_data();
     void ignoreFileOnVerify();
+    void damageOrEdit_data();
+    void damageOrEdit();
+    void changedWhileRead_data();
+    void changedWhileRead();
+    void moves_data();
+    void moves();
+    void updateEqualsCreate_data();
+    void updateEqualsCreate();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -1548,7 +1556,319 @@ void TestCli::machineLimits()
     }
 }
 
-QTEST_GUILESS_MAIN(TestCli)
+namespace {
+
+const long long nanosecond = 1;
+const long long second = 1000000000 * nanosecond;
+// 2020-01-01, long before any checksums file of a test.
+const long long longAgo = 1577836800LL * second;
+const QByteArray damagedText("Checksums does not match, not modified since the checksums file was written");
+
+long long modifiedAt(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return info.st_mtim.tv_sec * second + info.st_mtim.tv_nsec;
+}
+
+bool setModified(const QString &path, long long at)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {at / second, at % second}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+QStringList withJobs(const QStringList &jobs, const QStringList &args)
+{
+    return jobs + args;
+}
+
+// Every row once with one file after another and once as the machine suits.
+template <typename Row>
+void forBothJobSettings(const char *tag, Row row)
+{
+    row(QStringList{"--jobs", "1"}, QByteArray(tag) + ", one job");
+    row(QStringList(), QByteArray(tag) + ", automatic jobs");
+}
+
+} // namespace
+
+void TestCli::damageOrEdit_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    // The modification time a.txt gets after its content changed: "now"
+    // leaves the edit's own, "old" restores the one it had, otherwise
+    // milliseconds from the checksums file's time.
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<bool>("damaged");
+
+    const auto rows = [](const char *tag, const QString &time, bool damaged) {
+        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
+            QTest::newRow(name.constData()) << jobs << time << damaged;
+        });
+    };
+    rows("edited", "now", false);
+    rows("damaged, old time restored", "old", true);
+    rows("edited within the tolerance", "-1000", false);
+    rows("damaged just past the tolerance", "-2500", true);
+}
+
+void TestCli::damageOrEdit()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(QString, time);
+    QFETCH(bool, damaged);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    writeFile(tree + "/a.txt", "alpha");
+    writeFile(tree + "/b.txt", "beta");
+    QVERIFY(setModified(tree + "/a.txt", longAgo));
+    QVERIFY(setModified(tree + "/b.txt", longAgo));
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+    const long long reference = modifiedAt(sums);
+    QVERIFY(reference > longAgo);
+
+    writeFile(tree + "/a.txt", "alpha, changed");
+    writeFile(tree + "/new.txt", "new");
+    if (time == "old")
+        QVERIFY(setModified(tree + "/a.txt", longAgo));
+    else if (time != "now")
+        QVERIFY(setModified(tree + "/a.txt", reference + time.toLongLong() * 1000000));
+
+    const QByteArray line = "a.txt\t" + (damaged ? damagedText : QByteArray("Checksums does not match")) + '\n';
+    const Result verified = runCli(withJobs(jobs, {"verify", tree, sums}), root.path());
+    QCOMPARE(verified.out, line + "new.txt\tNew file\n");
+    QVERIFY2(verified.err.endsWith(damaged ? "3 files checked: 0 changed, 1 new, 0 missing, 1 possibly damaged\n"
+                                           : "3 files checked: 1 changed, 1 new, 0 missing\n"),
+             verified.err.constData());
+    QCOMPARE(verified.code, 1);
+
+    // An edit and a new file are no reason for the nightly mail.
+    const Result scrub = runCli(withJobs(jobs, {"verify", "--damage-only", tree, sums}), root.path());
+    QCOMPARE(scrub.out, damaged ? line : QByteArray());
+    QCOMPARE(scrub.code, damaged ? 1 : 0);
+}
+
+void TestCli::changedWhileRead_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    forBothJobSettings("written while hashed, old time restored", [](const QStringList &jobs, const QByteArray &name) {
+        QTest::newRow(name.constData()) << jobs;
+    });
+}
+
+// A file written while it is read, its old time put back at once, must not
+// pass for damage: its status changed between the open and the last byte.
+void TestCli::changedWhileRead()
+{
+    QFETCH(QStringList, jobs);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    QVERIFY(QDir().mkpath(tree));
+    const QString big = tree + "/big.bin";
+    const long long size = 1LL << 30;
+    {
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(size)); // sparse: cheap to make, slow enough to read
+    }
+    QVERIFY(setModified(big, longAgo));
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+
+    QProcess process;
+    startCli(process, withJobs(jobs, {"verify", tree, sums}), root.path());
+    QVERIFY(process.waitForStarted());
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+    const QString target = QFileInfo(big).canonicalFilePath();
+    bool open = false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!open && process.state() == QProcess::Running && waited.elapsed() < 60000) {
+        const QStringList entries = QDir(fds).entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files);
+        for (const QString &entry : entries)
+            open = open || QFile::symLinkTarget(fds + '/' + entry) == target;
+        if (!open)
+            QThread::usleep(200);
+    }
+    QVERIFY2(open, "verify never opened the file");
+    const int fd = ::open(QFile::encodeName(big).constData(), O_WRONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::pwrite(fd, "x", 1, size - 1), ssize_t(1));
+    ::close(fd);
+    QVERIFY(setModified(big, longAgo));
+
+    const Result verified = finish(process);
+    if (verified.out.isEmpty() && verified.code == 0)
+        QSKIP("The file was read to its end before it could be changed.");
+    QCOMPARE(verified.out, QByteArray("big.bin\tChecksums does not match\n"));
+    QCOMPARE(verified.code, 1);
+}
+
+void TestCli::moves_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<QStringList>("moves");   // "from>to"
+    QTest::addColumn<QStringList>("damaged"); // content changed, old time kept
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<QByteArray>("summary");
+
+    const auto rows = [](const char *tag, const QStringList &moves, const QStringList &damaged,
+                         const QByteArray &report, const QByteArray &summary) {
+        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
+            QTest::newRow(name.constData()) << jobs << moves << damaged << report << summary;
+        });
+    };
+    // The move's line takes the new file's place in the report.
+    rows("one file moved", {"sub/c.txt>d/c.txt"}, {},
+         "d/c.txt\tMoved from \"sub/c.txt\"\n",
+         "6 files checked: 0 changed, 0 new, 0 missing, 1 moved");
+    rows("two moved with the same digest: one pair", {"x1.txt>y/x1.txt", "x2.txt>y/x2.txt"}, {},
+         "y/x1.txt\tMoved from \"x1.txt\"\n"
+         "y/x2.txt\tNew file\n"
+         "x2.txt\tFile not found\n",
+         "6 files checked: 0 changed, 1 new, 1 missing, 1 moved");
+    rows("a move plus damage", {"sub/c.txt>d/c.txt"}, {"a.txt"},
+         "a.txt\t" + damagedText + "\n"
+         "d/c.txt\tMoved from \"sub/c.txt\"\n",
+         "6 files checked: 0 changed, 0 new, 0 missing, 1 possibly damaged, 1 moved");
+    rows("both names escaped", {"in\tside.txt>out\\.txt"}, {},
+         "\\out\\\\.txt\tMoved from \"in\\tside.txt\"\n",
+         "6 files checked: 0 changed, 0 new, 0 missing, 1 moved");
+}
+
+void TestCli::moves()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(QStringList, moves);
+    QFETCH(QStringList, damaged);
+    QFETCH(QByteArray, report);
+    QFETCH(QByteArray, summary);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    const QList<QPair<QString, QByteArray>> files{{"a.txt", "one"},   {"b.txt", "two"},
+                                                  {"sub/c.txt", "three"}, {"x1.txt", "same"},
+                                                  {"x2.txt", "same"}, {"in\tside.txt", "tab"}};
+    for (const auto &file : files) {
+        writeFile(tree + '/' + file.first, file.second);
+        QVERIFY(setModified(tree + '/' + file.first, longAgo));
+    }
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+
+    for (const QString &move : moves) {
+        const QStringList ends = move.split('>');
+        QVERIFY(QDir().mkpath(QFileInfo(tree + '/' + ends.at(1)).absolutePath()));
+        QVERIFY(QFile::rename(tree + '/' + ends.at(0), tree + '/' + ends.at(1)));
+    }
+    for (const QString &name : damaged) {
+        writeFile(tree + '/' + name, "bit flip");
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+
+    const Result verified = runCli(withJobs(jobs, {"verify", tree, sums}), root.path());
+    QCOMPARE(verified.out, report);
+    QVERIFY2(verified.err.endsWith(summary + '\n'), verified.err.constData());
+    QCOMPARE(verified.code, 1);
+
+    const Result scrub = runCli(withJobs(jobs, {"verify", "--damage-only", tree, sums}), root.path());
+    QByteArray damageLines;
+    for (const QString &name : damaged)
+        damageLines += name.toUtf8() + '\t' + damagedText + '\n';
+    QCOMPARE(scrub.out, damageLines);
+    QCOMPARE(scrub.code, damaged.isEmpty() ? 0 : 1);
+}
+
+void TestCli::updateEqualsCreate_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<bool>("existing"); // a checksums file to update
+    QTest::addColumn<QStringList>("edited");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QStringList>("damaged");
+    QTest::addColumn<QByteArray>("summary");
+
+    const auto rows = [](const char *tag, bool existing, const QStringList &edited, const QStringList &added,
+                         const QStringList &removed, const QStringList &damaged, const QByteArray &summary) {
+        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
+            QTest::newRow(name.constData()) << jobs << existing << edited << added << removed << damaged
+                                            << summary;
+        });
+    };
+    rows("adds, edits and removals", true, {"b.txt", "sub/d.txt"}, {"0new.txt", "sub/f.txt"},
+         {"c.txt"}, {}, "6 files: 2 added, 2 rehashed, 1 removed, 2 kept, 0 held back");
+    rows("a damaged file is held back", true, {"b.txt"}, {}, {}, {"sub/d.txt"},
+         "5 files: 0 added, 1 rehashed, 0 removed, 3 kept, 1 held back");
+    rows("no checksums file yet: create", false, {}, {"0new.txt"}, {}, {}, QByteArray());
+}
+
+void TestCli::updateEqualsCreate()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(bool, existing);
+    QFETCH(QStringList, edited);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(QStringList, damaged);
+    QFETCH(QByteArray, summary);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "sub/d.txt", "sub/e.txt"}) {
+        writeFile(tree + '/' + name, QByteArray("original ") + name);
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+    const QString sums = root.filePath("sums.sha256");
+    if (existing) {
+        // Files whose inode changed within the tolerance before the scan
+        // are read again; the tree's must be older than that.
+        QThread::msleep(2200);
+        QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+    }
+    const QByteArray before = readFile(sums);
+
+    for (const QString &name : edited)
+        writeFile(tree + '/' + name, "edited");
+    for (const QString &name : added)
+        writeFile(tree + '/' + name, "added");
+    for (const QString &name : removed)
+        QVERIFY(QFile::remove(tree + '/' + name));
+    for (const QString &name : damaged) {
+        writeFile(tree + '/' + name, "bit flip");
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+
+    const Result updated = runCli(withJobs(jobs, {"update", tree, sums}), root.path());
+    QCOMPARE(updated.out, sha256(sums) + '\n');
+    QCOMPARE(updated.code, damaged.isEmpty() ? 0 : 1);
+    QByteArray heldBack;
+    for (const QString &name : damaged)
+        heldBack += name.toUtf8() + '\t' + damagedText + '\n';
+    QCOMPARE(updated.err, heldBack + (summary.isEmpty() ? QByteArray() : summary + '\n'));
+
+    // What create writes now, but for the held back records, which keep
+    // their old lines.
+    const QString fresh = root.filePath("fresh.sha256");
+    QCOMPARE(runCli(withJobs(jobs, {"create", tree, fresh}), root.path()).code, 0);
+    QByteArray expected = readFile(fresh);
+    for (const QString &name : damaged) {
+        const QByteArray tail = ' ' + name.toUtf8() + "\r\n";
+        const int now = expected.indexOf(tail);
+        const int then = before.indexOf(tail);
+        QVERIFY(now >= 64 && then >= 64);
+        expected.replace(now - 64, 64, before.mid(then - 64, 64));
+    }
+    QCOMPARE(readFile(sums), expected);
+}
+
 
 void TestCli::ignoreFileOnCreate_data()
 {
@@ -1699,4 +2019,5 @@ void TestCli::ignoreFileOnVerify()
     QCOMPARE(lines, report);
 }
 
+QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"
