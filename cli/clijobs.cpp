@@ -80,16 +80,8 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
 
 int CliJobs::checkReadable(const QByteArray &checksumFile) const
 {
-    // The name goes out as its bytes, escaped as in the report lines, so
-    // that it can neither drive the terminal nor turn into other characters.
-    const auto refuse = [&checksumFile](const QString &text) {
-        bool escaped = false;
-        const QByteArray name = escapedName(checksumFile, NameForm::Report, escaped);
-        const int at = text.indexOf(QLatin1String("%1"));
-        const QByteArray line = at < 0 ? text.toLocal8Bit() + '\n'
-                                       : text.left(at).toLocal8Bit() + name
-                                             + text.mid(at + 2).toLocal8Bit() + '\n';
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+    const auto refuse = [this, &checksumFile](const QString &text) {
+        messageNaming(text, checksumFile);
         return ExitError;
     };
     int error = 0;
@@ -118,7 +110,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         return ExitError;
     }
     if (LocalPath::kindOf(checksumFile) == LocalPath::Missing) {
-        message(tr("Checksums file \"%1\" does not exist.").arg(LocalPath::display(checksumFile)));
+        messageNaming(tr("Checksums file \"%1\" does not exist."), checksumFile);
         return ExitError;
     }
     // Learn of a checksums file that cannot serve before hashing the whole
@@ -309,10 +301,9 @@ void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const
         message(tr("Checksums file creation error"));
         return;
     }
-    bool escaped = false;
-    const QByteArray name = escapedName(checksumFile, NameForm::Report, escaped);
-    message(tr("Cannot write checksums file \"%1\": %2.")
-                    .arg(LocalPath::display(name), QString::fromLocal8Bit(std::strerror(error))));
+    messageNaming(tr("Cannot write checksums file \"%1\": %2.")
+                      .arg(QStringLiteral("%1"), QString::fromLocal8Bit(std::strerror(error))),
+                  checksumFile);
 }
 
 int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
@@ -371,7 +362,7 @@ int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
             std::fflush(stdout);
             const std::string text = failure.messageText();
             if (text == hashwrapper::cannotReadMessage(path.toStdString()))
-                writeError(ConsoleReport::withEscapedName(tr("Cannot read file \"%1\"."), path));
+                messageNaming(tr("Cannot read file \"%1\"."), path);
             else
                 message(QString::fromStdString(text));
             status = ExitError;
@@ -468,6 +459,13 @@ QByteArray CliJobs::moveLine(const std::string &path, const std::string &from)
 void CliJobs::message(const QString &text) const
 {
     writeError(text.toLocal8Bit());
+}
+
+void CliJobs::messageNaming(const QString &format, const QByteArray &name) const
+{
+    // The name goes out as its bytes, escaped as in the report lines, so
+    // that it can neither drive the terminal nor turn into other characters.
+    writeError(ConsoleReport::withEscapedName(format, name));
 }
 
 void CliJobs::writeError(const QByteArray &line)

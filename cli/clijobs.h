@@ -67,6 +67,8 @@ private:
     void cannotWrite(const QByteArray &checksumFile, int error) const;
     void message(const QString &text) const;
     // One line on stderr, already in the local encoding.
+    // text with its "%1" standing for name.
+    void messageNaming(const QString &format, const QByteArray &name) const;
     static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);

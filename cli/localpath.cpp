@@ -32,20 +32,6 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
 #endif
 }
 
-bool LocalPath::opensForReading(const QByteArray &path)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-#else
-    QFile file(QFile::decodeName(path));
-    return file.open(QIODevice::ReadOnly);
-#endif
-}
-
 QString LocalPath::display(const QByteArray &path)
 {
     return QFile::decodeName(path);

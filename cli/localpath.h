@@ -19,8 +19,6 @@ public:
 
     // What the path names, links followed. An empty path names nothing.
     static Kind kindOf(const QByteArray &path);
-    // True when the file opens for reading.
-    static bool opensForReading(const QByteArray &path);
     // For messages only: the decoded text, with bytes that are not valid in
     // the local encoding replaced.
     static QString display(const QByteArray &path);

@@ -713,6 +713,9 @@ void TestCli::failures_data()
         << QStringList{"verify", "%R/none", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("verify: missing checksums file is named")
         << QStringList{"verify", "%T", "%S"} << "" << QByteArray("Checksums file \"%S\" does not exist.");
+    QTest::newRow("verify: missing checksums file is named with its controls escaped")
+        << QStringList{"verify", "%T", "%R/new\x1b[2J\tsums"} << ""
+        << QByteArray("Checksums file \"%R/new\\x1b[2J\\tsums\" does not exist.");
     QTest::newRow("create: empty source directory is not the working directory")
         << QStringList{"create", "", "%S"} << "old" << QByteArray("Directory is not exists");
     QTest::newRow("verify: empty source directory is not the working directory")
