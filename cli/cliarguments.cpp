@@ -290,8 +290,9 @@ bool CliArguments::parseSubset(const QByteArray &value)
     }
     subsetSlices = count;
     // Whole days, so that one timer a day reads the next slice each day.
+    // A clock set before 1970 still gives a slice from 1 to N.
     const qint64 days = QDateTime::currentSecsSinceEpoch() / 86400;
-    subsetSlice = automatic ? static_cast<unsigned>(days % count) + 1 : chosen;
+    subsetSlice = automatic ? static_cast<unsigned>((days % count + count) % count) + 1 : chosen;
     return true;
 }
 
