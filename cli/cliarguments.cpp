@@ -7,6 +7,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 
@@ -114,8 +115,22 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         QStringLiteral("damage-only"),
         tr("verify: print only possibly damaged files, and exit with 1 only for "
            "them (edits, new, missing and moved files are not reported)."));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        tr("create, verify and update: text (default) or json. json: standard output "
+           "is JSON Lines, one object a line, in UTF-8; verify writes one object for "
+           "each discrepancy, and every command ends with a summary object."),
+        tr("FORMAT"));
+    const QCommandLineOption subsetOption(
+        QStringLiteral("subset"),
+        tr("verify: read only the files of slice K of N (K from 1 to N, or auto: the "
+           "days since 1970-01-01 UTC modulo N, plus one) and new files; names are "
+           "still compared for the whole tree."),
+        tr("K/N"));
     parser.addOption(quietOption);
     parser.addOption(damageOption);
+    parser.addOption(formatOption);
+    parser.addOption(subsetOption);
     parser.addOption(algorithmOption);
     parser.addOption(jobsOption);
     parser.addPositionalArgument(QStringLiteral("command"),
@@ -166,8 +181,26 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         return false;
     }
 
+    if (parser.isSet(subsetOption)) {
+        if (name != "verify") {
+            error = tr("The option --subset belongs to the verify command only.");
+            return false;
+        }
+        if (!parseSubset(bytesOf(parser.value(subsetOption))))
+            return false;
+    }
+
     if (name == "create" || name == "verify" || name == "update") {
         command = name == "create" ? Create : name == "verify" ? Verify : Update;
+        if (parser.isSet(formatOption)) {
+            const QByteArray format = bytesOf(parser.value(formatOption));
+            if (format != "text" && format != "json") {
+                error = tr("The option --format takes text or json, not \"%1\".")
+                            .arg(LocalPath::display(format));
+                return false;
+            }
+            json = format == "json";
+        }
         if (parser.isSet(algorithmOption)) {
             error = tr("The option --algorithm belongs to the digest command only.");
             return false;
@@ -184,6 +217,10 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
 
     if (name == "digest") {
         command = Digest;
+        if (parser.isSet(formatOption)) {
+            error = tr("The option --format belongs to the create, verify and update commands only.");
+            return false;
+        }
         if (parser.isSet(jobsOption)) {
             error = tr("The option --jobs belongs to the create, verify and update commands only.");
             return false;
@@ -228,6 +265,34 @@ bool CliArguments::parseJobs(const QByteArray &value)
         return false;
     }
     jobs = std::min(count, HashTools::maxJobs);
+    return true;
+}
+
+bool CliArguments::parseSubset(const QByteArray &value)
+{
+    const auto digitsOnly = [](const QByteArray &text) {
+        bool digits = !text.isEmpty() && text.size() <= 9;
+        for (const char c : text)
+            digits = digits && c >= '0' && c <= '9';
+        return digits;
+    };
+    const int slash = value.indexOf('/');
+    const QByteArray slice = value.left(slash);
+    const QByteArray slices = value.mid(slash + 1);
+    const unsigned count = digitsOnly(slices) ? slices.toUInt() : 0;
+    const bool automatic = slice == "auto";
+    const unsigned chosen = digitsOnly(slice) ? slice.toUInt() : 0;
+    if (slash < 0 || count == 0 || (!automatic && (chosen == 0 || chosen > count))) {
+        error = tr("The option --subset takes K/N, N at least 1 and K from 1 to N or auto, "
+                   "not \"%1\".")
+                    .arg(LocalPath::display(value));
+        return false;
+    }
+    subsetSlices = count;
+    // Whole days, so that one timer a day reads the next slice each day.
+    // A clock set before 1970 still gives a slice from 1 to N.
+    const qint64 days = QDateTime::currentSecsSinceEpoch() / 86400;
+    subsetSlice = automatic ? static_cast<unsigned>((days % count + count) % count) + 1 : chosen;
     return true;
 }
 

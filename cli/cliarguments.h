@@ -31,11 +31,17 @@ public:
     bool quiet = false;
     // verify: report and fail only for files that may be damaged.
     bool damageOnly = false;
+    // create, verify, update: JSON Lines on standard output.
+    bool json = false;
+    // verify: read only slice subsetSlice of subsetSlices; 0 of 0 reads all.
+    unsigned subsetSlice = 0;
+    unsigned subsetSlices = 0;
 
     QString errorText() const;
 
 private:
     bool parseJobs(const QByteArray &value);
+    bool parseSubset(const QByteArray &value);
     QString standIn(int index) const;
     QByteArray bytesOf(const QString &parsed) const;
 

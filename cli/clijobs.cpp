@@ -10,15 +10,18 @@
 #include "hashwrapper.h"
 #include "hlexception.h"
 #include "interruptflag.h"
+#include "jsonline.h"
 #include "localpath.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -34,8 +37,21 @@ CliJobs::CliJobs(bool quiet, bool progress, int jobs)
 {
 }
 
+void CliJobs::setJsonOutput(bool jsonOutput)
+{
+    json = jsonOutput;
+}
+
+void CliJobs::setSubset(unsigned slice, unsigned slices)
+{
+    subsetSlice = slices == 0 ? 0 : slice;
+    subsetSlices = slices;
+}
+
 int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
 {
+    QElapsedTimer clock;
+    clock.start();
     // An empty path is no directory: taken as the working directory, it would
     // guard whatever folder the command happened to run in.
     if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
@@ -74,7 +90,11 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
         cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
-    output(QByteArray::fromStdString(digest) + '\n');
+    if (json)
+        output(summaryLine(JsonLine().number("added", qint64(records.size())), checksumFile, digest, clock)
+                   .line());
+    else
+        output(QByteArray::fromStdString(digest) + '\n');
     return ExitSuccess;
 }
 
@@ -101,6 +121,8 @@ int CliJobs::checkReadable(const QByteArray &checksumFile) const
 
 int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile, bool damageOnly)
 {
+    QElapsedTimer clock;
+    clock.start();
     if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
         message(tr("Directory is not exists"));
         return ExitError;
@@ -138,6 +160,17 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
 
     HashTools tools(engineAlgorithm);
     tools.setStampsWanted(true);
+    // A slice is chosen by the stored records, so they come first; files
+    // without one are read in every run, so that a move is still told.
+    std::string digest;
+    if (subsetSlices != 0) {
+        digest = loaded.get();
+        if (digest.empty()) {
+            message(tr("Checksums file load error"));
+            return ExitError;
+        }
+        tools.setSlice(&stored, subsetSlice, subsetSlices);
+    }
     std::vector<HashRecord> current;
     const int scanned = scan(tools, sourceDir, checksumFile, current);
     if (scanned != ExitSuccess)
@@ -145,7 +178,8 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
 
     // The rest only reads: a signal from now on ends the process at once.
     InterruptFlag::setPhase(InterruptFlag::Reading);
-    const std::string digest = loaded.get();
+    if (subsetSlices == 0)
+        digest = loaded.get();
     if (digest.empty()) {
         message(tr("Checksums file load error"));
         return ExitError;
@@ -164,6 +198,46 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         movedAway[move.second] = true;
     }
 
+    // The JSON report gives the digests of new and missing files too.
+    std::unordered_map<std::string, const std::string *> currentDigest;
+    std::unordered_map<std::string, const std::string *> storedDigest;
+    if (json) {
+        for (const auto &error : errors) {
+            if (error->type == CompareErr::NewFile)
+                currentDigest.emplace(error->path, nullptr);
+            else if (error->type == CompareErr::AbsentFile)
+                storedDigest.emplace(error->path, nullptr);
+        }
+        const auto note = [](std::unordered_map<std::string, const std::string *> &digests,
+                             const std::vector<HashRecord> &records) {
+            if (digests.empty())
+                return;
+            for (const HashRecord &record : records) {
+                const auto found = digests.find(record.path);
+                if (found != digests.end() && !found->second)
+                    found->second = &record.hash;
+            }
+        };
+        note(currentDigest, current);
+        note(storedDigest, stored);
+    }
+    const auto jsonLine = [&](const CompareErr &error, const char *status) {
+        JsonLine line;
+        line.path("path", error.path).text("status", status);
+        if (error.type == CompareErr::HashDiff) {
+            const auto &difference = static_cast<const CE_HashDiff &>(error);
+            line.text("stored", difference.storedHash.toLatin1())
+                .text("current", difference.currentHash.toLatin1());
+        } else {
+            auto &digests = error.type == CompareErr::NewFile ? currentDigest : storedDigest;
+            const std::string *digest = digests[error.path];
+            if (digest)
+                line.text(error.type == CompareErr::NewFile ? "current" : "stored",
+                          QByteArray::fromStdString(*digest));
+        }
+        return line;
+    };
+
     int changed = 0;
     int damaged = 0;
     int added = 0;
@@ -176,31 +250,49 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         case CompareErr::HashDiff:
             if (static_cast<const CE_HashDiff &>(error).damaged) {
                 ++damaged;
-                report += reportLine(error.path,
-                                     tr("Checksums does not match, not modified since the "
-                                        "checksums file was written"));
+                report += json ? jsonLine(error, "damaged").line()
+                               : reportLine(error.path,
+                                            tr("Checksums does not match, not modified since the "
+                                               "checksums file was written"));
             } else {
                 ++changed;
                 if (!damageOnly)
-                    report += reportLine(error.path, error.errorText());
+                    report += json ? jsonLine(error, "modified").line()
+                                   : reportLine(error.path, error.errorText());
             }
             break;
         case CompareErr::NewFile:
             if (movedFrom[i] != none) {
                 ++moved;
-                if (!damageOnly)
+                if (damageOnly)
+                    break;
+                if (json) {
+                    // One content: the stored digest of the old place is the
+                    // current one of the new.
+                    const CompareErr &from = *errors[movedFrom[i]];
+                    JsonLine line;
+                    line.path("path", error.path).text("status", "moved").path("from", from.path);
+                    if (const std::string *was = storedDigest[from.path])
+                        line.text("stored", QByteArray::fromStdString(*was));
+                    if (const std::string *now = currentDigest[error.path])
+                        line.text("current", QByteArray::fromStdString(*now));
+                    report += line.line();
+                } else {
                     report += moveLine(error.path, errors[movedFrom[i]]->path);
+                }
             } else {
                 ++added;
                 if (!damageOnly)
-                    report += reportLine(error.path, error.errorText());
+                    report += json ? jsonLine(error, "new").line()
+                                   : reportLine(error.path, error.errorText());
             }
             break;
         case CompareErr::AbsentFile:
             if (!movedAway[i]) {
                 ++missing;
                 if (!damageOnly)
-                    report += reportLine(error.path, error.errorText());
+                    report += json ? jsonLine(error, "missing").line()
+                                   : reportLine(error.path, error.errorText());
             }
             break;
         }
@@ -221,7 +313,30 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         summary += tr(", %1 possibly damaged").arg(damaged);
     if (moved > 0)
         summary += tr(", %1 moved").arg(moved);
+    // The files the slice holds now, new ones among them.
+    qint64 sliceFiles = 0;
+    if (subsetSlices != 0) {
+        for (const HashRecord &record : current)
+            sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
+        info(tr("Slice %1/%2 read: %3 files").arg(subsetSlice).arg(subsetSlices).arg(sliceFiles));
+    }
     info(summary);
+    if (json) {
+        JsonLine counts;
+        counts.number("checked", qint64(current.size()))
+            .number("modified", qint64(changed))
+            .number("damaged", qint64(damaged))
+            .number("new", qint64(added))
+            .number("missing", qint64(missing))
+            .number("moved", qint64(moved));
+        JsonLine last = summaryLine(counts, checksumFile, digest, clock);
+        if (subsetSlices != 0)
+            last.object("subset", JsonLine()
+                                      .number("slice", qint64(subsetSlice))
+                                      .number("slices", qint64(subsetSlices))
+                                      .number("files", sliceFiles));
+        output(last.line());
+    }
     if (damageOnly)
         return damaged > 0 ? ExitDiscrepancies : ExitSuccess;
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
@@ -229,6 +344,8 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
 
 int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
 {
+    QElapsedTimer clock;
+    clock.start();
     if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
         message(tr("Directory is not exists"));
         return ExitError;
@@ -275,7 +392,8 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
         cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
-    output(QByteArray::fromStdString(digest) + '\n');
+    if (!json)
+        output(QByteArray::fromStdString(digest) + '\n');
 
     // Held back files are warned of even when quiet: the exit code alone
     // would not say which.
@@ -292,6 +410,16 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
              .arg(counts.removed)
              .arg(counts.kept)
              .arg(counts.heldBack.size()));
+    if (json) {
+        // A held back file is one that may be damaged.
+        JsonLine numbers;
+        numbers.number("added", qint64(counts.added))
+            .number("rehashed", qint64(counts.rehashed))
+            .number("removed", qint64(counts.removed))
+            .number("kept", qint64(counts.kept))
+            .number("damaged", qint64(counts.heldBack.size()));
+        output(summaryLine(numbers, checksumFile, digest, clock).line());
+    }
     return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
 }
 
@@ -478,6 +606,17 @@ void CliJobs::info(const QString &text) const
 {
     if (!quiet)
         message(text);
+}
+
+JsonLine CliJobs::summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
+                              const std::string &digest, const QElapsedTimer &clock)
+{
+    JsonLine line;
+    line.object("summary", counts)
+        .path("checksums_file", checksumFile)
+        .text("digest", QByteArray::fromStdString(digest))
+        .number("seconds", static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    return line;
 }
 
 void CliJobs::output(const QByteArray &bytes)

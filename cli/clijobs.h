@@ -10,6 +10,8 @@
 #include <vector>
 
 class HashTools;
+class JsonLine;
+class QElapsedTimer;
 class ICreateHashReport;
 struct HashRecord;
 
@@ -25,6 +27,13 @@ public:
     // progress line on stderr during a scan. jobs: files hashed at once,
     // 0 for the engine's own choice.
     CliJobs(bool quiet, bool progress, int jobs);
+
+    // Standard output of create, verify and update as JSON Lines: an object
+    // for each discrepancy verify reports, then one summary object.
+    void setJsonOutput(bool json);
+    // verify reads only the files of slice `slice` (1 to slices) and new
+    // ones; the names of the whole tree are still compared. 0 reads all.
+    void setSubset(unsigned slice, unsigned slices);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -72,8 +81,14 @@ private:
     static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
+    // The JSON report's last line; counts is its "summary" object.
+    static JsonLine summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
+                                const std::string &digest, const QElapsedTimer &clock);
 
     bool quiet;
+    bool json = false;
+    unsigned subsetSlice = 0;
+    unsigned subsetSlices = 0;
     bool progress;
     int jobs;
 };

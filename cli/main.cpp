@@ -73,6 +73,8 @@ int main(int argc, char *argv[])
     }
 
     CliJobs jobs(arguments.quiet, stderrIsTerminal(), arguments.jobs);
+    jobs.setJsonOutput(arguments.json);
+    jobs.setSubset(arguments.subsetSlice, arguments.subsetSlices);
     int status = ExitError;
     switch (arguments.command) {
     case CliArguments::Create:

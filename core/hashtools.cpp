@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <new>
@@ -162,13 +163,17 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     // reference; the others keep their stored records unread.
     const bool stamping = stampsWanted || updatedFrom;
     const long long settled = reference - timeTolerance;
+    // A rolling scrub likewise reads only its slice and the files it
+    // has no record of.
+    const std::vector<HashRecord> *known = updatedFrom ? updatedFrom
+                                           : sliceCount != 0 ? slicedFrom : nullptr;
     std::unordered_map<std::string, std::size_t> storedAt;
     std::vector<const HashRecord *> storedOf;
     std::vector<bool> unread;
-    if (updatedFrom) {
-        storedAt.reserve(updatedFrom->size());
-        for (std::size_t k = 0; k < updatedFrom->size(); ++k)
-            storedAt.emplace((*updatedFrom)[k].path, k);
+    if (known) {
+        storedAt.reserve(known->size());
+        for (std::size_t k = 0; k < known->size(); ++k)
+            storedAt.emplace((*known)[k].path, k);
     }
     // Decides for the next listed file, i; true when it has to be read.
     const auto plan = [&](std::size_t i) {
@@ -177,9 +182,11 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         std::string path = recordPrefix;
         path.append(below, length);
         const auto found = storedAt.find(path);
-        const HashRecord *record = found == storedAt.end() ? nullptr : &(*updatedFrom)[found->second];
+        const HashRecord *record = found == storedAt.end() ? nullptr : &(*known)[found->second];
         bool keepUnread = false;
-        if (record) {
+        if (record && !updatedFrom) {
+            keepUnread = sliceOf(path, sliceCount) != readSlice;
+        } else if (record) {
             // The inode time too: restoring an old modification time after
             // a write leaves it behind, which no bit flip does.
             const FileStamp now = stampBelow(listing.rootDescriptor(), nativePrefix, below, length);
@@ -230,8 +237,15 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     };
     // A file whose stored record is kept without reading it.
     const auto keepStored = [&](std::size_t i, std::string &path) {
-        ++updateCounts->kept;
+        if (updateCounts)
+            ++updateCounts->kept;
         records.push_back(HashRecord{std::move(path), storedOf[i]->hash});
+        // compare finds each record's status at its index; an unread file
+        // has none, and with its stored digest no difference to judge.
+        if (stampsWanted) {
+            stampsBefore.emplace_back();
+            changedWhileRead.push_back(false);
+        }
     };
     // The record's path, announced before the file's outcome is taken.
     const auto announce = [&](std::size_t i) {
@@ -309,7 +323,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         }
         noteChecksumsFile();
         const std::size_t count = start();
-        if (updatedFrom) {
+        if (known) {
             for (std::size_t i = 0; i < count; ++i)
                 plan(i);
         }
@@ -317,7 +331,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
             std::string path = announce(i);
             if (canceled())
                 return;
-            if (updatedFrom && unread[i]) {
+            if (known && unread[i]) {
                 keepStored(i, path);
                 continue;
             }
@@ -373,7 +387,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         std::size_t handedIn = 0;
         listing.setListedHandler([&](std::size_t listed) {
             for (; handedIn < listed; ++handedIn) {
-                if (updatedFrom && !plan(handedIn))
+                if (known && !plan(handedIn))
                     continue;
                 std::size_t length = 0;
                 const char *below = listing.below(handedIn, length);
@@ -393,7 +407,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         const std::function<bool()> stillWanted = [&] { return !canceled(); };
         for (std::size_t i = 0; i < count; ++i) {
             std::string path = announce(i);
-            if (updatedFrom && unread[i]) {
+            if (known && unread[i]) {
                 if (canceled())
                     return;
                 keepStored(i, path);
@@ -456,6 +470,23 @@ void HashTools::updateHashes(const std::string &sourceDir, const std::vector<Has
     }
     for (const auto &entry : seen)
         counts.removed += entry.second ? 0 : 1;
+}
+
+void HashTools::setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices)
+{
+    slicedFrom = stored;
+    readSlice = slice;
+    sliceCount = stored ? slices : 0;
+}
+
+unsigned HashTools::sliceOf(const std::string &recordPath, unsigned slices)
+{
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : recordPath) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    return slices == 0 ? 0 : static_cast<unsigned>(hash % slices) + 1;
 }
 
 void HashTools::setStampsWanted(bool wanted)

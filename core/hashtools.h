@@ -86,6 +86,18 @@ public:
                       UpdateCounts &counts, ICreateHashReport *report,
                       const std::string &checksumFile);
 
+    // Rolling scrubs: the following scans read only the files of slice
+    // `slice` of `slices` (see sliceOf) and the files stored holds no record
+    // of, so that new files can still be matched to missing ones; every
+    // other file takes its stored digest unread and so cannot differ.
+    // stored must outlive the scans; slices 0 reads everything again.
+    void setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices);
+    // The slice, 1 to slices, a record path falls into: FNV-1a (64 bit) of
+    // the path's bytes modulo slices, plus one. Checksums files outlive
+    // program versions, and a slice must keep its files across them: this
+    // is never to change.
+    static unsigned sliceOf(const std::string &recordPath, unsigned slices);
+
     // How many files are hashed at once: 0 chooses from the machine, 1
     // hashes one file after another on the calling thread; more than
     // maxJobs count as maxJobs.
@@ -147,4 +159,7 @@ private:
     // Set for the length of updateHashes.
     const std::vector<HashRecord> *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
+    const std::vector<HashRecord> *slicedFrom = nullptr;
+    unsigned readSlice = 0;
+    unsigned sliceCount = 0;
 };

@@ -36,6 +36,8 @@ expect "orvalen-cli create " "dir"
 expect "orvalen-cli -j 2 verify dir " "dir file"
 expect "orvalen-cli verify dir file " ""
 expect "orvalen-cli --dam" "--damage-only"
+expect "orvalen-cli --format " "json text"
+expect "orvalen-cli --format json --subset 2/7 verify " "dir"
 expect "orvalen-cli update dir " "dir file"
 expect "orvalen-cli digest -a md5 file " "dir file"
 exit $failures

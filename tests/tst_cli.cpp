@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -399,6 +401,16 @@ private slots:
     void moves();
     void updateEqualsCreate_data();
     void updateEqualsCreate();
+    void jsonVerifyReport_data();
+    void jsonVerifyReport();
+    void jsonSummary_data();
+    void jsonSummary();
+    void sliceOfPath_data();
+    void sliceOfPath();
+    void subsetReadsEachFileOnce_data();
+    void subsetReadsEachFileOnce();
+    void subsetArgument_data();
+    void subsetArgument();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -2020,6 +2032,360 @@ void TestCli::ignoreFileOnVerify()
     for (const std::unique_ptr<CompareErr> &error : errors)
         lines += QByteArray::fromStdString(error->path) + '\t' + error->errorText().toUtf8() + '\n';
     QCOMPARE(lines, report);
+}
+
+namespace {
+
+// Every line of a JSON report, parsed by Qt's own reader; a line that is no
+// JSON object fails the test.
+QList<QJsonObject> jsonLines(const QByteArray &out)
+{
+    QList<QJsonObject> objects;
+    if (!out.endsWith('\n')) {
+        [&] { QFAIL(out.constData()); }();
+        return objects;
+    }
+    const QList<QByteArray> lines = out.left(out.size() - 1).split('\n');
+    for (const QByteArray &line : lines) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        [&] { QVERIFY2(error.error == QJsonParseError::NoError && document.isObject(), line.constData()); }();
+        objects << document.object();
+    }
+    return objects;
+}
+
+// The status a line of the text report stands for.
+QString statusOfTextLine(const QByteArray &line)
+{
+    const QByteArray text = line.mid(line.indexOf('\t') + 1);
+    if (text == damagedText)
+        return "damaged";
+    if (text == "Checksums does not match")
+        return "modified";
+    if (text == "New file")
+        return "new";
+    if (text == "File not found")
+        return "missing";
+    return text.startsWith("Moved from ") ? "moved" : "?";
+}
+
+} // namespace
+
+void TestCli::jsonVerifyReport_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<bool>("damageOnly");
+    forBothJobSettings("every kind of discrepancy", [](const QStringList &jobs, const QByteArray &name) {
+        QTest::newRow(name.constData()) << jobs << false;
+    });
+    forBothJobSettings("damage only", [](const QStringList &jobs, const QByteArray &name) {
+        QTest::newRow(name.constData()) << jobs << true;
+    });
+}
+
+void TestCli::jsonVerifyReport()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(bool, damageOnly);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QByteArray root = QFile::encodeName(scratch.path());
+    const QByteArray tree = root + "/tree";
+    QVERIFY(::mkdir(tree.constData(), 0755) == 0);
+    ByteTreeRemover remover(tree);
+    const QByteArray control("c\x01tl\ttab\x7f.txt");
+    const QByteArray invalid("bad\xff\xfe.txt");
+    const QList<QPair<QByteArray, QByteArray>> files{{"edited.txt", "one"}, {"flipped.txt", "two"},
+                                                     {"gone.txt", "three"}, {"sub/away.txt", "four"},
+                                                     {control, "five"}};
+    for (const auto &file : files) {
+        makeParents(tree, file.first);
+        writeBytesFile(tree + '/' + file.first, file.second);
+        QVERIFY(setModified(QFile::decodeName(tree + '/' + file.first), longAgo));
+    }
+    const QList<QByteArray> create{"create", "tree", "sums.sha256"};
+    QCOMPARE(runCliBytes(create, root).code, 0);
+
+    writeBytesFile(tree + "/edited.txt", "one, edited");
+    for (const QByteArray &name : {QByteArray("flipped.txt"), control}) {
+        writeBytesFile(tree + '/' + name, "bit flip");
+        QVERIFY(setModified(QFile::decodeName(tree + '/' + name), longAgo));
+    }
+    QVERIFY(::unlink(tree + "/gone.txt") == 0);
+    QVERIFY(::rename(tree + "/sub/away.txt", tree + "/here.txt") == 0);
+    writeBytesFile(tree + '/' + invalid, "six");
+
+    const QList<QByteArray> options = damageOnly ? QList<QByteArray>{"--damage-only"} : QList<QByteArray>();
+    QList<QByteArray> verify;
+    for (const QString &job : jobs)
+        verify << job.toUtf8();
+    verify += options;
+    verify += QList<QByteArray>{"verify", "tree", "sums.sha256"};
+    const Result text = runCliBytes(verify, root);
+    const Result json = runCliBytes(QList<QByteArray>{"--format", "json"} + verify, root);
+    QCOMPARE(json.code, text.code);
+    QCOMPARE(json.code, 1);
+    QVERIFY2(!json.out.contains('\x7f'), json.out.constData());
+    for (const char c : json.out)
+        QVERIFY2(static_cast<unsigned char>(c) >= 0x20 || c == '\n', json.out.constData());
+
+    const auto digest = [](const char *content) { return QString::fromLatin1(sha256Hex(content)); };
+    const auto entry = [](const QString &path, const QString &status) {
+        return QJsonObject{{"path", path}, {"status", status}};
+    };
+    QJsonObject edited = entry("edited.txt", "modified");
+    edited["stored"] = digest("one");
+    edited["current"] = digest("one, edited");
+    QJsonObject flipped = entry("flipped.txt", "damaged");
+    flipped["stored"] = digest("two");
+    flipped["current"] = digest("bit flip");
+    QJsonObject controlled = entry(QString::fromUtf8(control), "damaged");
+    controlled["stored"] = digest("five");
+    controlled["current"] = digest("bit flip");
+    QJsonObject gone = entry("gone.txt", "missing");
+    gone["stored"] = digest("three");
+    QJsonObject moved = entry("here.txt", "moved");
+    moved["from"] = "sub/away.txt";
+    moved["stored"] = digest("four");
+    moved["current"] = digest("four");
+    QJsonObject added = entry(QString("bad\uFFFD\uFFFD.txt"), "new");
+    added["path_base64"] = QString::fromLatin1(invalid.toBase64());
+    added["current"] = digest("six");
+    QList<QJsonObject> expected{flipped, controlled};
+    if (!damageOnly)
+        expected += QList<QJsonObject>{edited, gone, moved, added};
+
+    QList<QJsonObject> objects = jsonLines(json.out);
+    QVERIFY(!objects.isEmpty());
+    const QJsonObject last = objects.takeLast();
+    // The order is the text report's.
+    const QList<QByteArray> textLines = text.out.left(text.out.size() - 1).split('\n');
+    QCOMPARE(objects.size(), textLines.size());
+    for (int i = 0; i < objects.size(); ++i)
+        QCOMPARE(objects.at(i).value("status").toString(), statusOfTextLine(textLines.at(i)));
+    const auto byPath = [](const QJsonObject &a, const QJsonObject &b) {
+        return a.value("path").toString() < b.value("path").toString();
+    };
+    std::sort(objects.begin(), objects.end(), byPath);
+    std::sort(expected.begin(), expected.end(), byPath);
+    QCOMPARE(objects, expected);
+
+    const QJsonObject counts{{"checked", 5}, {"modified", 1}, {"damaged", 2}, {"new", 1},
+                             {"missing", 1}, {"moved", 1}};
+    QCOMPARE(last.value("summary").toObject(), counts);
+    QCOMPARE(last.value("checksums_file").toString(), QString("sums.sha256"));
+    QCOMPARE(last.value("digest").toString(), QString::fromLatin1(sha256Hex(readBytesFile(root + "/sums.sha256"))));
+    QVERIFY(last.value("seconds").isDouble() && last.value("seconds").toDouble() >= 0);
+    QCOMPARE(last.size(), 4);
+}
+
+void TestCli::jsonSummary_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("existing"); // a checksums file before the run
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QVariantMap>("counts"); // empty: an error, nothing on stdout
+
+    QTest::newRow("create") << "create" << false << 0 << QVariantMap{{"added", 3}};
+    QTest::newRow("update: added, rehashed, removed, kept, held back")
+        << "update" << true << 1
+        << QVariantMap{{"added", 1}, {"rehashed", 1}, {"removed", 1}, {"kept", 0}, {"damaged", 1}};
+    QTest::newRow("update without checksums file is create") << "update" << false << 0 << QVariantMap{{"added", 3}};
+    QTest::newRow("verify, no checksums file: error on stderr only") << "verify" << false << 2 << QVariantMap();
+}
+
+void TestCli::jsonSummary()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, existing);
+    QFETCH(int, code);
+    QFETCH(QVariantMap, counts);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    const QString sums = root.filePath("sums \"1\".sha256");
+    for (const QString &name : {"a.txt", "b.txt", "c.txt"}) {
+        writeFile(tree + '/' + name, name.toUtf8());
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+    if (existing) {
+        QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+        writeFile(tree + "/a.txt", "edited");
+        writeFile(tree + "/b.txt", "bit flip");
+        QVERIFY(setModified(tree + "/b.txt", longAgo));
+        QVERIFY(QFile::remove(tree + "/c.txt"));
+        writeFile(tree + "/d.txt", "new");
+    }
+
+    const Result r = runCli({"--format", "json", command, tree, sums}, root.path());
+    QCOMPARE(r.code, code);
+    if (counts.isEmpty()) {
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.err.contains("does not exist"), r.err.constData());
+        return;
+    }
+    const QList<QJsonObject> objects = jsonLines(r.out);
+    QCOMPARE(objects.size(), 1);
+    const QJsonObject last = objects.first();
+    QCOMPARE(last.value("summary").toObject(), QJsonObject::fromVariantMap(counts));
+    QCOMPARE(last.value("checksums_file").toString(), sums);
+    QCOMPARE(last.value("digest").toString(), QString::fromLatin1(sha256(sums)));
+    QVERIFY(last.value("seconds").isDouble() && last.value("seconds").toDouble() >= 0);
+    QCOMPARE(last.size(), 4);
+}
+
+void TestCli::sliceOfPath_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<quint64>("fnv1a");
+    // The published FNV-1a 64 test values: a slice must keep its files in
+    // every version.
+    QTest::newRow("empty") << QByteArray() << Q_UINT64_C(0xcbf29ce484222325);
+    QTest::newRow("a") << QByteArray("a") << Q_UINT64_C(0xaf63dc4c8601ec8c);
+    QTest::newRow("foobar") << QByteArray("foobar") << Q_UINT64_C(0x85944171f73967e8);
+}
+
+void TestCli::sliceOfPath()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(quint64, fnv1a);
+    for (unsigned slices : {1u, 2u, 7u, 30u, 1000u})
+        QCOMPARE(HashTools::sliceOf(path.toStdString(), slices), unsigned(fnv1a % slices) + 1);
+}
+
+void TestCli::subsetReadsEachFileOnce_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<int>("slices");
+    QTest::addColumn<bool>("damageOnly");
+    const auto rows = [](const char *tag, int slices, bool damageOnly) {
+        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
+            QTest::newRow(name.constData()) << jobs << slices << damageOnly;
+        });
+    };
+    rows("one slice", 1, false);
+    rows("three slices", 3, false);
+    rows("seven slices, damage only", 7, true);
+}
+
+// Every file of the tree is damaged: a file is read where it is reported.
+void TestCli::subsetReadsEachFileOnce()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(int, slices);
+    QFETCH(bool, damageOnly);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    QStringList names;
+    for (int i = 0; i < 40; ++i)
+        names << QString("%1/f%2.txt").arg(QString("d%1").arg(i % 5), QString::number(i));
+    names << "kept.txt" << "gone.txt";
+    for (const QString &name : names) {
+        writeFile(tree + '/' + name, name.toUtf8());
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+    QVERIFY(QFile::remove(tree + "/" + names.takeLast()));
+    // Moved unchanged: its new place has no record, so it is read in
+    // every run and matched with the old one.
+    QVERIFY(QFile::rename(tree + "/" + names.takeLast(), tree + "/d0/kept.txt"));
+    for (const QString &name : names) {
+        writeFile(tree + '/' + name, "bit flip");
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+    writeFile(tree + "/new.txt", "new");
+
+    QMap<QString, int> timesRead;
+    int held = 0;
+    for (int k = 1; k <= slices; ++k) {
+        QStringList args = jobs + QStringList{"--format", "json", "--subset", QString("%1/%2").arg(k).arg(slices)};
+        if (damageOnly)
+            args << "--damage-only";
+        const Result r = runCli(args + QStringList{"verify", tree, sums}, root.path());
+        QList<QJsonObject> objects = jsonLines(r.out);
+        QVERIFY(!objects.isEmpty());
+        const QJsonObject last = objects.takeLast();
+        int damagedHere = 0;
+        QStringList others;
+        for (const QJsonObject &object : objects) {
+            if (object.value("status") == "damaged") {
+                ++timesRead[object.value("path").toString()];
+                ++damagedHere;
+            } else {
+                others << object.value("status").toString() + ' ' + object.value("path").toString();
+            }
+        }
+        // New, missing and moved files are told in every run.
+        others.sort();
+        const QStringList told = damageOnly ? QStringList()
+                                            : QStringList{"missing gone.txt", "moved d0/kept.txt", "new new.txt"};
+        QCOMPARE(others, told);
+        QCOMPARE(r.code, damagedHere > 0 || !damageOnly ? 1 : 0);
+        QCOMPARE(last.value("summary").toObject().value("damaged").toInt(), damagedHere);
+        const QJsonObject subset = last.value("subset").toObject();
+        QCOMPARE(subset.value("slice").toInt(), k);
+        QCOMPARE(subset.value("slices").toInt(), slices);
+        held += subset.value("files").toInt();
+        QVERIFY2(r.err.contains(QString("Slice %1/%2 read: %3 files").arg(k).arg(slices)
+                                    .arg(subset.value("files").toInt()).toUtf8()),
+                 r.err.constData());
+    }
+    QStringList every = names;
+    std::sort(every.begin(), every.end());
+    QCOMPARE(timesRead.keys(), every);
+    for (auto it = timesRead.cbegin(); it != timesRead.cend(); ++it)
+        QVERIFY2(it.value() == 1, qPrintable(it.key()));
+    // The slices share out the tree, the new and the moved file with it.
+    QCOMPARE(held, names.size() + 2);
+}
+
+void TestCli::subsetArgument_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("slice"); // 0: refused
+
+    // Counted apart from the program: whole days of the UTC calendar.
+    const qint64 days = QDate(1970, 1, 1).daysTo(QDateTime::currentDateTimeUtc().date());
+    QTest::newRow("auto/7 is today's slice") << QStringList{"--subset", "auto/7"} << int(days % 7 + 1);
+    QTest::newRow("auto/1") << QStringList{"--subset=auto/1"} << 1;
+    QTest::newRow("7/7") << QStringList{"--subset", "7/7"} << 7;
+    QTest::newRow("0/7") << QStringList{"--subset", "0/7"} << 0;
+    QTest::newRow("8/7") << QStringList{"--subset", "8/7"} << 0;
+    QTest::newRow("x/7") << QStringList{"--subset", "x/7"} << 0;
+    QTest::newRow("1/0") << QStringList{"--subset", "1/0"} << 0;
+    QTest::newRow("no slash") << QStringList{"--subset", "3"} << 0;
+    QTest::newRow("a sign") << QStringList{"--subset", "+1/7"} << 0;
+}
+
+void TestCli::subsetArgument()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, slice);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    writeFile(tree + "/a.txt", "a");
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+
+    const Result r = runCli(args + QStringList{"--format", "json", "verify", tree, sums}, root.path());
+    if (slice == 0) {
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(r.err.startsWith("The option --subset "), r.err.constData());
+        return;
+    }
+    QCOMPARE(r.code, 0);
+    const QList<QJsonObject> objects = jsonLines(r.out);
+    QCOMPARE(objects.size(), 1);
+    QCOMPARE(objects.first().value("subset").toObject().value("slice").toInt(), slice);
 }
 
 QTEST_GUILESS_MAIN(TestCli)
