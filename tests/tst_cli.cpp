@@ -2207,7 +2207,7 @@ void TestCli::jsonSummary()
     QVERIFY(root.isValid());
     const QString tree = root.filePath("tree");
     const QString sums = root.filePath("sums \"1\".sha256");
-    for (const QString &name : {"a.txt", "b.txt", "c.txt"}) {
+    for (const QString &name : QStringList{"a.txt", "b.txt", "c.txt"}) {
         writeFile(tree + '/' + name, name.toUtf8());
         QVERIFY(setModified(tree + '/' + name, longAgo));
     }
