@@ -60,74 +60,6 @@
 <context>
     <name>CliArguments</name>
     <message>
-        <source>Checksums of a directory tree, from a terminal.
-
-Commands:
-  create SOURCE_DIR CHECKSUMS_FILE
-      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
-      and print the checksums file&apos;s own digest on standard output.
-  verify SOURCE_DIR CHECKSUMS_FILE
-      Hash the tree again and compare it with CHECKSUMS_FILE. Every
-      discrepancy is one line on standard output: path, tab, message;
-      the checksums file&apos;s digest and a summary go to standard error.
-  digest [--algorithm NAME] FILE...
-      Print &quot;digest  path&quot; for each file, as sha256sum does.
-
-Not guarded: files and directories whose names start with a dot,
-and everything below such a directory, are left out of the tree.
-
-Paths are printed as they are, with these exceptions. digest, as
-sha256sum: a backslash is written \\, a line feed \n, a carriage
-return \r. verify: the same, and a tab \t, every other byte below
-0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
-whose path holds any of these starts with a backslash.
-
-Progress is shown on standard error when it is a terminal.
-
-Exit codes:
-  0    success; for verify: no discrepancy
-  1    verify found discrepancies
-  2    error: bad arguments, missing directory, checksums file that
-       does not exist or cannot be read or written, a file that
-       cannot be hashed
-  130  interrupted by SIGINT or SIGTERM; an existing checksums file
-       is left as it was</source>
-        <translation>Prüfsummen eines Verzeichnisbaums, im Terminal.
-
-Befehle:
-  create QUELLVERZEICHNIS PRÜFSUMMENDATEI
-      Die Dateien unter QUELLVERZEICHNIS mit SHA-256 hashen, PRÜFSUMMENDATEI
-      schreiben und deren eigene Prüfsumme auf der Standardausgabe ausgeben.
-  verify QUELLVERZEICHNIS PRÜFSUMMENDATEI
-      Den Baum erneut hashen und mit PRÜFSUMMENDATEI vergleichen. Jede
-      Abweichung ist eine Zeile auf der Standardausgabe: Pfad, Tab, Meldung;
-      die Prüfsumme der Prüfsummendatei und eine Zusammenfassung gehen auf
-      die Standardfehlerausgabe.
-  digest [--algorithm NAME] DATEI...
-      Für jede Datei „Prüfsumme  Pfad“ ausgeben, wie sha256sum.
-
-Nicht geschützt: Dateien und Verzeichnisse, deren Name mit einem Punkt
-beginnt, und alles unter einem solchen Verzeichnis bleiben außen vor.
-
-Pfade werden ausgegeben, wie sie sind, mit diesen Ausnahmen. digest, wie
-sha256sum: ein Backslash wird als \\ geschrieben, ein Zeilenvorschub als
-\n, ein Wagenrücklauf als \r. verify: ebenso, dazu ein Tab als \t, jedes
-andere Byte unter 0x20 und das Byte 0x7f als \xhh (zwei kleine
-Hex-Ziffern). Eine Zeile, deren Pfad eines davon enthält, beginnt mit
-einem Backslash.
-
-Der Fortschritt erscheint auf der Standardfehlerausgabe, wenn sie ein
-Terminal ist.
-
-Exit-Codes:
-  0    Erfolg; bei verify: keine Abweichung
-  1    verify hat Abweichungen gefunden
-  2    Fehler: falsche Argumente, fehlendes Verzeichnis, Prüfsummendatei
-       fehlt oder ist nicht les- oder schreibbar, eine Datei nicht hashbar
-  130  durch SIGINT oder SIGTERM unterbrochen; eine vorhandene
-       Prüfsummendatei bleibt unverändert</translation>
-    </message>
-    <message>
         <source>Write nothing to standard error but error messages.</source>
         <translation>Auf die Standardfehlerausgabe nur Fehlermeldungen schreiben.</translation>
     </message>
@@ -138,10 +70,6 @@ Exit-Codes:
     <message>
         <source>NAME</source>
         <translation>NAME</translation>
-    </message>
-    <message>
-        <source>create, verify or digest.</source>
-        <translation>create, verify oder digest.</translation>
     </message>
     <message>
         <source>The command&apos;s paths.</source>
@@ -176,20 +104,207 @@ Exit-Codes:
         <translation>Unbekannter Befehl „%1“.</translation>
     </message>
     <message>
-        <source>How many files create and verify hash at once (N at least 1; default: chosen from the machine and its disks; 1: one file after another).</source>
-        <translation>Wie viele Dateien create und verify gleichzeitig hashen (N mindestens 1; Vorgabe: nach Rechner und Datenträgern gewählt; 1: eine Datei nach der anderen).</translation>
-    </message>
-    <message>
         <source>N</source>
         <translation>N</translation>
     </message>
     <message>
-        <source>The option --jobs belongs to the create and verify commands only.</source>
-        <translation>Die Option --jobs gehört nur zu den Befehlen create und verify.</translation>
-    </message>
-    <message>
         <source>The option --jobs takes a whole number of at least 1, not &quot;%1&quot;.</source>
         <translation>Die Option --jobs erwartet eine ganze Zahl ab 1, nicht „%1“.</translation>
+    </message>
+    <message>
+        <source>Checksums of a directory tree, from a terminal.
+
+Commands:
+  create SOURCE_DIR CHECKSUMS_FILE
+      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      and print the checksums file&apos;s own digest on standard output.
+  verify SOURCE_DIR CHECKSUMS_FILE
+      Hash the tree again and compare it with CHECKSUMS_FILE. Every
+      discrepancy is one line on standard output: path, tab, message;
+      the checksums file&apos;s digest and a summary go to standard error.
+      A file whose content differs is reported as
+      &quot;Checksums does not match&quot; when it was modified after the checksums
+      file (its modification time is later, allowing 2 s for coarse
+      time stamps, or it changed while it was read), and as
+      &quot;Checksums does not match, not modified since the checksums file
+      was written&quot; otherwise: possibly damaged. A missing file and a new
+      file with the same content are one line &quot;Moved from &quot;oldpath&quot;&quot;
+      on the new file&apos;s place.
+  update SOURCE_DIR CHECKSUMS_FILE
+      Bring CHECKSUMS_FILE up to date: hash new files and files modified
+      after it, drop missing ones, keep every other record without
+      reading its file. A possibly damaged file keeps its stored digest,
+      is named on standard error, and the exit code is 1. Prints the
+      digest like create; without CHECKSUMS_FILE it is create.
+  digest [--algorithm NAME] FILE...
+      Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Not guarded: files and directories whose names start with a dot,
+and everything below such a directory, are left out of the tree.
+
+Ignore file: SOURCE_DIR/.orvalenignore leaves out more, one pattern a
+line as in .gitignore (*, ?, [...] within a name, ** across
+directories, a leading or inner / anchors at SOURCE_DIR, a closing /
+matches directories only, ! takes back, # starts a comment):
+    *.tmp
+    /cache/
+    !keep.tmp
+An excluded directory is not entered; verify does not report records
+the rules exclude. The ignore file is a dot name: not guarded itself.
+
+Paths are printed as they are, with these exceptions. digest, as
+sha256sum: a backslash is written \\, a line feed \n, a carriage
+return \r. verify: the same, and a tab \t, every other byte below
+0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
+whose path holds any of these starts with a backslash.
+
+Reference time: create and update set the checksums file&apos;s
+modification time to the moment their scan began. A copy of the
+checksums file that does not keep that time (cp without -p) moves
+the reference, and every mismatch then counts as possible damage.
+
+Progress is shown on standard error when it is a terminal.
+
+Exit codes:
+  0    success; for verify: no discrepancy (with --damage-only: no
+       possibly damaged file); for update: no file held back
+  1    verify found discrepancies (with --damage-only: a possibly
+       damaged file); update held back a possibly damaged file
+  2    error: bad arguments, missing directory, checksums file that
+       does not exist, cannot be read or written, or is no checksums
+       file, a file that cannot be hashed, an ignore file that cannot
+       be read or holds a malformed line (named with its line number)
+  130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums
+       file is left as it was. A signal that comes once create has
+       begun to write the new checksums file does not stop it: the
+       file is completed, its digest printed, and the exit code is 0</source>
+        <translation>Prüfsummen eines Verzeichnisbaums, im Terminal.
+
+Befehle:
+  create QUELLVERZEICHNIS PRÜFSUMMENDATEI
+      Die Dateien unter QUELLVERZEICHNIS mit SHA-256 hashen, PRÜFSUMMENDATEI
+      schreiben und deren eigene Prüfsumme auf der Standardausgabe ausgeben.
+  verify QUELLVERZEICHNIS PRÜFSUMMENDATEI
+      Den Baum erneut hashen und mit PRÜFSUMMENDATEI vergleichen. Jede
+      Abweichung ist eine Zeile auf der Standardausgabe: Pfad, Tab, Meldung;
+      die Prüfsumme der Prüfsummendatei und eine Zusammenfassung gehen auf
+      die Standardfehlerausgabe.
+      Eine Datei mit anderem Inhalt wird als „Prüfsumme stimmt nicht
+      überein“ gemeldet, wenn sie nach der Prüfsummendatei geändert wurde
+      (ihre Änderungszeit ist später, mit 2 s Spielraum für grobe
+      Zeitstempel, oder sie änderte sich beim Lesen), sonst als „Prüfsumme
+      stimmt nicht überein, seit dem Schreiben der Prüfsummendatei nicht
+      geändert“: möglicherweise beschädigt. Eine fehlende und eine neue
+      Datei mit gleichem Inhalt sind eine Zeile „Verschoben von „alter Pfad““
+      an der Stelle der neuen Datei.
+  update QUELLVERZEICHNIS PRÜFSUMMENDATEI
+      PRÜFSUMMENDATEI auf den neuesten Stand bringen: neue Dateien und
+      danach geänderte Dateien hashen, fehlende streichen, jeden anderen
+      Eintrag behalten, ohne seine Datei zu lesen. Eine möglicherweise
+      beschädigte Datei behält ihre gespeicherte Prüfsumme, wird auf der
+      Standardfehlerausgabe genannt, und der Exit-Code ist 1. Gibt die
+      Prüfsumme aus wie create; ohne PRÜFSUMMENDATEI ist es create.
+  digest [--algorithm NAME] DATEI...
+      Für jede Datei „Prüfsumme  Pfad“ ausgeben, wie sha256sum.
+
+Nicht geschützt: Dateien und Verzeichnisse, deren Name mit einem Punkt
+beginnt, und alles unter einem solchen Verzeichnis bleiben außen vor.
+
+Ausschlussdatei: QUELLVERZEICHNIS/.orvalenignore lässt mehr aus, ein Muster
+je Zeile wie in .gitignore (*, ?, [...] innerhalb eines Namens, ** über
+Verzeichnisse hinweg, ein / am Anfang oder in der Mitte verankert am
+QUELLVERZEICHNIS, ein / am Ende passt nur auf Verzeichnisse, ! nimmt
+zurück, # beginnt einen Kommentar):
+    *.tmp
+    /cache/
+    !keep.tmp
+Ein ausgeschlossenes Verzeichnis wird nicht betreten; verify meldet keine
+Einträge, die die Regeln ausschließen. Die Ausschlussdatei ist ein
+Punktname: selbst nicht geschützt.
+
+Pfade werden ausgegeben, wie sie sind, mit diesen Ausnahmen. digest, wie
+sha256sum: ein Backslash wird als \\ geschrieben, ein Zeilenvorschub als
+\n, ein Wagenrücklauf als \r. verify: ebenso, dazu ein Tab als \t, jedes
+andere Byte unter 0x20 und das Byte 0x7f als \xhh (zwei kleine
+Hex-Ziffern). Eine Zeile, deren Pfad eines davon enthält, beginnt mit
+einem Backslash.
+
+Bezugszeit: create und update setzen die Änderungszeit der
+Prüfsummendatei auf den Beginn ihres Durchlaufs. Eine Kopie der
+Prüfsummendatei, die diese Zeit nicht behält (cp ohne -p), verschiebt
+den Bezug, und jede Abweichung gilt dann als mögliche Beschädigung.
+
+Der Fortschritt erscheint auf der Standardfehlerausgabe, wenn sie ein
+Terminal ist.
+
+Exit-Codes:
+  0    Erfolg; bei verify: keine Abweichung (mit --damage-only: keine
+       möglicherweise beschädigte Datei); bei update: keine Datei
+       zurückgehalten
+  1    verify hat Abweichungen gefunden (mit --damage-only: eine
+       möglicherweise beschädigte Datei); update hat eine möglicherweise
+       beschädigte Datei zurückgehalten
+  2    Fehler: falsche Argumente, fehlendes Verzeichnis, Prüfsummendatei
+       fehlt, ist nicht les- oder schreibbar oder keine Prüfsummendatei,
+       eine Datei nicht hashbar, eine Ausschlussdatei nicht lesbar oder
+       mit einer fehlerhaften Zeile (mit ihrer Zeilennummer genannt)
+  130  durch SIGINT, SIGTERM oder SIGHUP unterbrochen; eine vorhandene
+       Prüfsummendatei bleibt unverändert. Ein Signal, das kommt, wenn
+       create schon die neue Prüfsummendatei schreibt, hält es nicht auf:
+       die Datei wird fertiggestellt, ihre Prüfsumme ausgegeben, und der
+       Exit-Code ist 0</translation>
+    </message>
+    <message>
+        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; 1: one file after another).</source>
+        <translation>Wie viele Dateien create, verify und update gleichzeitig hashen (N mindestens 1; mehr als %1 zählt als %1; Vorgabe: nach Rechner und Datenträgern gewählt; 1: eine Datei nach der anderen).</translation>
+    </message>
+    <message>
+        <source>verify: print only possibly damaged files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
+        <translation>verify: nur möglicherweise beschädigte Dateien ausgeben und nur ihretwegen mit 1 enden (Änderungen, neue, fehlende und verschobene Dateien werden nicht gemeldet).</translation>
+    </message>
+    <message>
+        <source>create, verify and update: text (default) or json. json: standard output is JSON Lines, one object a line, in UTF-8; verify writes one object for each discrepancy, and every command ends with a summary object.</source>
+        <translation>create, verify und update: text (Vorgabe) oder json. json: die Standardausgabe ist JSON Lines, ein Objekt je Zeile, in UTF-8; verify schreibt ein Objekt je Abweichung, und jeder Befehl endet mit einem Zusammenfassungsobjekt.</translation>
+    </message>
+    <message>
+        <source>FORMAT</source>
+        <translation>FORMAT</translation>
+    </message>
+    <message>
+        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one) and new files; names are still compared for the whole tree.</source>
+        <translation>verify: nur die Dateien des Teils K von N (K von 1 bis N, oder auto: die Tage seit 1970-01-01 UTC modulo N, plus eins) und neue Dateien lesen; die Namen werden weiterhin für den ganzen Baum verglichen.</translation>
+    </message>
+    <message>
+        <source>K/N</source>
+        <translation>K/N</translation>
+    </message>
+    <message>
+        <source>create, verify, update or digest.</source>
+        <translation>create, verify, update oder digest.</translation>
+    </message>
+    <message>
+        <source>The option --damage-only belongs to the verify command only.</source>
+        <translation>Die Option --damage-only gehört nur zum Befehl verify.</translation>
+    </message>
+    <message>
+        <source>The option --subset belongs to the verify command only.</source>
+        <translation>Die Option --subset gehört nur zum Befehl verify.</translation>
+    </message>
+    <message>
+        <source>The option --format takes text or json, not &quot;%1&quot;.</source>
+        <translation>Die Option --format nimmt text oder json, nicht „%1“.</translation>
+    </message>
+    <message>
+        <source>The option --format belongs to the create, verify and update commands only.</source>
+        <translation>Die Option --format gehört nur zu den Befehlen create, verify und update.</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create, verify and update commands only.</source>
+        <translation>Die Option --jobs gehört nur zu den Befehlen create, verify und update.</translation>
+    </message>
+    <message>
+        <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
+        <translation>Die Option --subset nimmt K/N, N mindestens 1 und K von 1 bis N oder auto, nicht „%1“.</translation>
     </message>
 </context>
 <context>
@@ -229,6 +344,50 @@ Exit-Codes:
     <message>
         <source>Checksums file &quot;%1&quot; does not exist.</source>
         <translation>Die Prüfsummendatei „%1“ existiert nicht.</translation>
+    </message>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>Cannot read checksums file &quot;%1&quot;: %2.</source>
+        <translation>Die Prüfsummendatei „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a checksums file.</source>
+        <translation>„%1“ ist keine Prüfsummendatei.</translation>
+    </message>
+    <message>
+        <source>Checksums does not match, not modified since the checksums file was written</source>
+        <translation>Prüfsumme stimmt nicht überein, seit dem Schreiben der Prüfsummendatei nicht geändert</translation>
+    </message>
+    <message>
+        <source>, %1 possibly damaged</source>
+        <translation>, %1 möglicherweise beschädigt</translation>
+    </message>
+    <message>
+        <source>, %1 moved</source>
+        <translation>, %1 verschoben</translation>
+    </message>
+    <message>
+        <source>Slice %1/%2 read: %3 files</source>
+        <translation>Teil %1/%2 gelesen: %3 Dateien</translation>
+    </message>
+    <message>
+        <source>%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back</source>
+        <translation>%1 Dateien: %2 hinzugefügt, %3 neu gehasht, %4 entfernt, %5 behalten, %6 zurückgehalten</translation>
+    </message>
+    <message>
+        <source>Cannot write checksums file &quot;%1&quot;: %2.</source>
+        <translation>Die Prüfsummendatei „%1“ kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;.</source>
+        <translation>Die Datei &quot;%1&quot; kann nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>Moved from &quot;%1&quot;</source>
+        <translation>Verschoben von „%1“</translation>
     </message>
 </context>
 <context>
@@ -334,6 +493,69 @@ Exit-Codes:
     <message>
         <source>Cannot read directory &quot;%1&quot;.</source>
         <translation>Das Verzeichnis &quot;%1&quot; kann nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>not enough memory</source>
+        <translation>nicht genug Arbeitsspeicher</translation>
+    </message>
+    <message>
+        <source>Not enough system resources to hash the tree: %1.</source>
+        <translation>Nicht genug Systemressourcen, um den Verzeichnisbaum zu prüfen: %1.</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;.</source>
+        <translation>Die Datei &quot;%1&quot; kann nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>File name &quot;%1&quot; contains a line feed and cannot be stored in a checksums file.</source>
+        <translation>Der Dateiname &quot;%1&quot; enthält einen Zeilenvorschub und kann nicht in einer Prüfsummendatei gespeichert werden.</translation>
+    </message>
+</context>
+<context>
+    <name>IgnoreRules</name>
+    <message>
+        <source>named classes such as [:alpha:] are not supported</source>
+        <translation>benannte Klassen wie [:alpha:] werden nicht unterstützt</translation>
+    </message>
+    <message>
+        <source>a range in &quot;[...]&quot; runs backwards</source>
+        <translation>ein Bereich in „[...]“ läuft rückwärts</translation>
+    </message>
+    <message>
+        <source>&quot;[&quot; is not closed</source>
+        <translation>„[“ wird nicht geschlossen</translation>
+    </message>
+    <message>
+        <source>&quot;!&quot; without a pattern</source>
+        <translation>„!“ ohne Muster</translation>
+    </message>
+    <message>
+        <source>a backslash ends the line</source>
+        <translation>ein umgekehrter Schrägstrich beendet die Zeile</translation>
+    </message>
+    <message>
+        <source>nothing but slashes</source>
+        <translation>nur Schrägstriche</translation>
+    </message>
+    <message>
+        <source>two slashes in a row</source>
+        <translation>zwei Schrägstriche hintereinander</translation>
+    </message>
+    <message>
+        <source>&quot;.&quot; and &quot;..&quot; never match a name in the tree</source>
+        <translation>„.“ und „..“ passen nie auf einen Namen im Baum</translation>
+    </message>
+    <message>
+        <source>Malformed pattern in &quot;%1&quot;, line %2: %3.</source>
+        <translation>Fehlerhaftes Muster in „%1“, Zeile %2: %3.</translation>
+    </message>
+    <message>
+        <source>Cannot read the ignore file &quot;%1&quot;: %2.</source>
+        <translation>Die Ausschlussdatei „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message>
+        <source>The ignore file &quot;%1&quot; is not a regular file.</source>
+        <translation>Die Ausschlussdatei „%1“ ist keine reguläre Datei.</translation>
     </message>
 </context>
 <context>

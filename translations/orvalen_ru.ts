@@ -60,74 +60,6 @@
 <context>
     <name>CliArguments</name>
     <message>
-        <source>Checksums of a directory tree, from a terminal.
-
-Commands:
-  create SOURCE_DIR CHECKSUMS_FILE
-      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
-      and print the checksums file&apos;s own digest on standard output.
-  verify SOURCE_DIR CHECKSUMS_FILE
-      Hash the tree again and compare it with CHECKSUMS_FILE. Every
-      discrepancy is one line on standard output: path, tab, message;
-      the checksums file&apos;s digest and a summary go to standard error.
-  digest [--algorithm NAME] FILE...
-      Print &quot;digest  path&quot; for each file, as sha256sum does.
-
-Not guarded: files and directories whose names start with a dot,
-and everything below such a directory, are left out of the tree.
-
-Paths are printed as they are, with these exceptions. digest, as
-sha256sum: a backslash is written \\, a line feed \n, a carriage
-return \r. verify: the same, and a tab \t, every other byte below
-0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
-whose path holds any of these starts with a backslash.
-
-Progress is shown on standard error when it is a terminal.
-
-Exit codes:
-  0    success; for verify: no discrepancy
-  1    verify found discrepancies
-  2    error: bad arguments, missing directory, checksums file that
-       does not exist or cannot be read or written, a file that
-       cannot be hashed
-  130  interrupted by SIGINT or SIGTERM; an existing checksums file
-       is left as it was</source>
-        <translation>Контрольные суммы дерева каталогов, из терминала.
-
-Команды:
-  create КАТАЛОГ ФАЙЛ_СУММ
-      Вычислить SHA-256 файлов в КАТАЛОГЕ, записать ФАЙЛ_СУММ
-      и вывести собственную контрольную сумму этого файла в стандартный
-      вывод.
-  verify КАТАЛОГ ФАЙЛ_СУММ
-      Снова вычислить суммы дерева и сравнить их с ФАЙЛОМ_СУММ. Каждое
-      расхождение — одна строка в стандартном выводе: путь, табуляция,
-      сообщение; контрольная сумма файла сумм и итоговая строка идут в
-      стандартный поток ошибок.
-  digest [--algorithm ИМЯ] ФАЙЛ...
-      Вывести «сумма  путь» для каждого файла, как sha256sum.
-
-Не охраняются: файлы и каталоги, имя которых начинается с точки, и всё,
-что лежит в таком каталоге, — они не входят в дерево.
-
-Пути выводятся как есть, за такими исключениями. digest, как sha256sum:
-обратная косая черта пишется как \\, перевод строки как \n, возврат
-каретки как \r. verify: то же, а также табуляция как \t, любой другой
-байт меньше 0x20 и байт 0x7f как \xhh (две строчные шестнадцатеричные
-цифры). Строка, в пути которой есть такие символы, начинается с обратной
-косой черты.
-
-Ход работы показывается в стандартном потоке ошибок, если это терминал.
-
-Коды завершения:
-  0    успех; для verify: расхождений нет
-  1    verify нашла расхождения
-  2    ошибка: неверные аргументы, нет каталога, файла сумм нет или его
-       нельзя прочитать или записать, файл нельзя прочитать для хеширования
-  130  прервано сигналом SIGINT или SIGTERM; существующий файл сумм
-       остаётся как был</translation>
-    </message>
-    <message>
         <source>Write nothing to standard error but error messages.</source>
         <translation>Писать в стандартный поток ошибок только сообщения об ошибках.</translation>
     </message>
@@ -138,10 +70,6 @@ Exit codes:
     <message>
         <source>NAME</source>
         <translation>ИМЯ</translation>
-    </message>
-    <message>
-        <source>create, verify or digest.</source>
-        <translation>create, verify или digest.</translation>
     </message>
     <message>
         <source>The command&apos;s paths.</source>
@@ -176,20 +104,203 @@ Exit codes:
         <translation>Неизвестная команда «%1».</translation>
     </message>
     <message>
-        <source>How many files create and verify hash at once (N at least 1; default: chosen from the machine and its disks; 1: one file after another).</source>
-        <translation>Сколько файлов create и verify хешируют одновременно (N не меньше 1; по умолчанию выбирается по машине и её дискам; 1: файлы по одному).</translation>
-    </message>
-    <message>
         <source>N</source>
         <translation>N</translation>
     </message>
     <message>
-        <source>The option --jobs belongs to the create and verify commands only.</source>
-        <translation>Параметр --jobs относится только к командам create и verify.</translation>
-    </message>
-    <message>
         <source>The option --jobs takes a whole number of at least 1, not &quot;%1&quot;.</source>
         <translation>Параметр --jobs принимает целое число не меньше 1, а не «%1».</translation>
+    </message>
+    <message>
+        <source>Checksums of a directory tree, from a terminal.
+
+Commands:
+  create SOURCE_DIR CHECKSUMS_FILE
+      Hash the files below SOURCE_DIR with SHA-256, write CHECKSUMS_FILE
+      and print the checksums file&apos;s own digest on standard output.
+  verify SOURCE_DIR CHECKSUMS_FILE
+      Hash the tree again and compare it with CHECKSUMS_FILE. Every
+      discrepancy is one line on standard output: path, tab, message;
+      the checksums file&apos;s digest and a summary go to standard error.
+      A file whose content differs is reported as
+      &quot;Checksums does not match&quot; when it was modified after the checksums
+      file (its modification time is later, allowing 2 s for coarse
+      time stamps, or it changed while it was read), and as
+      &quot;Checksums does not match, not modified since the checksums file
+      was written&quot; otherwise: possibly damaged. A missing file and a new
+      file with the same content are one line &quot;Moved from &quot;oldpath&quot;&quot;
+      on the new file&apos;s place.
+  update SOURCE_DIR CHECKSUMS_FILE
+      Bring CHECKSUMS_FILE up to date: hash new files and files modified
+      after it, drop missing ones, keep every other record without
+      reading its file. A possibly damaged file keeps its stored digest,
+      is named on standard error, and the exit code is 1. Prints the
+      digest like create; without CHECKSUMS_FILE it is create.
+  digest [--algorithm NAME] FILE...
+      Print &quot;digest  path&quot; for each file, as sha256sum does.
+
+Not guarded: files and directories whose names start with a dot,
+and everything below such a directory, are left out of the tree.
+
+Ignore file: SOURCE_DIR/.orvalenignore leaves out more, one pattern a
+line as in .gitignore (*, ?, [...] within a name, ** across
+directories, a leading or inner / anchors at SOURCE_DIR, a closing /
+matches directories only, ! takes back, # starts a comment):
+    *.tmp
+    /cache/
+    !keep.tmp
+An excluded directory is not entered; verify does not report records
+the rules exclude. The ignore file is a dot name: not guarded itself.
+
+Paths are printed as they are, with these exceptions. digest, as
+sha256sum: a backslash is written \\, a line feed \n, a carriage
+return \r. verify: the same, and a tab \t, every other byte below
+0x20 and the byte 0x7f as \xhh (two lowercase hex digits). A line
+whose path holds any of these starts with a backslash.
+
+Reference time: create and update set the checksums file&apos;s
+modification time to the moment their scan began. A copy of the
+checksums file that does not keep that time (cp without -p) moves
+the reference, and every mismatch then counts as possible damage.
+
+Progress is shown on standard error when it is a terminal.
+
+Exit codes:
+  0    success; for verify: no discrepancy (with --damage-only: no
+       possibly damaged file); for update: no file held back
+  1    verify found discrepancies (with --damage-only: a possibly
+       damaged file); update held back a possibly damaged file
+  2    error: bad arguments, missing directory, checksums file that
+       does not exist, cannot be read or written, or is no checksums
+       file, a file that cannot be hashed, an ignore file that cannot
+       be read or holds a malformed line (named with its line number)
+  130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums
+       file is left as it was. A signal that comes once create has
+       begun to write the new checksums file does not stop it: the
+       file is completed, its digest printed, and the exit code is 0</source>
+        <translation>Контрольные суммы дерева каталогов, из терминала.
+
+Команды:
+  create КАТАЛОГ ФАЙЛ_СУММ
+      Вычислить SHA-256 файлов в КАТАЛОГЕ, записать ФАЙЛ_СУММ
+      и вывести собственную контрольную сумму этого файла в стандартный
+      вывод.
+  verify КАТАЛОГ ФАЙЛ_СУММ
+      Снова вычислить суммы дерева и сравнить их с ФАЙЛОМ_СУММ. Каждое
+      расхождение — одна строка в стандартном выводе: путь, табуляция,
+      сообщение; контрольная сумма файла сумм и итоговая строка идут в
+      стандартный поток ошибок.
+      Файл с другим содержимым сообщается как «Контрольная сумма не
+      совпадает», если он изменён после файла сумм (время изменения
+      позже, с запасом 2 с на грубые отметки времени, или он менялся во
+      время чтения), и как «Контрольная сумма не совпадает, файл не
+      изменялся после записи файла сумм» иначе: возможно, повреждён.
+      Отсутствующий и новый файл с одинаковым содержимым — одна строка
+      «Перемещён из «старый путь»» на месте нового файла.
+  update КАТАЛОГ ФАЙЛ_СУММ
+      Обновить ФАЙЛ_СУММ: вычислить суммы новых файлов и файлов,
+      изменённых после него, убрать отсутствующие, остальные записи
+      сохранить, не читая их файлов. Возможно, повреждённый файл сохраняет
+      записанную сумму, называется в стандартном потоке ошибок, и код
+      завершения равен 1. Выводит сумму как create; без ФАЙЛА_СУММ это
+      create.
+  digest [--algorithm ИМЯ] ФАЙЛ...
+      Вывести «сумма  путь» для каждого файла, как sha256sum.
+
+Не охраняются: файлы и каталоги, имя которых начинается с точки, и всё,
+что лежит в таком каталоге, — они не входят в дерево.
+
+Файл исключений: КАТАЛОГ/.orvalenignore исключает больше, по одному
+шаблону в строке, как в .gitignore (*, ?, [...] внутри имени, ** через
+каталоги, / в начале или в середине привязывает к КАТАЛОГУ, / в конце
+подходит только каталогам, ! отменяет исключение, # начинает
+комментарий):
+    *.tmp
+    /cache/
+    !keep.tmp
+В исключённый каталог программа не заходит; verify не сообщает о
+записях, которые правила исключают. Файл исключений — имя с точкой: сам
+не охраняется.
+
+Пути выводятся как есть, за такими исключениями. digest, как sha256sum:
+обратная косая черта пишется как \\, перевод строки как \n, возврат
+каретки как \r. verify: то же, а также табуляция как \t, любой другой
+байт меньше 0x20 и байт 0x7f как \xhh (две строчные шестнадцатеричные
+цифры). Строка, в пути которой есть такие символы, начинается с обратной
+косой черты.
+
+Опорное время: create и update ставят времени изменения файла сумм
+момент начала своего прохода. Копия файла сумм, не сохранившая это
+время (cp без -p), сдвигает опору, и тогда любое расхождение считается
+возможным повреждением.
+
+Ход работы показывается в стандартном потоке ошибок, если это терминал.
+
+Коды завершения:
+  0    успех; для verify: расхождений нет (с --damage-only: нет возможно
+       повреждённых файлов); для update: ни один файл не задержан
+  1    verify нашла расхождения (с --damage-only: возможно, повреждённый
+       файл); update задержала возможно повреждённый файл
+  2    ошибка: неверные аргументы, нет каталога, файла сумм нет, его
+       нельзя прочитать или записать, или это не файл сумм, файл нельзя
+       прочитать для хеширования, файл исключений нельзя прочитать или в
+       нём ошибочная строка (называется с её номером)
+  130  прервано сигналом SIGINT, SIGTERM или SIGHUP; существующий файл
+       сумм остаётся как был. Сигнал, пришедший, когда create уже пишет
+       новый файл сумм, её не останавливает: файл дописывается, его сумма
+       выводится, и код завершения равен 0</translation>
+    </message>
+    <message>
+        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; 1: one file after another).</source>
+        <translation>Сколько файлов create, verify и update хешируют одновременно (N не меньше 1; больше %1 считается как %1; по умолчанию выбирается по машине и её дискам; 1: файлы по одному).</translation>
+    </message>
+    <message>
+        <source>verify: print only possibly damaged files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
+        <translation>verify: выводить только, возможно, повреждённые файлы и завершаться с кодом 1 только из-за них (правки, новые, отсутствующие и перемещённые файлы не сообщаются).</translation>
+    </message>
+    <message>
+        <source>create, verify and update: text (default) or json. json: standard output is JSON Lines, one object a line, in UTF-8; verify writes one object for each discrepancy, and every command ends with a summary object.</source>
+        <translation>create, verify и update: text (по умолчанию) или json. json: стандартный вывод — JSON Lines, по объекту в строке, в UTF-8; verify пишет по объекту на каждое расхождение, и каждая команда заканчивается итоговым объектом.</translation>
+    </message>
+    <message>
+        <source>FORMAT</source>
+        <translation>ФОРМАТ</translation>
+    </message>
+    <message>
+        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one) and new files; names are still compared for the whole tree.</source>
+        <translation>verify: читать только файлы части K из N (K от 1 до N, или auto: число дней с 1970-01-01 UTC по модулю N, плюс один) и новые файлы; имена по-прежнему сравниваются для всего дерева.</translation>
+    </message>
+    <message>
+        <source>K/N</source>
+        <translation>K/N</translation>
+    </message>
+    <message>
+        <source>create, verify, update or digest.</source>
+        <translation>create, verify, update или digest.</translation>
+    </message>
+    <message>
+        <source>The option --damage-only belongs to the verify command only.</source>
+        <translation>Параметр --damage-only относится только к команде verify.</translation>
+    </message>
+    <message>
+        <source>The option --subset belongs to the verify command only.</source>
+        <translation>Параметр --subset относится только к команде verify.</translation>
+    </message>
+    <message>
+        <source>The option --format takes text or json, not &quot;%1&quot;.</source>
+        <translation>Параметр --format принимает text или json, а не «%1».</translation>
+    </message>
+    <message>
+        <source>The option --format belongs to the create, verify and update commands only.</source>
+        <translation>Параметр --format относится только к командам create, verify и update.</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create, verify and update commands only.</source>
+        <translation>Параметр --jobs относится только к командам create, verify и update.</translation>
+    </message>
+    <message>
+        <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
+        <translation>Параметр --subset принимает K/N, где N не меньше 1, а K от 1 до N или auto, а не «%1».</translation>
     </message>
 </context>
 <context>
@@ -229,6 +340,50 @@ Exit codes:
     <message>
         <source>Checksums file &quot;%1&quot; does not exist.</source>
         <translation>Файл сумм «%1» не существует.</translation>
+    </message>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Не обычный файл</translation>
+    </message>
+    <message>
+        <source>Cannot read checksums file &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся прочитать файл сумм «%1»: %2.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a checksums file.</source>
+        <translation>«%1» не является файлом сумм.</translation>
+    </message>
+    <message>
+        <source>Checksums does not match, not modified since the checksums file was written</source>
+        <translation>Контрольная сумма не совпадает, файл не изменялся после записи файла сумм</translation>
+    </message>
+    <message>
+        <source>, %1 possibly damaged</source>
+        <translation>, возможно, повреждено: %1</translation>
+    </message>
+    <message>
+        <source>, %1 moved</source>
+        <translation>, перемещено: %1</translation>
+    </message>
+    <message>
+        <source>Slice %1/%2 read: %3 files</source>
+        <translation>Прочитана часть %1/%2: файлов: %3</translation>
+    </message>
+    <message>
+        <source>%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back</source>
+        <translation>Файлов: %1; добавлено: %2, пересчитано: %3, удалено: %4, сохранено: %5, задержано: %6</translation>
+    </message>
+    <message>
+        <source>Cannot write checksums file &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся записать файл сумм «%1»: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;.</source>
+        <translation>Не удаётся прочитать файл &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>Moved from &quot;%1&quot;</source>
+        <translation>Перемещён из «%1»</translation>
     </message>
 </context>
 <context>
@@ -334,6 +489,69 @@ Exit codes:
     <message>
         <source>Cannot read directory &quot;%1&quot;.</source>
         <translation>Не удаётся прочитать каталог &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>not enough memory</source>
+        <translation>недостаточно памяти</translation>
+    </message>
+    <message>
+        <source>Not enough system resources to hash the tree: %1.</source>
+        <translation>Недостаточно системных ресурсов для вычисления сумм дерева: %1.</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;.</source>
+        <translation>Не удаётся прочитать файл &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>File name &quot;%1&quot; contains a line feed and cannot be stored in a checksums file.</source>
+        <translation>Имя файла &quot;%1&quot; содержит перевод строки и не может быть сохранено в файле сумм.</translation>
+    </message>
+</context>
+<context>
+    <name>IgnoreRules</name>
+    <message>
+        <source>named classes such as [:alpha:] are not supported</source>
+        <translation>именованные классы вроде [:alpha:] не поддерживаются</translation>
+    </message>
+    <message>
+        <source>a range in &quot;[...]&quot; runs backwards</source>
+        <translation>диапазон в «[...]» идёт в обратном порядке</translation>
+    </message>
+    <message>
+        <source>&quot;[&quot; is not closed</source>
+        <translation>«[» не закрыта</translation>
+    </message>
+    <message>
+        <source>&quot;!&quot; without a pattern</source>
+        <translation>«!» без шаблона</translation>
+    </message>
+    <message>
+        <source>a backslash ends the line</source>
+        <translation>строка оканчивается обратной косой чертой</translation>
+    </message>
+    <message>
+        <source>nothing but slashes</source>
+        <translation>только косые черты</translation>
+    </message>
+    <message>
+        <source>two slashes in a row</source>
+        <translation>две косые черты подряд</translation>
+    </message>
+    <message>
+        <source>&quot;.&quot; and &quot;..&quot; never match a name in the tree</source>
+        <translation>«.» и «..» никогда не совпадают с именем в дереве</translation>
+    </message>
+    <message>
+        <source>Malformed pattern in &quot;%1&quot;, line %2: %3.</source>
+        <translation>Ошибка в шаблоне в «%1», строка %2: %3.</translation>
+    </message>
+    <message>
+        <source>Cannot read the ignore file &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся прочитать файл исключений «%1»: %2.</translation>
+    </message>
+    <message>
+        <source>The ignore file &quot;%1&quot; is not a regular file.</source>
+        <translation>Файл исключений «%1» не является обычным файлом.</translation>
     </message>
 </context>
 <context>
