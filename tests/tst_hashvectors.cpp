@@ -92,8 +92,10 @@ QVector<Kernel> kernelsOf(const QString &algorithm)
     const bool sha512Family = algorithm == QLatin1String("SHA384") || algorithm == QLatin1String("SHA512");
     if (algorithm == QLatin1String("SHA256") || sha512Family)
         kernels.push_back({"bmi2", hashFeatureBmi2});
-    if (sha512Family)
+    if (sha512Family) {
         kernels.push_back({"avx2", hashFeatureAvx2});
+        kernels.push_back({"avx512", hashFeatureAvx512});
+    }
     if (algorithm == QLatin1String("SHA1") || algorithm == QLatin1String("SHA256"))
         kernels.push_back({"sha-ni", hashFeatureShaExtensions});
     return kernels;
@@ -107,6 +109,8 @@ bool selectKernel(unsigned features)
     if ((features & hashFeatureBmi2) && !hashCpuHasBmi2())
         return false;
     if ((features & hashFeatureAvx2) && !hashCpuHasAvx2())
+        return false;
+    if ((features & hashFeatureAvx512) && !hashCpuHasAvx512())
         return false;
     hashAllowFeatures(features);
     return true;
