@@ -84,6 +84,7 @@ int benchMemory(std::size_t mib, int repeat)
     const Kernel kernels[] = {{"portable", 0u, true},
                               {"bmi2", hashFeatureBmi2, hashCpuHasBmi2()},
                               {"avx2", hashFeatureAvx2, hashCpuHasAvx2()},
+                              {"avx512", hashFeatureAvx512, hashCpuHasAvx512()},
                               {"sha-ni", hashFeatureShaExtensions, hashCpuHasShaExtensions()}};
 
     hashfactory factory;
@@ -94,7 +95,8 @@ int benchMemory(std::size_t mib, int repeat)
             const std::string kernelName(kernel.name);
             const bool exists = kernelName == "portable"
                                 || (kernelName == "bmi2" && alg != "md5" && alg != "sha1")
-                                || (kernelName == "avx2" && (alg == "sha384" || alg == "sha512"))
+                                || ((kernelName == "avx2" || kernelName == "avx512")
+                                    && (alg == "sha384" || alg == "sha512"))
                                 || (kernelName == "sha-ni" && (alg == "sha1" || alg == "sha256"));
             if (!exists || !kernel.available)
                 continue;

@@ -86,7 +86,7 @@ if wants machine; then
     | sed 's/  */ /g'
   echo "kernel $(uname -r), $(openssl version | cut -d' ' -f1-2)"
   "$bench" copy --size 512 --repeat 5
-  "$bench" memory --size 1 --repeat 20 | grep -E 'sha-ni|avx2|md5'
+  "$bench" memory --size 1 --repeat 20 | grep -E 'sha-ni|avx2|avx512|md5'
   echo "load before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 fi
 

@@ -20,19 +20,22 @@ struct CpuFeatures
     bool shaExtensions = false;
     bool bmi2 = false;
     bool avx2 = false;
+    bool avx512 = false;
 };
 
-// The operating system must save the vector registers (XCR0 bits 1 and 2)
-// before AVX code may run.
-bool osSavesYmm()
+// The operating system must save the vector registers before AVX code may
+// run: XCR0 bits 1 and 2 for the SSE and YMM state, and bits 5 to 7 (mask
+// registers and the upper halves of all 32 ZMM registers) for AVX-512, even
+// for its 256-bit forms.
+unsigned osSavedState()
 {
 #if defined(_MSC_VER)
-    return (_xgetbv(0) & 6) == 6;
+    return static_cast<unsigned>(_xgetbv(0));
 #else
     unsigned int low = 0;
     unsigned int high = 0;
     __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (low & 6) == 6;
+    return low;
 #endif
 }
 
@@ -63,10 +66,16 @@ CpuFeatures detectFeatures()
     const bool sha = (regs7[1] >> 29) & 1;
     features.shaExtensions = ssse3 && sse41 && sha;
     features.bmi2 = (regs7[1] >> 8) & 1;
+    const bool bmi1 = (regs7[1] >> 3) & 1;
     const bool osxsave = (regs1[2] >> 27) & 1;
     const bool avx = (regs1[2] >> 28) & 1;
     const bool avx2 = (regs7[1] >> 5) & 1;
-    features.avx2 = osxsave && avx && avx2 && features.bmi2 && osSavesYmm();
+    const bool avx512f = (regs7[1] >> 16) & 1;
+    const bool avx512vl = (regs7[1] >> 31) & 1;
+    // xgetbv itself faults unless the operating system has set OSXSAVE.
+    const unsigned saved = osxsave ? osSavedState() : 0u;
+    features.avx2 = avx && avx2 && bmi1 && features.bmi2 && (saved & 0x06u) == 0x06u;
+    features.avx512 = features.avx2 && avx512f && avx512vl && (saved & 0xe6u) == 0xe6u;
     return features;
 }
 
@@ -85,6 +94,11 @@ bool useShaExtensions()
 bool useAvx2()
 {
     return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureAvx2) != 0 && cpuFeatures().avx2;
+}
+
+bool useAvx512()
+{
+    return (allowedFeatures.load(std::memory_order_relaxed) & hashFeatureAvx512) != 0 && cpuFeatures().avx512;
 }
 
 bool useBmi2()
@@ -108,6 +122,15 @@ bool hashCpuHasAvx2()
 {
 #if defined(HASH_X86)
     return cpuFeatures().avx2;
+#else
+    return false;
+#endif
+}
+
+bool hashCpuHasAvx512()
+{
+#if defined(HASH_X86)
+    return cpuFeatures().avx512;
 #else
     return false;
 #endif
@@ -155,6 +178,8 @@ const char *hashSha256KernelName()
 const char *hashSha512KernelName()
 {
 #if defined(HASH_X86)
+    if (useAvx512())
+        return "avx512";
     if (useAvx2())
         return "avx2";
     if (useBmi2())
@@ -197,6 +222,10 @@ void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t
 void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks)
 {
 #if defined(HASH_X86)
+    if (useAvx512()) {
+        sha512BlocksAvx512(state, data, blocks);
+        return;
+    }
     if (useAvx2()) {
         sha512BlocksAvx2(state, data, blocks);
         return;

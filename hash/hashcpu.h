@@ -28,8 +28,10 @@ void sha256BlocksShaNi(std::uint32_t state[8], const unsigned char *data, std::s
 // The portable code built for BMI2; only to be called when hashCpuHasBmi2().
 void sha256BlocksBmi2(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
 void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-// Vector message schedule; only to be called when hashCpuHasAvx2().
+// Vector message schedule, two blocks at a time; only to be called when
+// hashCpuHasAvx2(), or hashCpuHasAvx512() for the second.
 void sha512BlocksAvx2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
+void sha512BlocksAvx512(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
 #endif
 
 // Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked
@@ -37,9 +39,12 @@ void sha512BlocksAvx2(std::uint64_t state[8], const unsigned char *data, std::si
 bool hashCpuHasShaExtensions();
 // Whether this CPU offers BMI2; asked of cpuid once.
 bool hashCpuHasBmi2();
-// Whether this CPU offers AVX2 and BMI2 and the operating system saves the
-// vector registers; asked once.
+// Whether this CPU offers AVX2, BMI1 and BMI2 and the operating system saves
+// the vector registers; asked once.
 bool hashCpuHasAvx2();
+// Whether it also offers AVX-512 F and VL and the operating system saves the
+// AVX-512 state; asked once.
+bool hashCpuHasAvx512();
 
 // The instruction-set paths the block functions may take (where the CPU has
 // them). All are allowed by default; the tests and the benchmark narrow the
@@ -49,7 +54,8 @@ enum hashFeature : unsigned
     hashFeatureShaExtensions = 1u,
     hashFeatureBmi2 = 2u,
     hashFeatureAvx2 = 4u,
-    hashFeaturesAll = 7u
+    hashFeatureAvx512 = 8u,
+    hashFeaturesAll = 15u
 };
 void hashAllowFeatures(unsigned features);
 

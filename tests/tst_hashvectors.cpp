@@ -92,8 +92,10 @@ QVector<Kernel> kernelsOf(const QString &algorithm)
     const bool sha512Family = algorithm == QLatin1String("SHA384") || algorithm == QLatin1String("SHA512");
     if (algorithm == QLatin1String("SHA256") || sha512Family)
         kernels.push_back({"bmi2", hashFeatureBmi2});
-    if (sha512Family)
+    if (sha512Family) {
         kernels.push_back({"avx2", hashFeatureAvx2});
+        kernels.push_back({"avx512", hashFeatureAvx512});
+    }
     if (algorithm == QLatin1String("SHA1") || algorithm == QLatin1String("SHA256"))
         kernels.push_back({"sha-ni", hashFeatureShaExtensions});
     return kernels;
@@ -107,6 +109,8 @@ bool selectKernel(unsigned features)
     if ((features & hashFeatureBmi2) && !hashCpuHasBmi2())
         return false;
     if ((features & hashFeatureAvx2) && !hashCpuHasAvx2())
+        return false;
+    if ((features & hashFeatureAvx512) && !hashCpuHasAvx512())
         return false;
     hashAllowFeatures(features);
     return true;
@@ -138,6 +142,31 @@ const VectorFile monteFiles[] = {
     {"SHA512", "SHA2/SHA512Monte.rsp", 100},
 };
 
+// SHA-512 of lengths on both sides of the one-, two- and three-block
+// boundaries, of the message byte i = (7 i + 3) mod 251; the digests come
+// from Python's hashlib.
+struct LengthDigest
+{
+    int length;
+    const char *digest;
+};
+
+const LengthDigest sha512Lengths[] = {
+    {111, "0ef0e383d1e3b7f1e7477f27d7d62a25b3d637c42b509c96f230889cc05cade87cb595834c2f3cccd4c842221251636e3ef6c8b57ee0656e5352a9e968044ab7"},
+    {112, "3b30650ae40d6cf145136a38623ebf064e642157296df6595c6b1a3fac9f5c30461bbc698b19fff7192763656ffc619002ce0cf39eb9efdfd9914a81d81fd71f"},
+    {127, "07d05c6a64f1c2ebc735334f428871fca7153286d369318b52427074c3d97e97af523a00b2dd02e5150ee7f962380cf841bcb566cd4921e0226602986e59aff6"},
+    {128, "9ac7d9bb8e42c2ce0230fe54f60868dca869afe8c4c02771ae54a7827818e6a8840b1fc2efbf2b5163150ed3710318d750c0ac2998b2c628ce4e66cb12cabfff"},
+    {129, "8e14a5884c493da00130dddf9c0140009e7a4fbfebe9c88416bfae10fee38409fa50288087ff2d50e631b0695c95d6bb33a781069487fde48b2fde8d0c4230ab"},
+    {239, "f8373d2604653212ce9f3d459ec15a1a6a90dc298270e5534e1a10b764ff554cd26ff0bc636e5f7d618ebadf2f045714d0291a7a8ee3cc0f33bcc82fdfe5e5f6"},
+    {240, "d38c90e1c0f034adf600788b6003cda093d79023df22db953fe32b0927339bad44627fe72d86e3d3acac1a5baa4aaafe99b493ec7d5017c8845c9278cc0de8cc"},
+    {255, "6b4bc2e04c7515a5c49d7e4760ec83eebfcc561eaff834e8966c7485c1227cfa248ffd7e10bf0a6e4b0f7d2920496d7eeae8534ca01ffa7825b5f16591cc734a"},
+    {256, "13b7b7634df11324dc0cba338094805ca25488452ddf08325c14b4f57073d3b4df5ac4088c2ceae9c4b8f8d590704437880f3709f4cadf360b7e9d311c3d8635"},
+    {383, "3194e640b5c376e7886209baf971c5388cdff833f719c119abeb518a18787ffa3a78e382d62be66e144d9ffd89c4166981e2ff569f0e3d4a5ced2965c7553a61"},
+    {384, "ef9e2d56bb96c7cb567db5fd2e92420b2435352e9ebaba624c0b45b819be7ff80c3eedaf3a10e3411245beb303566f991c63c85f83008603229b176a17b0b9c3"},
+    {385, "767cbd3a2404e13843d51104d3c5a7d461998f8f0cbda4a3ec88b96ffb9e7a34842a55067f3c8722ceb362f67d5f85000a609c3265baa6f7a8e6063b0060f4da"},
+    {640, "5b7ced8ffbfcb633ee05f36e864c11b776dbeeae6b364504d3c6e3334c30072bdd88c9fd72423f5a420458f887cd297096d52d037dc201439a709ca556dee784"},
+};
+
 } // namespace
 
 class tst_hashvectors : public QObject
@@ -150,6 +179,8 @@ private slots:
     void messages();
     void monteCarlo_data();
     void monteCarlo();
+    void blockBoundaries_data();
+    void blockBoundaries();
 };
 
 void tst_hashvectors::cleanup()
@@ -273,6 +304,54 @@ void tst_hashvectors::monteCarlo()
                                  .arg(j)
                                  .arg(QString::fromLatin1(seed.toHex()),
                                       QString::fromLatin1(checkpoints.at(j)))));
+    }
+}
+
+void tst_hashvectors::blockBoundaries_data()
+{
+    QTest::addColumn<uint>("features");
+    QTest::addColumn<int>("head");
+
+    // head 0: the message in one piece, so the engine hands every whole
+    // block over in one call (pairs, then a lone last block); head 1: one
+    // byte first, so the blocks after the first come from an odd address;
+    // head -1: byte by byte, one block per call.
+    const int heads[] = {0, 1, -1};
+    for (const Kernel &kernel : kernelsOf(QStringLiteral("SHA512"))) {
+        for (const int head : heads) {
+            const char *feed = head == 0 ? "whole" : head == 1 ? "one byte first" : "byte by byte";
+            QTest::addRow("%s %s", kernel.name, feed) << kernel.features << head;
+        }
+    }
+}
+
+void tst_hashvectors::blockBoundaries()
+{
+    QFETCH(uint, features);
+    QFETCH(int, head);
+
+    if (!selectKernel(features))
+        QSKIP("this CPU lacks the instructions");
+    auto wrapper = makeWrapper(QStringLiteral("SHA512"));
+    QVERIFY(wrapper);
+    for (const LengthDigest &row : sha512Lengths) {
+        QByteArray message(row.length, Qt::Uninitialized);
+        for (int i = 0; i < row.length; ++i)
+            message[i] = static_cast<char>((7 * i + 3) % 251);
+        const auto *data = reinterpret_cast<const unsigned char *>(message.constData());
+        wrapper->startDigest();
+        if (head < 0) {
+            for (int i = 0; i < row.length; ++i)
+                wrapper->addData(data + i, 1);
+        } else {
+            wrapper->addData(data, static_cast<unsigned int>(head));
+            wrapper->addData(data + head, static_cast<unsigned int>(row.length - head));
+        }
+        const QByteArray got = QByteArray::fromStdString(wrapper->finishDigest());
+        if (got != row.digest)
+            QFAIL(qPrintable(QStringLiteral("%1 bytes: got %2, expected %3")
+                                 .arg(row.length)
+                                 .arg(QString::fromLatin1(got), QString::fromLatin1(row.digest))));
     }
 }
 
