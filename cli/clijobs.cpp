@@ -48,20 +48,27 @@ void CliJobs::setSubset(unsigned slice, unsigned slices)
     subsetSlices = slices;
 }
 
-int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
+bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
 {
-    QElapsedTimer clock;
-    clock.start();
     // An empty path is no directory: taken as the working directory, it would
     // guard whatever folder the command happened to run in.
     if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
         message(tr("Directory is not exists"));
-        return ExitError;
+        return false;
     }
     if (checksumFile.isEmpty()) {
         message(tr("File name is not specified"));
-        return ExitError;
+        return false;
     }
+    return true;
+}
+
+int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (!namesArePlausible(sourceDir, checksumFile))
+        return ExitError;
 
     // A checksums file that cannot go where it is asked for is said before
     // the tree is hashed, not hours later; the writer keeps what it found.
@@ -123,14 +130,8 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
 {
     QElapsedTimer clock;
     clock.start();
-    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
-        message(tr("Directory is not exists"));
+    if (!namesArePlausible(sourceDir, checksumFile))
         return ExitError;
-    }
-    if (checksumFile.isEmpty()) {
-        message(tr("File name is not specified"));
-        return ExitError;
-    }
     if (LocalPath::kindOf(checksumFile) == LocalPath::Missing) {
         messageNaming(tr("Checksums file \"%1\" does not exist."), checksumFile);
         return ExitError;
@@ -346,14 +347,8 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
 {
     QElapsedTimer clock;
     clock.start();
-    if (LocalPath::kindOf(sourceDir) != LocalPath::Directory) {
-        message(tr("Directory is not exists"));
+    if (!namesArePlausible(sourceDir, checksumFile))
         return ExitError;
-    }
-    if (checksumFile.isEmpty()) {
-        message(tr("File name is not specified"));
-        return ExitError;
-    }
     if (LocalPath::kindOf(checksumFile) == LocalPath::Missing)
         return create(sourceDir, checksumFile);
     const int readable = checkReadable(checksumFile);

@@ -74,6 +74,9 @@ private:
     // Names the checksums file and the system's reason (an errno value);
     // the plain creation error where there is no reason to give.
     void cannotWrite(const QByteArray &checksumFile, int error) const;
+    // The source is a directory and the checksums file has a name; says
+    // which is not.
+    bool namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const;
     void message(const QString &text) const;
     // One line on stderr, already in the local encoding.
     // text with its "%1" standing for name.
