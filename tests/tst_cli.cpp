@@ -1577,7 +1577,7 @@ const long long nanosecond = 1;
 const long long second = 1000000000 * nanosecond;
 // 2020-01-01, long before any checksums file of a test.
 const long long longAgo = 1577836800LL * second;
-const QByteArray damagedText("Checksums does not match, not modified since the checksums file was written");
+const char damagedText[] = "Checksums does not match, not modified since the checksums file was written";
 
 long long modifiedAt(const QString &path)
 {
@@ -1653,7 +1653,7 @@ void TestCli::damageOrEdit()
     else if (time != "now")
         QVERIFY(setModified(tree + "/a.txt", reference + time.toLongLong() * 1000000));
 
-    const QByteArray line = "a.txt\t" + (damaged ? damagedText : QByteArray("Checksums does not match")) + '\n';
+    const QByteArray line = "a.txt\t" + (damaged ? QByteArray(damagedText) : QByteArray("Checksums does not match")) + '\n';
     const Result verified = runCli(withJobs(jobs, {"verify", tree, sums}), root.path());
     QCOMPARE(verified.out, line + "new.txt\tNew file\n");
     QVERIFY2(verified.err.endsWith(damaged ? "3 files checked: 0 changed, 1 new, 0 missing, 1 possibly damaged\n"
@@ -1748,7 +1748,7 @@ void TestCli::moves_data()
          "x2.txt\tFile not found\n",
          "6 files checked: 0 changed, 1 new, 1 missing, 1 moved");
     rows("a move plus damage", {"sub/c.txt>d/c.txt"}, {"a.txt"},
-         "a.txt\t" + damagedText + "\n"
+         QByteArray("a.txt\t") + damagedText + "\n"
          "d/c.txt\tMoved from \"sub/c.txt\"\n",
          "6 files checked: 0 changed, 0 new, 0 missing, 1 possibly damaged, 1 moved");
     rows("both names escaped", {"in\tside.txt>out\\.txt"}, {},
@@ -2207,7 +2207,8 @@ void TestCli::jsonSummary()
     QVERIFY(root.isValid());
     const QString tree = root.filePath("tree");
     const QString sums = root.filePath("sums \"1\".sha256");
-    for (const QString &name : QStringList{"a.txt", "b.txt", "c.txt"}) {
+    const QStringList files{"a.txt", "b.txt", "c.txt"};
+    for (const QString &name : files) {
         writeFile(tree + '/' + name, name.toUtf8());
         QVERIFY(setModified(tree + '/' + name, longAgo));
     }
@@ -2285,7 +2286,7 @@ void TestCli::subsetReadsEachFileOnce()
     for (int i = 0; i < 40; ++i)
         names << QString("%1/f%2.txt").arg(QString("d%1").arg(i % 5), QString::number(i));
     names << "kept.txt" << "gone.txt";
-    for (const QString &name : names) {
+    for (const QString &name : qAsConst(names)) {
         writeFile(tree + '/' + name, name.toUtf8());
         QVERIFY(setModified(tree + '/' + name, longAgo));
     }
@@ -2295,7 +2296,7 @@ void TestCli::subsetReadsEachFileOnce()
     // Moved unchanged: its new place has no record, so it is read in
     // every run and matched with the old one.
     QVERIFY(QFile::rename(tree + "/" + names.takeLast(), tree + "/d0/kept.txt"));
-    for (const QString &name : names) {
+    for (const QString &name : qAsConst(names)) {
         writeFile(tree + '/' + name, "bit flip");
         QVERIFY(setModified(tree + '/' + name, longAgo));
     }

@@ -317,7 +317,8 @@ void tst_hashvectors::blockBoundaries_data()
     // byte first, so the blocks after the first come from an odd address;
     // head -1: byte by byte, one block per call.
     const int heads[] = {0, 1, -1};
-    for (const Kernel &kernel : kernelsOf(QStringLiteral("SHA512"))) {
+    const auto kernels = kernelsOf(QStringLiteral("SHA512"));
+    for (const Kernel &kernel : kernels) {
         for (const int head : heads) {
             const char *feed = head == 0 ? "whole" : head == 1 ? "one byte first" : "byte by byte";
             QTest::addRow("%s %s", kernel.name, feed) << kernel.features << head;
