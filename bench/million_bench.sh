@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# orvalen-cli on a million small files, each case timed beside its reference
+# in the same run and printed as a ratio with the target next to it. Nothing
+# passes or fails: the machine is shared and its disk virtual, so only
+# numbers measured side by side mean something.
+#
+#   bench/million_bench.sh [BUILD_DIR] [--files N] [--no-cold]
+#
+# BUILD_DIR  the build folder to measure (default: build/ of this checkout);
+#            configured here (Release, tests off) when it has no
+#            CMakeCache.txt, and its orvalen-cli brought up to date.
+# --files N  files in the tree (default 1000000), 500 to a directory, of
+#            0-1 KiB each; the tree is made once and kept in
+#            /tmp/orvalen-million-bench/N.
+# --no-cold  leave out the cold case, which takes minutes at a million files.
+#
+# Needs root: it installs rhash and GNU time with apt-get when missing, and
+# drops the page cache before every cold run.
+# WARM_RUNS, COLD_RUNS  runs of each warm and each cold case (default 3 and
+#                       1); the median counts.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+files=1000000
+cold=yes
+while [ $# -gt 0 ]; do
+  case $1 in
+    --files) files=${2:?--files needs a number}; shift 2 ;;
+    --no-cold) cold=no; shift ;;
+    -*) echo "usage: $0 [BUILD_DIR] [--files N] [--no-cold]" >&2; exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+build=$(readlink -f "$build")
+warm_runs=${WARM_RUNS:-3}
+cold_runs=${COLD_RUNS:-1}
+data=/tmp/orvalen-million-bench/$files
+
+say() { echo "== $*" >&2; }
+die() { echo "million_bench: $*" >&2; exit 2; }
+
+[[ $files =~ ^[1-9][0-9]*$ ]] || die "--files wants a positive number, not $files"
+[ "$(id -u)" -eq 0 ] || die "run as root: the cold case drops the page cache"
+
+missing=()
+for p in rhash time gcc cmake g++ ccache; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing ${missing[*]}"
+  apt-get update > /dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" > /dev/null
+fi
+
+# --- the build --------------------------------------------------------------
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  say "configuring $build"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVALEN_BUILD_TESTS=OFF \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache > /dev/null
+fi
+say "building orvalen-cli in $build"
+cmake --build "$build" -j2 --target orvalen-cli > /dev/null
+cli=$build/orvalen-cli
+[ -x "$cli" ] || cli=$build/cli/orvalen-cli
+[ -x "$cli" ] || die "no orvalen-cli in $build"
+source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+
+# --- the data ---------------------------------------------------------------
+mkdir -p "$data/out"
+cd "$data"
+cc -O2 -pthread -o floor "$root/bench/floor.c"
+
+if [ "$(cat tree.done 2>/dev/null)" != "$files" ]; then
+  say "writing $files files below $data/tree"
+  rm -rf tree tree.done files.list tree.info
+  # Python would spend longer on a million files than the benchmark itself.
+  cat > mktree.c <<'C'
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+static uint64_t mix(uint64_t z) {  /* splitmix64: the same tree every time */
+  z += 0x9e3779b97f4a7c15ull;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+int main(int argc, char **argv) {
+  long n = atol(argv[1]), dirs = n / 500 > 0 ? n / 500 : 1, per = (n + dirs - 1) / dirs;
+  char path[64];
+  uint64_t buf[129];
+  mkdir("tree", 0755);
+  for (long i = 0; i < n; i++) {
+    if (i % per == 0) snprintf(path, sizeof path, "tree/d%05ld", i / per), mkdir(path, 0755);
+    snprintf(path, sizeof path, "tree/d%05ld/f%03ld.bin", i / per, i % per);
+    uint64_t s = mix(20261207u + (uint64_t)i);
+    size_t size = s % 1025;
+    for (size_t w = 0; w * 8 < size; w++) buf[w] = s = mix(s);
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, buf, size) != (ssize_t)size || close(fd) != 0) return perror(path), 1;
+  }
+  return 0;
+}
+C
+  cc -O2 -o mktree mktree.c
+  start=$EPOCHREALTIME
+  ./mktree "$files"
+  made=$(awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.1f", e - s }')
+  find tree -type f -printf '%P\n' | LC_ALL=C sort > files.list
+  echo "made in $made s, $(du -sh tree | cut -f1) on disk" > tree.info
+  echo "$files" > tree.done
+fi
+[ "$(wc -l < files.list)" -eq "$files" ] || die "files.list does not hold $files paths"
+
+work=$(mktemp -d "$data/out/run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# --- timing -------------------------------------------------------------------
+# After the drop the programs and their libraries are read back at once, so
+# that a cold run measures the tree and not Qt's start from disk.
+drop_caches() {
+  sync
+  echo 3 > /proc/sys/vm/drop_caches
+  { "$cli" --version; rhash --version; /usr/bin/time --version; } > /dev/null 2>&1 || true
+}
+
+# measure CASE cold|warm RUNS NAME COMMAND [NAME COMMAND...]
+# The commands (shell command lines, run from the data folder) take turns,
+# RUNS rounds, so that a disturbance of the shared machine falls on all of
+# them alike. Wall times go to $work/CASE.NAME, peak resident sets in KiB to
+# $work/CASE.NAME.rss, "failed" in place of a time that has no meaning.
+measure() {
+  local case=$1 mode=$2 runs=$3 round i start end
+  shift 3
+  local -a pairs=("$@")
+  for ((round = 0; round < runs; round++)); do
+    for ((i = 0; i < ${#pairs[@]}; i += 2)); do
+      [ "$mode" = cold ] && drop_caches
+      start=$EPOCHREALTIME
+      if eval "/usr/bin/time -f %M -o '$work/rss' ${pairs[i + 1]}" > /dev/null 2>> "$work/stderr"; then
+        end=$EPOCHREALTIME
+        awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }' >> "$work/$case.${pairs[i]}"
+        tail -1 "$work/rss" >> "$work/$case.${pairs[i]}.rss"
+      else
+        echo "failed: ${pairs[i + 1]}" >&2
+        tail -3 "$work/stderr" >&2
+        echo failed >> "$work/$case.${pairs[i]}"
+      fi
+    done
+  done
+}
+
+median() {
+  local file=$work/$1.$2
+  if grep -q failed "$file"; then echo failed; return; fi
+  sort -g "$file" | awk '{ v[NR] = $1 } END { printf "%.3f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+peak_mib() { sort -g "$work/$1.$2.rss" | tail -1 | awk '{ printf "%.1f\n", $1 / 1024 }'; }
+
+# row CASE OURS REFERENCE_NAME REFERENCE within|faster TARGET
+# within: ours / reference, at most TARGET; faster: reference / ours, at
+# least TARGET.
+table=()
+row() {
+  local label=$1 ours=$2 refname=$3 ref=$4 how=$5 target=$6
+  # A time that is missing or zero gives no ratio, never a "met".
+  if [ "$ours" = failed ] || [ "$ref" = failed ] \
+     || ! awk -v o="$ours" -v r="$ref" 'BEGIN { exit !(o > 0 && r > 0) }'; then
+    table+=("$(printf '%-30s %9s %9s  %-22s %s' "$label" "$ours" "$ref" "$refname" "no ratio")")
+    return
+  fi
+  table+=("$(awk -v l="$label" -v o="$ours" -v rn="$refname" -v r="$ref" -v h="$how" -v t="$target" 'BEGIN {
+    if (h == "within") { x = o / r; c = "<=" } else { x = r / o; c = ">=" }
+    ok = h == "within" ? x <= t : x >= t
+    printf "%-30s %9.3f %9.3f  %-22s %6.2f  %s %.1f %s", l, o, r, rn, x, c, t, ok ? "met" : "not met" }')")
+}
+memory() {  # row CASE OURS_MIB REFERENCE_NAME REFERENCE_MIB
+  table+=("$(printf '%-30s %9s %9s  %-22s %6s  %s' "$1" "$2" "$4" "$3" "-" "(MiB, peak)")")
+}
+
+started=$SECONDS
+echo "million_bench $(date -u +%Y-%m-%dT%H:%MZ): $("$cli" --version | head -1)," \
+     "$(git -C "$source_dir" rev-parse --short HEAD 2>/dev/null || echo '?')$(git -C "$source_dir" diff --quiet HEAD 2>/dev/null || echo '-dirty')," \
+     "$files files ($(cat tree.info))"
+echo "machine: $(nproc) cores, $(uname -sr), $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
+     "load $(cut -d' ' -f1-3 /proc/loadavg); median of $warm_runs warm / $cold_runs cold runs"
+
+# --- warm -----------------------------------------------------------------------
+# One untimed round fills the page cache and writes the checksums files
+# that the two verifiers read.
+say "warm-up"
+./floor tree files.list 2
+"$cli" -q create tree out/orvalen.sha256 > /dev/null
+rhash --sha256 -r tree -o out/rhash.sha256
+"$cli" -q verify tree out/orvalen.sha256 > /dev/null || die "verify of a fresh checksums file found discrepancies"
+rhash -c out/rhash.sha256 > /dev/null || die "rhash -c of a fresh checksums file failed"
+
+say "warm, $warm_runs rounds"
+measure warm warm "$warm_runs" \
+  floor "./floor tree files.list 2" \
+  create "'$cli' -q create tree '$work/create.sha256'" \
+  rhash "rhash --sha256 -r tree -o '$work/rhash.sha256'" \
+  verify "'$cli' -q verify tree out/orvalen.sha256" \
+  rhashc "rhash -c out/rhash.sha256"
+row "a. warm create vs floor" "$(median warm create)" "floor, 2 threads" "$(median warm floor)" within 1.3
+row "b. warm create vs rhash" "$(median warm create)" "rhash --sha256 -r" "$(median warm rhash)" faster 2.0
+row "c. warm verify vs rhash -c" "$(median warm verify)" "rhash -c" "$(median warm rhashc)" faster 2.0
+
+# --- cold -----------------------------------------------------------------------
+if [ "$cold" = yes ]; then
+  say "cold, $cold_runs rounds"
+  measure cold cold "$cold_runs" \
+    rhash "rhash --sha256 -r tree -o '$work/rhash.sha256'" \
+    create "'$cli' -q create tree '$work/create.sha256'"
+  row "d. cold create vs rhash" "$(median cold create)" "rhash --sha256 -r" "$(median cold rhash)" faster 6.0
+else
+  table+=("$(printf '%-30s %s' "d. cold create vs rhash" "skipped (--no-cold)")")
+fi
+
+# --- peak memory, from the warm runs ----------------------------------------------
+memory "e. memory, create" "$(peak_mib warm create)" "rhash --sha256 -r" "$(peak_mib warm rhash)"
+memory "e. memory, verify" "$(peak_mib warm verify)" "rhash -c" "$(peak_mib warm rhashc)"
+
+echo
+printf '%-30s %9s %9s  %-22s %6s  %s\n' case "orvalen s" "ref s" reference ratio target
+printf '%s\n' "${table[@]}"
+echo "($((SECONDS - started)) s of measuring)"
