@@ -12,6 +12,7 @@
 #include "interruptflag.h"
 #include "jsonline.h"
 #include "localpath.h"
+#include "storedindex.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -78,28 +79,42 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
 
+    // Each record goes to the temporary file as it comes, so that memory
+    // does not grow with the tree.
     HashTools tools(engineAlgorithm);
     tools.setRecordsToBeWritten(true);
-    std::vector<HashRecord> records;
+    qint64 added = 0;
+    bool writeFailed = false;
+    const HashTools::RecordSink write = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
+        writeFailed = !writer.append(path, digest);
+        ++added;
+        return !writeFailed;
+    };
     // A second signal during the scan ends the process at once; the
     // temporary file goes with it.
     InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
-    const int scanned = scan(tools, sourceDir, checksumFile, records);
+    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+        tools.streamHashes(sourceDir.toStdString(), write, report, checksumFile.toStdString());
+        return !writeFailed;
+    });
     InterruptFlag::setLeftover(-1, nullptr);
+    if (writeFailed) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
     if (scanned != ExitSuccess)
         return scanned;
 
     // From here on a signal must not cut the write short; the job then
     // simply completes.
     InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(writer, records);
+    const std::string digest = tools.saveDB(writer);
     if (digest.empty()) {
         cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
     if (json)
-        output(summaryLine(JsonLine().number("added", qint64(records.size())), checksumFile, digest, clock)
-                   .line());
+        output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock).line());
     else
         output(QByteArray::fromStdString(digest) + '\n');
     return ExitSuccess;
@@ -142,86 +157,98 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     if (readable != ExitSuccess)
         return readable;
 
-    // The checksums file is read while the tree is hashed, by an engine of
-    // its own (the scan's hash object is not to be shared); the reading ends
-    // inside this call, whatever the scan's outcome.
-    // Where no thread can start, the reading is deferred to get(). The
-    // reader is handed over by name: libstdc++ moves a temporary into the
-    // thread that fails to start and defers the moved-from rest, whose path
-    // is then empty.
-    std::vector<HashRecord> stored;
-    long long written = 0;
-    const auto read = [&stored, &written, name = checksumFile.toStdString()] {
-        HashTools reader(engineAlgorithm);
-        std::string digest = reader.loadDB(name, stored);
-        written = reader.referenceTime();
-        return digest;
-    };
-    std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
-
     HashTools tools(engineAlgorithm);
     tools.setStampsWanted(true);
-    // A slice is chosen by the stored records, so they come first; files
-    // without one are read in every run, so that a move is still told.
+    std::vector<std::unique_ptr<CompareErr>> errors;
     std::string digest;
+    qint64 checked = 0;
+    // The files the slice holds now, new ones among them.
+    qint64 sliceFiles = 0;
     if (subsetSlices != 0) {
-        digest = loaded.get();
+        // A slice is chosen by the stored records, so they come first; files
+        // without one are read in every run, so that a move is still told.
+        std::vector<HashRecord> stored;
+        digest = tools.loadDB(checksumFile.toStdString(), stored);
         if (digest.empty()) {
             message(tr("Checksums file load error"));
             return ExitError;
         }
+        const long long written = tools.referenceTime();
         tools.setSlice(&stored, subsetSlice, subsetSlices);
+        std::vector<HashRecord> current;
+        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+            tools.calculateHashes(sourceDir.toStdString(), current, report, checksumFile.toStdString(), true);
+            return true;
+        });
+        if (scanned != ExitSuccess)
+            return scanned;
+        InterruptFlag::setPhase(InterruptFlag::Reading);
+        tools.setReferenceTime(written);
+        tools.compare(current, stored, errors);
+        checked = qint64(current.size());
+        for (const HashRecord &record : current)
+            sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
+    } else {
+        // The checksums file is read into a compact index while the first
+        // files are hashed, by an engine of its own (the scan's hash object
+        // is not to be shared); each file is compared as it comes. The
+        // reading ends inside this call, whatever the scan's outcome. Where
+        // no thread can start, the reading is deferred to get(). The reader
+        // is handed over by name: libstdc++ moves a temporary into the
+        // thread that fails to start and defers the moved-from rest, whose
+        // path is then empty.
+        StoredIndex stored;
+        long long written = 0;
+        const auto read = [&stored, &written, name = checksumFile.toStdString()] {
+            HashTools reader(engineAlgorithm);
+            std::string digest = reader.loadDB(name, stored);
+            written = reader.referenceTime();
+            return digest;
+        };
+        std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
+        bool isLoaded = false;
+        const auto waitForIndex = [&] {
+            if (isLoaded)
+                return;
+            isLoaded = true;
+            digest = loaded.get();
+            tools.setReferenceTime(written);
+        };
+        const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
+                                                  bool changed) {
+            waitForIndex();
+            ++checked;
+            // Without an index the scan still runs to its end, so that a
+            // failing file or directory is told first, as ever.
+            if (!digest.empty())
+                tools.checkRecord(stored, path, now, before, changed, errors);
+            return true;
+        };
+        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+            tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
+            return true;
+        });
+        if (scanned != ExitSuccess)
+            return scanned;
+        // The rest only reads: a signal from now on ends the process at once.
+        InterruptFlag::setPhase(InterruptFlag::Reading);
+        waitForIndex();
+        if (digest.empty()) {
+            message(tr("Checksums file load error"));
+            return ExitError;
+        }
+        tools.addMissing(stored, errors);
     }
-    std::vector<HashRecord> current;
-    const int scanned = scan(tools, sourceDir, checksumFile, current);
-    if (scanned != ExitSuccess)
-        return scanned;
-
-    // The rest only reads: a signal from now on ends the process at once.
-    InterruptFlag::setPhase(InterruptFlag::Reading);
-    if (subsetSlices == 0)
-        digest = loaded.get();
-    if (digest.empty()) {
-        message(tr("Checksums file load error"));
-        return ExitError;
-    }
-
-    tools.setReferenceTime(written);
-    std::vector<std::unique_ptr<CompareErr>> errors;
-    tools.compare(current, stored, errors);
 
     // A move is told on the new file's line; the missing file's goes.
     const std::size_t none = errors.size();
     std::vector<std::size_t> movedFrom(errors.size(), none);
     std::vector<bool> movedAway(errors.size(), false);
-    for (const auto &move : HashTools::findMoves(current, stored, errors)) {
+    for (const auto &move : HashTools::findMoves(errors)) {
         movedFrom[move.first] = move.second;
         movedAway[move.second] = true;
     }
 
-    // The JSON report gives the digests of new and missing files too.
-    std::unordered_map<std::string, const std::string *> currentDigest;
-    std::unordered_map<std::string, const std::string *> storedDigest;
-    if (json) {
-        for (const auto &error : errors) {
-            if (error->type == CompareErr::NewFile)
-                currentDigest.emplace(error->path, nullptr);
-            else if (error->type == CompareErr::AbsentFile)
-                storedDigest.emplace(error->path, nullptr);
-        }
-        const auto note = [](std::unordered_map<std::string, const std::string *> &digests,
-                             const std::vector<HashRecord> &records) {
-            if (digests.empty())
-                return;
-            for (const HashRecord &record : records) {
-                const auto found = digests.find(record.path);
-                if (found != digests.end() && !found->second)
-                    found->second = &record.hash;
-            }
-        };
-        note(currentDigest, current);
-        note(storedDigest, stored);
-    }
     const auto jsonLine = [&](const CompareErr &error, const char *status) {
         JsonLine line;
         line.path("path", error.path).text("status", status);
@@ -229,12 +256,9 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
             const auto &difference = static_cast<const CE_HashDiff &>(error);
             line.text("stored", difference.storedHash.toLatin1())
                 .text("current", difference.currentHash.toLatin1());
-        } else {
-            auto &digests = error.type == CompareErr::NewFile ? currentDigest : storedDigest;
-            const std::string *digest = digests[error.path];
-            if (digest)
-                line.text(error.type == CompareErr::NewFile ? "current" : "stored",
-                          QByteArray::fromStdString(*digest));
+        } else if (!error.digest.empty()) {
+            line.text(error.type == CompareErr::NewFile ? "current" : "stored",
+                      QByteArray::fromStdString(error.digest));
         }
         return line;
     };
@@ -273,10 +297,10 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
                     const CompareErr &from = *errors[movedFrom[i]];
                     JsonLine line;
                     line.path("path", error.path).text("status", "moved").path("from", from.path);
-                    if (const std::string *was = storedDigest[from.path])
-                        line.text("stored", QByteArray::fromStdString(*was));
-                    if (const std::string *now = currentDigest[error.path])
-                        line.text("current", QByteArray::fromStdString(*now));
+                    if (!from.digest.empty())
+                        line.text("stored", QByteArray::fromStdString(from.digest));
+                    if (!error.digest.empty())
+                        line.text("current", QByteArray::fromStdString(error.digest));
                     report += line.line();
                 } else {
                     report += moveLine(error.path, errors[movedFrom[i]]->path);
@@ -306,7 +330,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
 
     info(QString::fromStdString(digest));
     QString summary = tr("%1 files checked: %2 changed, %3 new, %4 missing")
-                          .arg(current.size())
+                          .arg(checked)
                           .arg(changed)
                           .arg(added)
                           .arg(missing);
@@ -314,17 +338,13 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         summary += tr(", %1 possibly damaged").arg(damaged);
     if (moved > 0)
         summary += tr(", %1 moved").arg(moved);
-    // The files the slice holds now, new ones among them.
-    qint64 sliceFiles = 0;
     if (subsetSlices != 0) {
-        for (const HashRecord &record : current)
-            sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
         info(tr("Slice %1/%2 read: %3 files").arg(subsetSlice).arg(subsetSlices).arg(sliceFiles));
     }
     info(summary);
     if (json) {
         JsonLine counts;
-        counts.number("checked", qint64(current.size()))
+        counts.number("checked", checked)
             .number("modified", qint64(changed))
             .number("damaged", qint64(damaged))
             .number("new", qint64(added))
@@ -373,9 +393,10 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     std::vector<HashRecord> records;
     HashTools::UpdateCounts counts;
     InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
-    const int scanned = scan(tools, sourceDir, checksumFile, records, [&](ICreateHashReport *report) {
+    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
         tools.updateHashes(sourceDir.toStdString(), stored, written, records, counts, report,
                            checksumFile.toStdString());
+        return true;
     });
     InterruptFlag::setLeftover(-1, nullptr);
     if (scanned != ExitSuccess)
@@ -429,9 +450,8 @@ void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const
                   checksumFile);
 }
 
-int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
-                  std::vector<HashRecord> &records,
-                  const std::function<void(ICreateHashReport *)> &run)
+int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir,
+                  const std::function<bool(ICreateHashReport *)> &run)
 {
     // The directory is handed over as it was given, for the kernel to
     // resolve: made absolute and cleaned as text, "link/.." would become the
@@ -443,10 +463,8 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir, const QByteArra
     ConsoleReport report(sourceDir, progress);
     tools.setJobs(jobs);
     InterruptFlag::setPhase(InterruptFlag::Scanning);
-    if (run)
-        run(&report);
-    else
-        tools.calculateHashes(sourceDir.toStdString(), records, &report, checksumFile.toStdString(), true);
+    if (!run(&report))
+        return ExitError;
     // A signal that came after the last file still ends the job here,
     // before anything is written.
     if (report.wasCanceled() || InterruptFlag::raised()) {

@@ -60,12 +60,12 @@ public:
     static QByteArray reportLine(const std::string &path, const QString &message);
 
 private:
-    // Hashes the tree into records; ExitSuccess when the run completed,
-    // otherwise the exit code, its message already printed.
-    // run, where given, scans in place of a plain calculateHashes.
-    int scan(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
-             std::vector<HashRecord> &records,
-             const std::function<void(ICreateHashReport *)> &run = {});
+    // Runs a scan of the tree, which reports to the report it is given;
+    // ExitSuccess when the run completed, otherwise the exit code, its
+    // message already printed. run answers false when it stopped the scan
+    // for a reason of its own, which its caller tells: then ExitError.
+    int scan(HashTools &tools, const QByteArray &sourceDir,
+             const std::function<bool(ICreateHashReport *)> &run);
     // ExitSuccess when the existing checksumFile can be read as one,
     // otherwise ExitError with the reason printed.
     int checkReadable(const QByteArray &checksumFile) const;

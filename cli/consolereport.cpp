@@ -53,6 +53,11 @@ void ConsoleReport::reportStart(int fileCount)
         draw();
 }
 
+void ConsoleReport::reportFileCount(int fileCount)
+{
+    total = fileCount;
+}
+
 void ConsoleReport::reportFinish()
 {
     finished = true;
@@ -169,10 +174,9 @@ void ConsoleReport::draw()
     const int done = started > 0 ? started - 1 : 0;
     const double seconds = clock.elapsed() / 1000.0;
     const double rate = seconds > 0.0 ? bytes / 1e6 / seconds : 0.0;
-    const QString head = tr("%1/%2 files  %3 MB/s  ")
-                             .arg(done)
-                             .arg(total)
-                             .arg(rate, 0, 'f', 1);
+    // While the tree is still being listed its count is not known.
+    const QString head = total >= 0 ? tr("%1/%2 files  %3 MB/s  ").arg(done).arg(total).arg(rate, 0, 'f', 1)
+                                    : tr("%1 files  %2 MB/s  ").arg(done).arg(rate, 0, 'f', 1);
     // One column stays free so that the cursor never wraps to a new line.
     const int room = terminalWidth() - 1 - head.size();
     const QByteArray line = "\r" + head.toLocal8Bit() + shownName(currentFile, room) + "\033[K";

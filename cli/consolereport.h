@@ -26,6 +26,7 @@ public:
 
     void reportStart(int fileCount) override;
     void reportFinish() override;
+    void reportFileCount(int fileCount) override;
     void reportFile(const QString &relativePath) override;
     void reportError(const QString &message) override;
     bool isCanceled() override;

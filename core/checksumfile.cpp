@@ -36,20 +36,28 @@ bool isFormatSpace(char c)
 
 // The one form of a record that a line of the checksums file gives back
 // unchanged: a digest that is a single token and a path without a line feed.
-bool fitsOnOneLine(const HashRecord &record)
+bool fitsOnOneLine(const std::string &path, const std::string &digest)
 {
-    if (record.hash.empty())
+    if (digest.empty())
         return false;
-    for (char c : record.hash)
+    for (char c : digest)
         if (isFormatSpace(c))
             return false;
-    return record.path.find('\n') == std::string::npos;
+    return path.find('\n') == std::string::npos;
+}
+
+void appendLine(std::string &buffer, const std::string &path, const std::string &digest)
+{
+    buffer += digest;
+    buffer += ' ';
+    buffer += path;
+    buffer += "\r\n";
 }
 
 // Reads the record of one line, as the writer made it: the first token is
 // the digest, and the path starts one character after the token's length,
 // counted from the start of the line.
-void readLine(const char *line, std::size_t length, std::vector<HashRecord> &records)
+void readLine(const char *line, std::size_t length, const ChecksumFile::RecordTaker &take)
 {
     std::size_t begin = 0;
     while (begin < length && isFormatSpace(line[begin]))
@@ -62,9 +70,10 @@ void readLine(const char *line, std::size_t length, std::vector<HashRecord> &rec
         ++end;
     const std::size_t pathStart = end - begin + 1;
     // A digest alone on its line stands for an empty path.
-    std::string path = pathStart < length ? std::string(line + pathStart, length - pathStart)
-                                          : std::string();
-    records.push_back(HashRecord{std::move(path), std::string(line + begin, end - begin)});
+    if (pathStart < length)
+        take(line + pathStart, length - pathStart, line + begin, end - begin);
+    else
+        take(line, 0, line + begin, end - begin);
 }
 
 // The line as the writer makes it: 64 hexadecimal digits (either case),
@@ -189,27 +198,6 @@ int forEachLine(std::FILE *file, std::vector<char> &buffer, Take take)
     return 0;
 }
 
-// Calls sink with the content in pieces of at most ioChunk bytes; false as
-// soon as sink does.
-template <typename Sink>
-bool forEachPiece(const std::vector<HashRecord> &records, Sink sink)
-{
-    std::string buffer;
-    buffer.reserve(ioChunk + 4096);
-    for (const HashRecord &record : records) {
-        buffer += record.hash;
-        buffer += ' ';
-        buffer += record.path;
-        buffer += "\r\n";
-        if (buffer.size() >= ioChunk) {
-            if (!sink(buffer))
-                return false;
-            buffer.clear();
-        }
-    }
-    return buffer.empty() || sink(buffer);
-}
-
 #ifdef ORVALEN_POSIX_FILES
 
 class Descriptor
@@ -314,6 +302,10 @@ struct ChecksumFile::Writer::State
     std::string name;           // its name in that folder
     Descriptor temporary;
     std::string temporaryName;
+    // Lines appended and not yet written.
+    std::string pending;
+    // An append failed: what was appended is gone, so nothing may follow.
+    bool broken = false;
     // The temporary file's own time stamp: when the scan began, by the
     // clock of the file system that keeps the checksums file.
     struct timespec started = {0, UTIME_OMIT};
@@ -328,6 +320,7 @@ struct ChecksumFile::Writer::State
         temporaryName.clear();
         temporary.reset();
         directory.reset();
+        pending.clear();
         prepared = false;
         committed = false;
     }
@@ -444,26 +437,44 @@ bool ChecksumFile::Writer::prepare()
     return true;
 }
 
-bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
+bool ChecksumFile::Writer::append(const std::string &path, const std::string &digest)
 {
     State &s = *state;
-    for (const HashRecord &record : records) {
-        if (!fitsOnOneLine(record)) {
-            s.discard();
-            s.error = 0;
-            return false;
-        }
+    if (s.broken)
+        return false;
+    s.broken = true;
+    if (!fitsOnOneLine(path, digest)) {
+        s.discard();
+        s.error = 0;
+        return false;
     }
     if (s.committed)
         return s.fail(EINVAL);
     if (!prepare())
         return false;
+    appendLine(s.pending, path, digest);
+    if (s.pending.size() >= ioChunk) {
+        if (!writeAll(s.temporary.get(), s.pending.data(), s.pending.size()))
+            return s.fail(errno);
+        s.pending.clear();
+    }
+    s.broken = false;
+    return true;
+}
 
+bool ChecksumFile::Writer::commit()
+{
+    State &s = *state;
+    if (s.broken)
+        return false;
+    if (s.committed)
+        return s.fail(EINVAL);
+    if (!prepare())
+        return false;
     const int out = s.temporary.get();
-    if (!forEachPiece(records, [&](const std::string &piece) {
-            return writeAll(out, piece.data(), piece.size());
-        }))
+    if (!writeAll(out, s.pending.data(), s.pending.size()))
         return s.fail(errno);
+    s.pending = std::string();
 
     // Owner and mode come from the entry that is replaced now, not from
     // whatever the name showed before the scan; only a regular file is
@@ -529,9 +540,12 @@ struct ChecksumFile::Writer::State
     int error = 0;
     bool prepared = false;
     bool committed = false;
+    std::string pending;
+    bool broken = false;
 
     void discard()
     {
+        pending.clear();
         prepared = false;
         committed = false;
     }
@@ -567,23 +581,35 @@ bool ChecksumFile::Writer::prepare()
     return true;
 }
 
-bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
+bool ChecksumFile::Writer::append(const std::string &path, const std::string &digest)
 {
     State &s = *state;
-    for (const HashRecord &record : records)
-        if (!fitsOnOneLine(record))
-            return s.fail(0);
+    if (s.broken)
+        return false;
+    s.broken = true;
+    if (!fitsOnOneLine(path, digest))
+        return s.fail(0);
+    if (s.committed || !prepare())
+        return s.fail(s.committed ? EINVAL : s.error);
+    appendLine(s.pending, path, digest);
+    s.broken = false;
+    return true;
+}
+
+bool ChecksumFile::Writer::commit()
+{
+    State &s = *state;
+    if (s.broken)
+        return false;
     if (s.committed || !prepare())
         return s.fail(s.committed ? EINVAL : s.error);
     QSaveFile out(QFile::decodeName(QByteArray::fromStdString(s.fileName)));
     if (!out.open(QIODevice::WriteOnly))
         return s.fail(EACCES);
-    const bool written = forEachPiece(records, [&](const std::string &piece) {
-        const qint64 size = static_cast<qint64>(piece.size());
-        return out.write(piece.data(), size) == size;
-    });
-    if (!written || !out.commit())
+    const qint64 size = static_cast<qint64>(s.pending.size());
+    if (out.write(s.pending.data(), size) != size || !out.commit())
         return s.fail(EIO);
+    s.pending = std::string();
     s.committed = true;
     return true;
 }
@@ -617,6 +643,24 @@ ChecksumFile::Writer::Writer(const std::string &fileName) : state(std::make_uniq
 ChecksumFile::Writer::~Writer()
 {
     state->discard();
+}
+
+bool ChecksumFile::Writer::commit(const std::vector<HashRecord> &records)
+{
+    // Every record is checked before a byte is written: a record that
+    // would not read back leaves nothing behind.
+    for (const HashRecord &record : records) {
+        if (!fitsOnOneLine(record.path, record.hash)) {
+            state->discard();
+            state->error = 0;
+            return false;
+        }
+    }
+    for (const HashRecord &record : records) {
+        if (!append(record.path, record.hash))
+            return false;
+    }
+    return commit();
 }
 
 int ChecksumFile::Writer::error() const
@@ -658,20 +702,36 @@ bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &re
     } catch (const std::exception &) {
         // Only the blank lines of a huge file could ask for this much.
     }
+    const bool read = readOpen(file.get(), buffer, [&records](const char *path, std::size_t pathLength,
+                                                               const char *digest, std::size_t digestLength) {
+        records.push_back(HashRecord{std::string(path, pathLength), std::string(digest, digestLength)});
+    });
+    if (!read)
+        records.resize(kept);
+    return read;
+}
 
+bool ChecksumFile::read(const std::string &fileName, const RecordTaker &take)
+{
+    int error = 0;
+    const InputFile file = openRegularFile(fileName, error);
+    if (!file)
+        return false;
+    std::vector<char> buffer(ioChunk);
+    return readOpen(file.get(), buffer, take);
+}
+
+bool ChecksumFile::readOpen(std::FILE *file, std::vector<char> &buffer, const RecordTaker &take)
+{
     bool anyLine = false;
     bool anyRecord = false;
-    error = forEachLine(file.get(), buffer, [&](const char *line, std::size_t length) {
+    const int error = forEachLine(file, buffer, [&](const char *line, std::size_t length) {
         anyLine = true;
         anyRecord = anyRecord || isRecordLine(line, length);
-        readLine(line, length, records);
+        readLine(line, length, take);
         return true;
     });
-    if (error != 0 || (anyLine && !anyRecord)) {
-        records.resize(kept);
-        return false;
-    }
-    return true;
+    return error == 0 && (!anyLine || anyRecord);
 }
 
 ChecksumFile::Verdict ChecksumFile::inspect(const std::string &fileName, int &error)

@@ -2,6 +2,9 @@
 
 #include "hashrecord.h"
 
+#include <cstddef>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +41,13 @@ public:
         // any old file unchanged, when nothing was replaced. The first call
         // to a writer not yet prepared prepares it.
         bool commit(const std::vector<HashRecord> &records);
+        // The same in steps, for records that arrive one by one: each
+        // append writes a line to the temporary file (the first prepares
+        // the writer), and commit() puts the file in place. An append that
+        // fails, for a record that would not read back or a full disk,
+        // discards the file and makes commit() fail.
+        bool append(const std::string &path, const std::string &digest);
+        bool commit();
         // The system's reason for the last failure (an errno value), 0
         // when there is none to give (a record that would not read back).
         int error() const;
@@ -78,6 +88,13 @@ public:
     // start is ignored, a digest alone on its line stands for an empty path,
     // and a CR before a line end (or at the very end of the file) is dropped.
     static bool read(const std::string &fileName, std::vector<HashRecord> &records);
+    // Takes one record as read: its path and its digest, each as bytes
+    // that last only for the call.
+    using RecordTaker = std::function<void(const char *path, std::size_t pathLength, const char *digest,
+                                           std::size_t digestLength)>;
+    // read, handing each record to take as it is read. Where it fails some
+    // records may have been taken already.
+    static bool read(const std::string &fileName, const RecordTaker &take);
 
     enum class Verdict {
         Usable,          // empty, or holds a record line
@@ -88,4 +105,7 @@ public:
     // checksums file's first line is a record, so this reads no further
     // than that unless the file is something else.
     static Verdict inspect(const std::string &fileName, int &error);
+
+private:
+    static bool readOpen(std::FILE *file, std::vector<char> &buffer, const RecordTaker &take);
 };

@@ -21,6 +21,9 @@ public:
     QString fileName;
     // The same path as the record holds it: the bytes the directory gave.
     const std::string path;
+    // For a new file its digest now, for a missing one its stored digest
+    // (the first record of its path); empty otherwise.
+    std::string digest;
 
     // Translated in the context "QObject", so that one translation serves
     // every kind of discrepancy.

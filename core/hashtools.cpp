@@ -7,6 +7,7 @@
 #include "pathbytes.h"
 #include "pathindex.h"
 #include "scanpipeline.h"
+#include "storedindex.h"
 #include "treelisting.h"
 
 #include "hashfactory.h"
@@ -25,6 +26,9 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <thread>
+#include <atomic>
+#include <exception>
 #include <unordered_map>
 #include <utility>
 
@@ -106,13 +110,39 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
                                 ICreateHashReport *report, const std::string &checksumFile,
                                 bool recordsBelowSource)
 {
+    records.clear();
+    stampsBefore.clear();
+    changedWhileRead.clear();
+    const RecordSink keep = [&](std::string &path, std::string &digest, const FileStamp &before, bool changed) {
+        records.push_back(HashRecord{std::move(path), std::move(digest)});
+        if (stampsWanted) {
+            stampsBefore.push_back(before);
+            changedWhileRead.push_back(changed);
+        }
+        return true;
+    };
+    if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, false)) {
+        records.clear();
+        stampsBefore.clear();
+        changedWhileRead.clear();
+    }
+}
+
+bool HashTools::streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                             const std::string &checksumFile)
+{
+    return scanTree(sourceDir, sink, report, checksumFile, true, true);
+}
+
+bool HashTools::scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                         const std::string &checksumFile, bool recordsBelowSource, bool streaming)
+{
     // Threads, memory and descriptors run out on a small machine or under
     // a container's limits: that ends the run with an error, never the
     // process with an abort.
     QString reason;
     try {
-        hashTree(sourceDir, records, report, checksumFile, recordsBelowSource);
-        return;
+        return hashTree(sourceDir, sink, report, checksumFile, recordsBelowSource, streaming);
     } catch (const std::bad_alloc &) {
         if (!report)
             throw;
@@ -122,24 +152,88 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
             throw;
         reason = QString::fromLocal8Bit(failure.code().message().c_str());
     }
-    records.clear();
     report->reportError(tr("Not enough system resources to hash the tree: %1.").arg(reason));
+    return false;
 }
 
-void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
-                         ICreateHashReport *report, const std::string &checksumFile,
-                         bool recordsBelowSource)
+namespace {
+
+// The listing of a streaming scan, on a thread of its own: it hands the
+// files to the pipeline as it finds them and waits while the pipeline holds
+// enough. It ends inside the scan whatever the outcome, abandoned where the
+// scan ends early.
+class ListingThread
 {
-    records.clear();
+public:
+    ListingThread(TreeListing &listing, ScanPipeline &pipeline) : listing(listing), pipeline(pipeline) {}
+    ~ListingThread() { end(true); }
+    ListingThread(const ListingThread &) = delete;
+    ListingThread &operator=(const ListingThread &) = delete;
+
+    // False where no thread could start.
+    bool start(bool stopAtUnreadable)
+    {
+        try {
+            thread = std::thread([this, stopAtUnreadable] {
+                try {
+                    listed = listing.list(stopAtUnreadable);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                pipeline.finish();
+                done = true;
+            });
+            return true;
+        } catch (const std::system_error &) {
+        } catch (const std::bad_alloc &) {
+        }
+        return false;
+    }
+    // Whether the handler should go on listing.
+    bool wanted() const { return !abandoned; }
+    bool isDone() const { return done; }
+    // Stops the hashing and waits for the listing, which goes on to its
+    // end unless abandoned; then it is safe to look at the listing.
+    void end(bool abandon)
+    {
+        if (!thread.joinable())
+            return;
+        if (abandon)
+            abandoned = true;
+        pipeline.stop();
+        thread.join();
+    }
+    // After end(): whether the whole tree was listed; rethrows what the
+    // listing threw.
+    bool succeeded() const
+    {
+        if (failure)
+            std::rethrow_exception(failure);
+        return listed;
+    }
+
+private:
+    TreeListing &listing;
+    ScanPipeline &pipeline;
+    std::thread thread;
+    std::atomic<bool> abandoned{false};
+    std::atomic<bool> done{false};
+    bool listed = false;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
+bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                         const std::string &checksumFile, bool recordsBelowSource, bool streaming)
+{
     checksumsFileRecords.clear();
     ignoreRules = IgnoreRules();
-    stampsBefore.clear();
-    changedWhileRead.clear();
     if (!hasher) {
         if (report)
             report->reportError(tr("Unsupported hash algorithm \"%1\".")
                                     .arg(QString::fromStdString(algorithm)));
-        return;
+        return false;
     }
 
     TreeListing listing(sourceDir, checksumFile, recordsToBeWritten);
@@ -167,6 +261,9 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
     // has no record of.
     const std::vector<HashRecord> *known = updatedFrom ? updatedFrom
                                            : sliceCount != 0 ? slicedFrom : nullptr;
+    // Those decide from the listing as a whole, which a streaming scan
+    // does not keep.
+    streaming = streaming && !known;
     std::unordered_map<std::string, std::size_t> storedAt;
     std::vector<const HashRecord *> storedOf;
     std::vector<bool> unread;
@@ -197,20 +294,18 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         return !keepUnread;
     };
 
+    // The first file that could not be hashed, reported once the listing
+    // has had its say.
+    std::string failedFile;
+    std::string failure;
     // Takes a file's outcome in listing order; false when the run is over.
-    const auto keep = [&](std::size_t i, std::string &path, std::string digest, const std::string &error,
-                          const FileStamp &before, bool changed) {
+    const auto keep = [&](const std::string &below, std::size_t i, std::string &path, std::string &digest,
+                          const std::string &error, const FileStamp &before, bool changed) {
         if (!error.empty()) {
             if (!report)
                 return true;
-            records.clear();
-            std::size_t length = 0;
-            const char *below = listing.below(i, length);
-            const std::string file = nativePrefix + std::string(below, length);
-            if (error == hashwrapper::cannotReadMessage(file))
-                report->reportPathError(QString::fromStdString(error), tr("Cannot read file \"%1\"."), file);
-            else
-                report->reportError(QString::fromStdString(error));
+            failedFile = nativePrefix + below;
+            failure = error;
             return false;
         }
         if (digest.empty())
@@ -228,60 +323,43 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
                 ++updateCounts->rehashed;
             }
         }
-        records.push_back(HashRecord{std::move(path), std::move(digest)});
-        if (stampsWanted) {
-            stampsBefore.push_back(before);
-            changedWhileRead.push_back(changed);
-        }
-        return true;
+        return sink(path, digest, before, changed);
     };
-    // A file whose stored record is kept without reading it.
+    const auto fileFailed = [&]() {
+        if (failure == hashwrapper::cannotReadMessage(failedFile))
+            report->reportPathError(QString::fromStdString(failure), tr("Cannot read file \"%1\"."), failedFile);
+        else
+            report->reportError(QString::fromStdString(failure));
+    };
+    // A file whose stored record is kept without reading it: an unread file
+    // has no status, and with its stored digest no difference to judge.
     const auto keepStored = [&](std::size_t i, std::string &path) {
         if (updateCounts)
             ++updateCounts->kept;
-        records.push_back(HashRecord{std::move(path), storedOf[i]->hash});
-        // compare finds each record's status at its index; an unread file
-        // has none, and with its stored digest no difference to judge.
-        if (stampsWanted) {
-            stampsBefore.emplace_back();
-            changedWhileRead.push_back(false);
-        }
+        std::string digest = storedOf[i]->hash;
+        return sink(path, digest, FileStamp(), false);
     };
-    // The record's path, announced before the file's outcome is taken.
-    const auto announce = [&](std::size_t i) {
-        std::size_t length = 0;
-        const char *below = listing.below(i, length);
-        std::string path = recordPrefix;
+    // The record's path, announced as the file's outcome is taken.
+    std::string path;
+    const auto announce = [&](const char *below, std::size_t length) {
+        path = recordPrefix;
         path.append(below, length);
         if (report)
             report->reportFileBytes(path);
-        return path;
     };
+    bool stopped = false;
     const auto canceled = [&]() {
-        if (report && report->isCanceled()) {
-            records.clear();
-            return true;
-        }
-        return false;
-    };
-    // The whole tree is listed before the first file is reported, so that
-    // the count is known.
-    const auto start = [&]() {
-        const std::size_t count = listing.size();
-        if (report)
-            report->reportStart(static_cast<int>(count));
-        records.reserve(count);
-        adviseLargePages(records.data(), count * sizeof(HashRecord));
-        return count;
+        stopped = stopped || (report && report->isCanceled());
+        return stopped;
     };
     const auto listingFailed = [&]() {
         if (listing.descriptorShortage() != 0)
             throw std::system_error(listing.descriptorShortage(), std::generic_category());
         if (!report)
-            return;
+            return false;
         if (listing.failure() == TreeListing::Failure::IgnoreFile) {
             report->reportError(listing.ignoreRules().errorText());
-            return;
+            return false;
         }
         const std::string &path = listing.failedPath();
         const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
@@ -289,6 +367,7 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
             ? tr("File name \"%1\" contains a line feed and cannot be stored in a checksums file.")
             : tr("Cannot read directory \"%1\".");
         report->reportPathError(format.arg(shown), format, path);
+        return false;
     };
     const auto noteChecksumsFile = [&]() {
         for (const std::string &below : listing.skippedPaths())
@@ -317,121 +396,195 @@ void HashTools::hashTree(const std::string &sourceDir, std::vector<HashRecord> &
         }
     }
     if (!pipeline) {
-        if (!listing.list(report != nullptr)) {
-            listingFailed();
-            return;
-        }
+        if (!listing.list(report != nullptr))
+            return listingFailed();
         noteChecksumsFile();
-        const std::size_t count = start();
+        const std::size_t count = listing.size();
+        if (report)
+            report->reportStart(static_cast<int>(count));
         if (known) {
             for (std::size_t i = 0; i < count; ++i)
                 plan(i);
         }
         for (std::size_t i = 0; i < count; ++i) {
-            std::string path = announce(i);
+            std::size_t length = 0;
+            const char *below = listing.below(i, length);
+            announce(below, length);
             if (canceled())
-                return;
+                return false;
             if (known && unread[i]) {
-                keepStored(i, path);
+                if (!keepStored(i, path))
+                    return false;
                 continue;
             }
             CancelProbe probe(report);
+            const std::string file = nativePrefix + std::string(below, length);
             std::string digest;
             std::string error;
             FileStamp before;
             bool changed = false;
             try {
-                std::size_t length = 0;
-                const char *below = listing.below(i, length);
-#if defined(Q_OS_UNIX)
-                if (stamping) {
-                    const std::string file = nativePrefix + std::string(below, length);
-                    long long size = 0;
-                    const int fd = hashwrapper::openRegularFileBelow(listing.rootDescriptor(), file,
-                                                                     nativePrefix.size(), &size);
-                    if (fd < 0) {
-                        error = hashwrapper::cannotReadMessage(file);
-                    } else {
-                        struct Closer
-                        {
-                            int fd;
-                            ~Closer() { ::close(fd); }
-                        } closer{fd};
-                        before = FileStamp::ofOpen(fd);
-                        digest = hasher->digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize,
-                                                          [&] { return probe.keepGoing(); });
-                        changed = FileStamp::ofOpen(fd).differsFrom(before);
-                    }
-                } else {
-                    digest = hasher->digestOfFileBelowWhile(listing.rootDescriptor(),
-                                                            nativePrefix + std::string(below, length),
-                                                            nativePrefix.size(), [&] { return probe.keepGoing(); });
-                }
-#else
-                digest = hasher->digestOfFileWhile(nativePrefix + std::string(below, length),
-                                                   [&] { return probe.keepGoing(); });
-#endif
+                digest = hashOneFile(listing.rootDescriptor(), file, nativePrefix.size(), stamping,
+                                     before, changed, [&] { return probe.keepGoing(); });
             } catch (const hlException &failure) {
                 error = failure.messageText();
             }
-            if (probe.wasCanceled()) {
-                records.clear();
-                return;
+            if (probe.wasCanceled())
+                return false;
+            if (!keep(std::string(below, length), i, path, digest, error, before, changed)) {
+                if (!failure.empty())
+                    fileFailed();
+                return false;
             }
-            if (!keep(i, path, std::move(digest), error, before, changed))
-                return;
         }
-    } else {
-        // The workers start on the first directory's files while the rest
-        // of the tree is still being listed.
-        std::size_t handedIn = 0;
-        listing.setListedHandler([&](std::size_t listed) {
-            for (; handedIn < listed; ++handedIn) {
-                if (known && !plan(handedIn))
-                    continue;
-                std::size_t length = 0;
-                const char *below = listing.below(handedIn, length);
-                pipeline->add(below, length);
-            }
-            pipeline->publish();
-        });
-        listing.setDescriptorWait([&] { return pipeline->waitForDescriptor(); });
-        if (!listing.list(report != nullptr)) {
-            listingFailed();
-            return;
-        }
-        noteChecksumsFile();
-        pipeline->finish();
-
-        const std::size_t count = start();
-        const std::function<bool()> stillWanted = [&] { return !canceled(); };
-        for (std::size_t i = 0; i < count; ++i) {
-            std::string path = announce(i);
-            if (known && unread[i]) {
-                if (canceled())
-                    return;
-                keepStored(i, path);
-                continue;
-            }
-            ScanPipeline::Result result;
-            if (!pipeline->take(result, stillWanted))
-                return;
-            if (result.failure)
-                std::rethrow_exception(result.failure);
-            if (result.shortage == ENOMEM)
-                throw std::bad_alloc();
-            if (result.shortage != 0)
-                throw std::system_error(result.shortage, std::generic_category());
-            if (canceled())
-                return;
-            if (!keep(i, path, std::move(result.digest), result.error, result.before,
-                      result.after.differsFrom(result.before)))
-                return;
-        }
+        if (report)
+            report->reportFinish();
+        return true;
     }
 
+    // The workers start on the first directory's files while the rest of
+    // the tree is still being listed. A streaming scan lists on a thread of
+    // its own and forgets each path once the pipeline has it, so that its
+    // memory does not grow with the tree; the file count then comes last.
+    ListingThread lister(listing, *pipeline);
+    std::size_t handedIn = 0;
+    listing.setListedHandler([&](std::size_t listed) {
+        for (; handedIn < listed; ++handedIn) {
+            if (known && !plan(handedIn))
+                continue;
+            std::size_t length = 0;
+            const char *below = listing.below(handedIn, length);
+            pipeline->add(below, length);
+        }
+        pipeline->publish();
+        return lister.wanted();
+    });
+    listing.setDescriptorWait([&] { return pipeline->waitForDescriptor(); });
+    if (streaming) {
+        listing.setForgetsListed(true);
+        pipeline->setListAhead(listAhead);
+        if (!lister.start(report != nullptr)) {
+            listing.setForgetsListed(false);
+            pipeline->setListAhead(0);
+            streaming = false;
+        }
+    }
+    std::size_t count = 0;
+    if (!streaming) {
+        if (!listing.list(report != nullptr))
+            return listingFailed();
+        noteChecksumsFile();
+        pipeline->finish();
+        count = listing.size();
+        if (report)
+            report->reportStart(static_cast<int>(count));
+    }
+
+    const std::function<bool()> stillWanted = [&] { return !canceled(); };
+    // A tree that the listing holds whole is counted before its first file
+    // is reported, as where it is listed first; only a larger one reports
+    // its count once it is known.
+    bool countTold = !streaming;
+    if (streaming && report) {
+        countTold = pipeline->waitUntilListed(stillWanted);
+        if (stopped)
+            return false;
+        report->reportStart(countTold ? static_cast<int>(listing.size()) : -1);
+    }
+    std::string below;
+    for (std::size_t i = 0; streaming || i < count; ++i) {
+        if (!streaming) {
+            std::size_t length = 0;
+            const char *at = listing.below(i, length);
+            below.assign(at, length);
+            announce(at, length);
+            if (known && unread[i]) {
+                if (canceled() || !keepStored(i, path))
+                    return false;
+                continue;
+            }
+        }
+        ScanPipeline::Result result;
+        if (!pipeline->take(result, stillWanted, streaming ? &below : nullptr)) {
+            if (stopped || !streaming)
+                return false;
+            break;
+        }
+        if (streaming) {
+            if (report && !countTold && lister.isDone()) {
+                countTold = true;
+                report->reportFileCount(static_cast<int>(listing.size()));
+            }
+            announce(below.data(), below.size());
+        }
+        if (result.failure)
+            std::rethrow_exception(result.failure);
+        if (result.shortage == ENOMEM)
+            throw std::bad_alloc();
+        if (result.shortage != 0)
+            throw std::system_error(result.shortage, std::generic_category());
+        if (canceled())
+            return false;
+        if (!keep(below, i, path, result.digest, result.error, result.before,
+                  result.after.differsFrom(result.before))) {
+            if (failure.empty())
+                return false;
+            // A directory that cannot be read fails the scan before any
+            // file does, as where the whole tree is listed first.
+            if (streaming) {
+                lister.end(false);
+                if (!lister.succeeded() && listing.failure() != TreeListing::Failure::Stopped)
+                    return listingFailed();
+            }
+            fileFailed();
+            return false;
+        }
+    }
+    if (streaming) {
+        lister.end(false);
+        if (!lister.succeeded())
+            return listingFailed();
+        noteChecksumsFile();
+        if (report && !countTold)
+            report->reportFileCount(static_cast<int>(listing.size()));
+    }
     if (report)
         report->reportFinish();
+    return true;
+}
+
+std::string HashTools::hashOneFile(int rootFd, const std::string &file, std::size_t belowOffset, bool stamping,
+                                   FileStamp &before, bool &changed, const std::function<bool()> &keepGoing)
+{
+#if defined(Q_OS_UNIX)
+    long long size = 0;
+    const int fd = hashwrapper::openRegularFileBelow(rootFd, file, belowOffset, &size);
+    if (fd < 0)
+        throw hlException(1, hashwrapper::cannotReadMessage(file));
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+#if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
+    // A larger read-ahead window helps a file that is not in memory.
+    if (size > 1024 * 1024)
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    if (stamping)
+        before = FileStamp::ofOpen(fd);
+    std::string digest = hasher->digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing);
+    if (stamping)
+        changed = FileStamp::ofOpen(fd).differsFrom(before);
+    return digest;
+#else
+    (void)rootFd;
+    (void)belowOffset;
+    (void)stamping;
+    (void)before;
+    (void)changed;
+    return hasher->digestOfFileWhile(file, keepGoing);
+#endif
 }
 
 void HashTools::updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
@@ -539,7 +692,22 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer, const std::vector<Ha
     if (!hasher)
         return std::string();
     try {
-        if (!writer.commit(records))
+        for (const HashRecord &record : records) {
+            if (!writer.append(record.path, record.hash))
+                return std::string();
+        }
+    } catch (...) {
+        return std::string();
+    }
+    return saveDB(writer);
+}
+
+std::string HashTools::saveDB(ChecksumFile::Writer &writer)
+{
+    if (!hasher)
+        return std::string();
+    try {
+        if (!writer.commit())
             return std::string();
 #if defined(Q_OS_UNIX)
         // The digest of the very file put in place: the name may lead
@@ -555,6 +723,15 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer, const std::vector<Ha
     return digestOrEmpty(writer.fileName());
 }
 
+std::string HashTools::readFrom(const std::string &fileName)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
+#endif
+    return digestOrEmpty(fileName);
+}
+
 std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecord> &records)
 {
     if (!hasher)
@@ -562,17 +739,29 @@ std::string HashTools::loadDB(const std::string &fileName, std::vector<HashRecor
     const std::size_t kept = records.size();
     try {
         if (ChecksumFile::read(fileName, records)) {
-#if defined(Q_OS_UNIX)
-            struct stat info;
-            reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
-#endif
-            std::string digest = digestOrEmpty(fileName);
+            std::string digest = readFrom(fileName);
             if (!digest.empty())
                 return digest;
         }
     } catch (...) {
     }
     records.resize(kept);
+    return std::string();
+}
+
+std::string HashTools::loadDB(const std::string &fileName, StoredIndex &index)
+{
+    if (!hasher)
+        return std::string();
+    try {
+        if (index.load(fileName)) {
+            std::string digest = readFrom(fileName);
+            if (!digest.empty())
+                return digest;
+        }
+    } catch (...) {
+    }
+    index = StoredIndex();
     return std::string();
 }
 
@@ -585,29 +774,82 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
     PathIndex index;
     index.assign(stored);
     index.lookUp(current, [&](const HashRecord &now, const HashRecord *before) {
-        if (!before)
+        if (!before) {
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
-        else if (before->hash != now.hash) {
+            errors.back()->digest = now.hash;
+        } else if (before->hash != now.hash) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
             // Stamps belong to the last scan's records, in their order.
             const std::size_t at = static_cast<std::size_t>(&now - current.data());
-            if (reference != 0 && stampsBefore.size() == current.size() && at < current.size()) {
-                const FileStamp &stamp = stampsBefore[at];
-                difference->damaged = stamp.known && !changedWhileRead[at]
-                                      && stamp.modified <= reference - timeTolerance;
-            }
+            if (stampsBefore.size() == current.size() && at < current.size())
+                difference->damaged = mayBeDamaged(stampsBefore[at], changedWhileRead[at]);
             errors.push_back(std::move(difference));
         }
     });
 
     index.assign(current);
+    std::size_t missing = 0;
     index.lookUp(stored, [&](const HashRecord &before, const HashRecord *now) {
-        if (!now
-            && std::find(checksumsFileRecords.begin(), checksumsFileRecords.end(), before.path)
-                   == checksumsFileRecords.end()
-            && !isIgnored(before.path))
+        if (!now && countsAsMissing(before.path)) {
             errors.push_back(std::make_unique<CE_AbsentFile>(before.path));
+            ++missing;
+        }
     });
+    // A missing file's digest is that of the first record of its path.
+    if (missing > 0) {
+        index.assign(stored);
+        std::vector<HashRecord> paths(1);
+        for (std::size_t i = errors.size() - missing; i < errors.size(); ++i) {
+            paths[0].path = errors[i]->path;
+            index.lookUp(paths, [&](const HashRecord &, const HashRecord *first) {
+                errors[i]->digest = first->hash;
+            });
+        }
+    }
+}
+
+bool HashTools::mayBeDamaged(const FileStamp &before, bool changedWhileRead) const
+{
+    return reference != 0 && before.known && !changedWhileRead && before.modified <= reference - timeTolerance;
+}
+
+bool HashTools::countsAsMissing(const std::string &recordPath) const
+{
+    return std::find(checksumsFileRecords.begin(), checksumsFileRecords.end(), recordPath)
+               == checksumsFileRecords.end()
+           && !isIgnored(recordPath);
+}
+
+void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const std::string &digest,
+                            const FileStamp &before, bool changedWhileRead,
+                            std::vector<std::unique_ptr<CompareErr>> &errors) const
+{
+    const std::size_t record = stored.find(path.data(), path.size());
+    if (record == StoredIndex::none) {
+        errors.push_back(std::make_unique<CE_NewFile>(path));
+        errors.back()->digest = digest;
+        return;
+    }
+    stored.markSeen(record);
+    if (stored.digestIs(record, digest))
+        return;
+    auto difference = std::make_unique<CE_HashDiff>(path, digest, stored.digest(record));
+    difference->damaged = mayBeDamaged(before, changedWhileRead);
+    errors.push_back(std::move(difference));
+}
+
+void HashTools::addMissing(const StoredIndex &stored, std::vector<std::unique_ptr<CompareErr>> &errors) const
+{
+    for (std::size_t record = 0; record < stored.recordCount(); ++record) {
+        const std::size_t first = stored.counting(record);
+        if (stored.wasSeen(first))
+            continue;
+        const std::string path = stored.path(record);
+        if (!countsAsMissing(path))
+            continue;
+        errors.push_back(std::make_unique<CE_AbsentFile>(path));
+        errors.back()->digest = stored.digest(first);
+    }
 }
 
 bool HashTools::isIgnored(const std::string &recordPath) const
@@ -619,46 +861,20 @@ bool HashTools::isIgnored(const std::string &recordPath) const
 }
 
 std::vector<std::pair<std::size_t, std::size_t>>
-HashTools::findMoves(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
-                     const std::vector<std::unique_ptr<CompareErr>> &errors)
+HashTools::findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors)
 {
-    std::unordered_map<std::string, const std::string *> digestOf;
-    for (const std::unique_ptr<CompareErr> &error : errors) {
-        if (error->type == CompareErr::NewFile || error->type == CompareErr::AbsentFile)
-            digestOf.emplace(error->path, nullptr);
-    }
-    if (digestOf.empty())
-        return {};
-    // A new file's digest is its current one, a missing file's the stored
-    // one; the first record of a path is the one compared.
-    const auto note = [&digestOf](const std::vector<HashRecord> &records) {
-        for (const HashRecord &record : records) {
-            const auto found = digestOf.find(record.path);
-            if (found != digestOf.end() && !found->second)
-                found->second = &record.hash;
-        }
-    };
     std::unordered_map<std::string, std::size_t> firstNew;
-    note(current);
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (errors[i]->type != CompareErr::NewFile)
-            continue;
-        const std::string *digest = digestOf[errors[i]->path];
-        if (digest)
-            firstNew.emplace(*digest, i);
+        if (errors[i]->type == CompareErr::NewFile && !errors[i]->digest.empty())
+            firstNew.emplace(errors[i]->digest, i);
     }
-    for (auto &entry : digestOf)
-        entry.second = nullptr;
-    note(stored);
-
     std::vector<std::pair<std::size_t, std::size_t>> moves;
+    if (firstNew.empty())
+        return moves;
     for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (errors[i]->type != CompareErr::AbsentFile)
+        if (errors[i]->type != CompareErr::AbsentFile || errors[i]->digest.empty())
             continue;
-        const std::string *digest = digestOf[errors[i]->path];
-        if (!digest)
-            continue;
-        const auto found = firstNew.find(*digest);
+        const auto found = firstNew.find(errors[i]->digest);
         if (found == firstNew.end())
             continue;
         moves.emplace_back(found->second, i);

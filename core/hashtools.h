@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@
 class hashwrapper;
 class ICreateHashReport;
 class CompareErr;
+class StoredIndex;
 
 // The checksum engine: lists and hashes a tree, writes and reads the
 // checksums file, compares two record lists.
@@ -44,6 +46,26 @@ public:
     void calculateHashes(const std::string &sourceDir, std::vector<HashRecord> &records,
                          ICreateHashReport *report, const std::string &checksumFile,
                          bool recordsBelowSource = false);
+
+    // Takes one record of a scan: its path, its digest (both may be moved
+    // from), the file's status as it was opened and whether it changed
+    // while it was read (both with setStampsWanted only). False ends the
+    // scan at once, with nothing more reported.
+    using RecordSink = std::function<bool(std::string &path, std::string &digest, const FileStamp &before,
+                                          bool changedWhileRead)>;
+    // The scan of calculateHashes, record paths below sourceDir, that keeps
+    // no list: each record goes to sink in listing order as soon as it is
+    // there, and the tree is listed while it is hashed, so that memory does
+    // not grow with the tree. The count of files comes last: reportStart
+    // gets -1 and reportFileCount the count. True when every file reached
+    // sink and the run finished; a failed run reports the first file in
+    // listing order that could not be hashed, unless a directory could not
+    // be listed, which it reports instead. updateHashes and setSlice scans
+    // keep their lists.
+    bool streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                      const std::string &checksumFile);
+    // How many files a streaming scan lists ahead of the one it waits for.
+    void setListAhead(std::size_t files) { listAhead = files; }
 
     // Whether the records of the following scans are to be written to a
     // checksums file: a file whose path no line there can hold (a line
@@ -113,7 +135,11 @@ public:
     // saveDB through a writer prepared before the scan, which keeps the
     // system's reason when it fails.
     std::string saveDB(ChecksumFile::Writer &writer, const std::vector<HashRecord> &records);
+    // saveDB for a writer that was handed its records through append.
+    std::string saveDB(ChecksumFile::Writer &writer);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
+    // loadDB into a compact index, replacing what it held.
+    std::string loadDB(const std::string &fileName, StoredIndex &index);
 
     // A stored record of the checksums file itself, where the last scan met
     // it in the tree and left it out, is not reported: the program that
@@ -125,24 +151,48 @@ public:
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
+    // compare for a tree too large to keep its records: checkRecord takes
+    // each record of a scan as it comes, with the file's status where
+    // stamps were wanted, and adds its difference, if any, to errors; once
+    // the scan is over, addMissing adds the stored records whose files it
+    // never reached, in their order. errors end up as compare makes them.
+    void checkRecord(StoredIndex &stored, const std::string &path, const std::string &digest,
+                     const FileStamp &before, bool changedWhileRead,
+                     std::vector<std::unique_ptr<CompareErr>> &errors) const;
+    void addMissing(const StoredIndex &stored, std::vector<std::unique_ptr<CompareErr>> &errors) const;
+
     // Pairs of indices into errors, a new file first and a missing one
     // second, that hold the same content: one file moved. Each digest
     // makes at most one pair, its first new file in listing order with its
-    // first missing record. current and stored are the lists compared.
+    // first missing record.
     static std::vector<std::pair<std::size_t, std::size_t>>
-    findMoves(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
-              const std::vector<std::unique_ptr<CompareErr>> &errors);
+    findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
-    void hashTree(const std::string &sourceDir, std::vector<HashRecord> &records,
-                  ICreateHashReport *report, const std::string &checksumFile, bool recordsBelowSource);
+    bool scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                  const std::string &checksumFile, bool recordsBelowSource, bool streaming);
+    bool hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
+                  const std::string &checksumFile, bool recordsBelowSource, bool streaming);
+    // Hashes one file on the calling thread, taking its status with
+    // stamping; throws hlException when it cannot be read.
+    std::string hashOneFile(int rootFd, const std::string &file, std::size_t belowOffset, bool stamping,
+                            FileStamp &before, bool &changed, const std::function<bool()> &keepGoing);
     std::string digestOrEmpty(const std::string &fileName);
+    // After a checksums file was read: takes its time as the reference and
+    // returns its digest, or an empty string.
+    std::string readFrom(const std::string &fileName);
     // Whether the last scan's ignore rules leave out a stored record.
     bool isIgnored(const std::string &recordPath) const;
+    // Whether a stored record's file missing from the last scan counts as
+    // missing: neither the checksums file itself nor ignored.
+    bool countsAsMissing(const std::string &recordPath) const;
+    // Whether a file whose digest differs may be damaged rather than edited.
+    bool mayBeDamaged(const FileStamp &before, bool changedWhileRead) const;
 
     hashwrapper *hasher;
     std::string algorithm;
     int jobCount = 0;
+    std::size_t listAhead = 65536;
     bool recordsToBeWritten = false;
     // The record paths at which the last scan met the checksums file.
     std::vector<std::string> checksumsFileRecords;

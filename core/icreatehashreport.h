@@ -6,7 +6,9 @@
 
 // How a tree scan tells its caller how it goes. Per run: reportStart once,
 // then reportFile and isCanceled for each file, and at the end reportFinish,
-// or reportError, or nothing more after isCanceled returned true.
+// or reportError, or nothing more after isCanceled returned true. A scan
+// that hashes while it still lists the tree gives reportStart -1 and the
+// count through reportFileCount once it is known, before reportFinish.
 // A reporter is never owned or deleted through this interface.
 class ICreateHashReport
 {
@@ -27,6 +29,7 @@ public:
         (void)path;
         reportError(message);
     }
+    virtual void reportFileCount(int fileCount) { (void)fileCount; }
     // reportFile with the record's path as bytes; by default its text.
     virtual void reportFileBytes(const std::string &relativePath)
     {

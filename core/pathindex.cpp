@@ -90,8 +90,11 @@ const HashRecord *PathIndex::probe(const std::string &path, std::uint64_t hash) 
 
 std::uint64_t PathIndex::hashOf(const std::string &path)
 {
-    const char *p = path.data();
-    std::size_t n = path.size();
+    return hashOf(path.data(), path.size());
+}
+
+std::uint64_t PathIndex::hashOf(const char *p, std::size_t n)
+{
     std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xff51afd7ed558ccdULL);
     while (n >= 8) {
         h = (h ^ mix(load64(p))) * 0x9e3779b97f4a7c15ULL;

@@ -22,6 +22,9 @@ public:
     template <typename Found>
     void lookUp(const std::vector<HashRecord> &queries, Found found) const;
 
+    // The hash a path is found by.
+    static std::uint64_t hashOf(const char *path, std::size_t length);
+
 private:
     // Lists of a million records do not fit in the cache: each look-up
     // costs a miss on the table and one on the record. Loading those lines

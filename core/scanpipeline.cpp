@@ -205,20 +205,34 @@ void ScanPipeline::add(const char *below, std::size_t length)
     addedEnds.push_back(addedPaths.size());
 }
 
-void ScanPipeline::publish()
+bool ScanPipeline::publish()
 {
     if (addedEnds.empty())
-        return;
+        return !stopping;
     bool wakeOpener;
     bool wakeHasher;
+    bool wakeCaller;
     {
-        std::lock_guard<std::mutex> guard(lock);
-        const std::size_t base = paths.size();
+        std::unique_lock<std::mutex> guard(lock);
+        if (listAhead > 0 && published() - nextToTake >= listAhead) {
+            listerWaiting = true;
+            listingWaits.notify_all();
+            roomToList.wait(guard, [&] { return stopping || published() - nextToTake < listAhead; });
+            listerWaiting = false;
+        }
+        if (stopping) {
+            guard.unlock();
+            addedPaths.clear();
+            addedEnds.clear();
+            return false;
+        }
+        const std::size_t base = baseBytes + paths.size();
         paths += addedPaths;
         for (const std::size_t end : addedEnds)
             pathEnds.push_back(base + end);
         wakeOpener = openersAsleep > 0 && openable() > 0;
         wakeHasher = hashersAsleep > 0 && hasherMayOpen();
+        wakeCaller = callerWaiting;
     }
     addedPaths.clear();
     addedEnds.clear();
@@ -226,6 +240,10 @@ void ScanPipeline::publish()
         roomToOpen.notify_one();
     if (wakeHasher)
         openedInOrder.notify_one();
+    // A caller that took every file published so far waits for more.
+    if (wakeCaller)
+        hashed.notify_one();
+    return true;
 }
 
 void ScanPipeline::finish()
@@ -240,21 +258,58 @@ void ScanPipeline::finish()
     roomToOpen.notify_all();
     openedInOrder.notify_all();
     descriptorFreed.notify_all();
+    hashed.notify_all();
+    listingWaits.notify_all();
+}
+
+void ScanPipeline::setListAhead(std::size_t files)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    listAhead = files;
+}
+
+bool ScanPipeline::waitUntilListed(const std::function<bool()> &stillWanted)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    while (!listed && !listerWaiting && !stopping) {
+        if (listingWaits.wait_for(guard, askInterval) == std::cv_status::timeout) {
+            guard.unlock();
+            if (!stillWanted())
+                return false;
+            guard.lock();
+        }
+    }
+    return listed;
 }
 
 std::string ScanPipeline::pathOf(std::size_t index) const
 {
-    const std::size_t begin = index == 0 ? 0 : pathEnds[index - 1];
+    const std::size_t at = index - pathBase;
+    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
     std::string path;
-    path.reserve(nativePrefix.size() + pathEnds[index] - begin);
+    path.reserve(nativePrefix.size() + pathEnds[at] - begin);
     path = nativePrefix;
-    path.append(paths, begin, pathEnds[index] - begin);
+    path.append(paths, begin - baseBytes, pathEnds[at] - begin);
     return path;
+}
+
+void ScanPipeline::forgetTaken()
+{
+    // Dropping from the front moves what is held, so it waits until at
+    // least half of it is taken.
+    const std::size_t taken = nextToTake - pathBase;
+    if (taken < 4096 || taken * 2 < pathEnds.size())
+        return;
+    const std::size_t bytes = pathEnds[taken - 1] - baseBytes;
+    paths.erase(0, bytes);
+    pathEnds.erase(pathEnds.begin(), pathEnds.begin() + static_cast<std::ptrdiff_t>(taken));
+    baseBytes += bytes;
+    pathBase = nextToTake;
 }
 
 std::size_t ScanPipeline::room() const
 {
-    const std::size_t limit = std::min({pathEnds.size(), nextToTake + ring.size(),
+    const std::size_t limit = std::min({published(), nextToTake + ring.size(),
                                         nextToHash + settings.openAhead});
     return limit > nextToOpen ? limit - nextToOpen : 0;
 }
@@ -274,7 +329,7 @@ bool ScanPipeline::batchFits(std::size_t free) const
     // A batch of files, or near the end of the list what there is.
     std::size_t batch = std::max<std::size_t>(settings.openAhead / 4, 1);
     if (listed)
-        batch = std::min(batch, pathEnds.size() - nextToOpen);
+        batch = std::min(batch, published() - nextToOpen);
     return free > 0 && free >= batch;
 }
 
@@ -303,6 +358,7 @@ void ScanPipeline::wakeEveryone()
     openedInOrder.notify_all();
     largeFileFree.notify_all();
     hashed.notify_all();
+    roomToList.notify_all();
 }
 
 bool ScanPipeline::waitForLargeFileTurn(std::unique_lock<std::mutex> &guard)
@@ -442,7 +498,7 @@ void ScanPipeline::openLoop()
             std::unique_lock<std::mutex> guard(lock);
             ++openersAsleep;
             roomToOpen.wait(guard, [&] {
-                return stopping || openable() > 0 || (listed && nextToOpen >= pathEnds.size());
+                return stopping || openable() > 0 || (listed && nextToOpen >= published());
             });
             --openersAsleep;
             if (stopping || openable() == 0)
@@ -554,7 +610,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         {
             std::unique_lock<std::mutex> guard(lock);
             const auto ready = [&] {
-                return stopping || (listed && nextToHash >= pathEnds.size())
+                return stopping || (listed && nextToHash >= published())
                        || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                        || hasherMayOpen();
             };
@@ -566,7 +622,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 openedInOrder.wait(guard, ready);
                 --hashersAsleep;
             }
-            if (stopping || (listed && nextToHash >= pathEnds.size()))
+            if (stopping || (listed && nextToHash >= published()))
                 return;
             index = nextToHash++;
             Slot &claimed = slot(index);
@@ -670,12 +726,15 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     }
 }
 
-bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted)
+bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted, std::string *below)
 {
     auto lastAsked = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> guard(lock);
     Slot &next = slot(nextToTake);
-    while (next.state != Slot::Done) {
+    const auto ready = [&] { return nextToTake < published() && next.state == Slot::Done; };
+    while (!ready()) {
+        if (listed && nextToTake >= published())
+            return false;
         // Every other thread may be asleep, waiting for a batch of room
         // that only this caller's taking makes: then one must go on.
         if (openersAsleep > 0 && openable() > 0)
@@ -686,11 +745,11 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
         // hashers a few hundred wake-ups in a large tree instead of
         // thousands; the wait still ends every askInterval.
         const std::size_t batch = std::min<std::size_t>(512, ring.size() / 4);
-        callerBatchEnd = std::min(nextToTake + batch, pathEnds.size() - 1);
+        callerBatchEnd = published() > nextToTake ? std::min(nextToTake + batch, published() - 1) : nextToTake;
         callerWaiting = true;
         hashed.wait_until(guard, lastAsked + askInterval);
         callerWaiting = false;
-        if (next.state == Slot::Done)
+        if (ready())
             break;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastAsked >= askInterval) {
@@ -701,17 +760,27 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
             lastAsked = now;
         }
     }
+    if (below) {
+        const std::size_t at = nextToTake - pathBase;
+        const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
+        below->assign(paths, begin - baseBytes, pathEnds[at] - begin);
+    }
     result = std::move(next.result);
     next.result = Result();
     next.state = Slot::Waiting;
     ++nextToTake;
+    forgetTaken();
     const bool wakeOpener = openerWanted();
     const bool wakeHasher = hasherWanted();
+    // The listing waits for half of what it may hand in ahead.
+    const bool wakeLister = listerWaiting && published() - nextToTake <= listAhead / 2;
     guard.unlock();
     if (wakeOpener)
         roomToOpen.notify_one();
     if (wakeHasher)
         openedInOrder.notify_one();
+    if (wakeLister)
+        roomToList.notify_one();
     return true;
 }
 

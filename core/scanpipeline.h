@@ -87,14 +87,26 @@ public:
     // The next file in listing order, by its path below the prefix; it
     // reaches the workers with the next publish().
     void add(const char *below, std::size_t length);
-    void publish();
-    // Every file has been handed in; take() may be called from now on.
+    // With listAhead, waits for room first; false once stopping, when the
+    // files are not taken.
+    bool publish();
+    // Every file has been handed in.
     void finish();
+    // With a listing on a thread of its own: publish() waits while this
+    // many files are handed in and not yet taken, so that memory does not
+    // grow with the tree. 0, as at first, never waits.
+    void setListAhead(std::size_t files);
+    // Waits until every file is handed in, true, or until the listing waits
+    // for room, false; also false once stillWanted, asked about every
+    // 100 ms, answers false.
+    bool waitUntilListed(const std::function<bool()> &stillWanted);
 
-    // Waits for the result of the next file in listing order. While it
-    // waits, stillWanted is asked about every 100 ms on the calling thread;
-    // when it answers false the wait ends and take returns false.
-    bool take(Result &result, const std::function<bool()> &stillWanted);
+    // Waits for the result of the next file in listing order, and gives its
+    // path below the prefix in below, if asked. While it waits, stillWanted
+    // is asked about every 100 ms on the calling thread; when it answers
+    // false the wait ends and take returns false, as it does once every
+    // file handed in before finish() has been taken.
+    bool take(Result &result, const std::function<bool()> &stillWanted, std::string *below = nullptr);
 
     // No new file is opened, a file being hashed is abandoned at its next
     // piece, and every worker has ended when this returns.
@@ -119,6 +131,10 @@ private:
     Slot &slot(std::size_t index);
     // The full path of a published file.
     std::string pathOf(std::size_t index) const;
+    // How many files have been published.
+    std::size_t published() const { return pathBase + pathEnds.size(); }
+    // Drops the paths of files taken.
+    void forgetTaken();
     // How many files could be claimed for opening now, within both windows.
     std::size_t room() const;
     // How many of them an opener may claim: none while the hashers open.
@@ -164,9 +180,17 @@ private:
     std::condition_variable openedInOrder;
     std::condition_variable hashed;
     std::condition_variable largeFileFree;
-    // The published paths below the prefix, back to back.
+    std::condition_variable roomToList;
+    std::condition_variable listingWaits;
+    // The published paths below the prefix not yet taken, back to back:
+    // pathEnds holds where each ends counted from the first path ever
+    // published, of which pathBase paths and baseBytes bytes are dropped.
     std::string paths;
     std::vector<std::size_t> pathEnds;
+    std::size_t pathBase = 0;
+    std::size_t baseBytes = 0;
+    bool listerWaiting = false;
+    std::size_t listAhead = 0;
     bool listed = false;
     std::size_t nextToOpen = 0;
     std::size_t nextToHash = 0;

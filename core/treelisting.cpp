@@ -181,6 +181,7 @@ bool TreeListing::list(bool stopAtUnreadable)
     this->stopAtUnreadable = stopAtUnreadable;
     paths.clear();
     pathEnds.clear();
+    forgotten = 0;
     descent.clear();
     skippedAt.clear();
     failed = Failure::None;
@@ -232,6 +233,7 @@ bool TreeListing::list(bool stopAtUnreadable)
 
 const char *TreeListing::below(std::size_t i, std::size_t &length) const
 {
+    i -= forgotten;
     const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
     length = pathEnds[i] - begin;
     return paths.data() + begin;
@@ -268,6 +270,21 @@ bool TreeListing::isIgnored(const char *name, bool isDirectory)
     judgedPath.assign(relPath);
     judgedPath += name;
     return rules.excludedEntry(judgedPath.data(), judgedPath.size(), isDirectory);
+}
+
+bool TreeListing::handOver(std::size_t listedBefore)
+{
+    if (!listedHandler || pathEnds.size() == listedBefore)
+        return true;
+    const bool goOn = listedHandler(size());
+    if (forgetsListed) {
+        forgotten += pathEnds.size();
+        paths.clear();
+        pathEnds.clear();
+    }
+    if (!goOn)
+        failed = Failure::Stopped;
+    return goOn;
 }
 
 bool TreeListing::addFile(const std::string &name)
@@ -466,8 +483,10 @@ bool TreeListing::collect(int fd)
             return false;
         }
     }
-    if (listedHandler && pathEnds.size() > listedBefore)
-        listedHandler(pathEnds.size());
+    if (!handOver(listedBefore)) {
+        ::closedir(dir);
+        return false;
+    }
     files = std::vector<SortedName>();
 
     std::sort(dirs.begin(), dirs.end(), nameLess);
@@ -554,8 +573,8 @@ bool TreeListing::collect()
         if (!addFile(name))
             return false;
     }
-    if (listedHandler && pathEnds.size() > listedBefore)
-        listedHandler(pathEnds.size());
+    if (!handOver(listedBefore))
+        return false;
 
     descent.push_back(canonical);
     bool goOn = true;

@@ -38,7 +38,7 @@ public:
     TreeListing &operator=(const TreeListing &) = delete;
 
     // Why list() stopped.
-    enum class Failure { None, UnreadableDirectory, LineFeedInName, IgnoreFile };
+    enum class Failure { None, UnreadableDirectory, LineFeedInName, IgnoreFile, Stopped };
 
     // However deep the tree, the listing holds at most heldDirectories
     // directory descriptors: the source directory's own, one for each of the
@@ -68,8 +68,11 @@ public:
     bool list(bool stopAtUnreadable);
     // Called after each directory's files were added, with the number of
     // files listed so far, so that work on them can start before the whole
-    // tree is listed.
-    void setListedHandler(std::function<void(std::size_t)> handler) { listedHandler = std::move(handler); }
+    // tree is listed. Answering false stops the listing (Failure::Stopped).
+    void setListedHandler(std::function<bool(std::size_t)> handler) { listedHandler = std::move(handler); }
+    // Whether the paths are dropped once the handler has seen them, so that
+    // a listing of millions of files holds no more than one directory's.
+    void setForgetsListed(bool forget) { forgetsListed = forget; }
     // Asked when a directory could not be opened for want of a descriptor:
     // waits until one is likely free and answers true, or answers false
     // when there is nothing to wait for.
@@ -78,9 +81,10 @@ public:
     // descriptors, which says nothing about the directory; 0 for none.
     int descriptorShortage() const { return shortage; }
 
-    std::size_t size() const { return pathEnds.size(); }
+    std::size_t size() const { return forgotten + pathEnds.size(); }
     // The i-th file's path below the source directory: length bytes at
-    // the pointer returned, valid until the listing changes.
+    // the pointer returned, valid until the listing changes. Where paths
+    // are forgotten, only those of the last handler call are held.
     const char *below(std::size_t i, std::size_t &length) const;
     // The source directory as it is opened, without a closing slash.
     const std::string &sourcePath() const { return rootPath; }
@@ -130,6 +134,9 @@ private:
     // Adds a file of the directory being read; false when its path cannot
     // be kept and the listing has to stop.
     bool addFile(const std::string &name);
+    // Hands the files added since listedBefore to the handler; false when
+    // it stops the listing.
+    bool handOver(std::size_t listedBefore);
 
     std::string rootPath;
     // The directory being read, and its path below the source directory
@@ -139,6 +146,9 @@ private:
     // The files found, as paths below the source directory, back to back.
     std::string paths;
     std::vector<std::size_t> pathEnds;
+    // How many paths were dropped before those held.
+    std::size_t forgotten = 0;
+    bool forgetsListed = false;
     // The directories being read, outermost first: a directory met again on
     // this path is a loop.
 #ifdef ORVALEN_POSIX_LISTING
@@ -155,7 +165,7 @@ private:
     std::string skippedName;
     bool stopAtUnreadable = true;
     bool refuseLineFeeds;
-    std::function<void(std::size_t)> listedHandler;
+    std::function<bool(std::size_t)> listedHandler;
     int rootFd = -1;
     int rootError = 0;
     Failure failed = Failure::None;

@@ -396,6 +396,10 @@ Exit-Codes:
         <source>%1/%2 files  %3 MB/s  </source>
         <translation>%1/%2 Dateien  %3 MB/s  </translation>
     </message>
+    <message>
+        <source>%1 files  %2 MB/s  </source>
+        <translation>%1 Dateien  %2 MB/s  </translation>
+    </message>
 </context>
 <context>
     <name>CreateDBWindow</name>

@@ -392,6 +392,10 @@ Exit codes:
         <source>%1/%2 files  %3 MB/s  </source>
         <translation>%1/%2 файлов  %3 МБ/с  </translation>
     </message>
+    <message>
+        <source>%1 files  %2 MB/s  </source>
+        <translation>%1 файлов  %2 МБ/с  </translation>
+    </message>
 </context>
 <context>
     <name>CreateDBWindow</name>

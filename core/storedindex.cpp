@@ -1,0 +1,172 @@
+#include "storedindex.h"
+
+#include "checksumfile.h"
+#include "pathindex.h"
+
+#include <cstring>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+constexpr std::uint64_t tagMask = 0xffffffff00000000ULL;
+constexpr std::size_t digestBytes = 32;
+const char hexDigits[] = "0123456789abcdef";
+
+int lowerHexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The 32 bytes of a digest written as the program writes it, 64 lower-case
+// hexadecimal digits; false for anything else, which is compared as text.
+bool decode(const char *text, std::size_t length, std::uint8_t *bytes)
+{
+    if (length != 2 * digestBytes)
+        return false;
+    for (std::size_t i = 0; i < digestBytes; ++i) {
+        const int high = lowerHexValue(text[2 * i]);
+        const int low = lowerHexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return true;
+}
+
+} // namespace
+
+bool StoredIndex::load(const std::string &fileName)
+{
+    *this = StoredIndex();
+#if defined(__unix__) || defined(__APPLE__)
+    // A line holds at least a digest and its line end: room for that many
+    // records is set aside, and only what is filled takes memory.
+    struct stat info;
+    if (::stat(fileName.c_str(), &info) == 0 && info.st_size > 0) {
+        const std::size_t lines = static_cast<std::size_t>(info.st_size) / (2 * digestBytes + 2) + 1;
+        paths.reserve(static_cast<std::size_t>(info.st_size));
+        pathEnds.reserve(lines);
+        raw.reserve(lines * digestBytes);
+    }
+#endif
+    const bool read = ChecksumFile::read(fileName, [this](const char *path, std::size_t pathLength,
+                                                          const char *digest, std::size_t digestLength) {
+        add(path, pathLength, digest, digestLength);
+    });
+    // The table keeps a record's index in 32 bits.
+    if (!read || pathEnds.size() >= 0xffffffffULL) {
+        *this = StoredIndex();
+        return false;
+    }
+    buildTable();
+    return true;
+}
+
+void StoredIndex::add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength)
+{
+    const std::size_t record = pathEnds.size();
+    paths.append(path, pathLength);
+    pathEnds.push_back(paths.size());
+    raw.resize(raw.size() + digestBytes);
+    if (!decode(digest, digestLength, raw.data() + record * digestBytes))
+        otherDigests.emplace(record, std::string(digest, digestLength));
+}
+
+void StoredIndex::buildTable()
+{
+    const std::size_t count = pathEnds.size();
+    std::size_t capacity = 16;
+    while (capacity < count * 2)
+        capacity *= 2;
+    table.assign(capacity, 0);
+    mask = capacity - 1;
+    seen.assign(count, false);
+    for (std::size_t record = 0; record < count; ++record) {
+        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
+        const char *path = paths.data() + begin;
+        const std::size_t length = pathEnds[record] - begin;
+        const std::uint64_t hash = PathIndex::hashOf(path, length);
+        const std::uint64_t tag = hash & tagMask;
+        std::size_t first = none;
+        for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+            const std::uint64_t slot = table[pos];
+            if (slot == 0) {
+                table[pos] = tag | (record + 1);
+                break;
+            }
+            const std::size_t other = (slot & 0xffffffffULL) - 1;
+            if ((slot & tagMask) == tag && this->path(other) == std::string(path, length)) {
+                first = other;
+                break;
+            }
+        }
+        // A repeated path: from here on each record says which counts.
+        if (first != none && firstOf.empty()) {
+            firstOf.resize(count);
+            for (std::size_t earlier = 0; earlier < record; ++earlier)
+                firstOf[earlier] = earlier;
+        }
+        if (!firstOf.empty())
+            firstOf[record] = first == none ? record : first;
+    }
+}
+
+std::size_t StoredIndex::find(const char *path, std::size_t length) const
+{
+    if (pathEnds.empty())
+        return none;
+    const std::uint64_t hash = PathIndex::hashOf(path, length);
+    const std::uint64_t tag = hash & tagMask;
+    for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
+        const std::uint64_t slot = table[pos];
+        if (slot == 0)
+            return none;
+        if ((slot & tagMask) != tag)
+            continue;
+        const std::size_t record = (slot & 0xffffffffULL) - 1;
+        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
+        if (pathEnds[record] - begin == length && std::memcmp(paths.data() + begin, path, length) == 0)
+            return record;
+    }
+}
+
+std::string StoredIndex::path(std::size_t record) const
+{
+    const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
+    return paths.substr(begin, pathEnds[record] - begin);
+}
+
+std::string StoredIndex::digest(std::size_t record) const
+{
+    if (!otherDigests.empty()) {
+        const auto other = otherDigests.find(record);
+        if (other != otherDigests.end())
+            return other->second;
+    }
+    std::string text(2 * digestBytes, '0');
+    const std::uint8_t *bytes = raw.data() + record * digestBytes;
+    for (std::size_t i = 0; i < digestBytes; ++i) {
+        text[2 * i] = hexDigits[bytes[i] >> 4];
+        text[2 * i + 1] = hexDigits[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
+bool StoredIndex::digestIs(std::size_t record, const std::string &digest) const
+{
+    if (!otherDigests.empty()) {
+        const auto other = otherDigests.find(record);
+        if (other != otherDigests.end())
+            return other->second == digest;
+    }
+    std::uint8_t bytes[digestBytes];
+    return decode(digest.data(), digest.size(), bytes)
+           && std::memcmp(bytes, raw.data() + record * digestBytes, digestBytes) == 0;
+}

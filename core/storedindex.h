@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// The records of a checksums file held compactly enough for millions of
+// files: the paths back to back in one block, the digests as their 32 bytes
+// where they are SHA-256 as the program writes them, and one table to find
+// a path in. When several records share a path the first is the one found;
+// each record still counts in its place for the files that are missing.
+class StoredIndex
+{
+public:
+    static constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+    // Reads fileName as ChecksumFile::read does, replacing what was held;
+    // false, holding nothing, where that fails.
+    bool load(const std::string &fileName);
+
+    std::size_t recordCount() const { return pathEnds.size(); }
+    // The record of path that counts: the first with it; none for none.
+    std::size_t find(const char *path, std::size_t length) const;
+    // The record that counts for the path of record.
+    std::size_t counting(std::size_t record) const { return firstOf.empty() ? record : firstOf[record]; }
+    std::string path(std::size_t record) const;
+    // The digest as the file holds it.
+    std::string digest(std::size_t record) const;
+    bool digestIs(std::size_t record, const std::string &digest) const;
+
+    // Whether the scan met the file of a record that counts.
+    void markSeen(std::size_t record) { seen[record] = true; }
+    bool wasSeen(std::size_t record) const { return seen[record]; }
+
+private:
+    void add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength);
+    void buildTable();
+
+    std::string paths;
+    std::vector<std::size_t> pathEnds;
+    std::vector<std::uint8_t> raw;
+    // Digests that are not 64 lower-case hexadecimal digits, by record.
+    std::unordered_map<std::size_t, std::string> otherDigests;
+    // Empty while no path is repeated; else the record that counts for
+    // each record.
+    std::vector<std::size_t> firstOf;
+    std::vector<bool> seen;
+    // Open addressing, linear probing: the upper half of the path's hash
+    // beside the record's index plus one; zero marks a free slot.
+    std::vector<std::uint64_t> table;
+    std::size_t mask = 0;
+};
