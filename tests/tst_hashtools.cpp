@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -141,6 +142,8 @@ private slots:
     void sameResultForAnyJobCount();
     void pipelineWindows_data();
     void pipelineWindows();
+    void streamingEqualsList_data();
+    void streamingEqualsList();
     void unknownAlgorithm();
     void descriptorShortage_data();
     void descriptorShortage();
@@ -727,20 +730,30 @@ void TestHashTools::pipelineWindows_data()
     QTest::addColumn<bool>("hashersOpen");  // while the files are in memory
     QTest::addColumn<int>("outFrom");    // files [outFrom, outTo) are dropped from memory
     QTest::addColumn<int>("outTo");
+    // Files handed in, and not yet taken, before the listing waits; 0 hands
+    // every file in before the first is taken.
+    QTest::addColumn<int>("listAhead");
+    QTest::addColumn<int>("count");
 
     // Windows far smaller than the tree, so that every one of them fills
     // and drains many times: a wake-up lost there hangs the run.
-    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1 << false << 0 << 0;
-    QTest::newRow("results window binds") << 2 << 4 << 3 << 64 << false << 0 << 0;
-    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2 << false << 0 << 0;
-    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8 << false << 0 << 0;
-    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4 << false << 0 << 0;
-    QTest::newRow("hashers open, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0;
-    QTest::newRow("hashers open, results window binds") << 2 << 4 << 3 << 64 << true << 0 << 0;
+    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1 << false << 0 << 0 << 0 << 400;
+    QTest::newRow("results window binds") << 2 << 4 << 3 << 64 << false << 0 << 0 << 0 << 400;
+    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2 << false << 0 << 0 << 0 << 400;
+    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8 << false << 0 << 0 << 0 << 400;
+    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4 << false << 0 << 0 << 0 << 400;
+    QTest::newRow("hashers open, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 0 << 400;
+    QTest::newRow("hashers open, results window binds") << 2 << 4 << 3 << 64 << true << 0 << 0 << 0 << 400;
     // Where the page cache can drop files, the opening passes to the
     // openers at file 100 and may come back for the last files.
-    QTest::newRow("files leave memory, openers take over") << 2 << 4 << 16 << 8 << true << 100 << 250;
-    QTest::newRow("no file in memory, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 400;
+    QTest::newRow("files leave memory, openers take over") << 2 << 4 << 16 << 8 << true << 100 << 250 << 0 << 400;
+    QTest::newRow("no file in memory, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 400 << 0 << 400;
+    // The listing on a thread of its own, held back by the caller's taking.
+    QTest::newRow("listing waits, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 1 << 400;
+    QTest::newRow("listing waits beyond the results window") << 2 << 4 << 3 << 8 << true << 0 << 0 << 20 << 400;
+    QTest::newRow("listing waits, openers open") << 2 << 4 << 16 << 8 << false << 0 << 0 << 5 << 400;
+    // Enough files that the paths taken are dropped several times.
+    QTest::newRow("listing waits, taken paths dropped") << 2 << 4 << 64 << 16 << true << 0 << 0 << 300 << 9000;
 }
 
 void TestHashTools::pipelineWindows()
@@ -752,10 +765,12 @@ void TestHashTools::pipelineWindows()
     QFETCH(bool, hashersOpen);
     QFETCH(int, outFrom);
     QFETCH(int, outTo);
+    QFETCH(int, listAhead);
+    QFETCH(int, count);
     QTemporaryDir root;
     QStringList files;
-    for (int i = 0; i < 400; ++i)
-        files << QString("f%1").arg(i, 3, 10, QLatin1Char('0'));
+    for (int i = 0; i < count; ++i)
+        files << QString("f%1").arg(i, 4, 10, QLatin1Char('0'));
     makeTree(root.path(), files);
     for (int i = outFrom; i < outTo; ++i) {
         const int fd = ::open(QFile::encodeName(root.filePath(files.at(i))).constData(), O_RDONLY);
@@ -775,22 +790,110 @@ void TestHashTools::pipelineWindows()
     ScanPipeline pipeline(QFile::encodeName(root.path() + "/").toStdString(),
                           [] { return hashfactory().makeWrapper("sha256"); }, settings);
     // Handed in a few at a time, as a listing does, while the workers run.
-    for (int i = 0; i < files.size(); ++i) {
-        const QByteArray name = files.at(i).toUtf8();
-        pipeline.add(name.constData(), std::size_t(name.size()));
-        if (i % 7 == 6)
-            pipeline.publish();
+    const auto handIn = [&] {
+        for (int i = 0; i < files.size(); ++i) {
+            const QByteArray name = files.at(i).toUtf8();
+            pipeline.add(name.constData(), std::size_t(name.size()));
+            if (i % 7 == 6)
+                pipeline.publish();
+        }
+        pipeline.finish();
+    };
+    std::thread lister;
+    if (listAhead > 0) {
+        pipeline.setListAhead(std::size_t(listAhead));
+        lister = std::thread(handIn);
+    } else {
+        handIn();
     }
-    pipeline.finish();
     // The workers fill the windows before the caller takes anything; the
     // caller's taking is then all that makes room for them again.
     QTest::qSleep(100);
+    std::string below;
+    bool allTaken = true;
     for (const QString &file : qAsConst(files)) {
         ScanPipeline::Result result;
-        QVERIFY(pipeline.take(result, [] { return true; }));
-        QCOMPARE(result.error, std::string());
-        QCOMPARE(result.digest, sha256Of(file.toUtf8()));
+        if (!pipeline.take(result, [] { return true; }, &below)
+            || below != file.toStdString() || result.error != std::string()
+            || result.digest != sha256Of(file.toUtf8())) {
+            allTaken = false;
+            break;
+        }
     }
+    ScanPipeline::Result beyond;
+    const bool moreThanHandedIn = allTaken && pipeline.take(beyond, [] { return true; });
+    if (!allTaken)
+        pipeline.stop();
+    if (lister.joinable())
+        lister.join();
+    QVERIFY(allTaken);
+    QVERIFY(!moreThanHandedIn);
+}
+
+void TestHashTools::streamingEqualsList_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("listAhead");
+    // An unreadable file listed before a name that cannot be stored.
+    QTest::addColumn<bool>("failing");
+
+    QTest::newRow("one job") << 1 << 1 << false;
+    QTest::newRow("two jobs, listing one file ahead") << 2 << 1 << false;
+    QTest::newRow("automatic, listing three files ahead") << 0 << 3 << false;
+    QTest::newRow("automatic, the whole tree ahead") << 0 << 65536 << false;
+    QTest::newRow("one job, failing") << 1 << 1 << true;
+    QTest::newRow("two jobs, listing one file ahead, failing") << 2 << 1 << true;
+    QTest::newRow("automatic, the whole tree ahead, failing") << 0 << 65536 << true;
+}
+
+void TestHashTools::streamingEqualsList()
+{
+    QFETCH(int, jobs);
+    QFETCH(int, listAhead);
+    QFETCH(bool, failing);
+    QTemporaryDir root;
+    makeTree(root.path(), {"b", "A", " lead", "x/Y z", "x/y", "x/deep/er/f", "W/back\\slash", "w2/e=",
+                           QString::fromUtf8("\xc3\x9c" "ber/f")});
+    if (failing) {
+        QCOMPARE(::symlink("nowhere", QFile::encodeName(root.filePath("0 dangling")).constData()), 0);
+        makeTree(root.path(), {"zz/line\nfeed"});
+    }
+    const std::string source = QFile::encodeName(root.path()).toStdString();
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    tools.setRecordsToBeWritten(true);
+    tools.setListAhead(std::size_t(listAhead));
+
+    Recorder listed;
+    std::vector<HashRecord> records;
+    tools.calculateHashes(source, records, &listed, std::string(), true);
+    Recorder streamed;
+    std::vector<HashRecord> got;
+    const bool finished = tools.streamHashes(
+        source,
+        [&got](std::string &path, std::string &digest, const FileStamp &, bool) {
+            got.push_back(HashRecord{path, digest});
+            return true;
+        },
+        &streamed, std::string());
+
+    // Where and how often the engine asks for a cancel depends on timing.
+    listed.calls.removeAll(QStringLiteral("canceled?"));
+    streamed.calls.removeAll(QStringLiteral("canceled?"));
+    QCOMPARE(finished, !failing);
+    QCOMPARE(listed.calls.last(), streamed.calls.last());
+    if (failing) {
+        QVERIFY(streamed.calls.last().contains(QLatin1String("line feed")));
+        return;
+    }
+    QCOMPARE(pathsOf(got), pathsOf(records));
+    for (std::size_t i = 0; i < got.size(); ++i)
+        QCOMPARE(got[i].hash, records[i].hash);
+    // A listing that may run only a few files ahead cannot count the tree
+    // before the first file.
+    if (listAhead < int(records.size()) && jobs != 1)
+        listed.calls.replace(0, QStringLiteral("start -1"));
+    QCOMPARE(streamed.calls, listed.calls);
 }
 
 void TestHashTools::descriptorShortage_data()
