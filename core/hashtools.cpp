@@ -121,7 +121,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         }
         return true;
     };
-    if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, false)) {
+    if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true, true)) {
         records.clear();
         stampsBefore.clear();
         changedWhileRead.clear();
@@ -131,18 +131,19 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
 bool HashTools::streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                              const std::string &checksumFile)
 {
-    return scanTree(sourceDir, sink, report, checksumFile, true, true);
+    return scanTree(sourceDir, sink, report, checksumFile, true, true, false);
 }
 
 bool HashTools::scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                         const std::string &checksumFile, bool recordsBelowSource, bool streaming)
+                         const std::string &checksumFile, bool recordsBelowSource, bool streaming,
+                         bool countFirst)
 {
     // Threads, memory and descriptors run out on a small machine or under
     // a container's limits: that ends the run with an error, never the
     // process with an abort.
     QString reason;
     try {
-        return hashTree(sourceDir, sink, report, checksumFile, recordsBelowSource, streaming);
+        return hashTree(sourceDir, sink, report, checksumFile, recordsBelowSource, streaming, countFirst);
     } catch (const std::bad_alloc &) {
         if (!report)
             throw;
@@ -191,6 +192,12 @@ public:
     }
     // Whether the handler should go on listing.
     bool wanted() const { return !abandoned; }
+    // Waits for a listing known to have handed in its last file.
+    void join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
     bool isDone() const { return done; }
     // Stops the hashing and waits for the listing, which goes on to its
     // end unless abandoned; then it is safe to look at the listing.
@@ -225,7 +232,8 @@ private:
 } // namespace
 
 bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                         const std::string &checksumFile, bool recordsBelowSource, bool streaming)
+                         const std::string &checksumFile, bool recordsBelowSource, bool streaming,
+                         bool countFirst)
 {
     checksumsFileRecords.clear();
     ignoreRules = IgnoreRules();
@@ -445,7 +453,9 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     // The workers start on the first directory's files while the rest of
     // the tree is still being listed. A streaming scan lists on a thread of
     // its own and forgets each path once the pipeline has it, so that its
-    // memory does not grow with the tree; the file count then comes last.
+    // memory does not grow with the tree; the file count then comes last,
+    // unless it is wanted first: then the listing never waits, and the
+    // paths are held once, by the pipeline, until they are taken.
     ListingThread lister(listing, *pipeline);
     std::size_t handedIn = 0;
     listing.setListedHandler([&](std::size_t listed) {
@@ -462,7 +472,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     listing.setDescriptorWait([&] { return pipeline->waitForDescriptor(); });
     if (streaming) {
         listing.setForgetsListed(true);
-        pipeline->setListAhead(listAhead);
+        pipeline->setListAhead(countFirst ? 0 : listAhead);
         if (!lister.start(report != nullptr)) {
             listing.setForgetsListed(false);
             pipeline->setListAhead(0);
@@ -489,11 +499,29 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         countTold = pipeline->waitUntilListed(stillWanted);
         if (stopped)
             return false;
+        // A listing that failed before the first file is reported fails the
+        // scan before it, as where the tree is listed first.
+        if (countTold) {
+            lister.join();
+            if (!lister.succeeded())
+                return listingFailed();
+        }
         report->reportStart(countTold ? static_cast<int>(listing.size()) : -1);
     }
     std::string below;
     for (std::size_t i = 0; streaming || i < count; ++i) {
-        if (!streaming) {
+        if (streaming) {
+            if (!pipeline->nextPath(below, stillWanted)) {
+                if (stopped)
+                    return false;
+                break;
+            }
+            if (report && !countTold && lister.isDone()) {
+                countTold = true;
+                report->reportFileCount(static_cast<int>(listing.size()));
+            }
+            announce(below.data(), below.size());
+        } else {
             std::size_t length = 0;
             const char *at = listing.below(i, length);
             below.assign(at, length);
@@ -505,18 +533,8 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
             }
         }
         ScanPipeline::Result result;
-        if (!pipeline->take(result, stillWanted, streaming ? &below : nullptr)) {
-            if (stopped || !streaming)
-                return false;
-            break;
-        }
-        if (streaming) {
-            if (report && !countTold && lister.isDone()) {
-                countTold = true;
-                report->reportFileCount(static_cast<int>(listing.size()));
-            }
-            announce(below.data(), below.size());
-        }
+        if (!pipeline->take(result, stillWanted))
+            return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
         if (result.shortage == ENOMEM)

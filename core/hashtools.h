@@ -169,10 +169,12 @@ public:
     findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
+    // streaming: the listing runs ahead on a thread of its own; countFirst:
+    // the files are counted before the first is reported.
     bool scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                  const std::string &checksumFile, bool recordsBelowSource, bool streaming);
+                  const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
     bool hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                  const std::string &checksumFile, bool recordsBelowSource, bool streaming);
+                  const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
     // Hashes one file on the calling thread, taking its status with
     // stamping; throws hlException when it cannot be read.
     std::string hashOneFile(int rootFd, const std::string &file, std::size_t belowOffset, bool stamping,

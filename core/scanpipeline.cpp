@@ -726,7 +726,34 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     }
 }
 
-bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted, std::string *below)
+bool ScanPipeline::nextPath(std::string &below, const std::function<bool()> &stillWanted)
+{
+    auto lastAsked = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> guard(lock);
+    while (nextToTake >= published()) {
+        if (listed)
+            return false;
+        callerWaiting = true;
+        hashed.wait_until(guard, lastAsked + askInterval);
+        callerWaiting = false;
+        if (nextToTake < published())
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastAsked >= askInterval) {
+            guard.unlock();
+            if (!stillWanted())
+                return false;
+            guard.lock();
+            lastAsked = now;
+        }
+    }
+    const std::size_t at = nextToTake - pathBase;
+    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
+    below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
+    return true;
+}
+
+bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted)
 {
     auto lastAsked = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> guard(lock);
@@ -759,11 +786,6 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
             guard.lock();
             lastAsked = now;
         }
-    }
-    if (below) {
-        const std::size_t at = nextToTake - pathBase;
-        const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
-        below->assign(paths, begin - baseBytes, pathEnds[at] - begin);
     }
     result = std::move(next.result);
     next.result = Result();

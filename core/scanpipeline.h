@@ -101,12 +101,14 @@ public:
     // 100 ms, answers false.
     bool waitUntilListed(const std::function<bool()> &stillWanted);
 
-    // Waits for the result of the next file in listing order, and gives its
-    // path below the prefix in below, if asked. While it waits, stillWanted
-    // is asked about every 100 ms on the calling thread; when it answers
-    // false the wait ends and take returns false, as it does once every
-    // file handed in before finish() has been taken.
-    bool take(Result &result, const std::function<bool()> &stillWanted, std::string *below = nullptr);
+    // Waits for the result of the next file in listing order. While it
+    // waits, stillWanted is asked about every 100 ms on the calling thread;
+    // when it answers false the wait ends and take returns false, as it
+    // does once every file handed in before finish() has been taken.
+    bool take(Result &result, const std::function<bool()> &stillWanted);
+    // Waits until the next file to take has been handed in, and gives its
+    // path below the prefix; false as take.
+    bool nextPath(std::string &below, const std::function<bool()> &stillWanted);
 
     // No new file is opened, a file being hashed is abandoned at its next
     // piece, and every worker has ended when this returns.
