@@ -382,28 +382,39 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     }
     // Read before the scan, and its time with it: the new file replaces it.
     HashTools tools(engineAlgorithm);
-    std::vector<HashRecord> stored;
+    StoredIndex stored;
     if (tools.loadDB(checksumFile.toStdString(), stored).empty()) {
         message(tr("Checksums file load error"));
         return ExitError;
     }
     const long long written = tools.referenceTime();
 
+    // As in create, each record goes to the temporary file as it comes.
     tools.setRecordsToBeWritten(true);
-    std::vector<HashRecord> records;
+    qint64 total = 0;
+    bool writeFailed = false;
+    const HashTools::RecordSink write = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
+        writeFailed = !writer.append(path, digest);
+        ++total;
+        return !writeFailed;
+    };
     HashTools::UpdateCounts counts;
     InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
     const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-        tools.updateHashes(sourceDir.toStdString(), stored, written, records, counts, report,
+        tools.updateHashes(sourceDir.toStdString(), stored, written, write, counts, report,
                            checksumFile.toStdString());
-        return true;
+        return !writeFailed;
     });
     InterruptFlag::setLeftover(-1, nullptr);
+    if (writeFailed) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
     if (scanned != ExitSuccess)
         return scanned;
 
     InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(writer, records);
+    const std::string digest = tools.saveDB(writer);
     if (digest.empty()) {
         cannotWrite(checksumFile, writer.error());
         return ExitError;
@@ -420,7 +431,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     std::fflush(stdout);
     std::fwrite(heldBack.constData(), 1, static_cast<size_t>(heldBack.size()), stderr);
     info(tr("%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back")
-             .arg(records.size())
+             .arg(total)
              .arg(counts.added)
              .arg(counts.rehashed)
              .arg(counts.removed)

@@ -107,12 +107,17 @@ public:
                       long long referenceTime, std::vector<HashRecord> &records,
                       UpdateCounts &counts, ICreateHashReport *report,
                       const std::string &checksumFile);
+    // The same as a streaming scan: each record goes to sink as it comes,
+    // record paths below sourceDir. True when the run finished.
+    bool updateHashes(const std::string &sourceDir, StoredIndex &stored, long long referenceTime,
+                      const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
+                      const std::string &checksumFile);
 
     // Rolling scrubs: the following scans read only the files of slice
     // `slice` of `slices` (see sliceOf) and the files stored holds no record
     // of, so that new files can still be matched to missing ones; every
     // other file takes its stored digest unread and so cannot differ.
-    // stored must outlive the scans; slices 0 reads everything again.
+    // slices 0 reads everything again.
     void setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices);
     // The slice, 1 to slices, a record path falls into: FNV-1a (64 bit) of
     // the path's bytes modulo slices, plus one. Checksums files outlive
@@ -175,10 +180,7 @@ private:
                   const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
     bool hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                   const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
-    // Hashes one file on the calling thread, taking its status with
-    // stamping; throws hlException when it cannot be read.
-    std::string hashOneFile(int rootFd, const std::string &file, std::size_t belowOffset, bool stamping,
-                            FileStamp &before, bool &changed, const std::function<bool()> &keepGoing);
+
     std::string digestOrEmpty(const std::string &fileName);
     // After a checksums file was read: takes its time as the reference and
     // returns its digest, or an empty string.
@@ -209,9 +211,9 @@ private:
     std::vector<FileStamp> stampsBefore;
     std::vector<bool> changedWhileRead;
     // Set for the length of updateHashes.
-    const std::vector<HashRecord> *updatedFrom = nullptr;
+    StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
-    const std::vector<HashRecord> *slicedFrom = nullptr;
+    std::unique_ptr<StoredIndex> sliceIndex;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;
 };

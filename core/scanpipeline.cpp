@@ -199,10 +199,11 @@ ScanPipeline::Slot &ScanPipeline::slot(std::size_t index)
     return ring[index % ring.size()];
 }
 
-void ScanPipeline::add(const char *below, std::size_t length)
+void ScanPipeline::add(const char *below, std::size_t length, bool read)
 {
     addedPaths.append(below, length);
     addedEnds.push_back(addedPaths.size());
+    addedUnread.push_back(!read);
 }
 
 bool ScanPipeline::publish()
@@ -224,18 +225,21 @@ bool ScanPipeline::publish()
             guard.unlock();
             addedPaths.clear();
             addedEnds.clear();
+            addedUnread.clear();
             return false;
         }
         const std::size_t base = baseBytes + paths.size();
         paths += addedPaths;
         for (const std::size_t end : addedEnds)
             pathEnds.push_back(base + end);
+        unreadFiles.insert(unreadFiles.end(), addedUnread.begin(), addedUnread.end());
         wakeOpener = openersAsleep > 0 && openable() > 0;
         wakeHasher = hashersAsleep > 0 && hasherMayOpen();
         wakeCaller = callerWaiting;
     }
     addedPaths.clear();
     addedEnds.clear();
+    addedUnread.clear();
     if (wakeOpener)
         roomToOpen.notify_one();
     if (wakeHasher)
@@ -303,6 +307,7 @@ void ScanPipeline::forgetTaken()
     const std::size_t bytes = pathEnds[taken - 1] - baseBytes;
     paths.erase(0, bytes);
     pathEnds.erase(pathEnds.begin(), pathEnds.begin() + static_cast<std::ptrdiff_t>(taken));
+    unreadFiles.erase(unreadFiles.begin(), unreadFiles.begin() + static_cast<std::ptrdiff_t>(taken));
     baseBytes += bytes;
     pathBase = nextToTake;
 }
@@ -505,8 +510,10 @@ void ScanPipeline::openLoop()
                 return;
             index = nextToOpen++;
             ++descriptorsHeld;
+            failed.unread = isUnread(index);
             try {
-                path = pathOf(index);
+                if (!failed.unread)
+                    path = pathOf(index);
             } catch (...) {
                 keepFailure(failed);
             }
@@ -519,7 +526,7 @@ void ScanPipeline::openLoop()
         const auto started = std::chrono::steady_clock::now();
 #if defined(__unix__) || defined(__APPLE__)
         bool openLater = false;
-        if (!failed.failure && !failed.shortage) {
+        if (!failed.unread && !failed.failure && !failed.shortage) {
             fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
             if (fd < 0) {
                 // Short of descriptors, the file is left to its hasher,
@@ -629,7 +636,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             claimed.state = Slot::Hashing;
             ++filesBeingHashed;
             opensItself = index == nextToOpen;
-            if (opensItself) {
+            if (opensItself && isUnread(index)) {
+                ++nextToOpen;
+                opensItself = false;
+                result.unread = true;
+            } else if (opensItself) {
                 ++nextToOpen;
                 ++descriptorsHeld;
                 ++hashersHolding;

@@ -72,6 +72,8 @@ public:
         // its last byte had been read.
         FileStamp before;
         FileStamp after;
+        // The file was handed in not to be read: it has no digest.
+        bool unread = false;
     };
 
     // Files are named nativePrefix followed by the paths handed in; with a
@@ -85,8 +87,9 @@ public:
     ScanPipeline &operator=(const ScanPipeline &) = delete;
 
     // The next file in listing order, by its path below the prefix; it
-    // reaches the workers with the next publish().
-    void add(const char *below, std::size_t length);
+    // reaches the workers with the next publish(). A file not to be read
+    // only keeps its place in the order.
+    void add(const char *below, std::size_t length, bool read = true);
     // With listAhead, waits for room first; false once stopping, when the
     // files are not taken.
     bool publish();
@@ -176,6 +179,7 @@ private:
     // Files added since the last publish, touched by the calling thread only.
     std::string addedPaths;
     std::vector<std::size_t> addedEnds;
+    std::vector<bool> addedUnread;
 
     std::mutex lock;
     std::condition_variable roomToOpen;
@@ -191,6 +195,9 @@ private:
     std::vector<std::size_t> pathEnds;
     std::size_t pathBase = 0;
     std::size_t baseBytes = 0;
+    // Beside pathEnds: whether each file is not to be read.
+    std::vector<bool> unreadFiles;
+    bool isUnread(std::size_t index) const { return unreadFiles[index - pathBase]; }
     bool listerWaiting = false;
     std::size_t listAhead = 0;
     bool listed = false;

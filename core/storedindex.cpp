@@ -69,6 +69,22 @@ bool StoredIndex::load(const std::string &fileName)
     return true;
 }
 
+void StoredIndex::assign(const std::vector<HashRecord> &records)
+{
+    *this = StoredIndex();
+    for (const HashRecord &record : records)
+        add(record.path.data(), record.path.size(), record.hash.data(), record.hash.size());
+    buildTable();
+}
+
+std::size_t StoredIndex::unseenPaths() const
+{
+    std::size_t unseen = 0;
+    for (std::size_t record = 0; record < recordCount(); ++record)
+        unseen += counting(record) == record && !seen[record] ? 1 : 0;
+    return unseen;
+}
+
 void StoredIndex::add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength)
 {
     const std::size_t record = pathEnds.size();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hashrecord.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +21,8 @@ public:
     // Reads fileName as ChecksumFile::read does, replacing what was held;
     // false, holding nothing, where that fails.
     bool load(const std::string &fileName);
+    // Holds records as a checksums file holding them would give them.
+    void assign(const std::vector<HashRecord> &records);
 
     std::size_t recordCount() const { return pathEnds.size(); }
     // The record of path that counts: the first with it; none for none.
@@ -33,6 +37,8 @@ public:
     // Whether the scan met the file of a record that counts.
     void markSeen(std::size_t record) { seen[record] = true; }
     bool wasSeen(std::size_t record) const { return seen[record]; }
+    // How many paths were not seen.
+    std::size_t unseenPaths() const;
 
 private:
     void add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength);

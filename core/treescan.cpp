@@ -1,0 +1,467 @@
+#include "treescan.h"
+
+#include "icreatehashreport.h"
+#include "pathbytes.h"
+#include "scanpipeline.h"
+#include "storedindex.h"
+#include "treelisting.h"
+
+#include "hashfactory.h"
+#include "hashwrapper.h"
+#include "hlexception.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool isAbsolute(const std::string &path)
+{
+    return QDir::isAbsolutePath(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+// Calls isCanceled about every 100 ms while one file is hashed on the
+// calling thread, so that a window stays alive during a large file.
+class CancelProbe
+{
+public:
+    explicit CancelProbe(ICreateHashReport *report) : report(report) { clock.start(); }
+    bool keepGoing()
+    {
+        if (!report || clock.elapsed() < 100)
+            return true;
+        clock.restart();
+        canceled = report->isCanceled();
+        return !canceled;
+    }
+    bool wasCanceled() const { return canceled; }
+
+private:
+    ICreateHashReport *report;
+    QElapsedTimer clock;
+    bool canceled = false;
+};
+
+// The status of a listed file, looked up without opening it.
+FileStamp stampBelow(int rootFd, const std::string &nativePrefix, const char *below, std::size_t length)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    const int got = rootFd >= 0 ? ::fstatat(rootFd, std::string(below, length).c_str(), &info, 0)
+                                : ::stat((nativePrefix + std::string(below, length)).c_str(), &info);
+    if (got == 0)
+        return FileStamp::of(info);
+#else
+    (void)rootFd;
+    (void)nativePrefix;
+    (void)below;
+    (void)length;
+#endif
+    return FileStamp();
+}
+
+// The listing of a scan on a thread of its own: it hands the files to the
+// pipeline as it finds them, and waits while the pipeline holds enough. It
+// ends inside the scan whatever the outcome, abandoned where the scan ends
+// early.
+class ListingThread
+{
+public:
+    ListingThread(TreeListing &listing, ScanPipeline &pipeline) : listing(listing), pipeline(pipeline) {}
+    ~ListingThread() { end(true); }
+    ListingThread(const ListingThread &) = delete;
+    ListingThread &operator=(const ListingThread &) = delete;
+
+    // False where no thread could start.
+    bool start(bool stopAtUnreadable)
+    {
+        try {
+            thread = std::thread([this, stopAtUnreadable] {
+                try {
+                    listed = listing.list(stopAtUnreadable);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                pipeline.finish();
+                done = true;
+            });
+            return true;
+        } catch (const std::system_error &) {
+        } catch (const std::bad_alloc &) {
+        }
+        return false;
+    }
+    // Whether the handler should go on listing.
+    bool wanted() const { return !abandoned; }
+    bool isDone() const { return done; }
+    // Waits for a listing known to have handed in its last file.
+    void join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+    // Stops the hashing and waits for the listing, which goes on to its
+    // end unless abandoned; then it is safe to look at the listing.
+    void end(bool abandon)
+    {
+        if (!thread.joinable())
+            return;
+        if (abandon)
+            abandoned = true;
+        pipeline.stop();
+        thread.join();
+    }
+    // Once joined: whether the whole tree was listed; rethrows what the
+    // listing threw.
+    bool succeeded() const
+    {
+        if (failure)
+            std::rethrow_exception(failure);
+        return listed;
+    }
+
+private:
+    TreeListing &listing;
+    ScanPipeline &pipeline;
+    std::thread thread;
+    std::atomic<bool> abandoned{false};
+    std::atomic<bool> done{false};
+    bool listed = false;
+    std::exception_ptr failure;
+};
+
+} // namespace
+
+TreeScan::TreeScan(hashwrapper &hasher, std::string algorithm, const Options &options, ICreateHashReport *report)
+    : hasher(hasher), algorithm(std::move(algorithm)), options(options), report(report)
+{
+}
+
+TreeScan::~TreeScan() = default;
+
+bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile,
+                   const HashTools::RecordSink &recordSink)
+{
+    sink = &recordSink;
+    listing = std::make_unique<TreeListing>(sourceDir, checksumFile, options.recordsToBeWritten);
+    // Below an absolute source directory a record's path is the path below
+    // it; a relative source directory stays at the front of every path, as
+    // QDir::relativeFilePath leaves a relative path.
+    const std::string &source = listing->sourcePath();
+    if (!options.recordsBelowSource && !isAbsolute(source)) {
+        prefix = PathBytes::clean(source);
+        if (prefix == ".")
+            prefix.clear();
+        else
+            prefix += '/';
+    }
+    nativePrefix = source;
+    if (nativePrefix.back() != '/')
+        nativePrefix += '/';
+
+#if defined(Q_OS_UNIX)
+    if (options.jobs != 1) {
+        ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
+        settings.stampFiles = options.stampFiles;
+        std::unique_ptr<ScanPipeline> pipeline;
+        try {
+            const std::string &name = algorithm;
+            pipeline = std::make_unique<ScanPipeline>(
+                nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
+                listing->rootDescriptor());
+        } catch (const std::system_error &) {
+            // Not one worker could start: the files are hashed on this
+            // thread instead.
+        }
+        if (pipeline)
+            return runPipelined(*pipeline);
+    }
+#endif
+    return runSerially();
+}
+
+bool TreeScan::toBeRead(const char *below, std::size_t length, std::string &recordPath) const
+{
+    if (!options.known)
+        return true;
+    recordPath = prefix;
+    recordPath.append(below, length);
+    if (options.known->find(recordPath.data(), recordPath.size()) == StoredIndex::none)
+        return true;
+    if (options.slices != 0)
+        return HashTools::sliceOf(recordPath, options.slices) == options.slice;
+    // The inode time too: restoring an old modification time after a write
+    // leaves it behind, which no bit flip does.
+    const FileStamp now = stampBelow(listing->rootDescriptor(), nativePrefix, below, length);
+    return !(now.known && now.modified <= options.settled && now.changed <= options.settled);
+}
+
+void TreeScan::announce(const char *below, std::size_t length)
+{
+    path = prefix;
+    path.append(below, length);
+    if (report)
+        report->reportFileBytes(path);
+}
+
+bool TreeScan::canceled()
+{
+    stopped = stopped || (report && report->isCanceled());
+    return stopped;
+}
+
+bool TreeScan::deliver(const std::string &below, std::string &digest, const std::string &error,
+                       const FileStamp &before, bool changed, bool unread)
+{
+    if (!error.empty()) {
+        if (!report)
+            return true;
+        failedFile = nativePrefix + below;
+        failure = error;
+        return false;
+    }
+    const std::size_t record = options.known ? options.known->find(path.data(), path.size()) : StoredIndex::none;
+    if (record != StoredIndex::none)
+        options.known->markSeen(record);
+    if (unread) {
+        // No status: an unread file has no difference to judge.
+        if (options.update)
+            ++options.update->kept;
+        digest = options.known->digest(record);
+        return (*sink)(path, digest, FileStamp(), false);
+    }
+    if (digest.empty())
+        return true;
+    if (options.update) {
+        if (record == StoredIndex::none) {
+            ++options.update->added;
+        } else if (!options.known->digestIs(record, digest) && !changed && before.known
+                   && before.modified <= options.settled) {
+            // Possibly damaged: the stored digest stays, so that the next
+            // verify still shows it.
+            options.update->heldBack.push_back(path);
+            digest = options.known->digest(record);
+        } else {
+            ++options.update->rehashed;
+        }
+    }
+    return (*sink)(path, digest, before, changed);
+}
+
+bool TreeScan::listingFailed()
+{
+    if (listing->descriptorShortage() != 0)
+        throw std::system_error(listing->descriptorShortage(), std::generic_category());
+    if (!report)
+        return false;
+    if (listing->failure() == TreeListing::Failure::IgnoreFile) {
+        report->reportError(listing->ignoreRules().errorText());
+        return false;
+    }
+    const std::string &failedPath = listing->failedPath();
+    const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(failedPath)));
+    const QString format = listing->failure() == TreeListing::Failure::LineFeedInName
+        ? tr("File name \"%1\" contains a line feed and cannot be stored in a checksums file.")
+        : tr("Cannot read directory \"%1\".");
+    report->reportPathError(format.arg(shown), format, failedPath);
+    return false;
+}
+
+void TreeScan::fileFailed()
+{
+    if (failure == hashwrapper::cannotReadMessage(failedFile))
+        report->reportPathError(QString::fromStdString(failure), tr("Cannot read file \"%1\"."), failedFile);
+    else
+        report->reportError(QString::fromStdString(failure));
+}
+
+void TreeScan::listingEnded()
+{
+    for (const std::string &below : listing->skippedPaths())
+        skippedRecords.push_back(prefix + below);
+    rules = listing->ignoreRules();
+}
+
+bool TreeScan::runSerially()
+{
+    if (!listing->list(report != nullptr))
+        return listingFailed();
+    listingEnded();
+    const std::size_t count = listing->size();
+    if (report)
+        report->reportStart(static_cast<int>(count));
+    std::string planned;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t length = 0;
+        const char *at = listing->below(i, length);
+        const std::string below(at, length);
+        announce(at, length);
+        if (canceled())
+            return false;
+        std::string digest;
+        std::string error;
+        FileStamp before;
+        bool changed = false;
+        if (!toBeRead(at, length, planned)) {
+            if (!deliver(below, digest, error, before, changed, true))
+                return false;
+            continue;
+        }
+        CancelProbe probe(report);
+        try {
+            digest = hashOneFile(nativePrefix + below, before, changed, [&] { return probe.keepGoing(); });
+        } catch (const hlException &failed) {
+            error = failed.messageText();
+        }
+        if (probe.wasCanceled())
+            return false;
+        if (!deliver(below, digest, error, before, changed, false)) {
+            if (!failure.empty())
+                fileFailed();
+            return false;
+        }
+    }
+    if (report)
+        report->reportFinish();
+    return true;
+}
+
+bool TreeScan::runPipelined(ScanPipeline &pipeline)
+{
+    // The workers start on the first directory's files while the rest of
+    // the tree is still being listed, on a thread of its own. The listing
+    // forgets each path once the pipeline has it, and the pipeline once the
+    // file is taken, so that memory does not grow with the tree; the count
+    // of files then comes last, unless it is wanted first: then the listing
+    // never waits, and the paths are held once, until they are taken.
+    ListingThread lister(*listing, pipeline);
+    std::size_t handedIn = 0;
+    std::string planned;
+    listing->setListedHandler([&](std::size_t listed) {
+        for (; handedIn < listed; ++handedIn) {
+            std::size_t length = 0;
+            const char *below = listing->below(handedIn, length);
+            pipeline.add(below, length, toBeRead(below, length, planned));
+        }
+        pipeline.publish();
+        return lister.wanted();
+    });
+    listing->setDescriptorWait([&pipeline] { return pipeline.waitForDescriptor(); });
+    listing->setForgetsListed(true);
+    pipeline.setListAhead(options.countFirst ? 0 : options.listAhead);
+    const bool threaded = lister.start(report != nullptr);
+    if (!threaded) {
+        pipeline.setListAhead(0);
+        if (!listing->list(report != nullptr))
+            return listingFailed();
+        pipeline.finish();
+    }
+
+    const std::function<bool()> stillWanted = [this] { return !canceled(); };
+    // A tree that the listing holds whole is counted before its first file
+    // is reported; only a larger one reports its count once it is known.
+    bool counted = true;
+    if (report) {
+        counted = !threaded || pipeline.waitUntilListed(stillWanted);
+        if (stopped)
+            return false;
+        // A listing that failed before the first file is reported fails the
+        // scan before it, as where the tree is listed first.
+        if (threaded && counted) {
+            lister.join();
+            if (!lister.succeeded())
+                return listingFailed();
+        }
+        report->reportStart(counted ? static_cast<int>(listing->size()) : -1);
+    }
+
+    std::string below;
+    while (pipeline.nextPath(below, stillWanted)) {
+        if (report && !counted && lister.isDone()) {
+            counted = true;
+            report->reportFileCount(static_cast<int>(listing->size()));
+        }
+        announce(below.data(), below.size());
+        ScanPipeline::Result result;
+        if (!pipeline.take(result, stillWanted))
+            return false;
+        if (result.failure)
+            std::rethrow_exception(result.failure);
+        if (result.shortage == ENOMEM)
+            throw std::bad_alloc();
+        if (result.shortage != 0)
+            throw std::system_error(result.shortage, std::generic_category());
+        if (canceled())
+            return false;
+        if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
+                     result.unread)) {
+            if (failure.empty())
+                return false;
+            // A directory that cannot be read fails the scan before any
+            // file does, as where the whole tree is listed first.
+            lister.end(false);
+            if (threaded && !lister.succeeded() && listing->failure() != TreeListing::Failure::Stopped)
+                return listingFailed();
+            fileFailed();
+            return false;
+        }
+    }
+    if (stopped)
+        return false;
+    lister.end(false);
+    if (threaded && !lister.succeeded())
+        return listingFailed();
+    listingEnded();
+    if (report && !counted)
+        report->reportFileCount(static_cast<int>(listing->size()));
+    if (report)
+        report->reportFinish();
+    return true;
+}
+
+std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+                                  const std::function<bool()> &keepGoing)
+{
+#if defined(Q_OS_UNIX)
+    long long size = 0;
+    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &size);
+    if (fd < 0)
+        throw hlException(1, hashwrapper::cannotReadMessage(file));
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+#if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
+    // A larger read-ahead window helps a file that is not in memory.
+    if (size > 1024 * 1024)
+        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    if (options.stampFiles)
+        before = FileStamp::ofOpen(fd);
+    std::string digest = hasher.digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing);
+    if (options.stampFiles)
+        changed = FileStamp::ofOpen(fd).differsFrom(before);
+    return digest;
+#else
+    (void)before;
+    (void)changed;
+    return hasher.digestOfFileWhile(file, keepGoing);
+#endif
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "filestamp.h"
+#include "hashtools.h"
+#include "ignorerules.h"
+
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class hashwrapper;
+class ICreateHashReport;
+class ScanPipeline;
+class StoredIndex;
+class TreeListing;
+
+// One scan of a tree: lists it, hashes the files to be read, and hands each
+// record to a sink in listing order. Its messages are the engine's own.
+class TreeScan
+{
+    Q_DECLARE_TR_FUNCTIONS(HashTools)
+
+public:
+    struct Options
+    {
+        int jobs = 0;
+        // A file whose path no checksums file line can hold fails the scan.
+        bool recordsToBeWritten = false;
+        bool stampFiles = false;
+        // Record paths are the paths below the source directory even where
+        // it is relative.
+        bool recordsBelowSource = false;
+        // Without a count first, the listing runs at most listAhead files
+        // ahead of the file reported, and the count comes last.
+        bool countFirst = true;
+        std::size_t listAhead = 65536;
+        // The records of an earlier checksums file: with update, a file they
+        // hold that was neither written nor changed after settled keeps its
+        // stored digest unread; with slices, one outside slice does.
+        StoredIndex *known = nullptr;
+        HashTools::UpdateCounts *update = nullptr;
+        long long settled = 0;
+        unsigned slice = 0;
+        unsigned slices = 0;
+    };
+
+    TreeScan(hashwrapper &hasher, std::string algorithm, const Options &options, ICreateHashReport *report);
+    ~TreeScan();
+    TreeScan(const TreeScan &) = delete;
+    TreeScan &operator=(const TreeScan &) = delete;
+
+    // True when every file reached sink and the run finished; a failure or
+    // cancel is reported, a sink that answered false is not.
+    bool run(const std::string &sourceDir, const std::string &checksumFile, const HashTools::RecordSink &sink);
+
+    // After a run whose listing ended: where the checksums file was met, as
+    // record paths, and the ignore rules with what stands before the path
+    // below the source directory in record paths.
+    const std::vector<std::string> &checksumsFileRecords() const { return skippedRecords; }
+    const IgnoreRules &ignoreRules() const { return rules; }
+    const std::string &recordPrefix() const { return prefix; }
+
+private:
+    bool runSerially();
+    bool runPipelined(ScanPipeline &pipeline);
+    // Whether the file below the source directory is to be read.
+    bool toBeRead(const char *below, std::size_t length, std::string &path) const;
+    // Takes a file's outcome in listing order; false when the run is over.
+    bool deliver(const std::string &below, std::string &digest, const std::string &error,
+                 const FileStamp &before, bool changed, bool unread);
+    void announce(const char *below, std::size_t length);
+    bool canceled();
+    bool listingFailed();
+    void fileFailed();
+    void listingEnded();
+    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+                            const std::function<bool()> &keepGoing);
+
+    hashwrapper &hasher;
+    const std::string algorithm;
+    const Options options;
+    ICreateHashReport *const report;
+    const HashTools::RecordSink *sink = nullptr;
+    std::unique_ptr<TreeListing> listing;
+    std::string prefix;
+    std::string nativePrefix;
+    // The record path of the file being delivered.
+    std::string path;
+    bool stopped = false;
+    // The first file that could not be hashed, reported once the listing
+    // has had its say.
+    std::string failedFile;
+    std::string failure;
+    std::vector<std::string> skippedRecords;
+    IgnoreRules rules;
+};
