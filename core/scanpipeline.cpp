@@ -737,53 +737,27 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     }
 }
 
-bool ScanPipeline::nextPath(std::string &below, const std::function<bool()> &stillWanted)
+template <typename Ready>
+bool ScanPipeline::waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready, bool forResult,
+                                const std::function<bool()> &stillWanted)
 {
     auto lastAsked = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> guard(lock);
-    while (nextToTake >= published()) {
-        if (listed)
-            return false;
-        callerWaiting = true;
-        hashed.wait_until(guard, lastAsked + askInterval);
-        callerWaiting = false;
-        if (nextToTake < published())
-            break;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastAsked >= askInterval) {
-            guard.unlock();
-            if (!stillWanted())
-                return false;
-            guard.lock();
-            lastAsked = now;
-        }
-    }
-    const std::size_t at = nextToTake - pathBase;
-    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
-    below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
-    return true;
-}
-
-bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted)
-{
-    auto lastAsked = std::chrono::steady_clock::now();
-    std::unique_lock<std::mutex> guard(lock);
-    Slot &next = slot(nextToTake);
-    const auto ready = [&] { return nextToTake < published() && next.state == Slot::Done; };
     while (!ready()) {
         if (listed && nextToTake >= published())
             return false;
-        // Every other thread may be asleep, waiting for a batch of room
-        // that only this caller's taking makes: then one must go on.
-        if (openersAsleep > 0 && openable() > 0)
-            roomToOpen.notify_one();
-        if (hashersAsleep > 0 && hasherMayOpen())
-            openedInOrder.notify_one();
-        // Woken for hundreds of results at a time, the caller costs the
-        // hashers a few hundred wake-ups in a large tree instead of
-        // thousands; the wait still ends every askInterval.
-        const std::size_t batch = std::min<std::size_t>(512, ring.size() / 4);
-        callerBatchEnd = published() > nextToTake ? std::min(nextToTake + batch, published() - 1) : nextToTake;
+        if (forResult) {
+            // Every other thread may be asleep, waiting for a batch of room
+            // that only this caller's taking makes: then one must go on.
+            if (openersAsleep > 0 && openable() > 0)
+                roomToOpen.notify_one();
+            if (hashersAsleep > 0 && hasherMayOpen())
+                openedInOrder.notify_one();
+            // Woken for hundreds of results at a time, the caller costs the
+            // hashers a few hundred wake-ups in a large tree instead of
+            // thousands; the wait still ends every askInterval.
+            const std::size_t batch = std::min<std::size_t>(512, ring.size() / 4);
+            callerBatchEnd = published() > nextToTake ? std::min(nextToTake + batch, published() - 1) : nextToTake;
+        }
         callerWaiting = true;
         hashed.wait_until(guard, lastAsked + askInterval);
         callerWaiting = false;
@@ -798,6 +772,27 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
             lastAsked = now;
         }
     }
+    return true;
+}
+
+bool ScanPipeline::nextPath(std::string &below, const std::function<bool()> &stillWanted)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    if (!waitAsCaller(guard, [this] { return nextToTake < published(); }, false, stillWanted))
+        return false;
+    const std::size_t at = nextToTake - pathBase;
+    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
+    below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
+    return true;
+}
+
+bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    Slot &next = slot(nextToTake);
+    const auto ready = [&] { return nextToTake < published() && next.state == Slot::Done; };
+    if (!waitAsCaller(guard, ready, true, stillWanted))
+        return false;
     result = std::move(next.result);
     next.result = Result();
     next.state = Slot::Waiting;

@@ -140,6 +140,13 @@ private:
     std::size_t published() const { return pathBase + pathEnds.size(); }
     // Drops the paths of files taken.
     void forgetTaken();
+    // The caller's wait, under guard, until ready(), asking stillWanted
+    // every askInterval; false when that answered false or every file
+    // handed in has been taken. forResult: the caller waits for a file's
+    // result, which the workers may owe only to a batch of room.
+    template <typename Ready>
+    bool waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready, bool forResult,
+                      const std::function<bool()> &stillWanted);
     // How many files could be claimed for opening now, within both windows.
     std::size_t room() const;
     // How many of them an opener may claim: none while the hashers open.
