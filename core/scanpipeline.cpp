@@ -288,13 +288,18 @@ bool ScanPipeline::waitUntilListed(const std::function<bool()> &stillWanted)
 
 std::string ScanPipeline::pathOf(std::size_t index) const
 {
+    std::string path;
+    path.reserve(nativePrefix.size() + 64);
+    pathInto(index, path);
+    return path;
+}
+
+void ScanPipeline::pathInto(std::size_t index, std::string &path) const
+{
     const std::size_t at = index - pathBase;
     const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
-    std::string path;
-    path.reserve(nativePrefix.size() + pathEnds[at] - begin);
-    path = nativePrefix;
+    path.assign(nativePrefix);
     path.append(paths, begin - baseBytes, pathEnds[at] - begin);
-    return path;
 }
 
 void ScanPipeline::forgetTaken()
@@ -604,11 +609,12 @@ void ScanPipeline::openLoop()
 void ScanPipeline::hashLoop(hashwrapper *hasher)
 {
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
+    // Kept from file to file, so that a path costs no allocation.
+    std::string path;
     for (;;) {
         std::size_t index;
         int fd = -1;
         long long size = 0;
-        std::string path;
         bool opensItself;
         bool large = false;
         bool overlap = false;
@@ -645,7 +651,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 ++descriptorsHeld;
                 ++hashersHolding;
                 try {
-                    path = pathOf(index);
+                    pathInto(index, path);
                 } catch (...) {
                     keepFailure(result);
                     releaseDescriptor(false, true);
@@ -741,6 +747,8 @@ template <typename Ready>
 bool ScanPipeline::waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready, bool forResult,
                                 const std::function<bool()> &stillWanted)
 {
+    if (ready())
+        return true;
     auto lastAsked = std::chrono::steady_clock::now();
     while (!ready()) {
         if (listed && nextToTake >= published())
@@ -797,6 +805,34 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
     next.result = Result();
     next.state = Slot::Waiting;
     ++nextToTake;
+    tookSome(guard);
+    return true;
+}
+
+std::size_t ScanPipeline::takeReady(std::vector<Taken> &taken, std::size_t most)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    std::size_t count = 0;
+    for (; count < most && nextToTake < published(); ++count) {
+        Slot &next = slot(nextToTake);
+        if (next.state != Slot::Done)
+            break;
+        taken.emplace_back();
+        const std::size_t at = nextToTake - pathBase;
+        const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
+        taken.back().below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
+        taken.back().result = std::move(next.result);
+        next.result = Result();
+        next.state = Slot::Waiting;
+        ++nextToTake;
+    }
+    if (count > 0)
+        tookSome(guard);
+    return count;
+}
+
+void ScanPipeline::tookSome(std::unique_lock<std::mutex> &guard)
+{
     forgetTaken();
     const bool wakeOpener = openerWanted();
     const bool wakeHasher = hasherWanted();
@@ -809,7 +845,6 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
         openedInOrder.notify_one();
     if (wakeLister)
         roomToList.notify_one();
-    return true;
 }
 
 ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, int jobs)

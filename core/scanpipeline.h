@@ -112,6 +112,14 @@ public:
     // Waits until the next file to take has been handed in, and gives its
     // path below the prefix; false as take.
     bool nextPath(std::string &below, const std::function<bool()> &stillWanted);
+    // Takes, without waiting, the results that are there, in order, at most
+    // most of them, each with its path below the prefix; how many.
+    struct Taken
+    {
+        std::string below;
+        Result result;
+    };
+    std::size_t takeReady(std::vector<Taken> &taken, std::size_t most);
 
     // No new file is opened, a file being hashed is abandoned at its next
     // piece, and every worker has ended when this returns.
@@ -136,10 +144,13 @@ private:
     Slot &slot(std::size_t index);
     // The full path of a published file.
     std::string pathOf(std::size_t index) const;
+    void pathInto(std::size_t index, std::string &path) const;
     // How many files have been published.
     std::size_t published() const { return pathBase + pathEnds.size(); }
     // Drops the paths of files taken.
     void forgetTaken();
+    // Under guard, which it releases: files were taken, which makes room.
+    void tookSome(std::unique_lock<std::mutex> &guard);
     // The caller's wait, under guard, until ready(), asking stillWanted
     // every askInterval; false when that answered false or every file
     // handed in has been taken. forResult: the caller waits for a file's

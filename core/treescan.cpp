@@ -391,15 +391,32 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
         report->reportStart(counted ? static_cast<int>(listing->size()) : -1);
     }
 
+    // Results that are there are taken many at a time, which spares the
+    // workers a lock for each; the next one is awaited only once announced.
+    std::vector<ScanPipeline::Taken> ready;
+    std::size_t nextReady = 0;
     std::string below;
-    while (pipeline.nextPath(below, stillWanted)) {
+    for (;;) {
+        ScanPipeline::Result result;
+        if (nextReady == ready.size()) {
+            ready.clear();
+            nextReady = 0;
+            pipeline.takeReady(ready, 256);
+        }
+        const bool wasReady = nextReady < ready.size();
+        if (wasReady) {
+            below.swap(ready[nextReady].below);
+            result = std::move(ready[nextReady].result);
+            ++nextReady;
+        } else if (!pipeline.nextPath(below, stillWanted)) {
+            break;
+        }
         if (report && !counted && lister.isDone()) {
             counted = true;
             report->reportFileCount(static_cast<int>(listing->size()));
         }
         announce(below.data(), below.size());
-        ScanPipeline::Result result;
-        if (!pipeline.take(result, stillWanted))
+        if (!wasReady && !pipeline.take(result, stillWanted))
             return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
