@@ -3,42 +3,30 @@
 #include "checksumfile.h"
 #include "compareerr.h"
 #include "icreatehashreport.h"
-#include "largepages.h"
-#include "pathbytes.h"
 #include "pathindex.h"
 #include "scanpipeline.h"
 #include "storedindex.h"
-#include "treelisting.h"
 #include "treescan.h"
 
 #include "hashfactory.h"
 #include "hashwrapper.h"
-#include "hlexception.h"
 
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <new>
 #include <system_error>
-#include <thread>
-#include <atomic>
-#include <exception>
 #include <unordered_map>
 #include <utility>
 
 #if defined(Q_OS_UNIX)
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
-
 
 HashTools::HashTools(const std::string &algorithm, QObject *parent)
     : QObject(parent), hasher(hashfactory().makeWrapper(algorithm)), algorithm(algorithm)
@@ -74,7 +62,7 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
         }
         return true;
     };
-    if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true, true)) {
+    if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true)) {
         records.clear();
         stampsBefore.clear();
         changedWhileRead.clear();
@@ -84,19 +72,18 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
 bool HashTools::streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                              const std::string &checksumFile)
 {
-    return scanTree(sourceDir, sink, report, checksumFile, true, true, false);
+    return scanTree(sourceDir, sink, report, checksumFile, true, false);
 }
 
 bool HashTools::scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                         const std::string &checksumFile, bool recordsBelowSource, bool streaming,
-                         bool countFirst)
+                         const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
     // Threads, memory and descriptors run out on a small machine or under
     // a container's limits: that ends the run with an error, never the
     // process with an abort.
     QString reason;
     try {
-        return hashTree(sourceDir, sink, report, checksumFile, recordsBelowSource, streaming, countFirst);
+        return hashTree(sourceDir, sink, report, checksumFile, recordsBelowSource, countFirst);
     } catch (const std::bad_alloc &) {
         if (!report)
             throw;
@@ -112,8 +99,7 @@ bool HashTools::scanTree(const std::string &sourceDir, const RecordSink &sink, I
 
 
 bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                         const std::string &checksumFile, bool recordsBelowSource, bool streaming,
-                         bool countFirst)
+                         const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
     checksumsFileRecords.clear();
     ignoreRules = IgnoreRules();
@@ -127,7 +113,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     options.jobs = jobCount;
     options.recordsToBeWritten = recordsToBeWritten;
     options.recordsBelowSource = recordsBelowSource;
-    options.countFirst = countFirst || !streaming;
+    options.countFirst = countFirst;
     options.listAhead = listAhead;
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
@@ -187,7 +173,7 @@ bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, 
             tools->stampsWanted = wanted;
         }
     } restore{this, wereWanted};
-    if (!scanTree(sourceDir, sink, report, checksumFile, true, true, false))
+    if (!scanTree(sourceDir, sink, report, checksumFile, true, false))
         return false;
     // Every stored path the tree no longer holds is dropped.
     counts.removed = stored.unseenPaths();

@@ -60,8 +60,7 @@ public:
     // gets -1 and reportFileCount the count. True when every file reached
     // sink and the run finished; a failed run reports the first file in
     // listing order that could not be hashed, unless a directory could not
-    // be listed, which it reports instead. updateHashes and setSlice scans
-    // keep their lists.
+    // be listed, which it reports instead.
     bool streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                       const std::string &checksumFile);
     // How many files a streaming scan lists ahead of the one it waits for.
@@ -174,12 +173,13 @@ public:
     findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors);
 
 private:
-    // streaming: the listing runs ahead on a thread of its own; countFirst:
-    // the files are counted before the first is reported.
+    // countFirst: the files are counted before the first is reported, and
+    // the listing runs ahead as far as it goes; otherwise at most
+    // listAhead files, and the count comes last.
     bool scanTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                  const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
+                  const std::string &checksumFile, bool recordsBelowSource, bool countFirst);
     bool hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
-                  const std::string &checksumFile, bool recordsBelowSource, bool streaming, bool countFirst);
+                  const std::string &checksumFile, bool recordsBelowSource, bool countFirst);
 
     std::string digestOrEmpty(const std::string &fileName);
     // After a checksums file was read: takes its time as the reference and
