@@ -344,20 +344,40 @@ void TestChecksumFile::unusableNames()
 void TestChecksumFile::refusedRecords_data()
 {
     QTest::addColumn<std::vector<HashRecord>>("records");
+    // Records appended one by one, the caller going on after a refusal:
+    // what follows must not reach the file either.
+    QTest::addColumn<bool>("appended");
 
-    QTest::newRow("line feed in a path") << std::vector<HashRecord>{{"a", fox}, {"two\nlines", fox}};
-    QTest::newRow("empty digest") << std::vector<HashRecord>{{"a", ""}};
-    QTest::newRow("space in a digest") << std::vector<HashRecord>{{"a", "ab cd"}};
+    for (const bool appended : {false, true}) {
+        const char *how = appended ? ", appended" : "";
+        QTest::newRow(QByteArray("line feed in a path").append(how).constData())
+            << std::vector<HashRecord>{{"a", fox}, {"two\nlines", fox}, {"c", fox}} << appended;
+        QTest::newRow(QByteArray("empty digest").append(how).constData())
+            << std::vector<HashRecord>{{"a", ""}, {"b", fox}} << appended;
+        QTest::newRow(QByteArray("space in a digest").append(how).constData())
+            << std::vector<HashRecord>{{"a", "ab cd"}} << appended;
+    }
 }
 
 void TestChecksumFile::refusedRecords()
 {
     QFETCH(std::vector<HashRecord>, records);
+    QFETCH(bool, appended);
     QTemporaryDir dir;
     const QString name = dir.path() + "/sums.sha256";
     QVERIFY(writeFile(name, "old\r\n"));
-    HashTools tools("sha256");
-    QCOMPARE(tools.saveDB(name.toStdString(), records), std::string());
+    if (appended) {
+        ChecksumFile::Writer writer(name.toStdString());
+        QVERIFY(writer.prepare());
+        int refused = 0;
+        for (const HashRecord &record : records)
+            refused += writer.append(record.path, record.hash) ? 0 : 1;
+        QCOMPARE(refused, int(records.size()) - (records.front().hash == fox ? 1 : 0));
+        QVERIFY(!writer.commit());
+    } else {
+        HashTools tools("sha256");
+        QCOMPARE(tools.saveDB(name.toStdString(), records), std::string());
+    }
     QCOMPARE(contentOf(name), QByteArray("old\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
 }
