@@ -2428,7 +2428,8 @@ void TestCli::verifyWithoutListsAsWithLists()
         return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() + ' ' + path + "\r\n";
     };
     QByteArray stored = line("first gone", "0 gone");
-    for (const QByteArray &record : readFile(sums).split('\n')) {
+    const QList<QByteArray> records = readFile(sums).split('\n');
+    for (const QByteArray &record : records) {
         if (record.isEmpty())
             continue;
         if (record.endsWith(" moved-to\r"))
