@@ -79,40 +79,16 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
 
-    // Each record goes to the temporary file as it comes, so that memory
-    // does not grow with the tree.
     HashTools tools(engineAlgorithm);
-    tools.setRecordsToBeWritten(true);
     qint64 added = 0;
-    bool writeFailed = false;
-    const HashTools::RecordSink write = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
-        writeFailed = !writer.append(path, digest);
-        ++added;
-        return !writeFailed;
-    };
-    // A second signal during the scan ends the process at once; the
-    // temporary file goes with it.
-    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
-    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-        tools.streamHashes(sourceDir.toStdString(), write, report, checksumFile.toStdString());
-        return !writeFailed;
-    });
-    InterruptFlag::setLeftover(-1, nullptr);
-    if (writeFailed) {
-        cannotWrite(checksumFile, writer.error());
-        return ExitError;
-    }
-    if (scanned != ExitSuccess)
-        return scanned;
-
-    // From here on a signal must not cut the write short; the job then
-    // simply completes.
-    InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(writer);
-    if (digest.empty()) {
-        cannotWrite(checksumFile, writer.error());
-        return ExitError;
-    }
+    std::string digest;
+    const int written = writeScanned(tools, sourceDir, checksumFile, writer, added, digest,
+                                     [&](ICreateHashReport *report, const HashTools::RecordSink &write) {
+                                         tools.streamHashes(sourceDir.toStdString(), write, report,
+                                                            checksumFile.toStdString());
+                                     });
+    if (written != ExitSuccess)
+        return written;
     if (json)
         output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock).line());
     else
@@ -389,36 +365,16 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     }
     const long long written = tools.referenceTime();
 
-    // As in create, each record goes to the temporary file as it comes.
-    tools.setRecordsToBeWritten(true);
     qint64 total = 0;
-    bool writeFailed = false;
-    const HashTools::RecordSink write = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
-        writeFailed = !writer.append(path, digest);
-        ++total;
-        return !writeFailed;
-    };
+    std::string digest;
     HashTools::UpdateCounts counts;
-    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
-    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-        tools.updateHashes(sourceDir.toStdString(), stored, written, write, counts, report,
-                           checksumFile.toStdString());
-        return !writeFailed;
-    });
-    InterruptFlag::setLeftover(-1, nullptr);
-    if (writeFailed) {
-        cannotWrite(checksumFile, writer.error());
-        return ExitError;
-    }
-    if (scanned != ExitSuccess)
-        return scanned;
-
-    InterruptFlag::setPhase(InterruptFlag::Writing);
-    const std::string digest = tools.saveDB(writer);
-    if (digest.empty()) {
-        cannotWrite(checksumFile, writer.error());
-        return ExitError;
-    }
+    const int rewritten = writeScanned(tools, sourceDir, checksumFile, writer, total, digest,
+                                       [&](ICreateHashReport *report, const HashTools::RecordSink &write) {
+                                           tools.updateHashes(sourceDir.toStdString(), stored, written, write,
+                                                              counts, report, checksumFile.toStdString());
+                                       });
+    if (rewritten != ExitSuccess)
+        return rewritten;
     if (!json)
         output(QByteArray::fromStdString(digest) + '\n');
 
@@ -448,6 +404,45 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
         output(summaryLine(numbers, checksumFile, digest, clock).line());
     }
     return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
+}
+
+int CliJobs::writeScanned(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
+                          ChecksumFile::Writer &writer, qint64 &records, std::string &digest,
+                          const std::function<void(ICreateHashReport *, const HashTools::RecordSink &)> &scanning)
+{
+    // Each record goes to the temporary file as it comes, so that memory
+    // does not grow with the tree.
+    tools.setRecordsToBeWritten(true);
+    bool writeFailed = false;
+    const HashTools::RecordSink write = [&](std::string &path, std::string &recordDigest, const FileStamp &, bool) {
+        writeFailed = !writer.append(path, recordDigest);
+        ++records;
+        return !writeFailed;
+    };
+    // A second signal during the scan ends the process at once; the
+    // temporary file goes with it.
+    InterruptFlag::setLeftover(writer.temporaryFolder(), writer.temporaryName());
+    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+        scanning(report, write);
+        return !writeFailed;
+    });
+    InterruptFlag::setLeftover(-1, nullptr);
+    if (writeFailed) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
+    if (scanned != ExitSuccess)
+        return scanned;
+
+    // From here on a signal must not cut the write short; the job then
+    // simply completes.
+    InterruptFlag::setPhase(InterruptFlag::Writing);
+    digest = tools.saveDB(writer);
+    if (digest.empty()) {
+        cannotWrite(checksumFile, writer.error());
+        return ExitError;
+    }
+    return ExitSuccess;
 }
 
 void CliJobs::cannotWrite(const QByteArray &checksumFile, int error) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hashtools.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QList>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-class HashTools;
 class JsonLine;
 class QElapsedTimer;
 class ICreateHashReport;
@@ -66,6 +67,13 @@ private:
     // for a reason of its own, which its caller tells: then ExitError.
     int scan(HashTools &tools, const QByteArray &sourceDir,
              const std::function<bool(ICreateHashReport *)> &run);
+    // Runs scanning, whose records go one by one through the sink it is
+    // handed to writer's temporary file, and puts the file in place:
+    // ExitSuccess with records counted and the digest of the file written,
+    // otherwise the exit code, its message already printed.
+    int writeScanned(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
+                     ChecksumFile::Writer &writer, qint64 &records, std::string &digest,
+                     const std::function<void(ICreateHashReport *, const HashTools::RecordSink &)> &scanning);
     // ExitSuccess when the existing checksumFile can be read as one,
     // otherwise ExitError with the reason printed.
     int checkReadable(const QByteArray &checksumFile) const;
