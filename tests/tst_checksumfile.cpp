@@ -1,4 +1,5 @@
 #include "checksumfile.h"
+#include "storedindex.h"
 #include "hashtools.h"
 #include "unprivileged.h"
 
@@ -211,6 +212,8 @@ void TestChecksumFile::readLines_data()
     QTest::newRow("carriage return inside a line kept, at the very end dropped")
         << QByteArray("aa x\ry\r\r\nbb z\r") << QStringList{"aa|x\ry\r", "bb|z"};
     QTest::newRow("token not a digest taken as it is") << QByteArray("NOT-HEX x\r\n") << QStringList{"NOT-HEX|x"};
+    const QByteArray upper = QByteArray(fox.c_str()).toUpper();
+    QTest::newRow("digest in capitals kept as written") << upper + " x\r\n" << QStringList{upper + "|x"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
 }
 
@@ -232,6 +235,28 @@ void TestChecksumFile::readLines()
     std::vector<HashRecord> records;
     QCOMPARE(tools.loadDB(name.toStdString(), records), sha256Of(content));
     QCOMPARE(describe(records), expected);
+
+    // The compact index verify uses gives back the same records, each path
+    // found at its first record, each digest as it was written.
+    StoredIndex index;
+    QVERIFY(index.load(name.toStdString()));
+    QCOMPARE(index.recordCount(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::size_t first = 0;
+        while (records[first].path != records[i].path)
+            ++first;
+        QCOMPARE(index.path(i), records[i].path);
+        QCOMPARE(index.digest(i), records[i].hash);
+        QVERIFY(index.digestIs(i, records[i].hash));
+        QCOMPARE(index.find(records[i].path.data(), records[i].path.size()), first);
+        QCOMPARE(index.counting(i), first);
+    }
+    // The first record is the anchor, in small letters: in capitals it is
+    // another digest, as a text comparison has it.
+    if (!records.empty())
+        QVERIFY(!index.digestIs(0, QByteArray(fox.c_str()).toUpper().toStdString()));
+    const std::string absent = "not listed";
+    QCOMPARE(index.find(absent.data(), absent.size()), StoredIndex::none);
 }
 
 void TestChecksumFile::onlyFilesWithARecordAreRead_data()
