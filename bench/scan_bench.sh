@@ -102,39 +102,10 @@ drop_caches() {
   sync
   echo 3 > /proc/sys/vm/drop_caches
   { "$cli" --version; [ -z "$ref_cli" ] || "$ref_cli" --version; hashdeep -V; rhash --version
-    openssl version; find --version; xargs --version; cat --version; dd --version; } > /dev/null 2>&1 || true
+    openssl version; find --version; xargs --version; cat --version; dd --version; /usr/bin/time --version; } > /dev/null 2>&1 || true
 }
 
-# measure CASE cold|warm RUNS NAME COMMAND [NAME COMMAND...]
-# Runs the commands (shell command lines, from the data folder) one after
-# the other, RUNS rounds, so that a disturbance of the shared machine falls
-# on all of them alike; each wall time goes to $work/CASE.NAME, or "failed".
-measure() {
-  local case=$1 mode=$2 runs=$3 round i start end
-  shift 3
-  local -a pairs=("$@")
-  for ((round = 0; round < runs; round++)); do
-    for ((i = 0; i < ${#pairs[@]}; i += 2)); do
-      [ "$mode" = cold ] && drop_caches
-      start=$EPOCHREALTIME
-      if eval "${pairs[i + 1]}" > /dev/null 2>> "$work/stderr"; then
-        end=$EPOCHREALTIME
-        awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }' >> "$work/$case.${pairs[i]}"
-      else
-        echo "failed: ${pairs[i + 1]}" >&2
-        tail -3 "$work/stderr" >&2
-        echo failed >> "$work/$case.${pairs[i]}"
-      fi
-    done
-  done
-}
-
-# The median of a case's runs, or "failed" when any of them failed.
-median() {
-  local file=$work/$1.$2
-  if grep -q failed "$file"; then echo failed; return; fi
-  sort -g "$file" | awk '{ v[NR] = $1 } END { printf "%.3f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+source "$root/bench/measure.sh"
 
 slower() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", (a > b ? a : b) }'; }
 

@@ -1,0 +1,39 @@
+# Sourced by the benchmark scripts: times commands beside their references.
+# The caller sets $work (a folder for the results) and defines drop_caches.
+# Needs GNU time at /usr/bin/time.
+
+# measure CASE cold|warm RUNS NAME COMMAND [NAME COMMAND...]
+# The commands (shell command lines, run from the current folder) take
+# turns, RUNS rounds, so that a disturbance of the shared machine falls on
+# all of them alike. Wall times go to $work/CASE.NAME, peak resident sets in
+# KiB to $work/CASE.NAME.rss, "failed" in place of a time that has no meaning.
+measure() {
+  local case=$1 mode=$2 runs=$3 round i start end
+  shift 3
+  local -a pairs=("$@")
+  for ((round = 0; round < runs; round++)); do
+    for ((i = 0; i < ${#pairs[@]}; i += 2)); do
+      [ "$mode" = cold ] && drop_caches
+      start=$EPOCHREALTIME
+      if eval "/usr/bin/time -f %M -o '$work/rss' ${pairs[i + 1]}" > /dev/null 2>> "$work/stderr"; then
+        end=$EPOCHREALTIME
+        awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }' >> "$work/$case.${pairs[i]}"
+        tail -1 "$work/rss" >> "$work/$case.${pairs[i]}.rss"
+      else
+        echo "failed: ${pairs[i + 1]}" >&2
+        tail -3 "$work/stderr" >&2
+        echo failed >> "$work/$case.${pairs[i]}"
+      fi
+    done
+  done
+}
+
+# The median of a case's runs, or "failed" when any of them failed.
+median() {
+  local file=$work/$1.$2
+  if grep -q failed "$file"; then echo failed; return; fi
+  sort -g "$file" | awk '{ v[NR] = $1 } END { printf "%.3f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The largest peak resident set of a case's runs, in MiB.
+peak_mib() { sort -g "$work/$1.$2.rss" | tail -1 | awk '{ printf "%.1f\n", $1 / 1024 }'; }
