@@ -46,13 +46,19 @@ void filereader::pretendMissFrom(long long offset)
     missFrom = offset;
 }
 
-filereader::filereader(int fd, bool overlap, long long size, bool probeCache)
+filereader::filereader(int fd, bool overlap, long long size, bool probeCache, unsigned char *buffer)
     : fd(fd), size(size), overlap(overlap), memoryPiece(memoryPieceSize.load()),
       probe(probeCache), fromMemory(overlap || size >= hashwrapper::overlapFileSize)
 {
     const int buffers = overlap ? ringSize : 1;
-    for (int i = 0; i < buffers; ++i)
-        ring[i].bytes.reset(new unsigned char[hashwrapper::fileChunkSize]);
+    for (int i = 0; i < buffers; ++i) {
+        if (i == 0 && buffer) {
+            ring[i].bytes = buffer;
+            continue;
+        }
+        ring[i].owned.reset(new unsigned char[hashwrapper::fileChunkSize]);
+        ring[i].bytes = ring[i].owned.get();
+    }
 }
 
 void filereader::startReader()
@@ -186,9 +192,9 @@ long filereader::readFromMemory(unsigned char *buffer)
 long filereader::next(const unsigned char **data)
 {
     if (fromMemory) {
-        const long n = readFromMemory(ring[0].bytes.get());
+        const long n = readFromMemory(ring[0].bytes);
         if (n >= 0) {
-            *data = ring[0].bytes.get();
+            *data = ring[0].bytes;
             return n;
         }
         // Once one piece had to come from the device, the next ones will
@@ -198,8 +204,8 @@ long filereader::next(const unsigned char **data)
             startReader();
     }
     if (!reader.joinable()) {
-        const long n = readChunk(ring[0].bytes.get());
-        *data = ring[0].bytes.get();
+        const long n = readChunk(ring[0].bytes);
+        *data = ring[0].bytes;
         return n;
     }
 
@@ -214,7 +220,7 @@ long filereader::next(const unsigned char **data)
     changed.wait(guard, [&] { return piece.filled; });
     nextToHand = (nextToHand + 1) % ringSize;
     handedOne = true;
-    *data = piece.bytes.get();
+    *data = piece.bytes;
     return piece.length;
 }
 
@@ -244,7 +250,7 @@ void filereader::readLoop()
         }
         // The piece is free: the consumer does not touch it until it is
         // marked filled under the lock.
-        const long n = readChunk(piece.bytes.get());
+        const long n = readChunk(piece.bytes);
         {
             std::lock_guard<std::mutex> guard(lock);
             piece.length = n;

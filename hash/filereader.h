@@ -22,7 +22,11 @@ public:
     // short exactly there ends the file without one more read to find 0.
     // probeCache: the first read does not wait for the disk, so that
     // cacheMissed() can tell whether the file's start was in memory.
-    filereader(int fd, bool overlap, long long size = -1, bool probeCache = false);
+    // buffer: hashwrapper::fileChunkSize bytes of the caller's for the first
+    // piece, so that a reader for each of a million small files does not
+    // cost a million large allocations.
+    filereader(int fd, bool overlap, long long size = -1, bool probeCache = false,
+               unsigned char *buffer = nullptr);
     ~filereader();
 
     filereader(const filereader &) = delete;
@@ -52,7 +56,8 @@ public:
 private:
     struct Piece
     {
-        std::unique_ptr<unsigned char[]> bytes;
+        std::unique_ptr<unsigned char[]> owned;
+        unsigned char *bytes = nullptr;
         long length = 0;
         bool filled = false;
     };

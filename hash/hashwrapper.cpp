@@ -101,6 +101,11 @@ std::string hashwrapper::digestOfFile(std::string path)
     return digestOfFileWhile(path, KeepGoing());
 }
 
+void hashwrapper::finishDigestInto(std::string &text)
+{
+    text = finishDigest();
+}
+
 #if defined(_WIN32)
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
@@ -285,11 +290,22 @@ std::string hashwrapper::digestOfOpenFile(int fd, long long size, const std::str
                                           bool overlap, const KeepGoing &keepGoing,
                                           bool *missedCache)
 {
+    std::string digest;
+    digestOfOpenFile(digest, fd, size, path, overlap, keepGoing, missedCache);
+    return digest;
+}
+
+void hashwrapper::digestOfOpenFile(std::string &digest, int fd, long long size, const std::string &path,
+                                   bool overlap, const KeepGoing &keepGoing, bool *missedCache)
+{
+    digest.clear();
     startDigest();
-    filereader reader(fd, overlap, size, missedCache != nullptr);
+    if (!readBuffer)
+        readBuffer.reset(new unsigned char[fileChunkSize]);
+    filereader reader(fd, overlap, size, missedCache != nullptr, readBuffer.get());
     for (bool first = true;; first = false) {
         if (keepGoing && !keepGoing())
-            return std::string();
+            return;
         const unsigned char *data = nullptr;
         const long n = reader.next(&data);
         if (first && missedCache)
@@ -300,7 +316,7 @@ std::string hashwrapper::digestOfOpenFile(int fd, long long size, const std::str
             break;
         addData(data, static_cast<unsigned int>(n));
     }
-    return finishDigest();
+    finishDigestInto(digest);
 }
 
 #endif

@@ -17,6 +17,13 @@ std::string sha256wrapper::finishDigest()
     return digestToText(text);
 }
 
+void sha256wrapper::finishDigestInto(std::string &text)
+{
+    char hex[65];
+    engine->sha256Final(&context, hex);
+    text.assign(hex, 64);
+}
+
 std::string sha256wrapper::digestToText(unsigned char *raw)
 {
     return sha2engine::textOf(raw);

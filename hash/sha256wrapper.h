@@ -19,6 +19,7 @@ public:
     void addData(const unsigned char *data, unsigned int length) override;
     void startDigest() override;
     std::string expectedTestDigest() override;
+    void finishDigestInto(std::string &text) override;
 
 private:
     sha2engine *engine;
