@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,21 +53,37 @@ bool isAscii(const std::string &text)
 }
 
 // A directory entry as the listing sorts it.
+inline unsigned foldedAscii(unsigned char c)
+{
+    return c - 'A' <= 'Z' - 'A' ? c + ('a' - 'A') : c;
+}
+
 struct SortedName
 {
     std::string name;
     // The lower-cased decoded name, kept only for names that are not plain
     // ASCII: for those the bytes themselves already give the order.
     QString key;
-    bool ascii;
+    // For plain ASCII names, the first 16 bytes lowered, most significant
+    // first and padded with zeros (no name holds one), so that most
+    // comparisons take two integers.
+    std::uint64_t head[2] = {0, 0};
+    bool ascii = true;
 };
 
 SortedName sortedName(const char *name)
 {
-    SortedName entry{name, QString(), true};
+    SortedName entry;
+    entry.name = name;
     entry.ascii = isAscii(entry.name);
-    if (!entry.ascii)
+    if (!entry.ascii) {
         entry.key = QString::fromUtf8(entry.name.data(), static_cast<int>(entry.name.size())).toLower();
+        return entry;
+    }
+    const std::size_t n = std::min<std::size_t>(entry.name.size(), 16);
+    for (std::size_t i = 0; i < n; ++i)
+        entry.head[i / 8] |= std::uint64_t{foldedAscii(static_cast<unsigned char>(entry.name[i]))}
+                             << (56 - 8 * (i % 8));
     return entry;
 }
 
@@ -79,8 +96,7 @@ inline unsigned unitAt(const SortedName &entry, std::size_t i)
 {
     if (!entry.ascii)
         return entry.key.at(static_cast<int>(i)).unicode();
-    const unsigned c = static_cast<unsigned char>(entry.name[i]);
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    return foldedAscii(static_cast<unsigned char>(entry.name[i]));
 }
 
 // The order of a QDir sorted by QDir::Name | QDir::IgnoreCase: names lowered
@@ -93,14 +109,14 @@ bool nameLess(const SortedName &a, const SortedName &b)
     // Most names are plain ASCII: a listing of a million files makes some
     // twenty million of these comparisons, so those go straight over bytes.
     if (a.ascii && b.ascii) {
+        if (a.head[0] != b.head[0])
+            return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1])
+            return a.head[1] < b.head[1];
         const std::size_t n = std::min(a.name.size(), b.name.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            unsigned ca = static_cast<unsigned char>(a.name[i]);
-            unsigned cb = static_cast<unsigned char>(b.name[i]);
-            if (ca == cb)
-                continue;
-            ca = ca - 'A' <= 'Z' - 'A' ? ca + ('a' - 'A') : ca;
-            cb = cb - 'A' <= 'Z' - 'A' ? cb + ('a' - 'A') : cb;
+        for (std::size_t i = 16; i < n; ++i) {
+            const unsigned ca = foldedAscii(static_cast<unsigned char>(a.name[i]));
+            const unsigned cb = foldedAscii(static_cast<unsigned char>(b.name[i]));
             if (ca != cb)
                 return ca < cb;
         }

@@ -165,6 +165,9 @@ void TestHashTools::listingOrder_data()
     QTest::newRow("names compared lower-cased")
         << QStringList{"Bx", "ax", "_x", "[x"}
         << QStringList{"[x", "_x", "ax", "Bx"};
+    QTest::newRow("names alike in their first 16 bytes, lowered after them too")
+        << QStringList{"holiday-2024-augBx1", "holiday-2024-aug_x2", "holiday-2024-aug", "holiday-2024-auga3"}
+        << QStringList{"holiday-2024-aug", "holiday-2024-aug_x2", "holiday-2024-auga3", "holiday-2024-augBx1"};
     QTest::newRow("a name before its extensions")
         << QStringList{"ab", "a.b", "a", "a-b"}
         << QStringList{"a", "a-b", "a.b", "ab"};
