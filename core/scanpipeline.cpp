@@ -194,6 +194,22 @@ ScanPipeline::~ScanPipeline()
     stop();
 }
 
+std::unique_lock<std::mutex> ScanPipeline::locked()
+{
+    // With one core the holder cannot run while this one tries.
+    const int tries = cores > 1 ? 200 : 0;
+    std::unique_lock<std::mutex> guard(lock, std::try_to_lock);
+    for (int tried = 0; !guard.owns_lock() && tried < tries; ++tried) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        guard.try_lock();
+    }
+    if (!guard.owns_lock())
+        guard.lock();
+    return guard;
+}
+
 ScanPipeline::Slot &ScanPipeline::slot(std::size_t index)
 {
     return ring[index % ring.size()];
@@ -214,7 +230,7 @@ bool ScanPipeline::publish()
     bool wakeHasher;
     bool wakeCaller;
     {
-        std::unique_lock<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard = locked();
         if (listAhead > 0 && published() - nextToTake >= listAhead) {
             listerWaiting = true;
             listingWaits.notify_all();
@@ -611,23 +627,40 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
     // Kept from file to file, so that a path costs no allocation.
     std::string path;
+    // The file hashed last is handed back in the same turn of the lock that
+    // claims the next one: with small files the lock is the hashers' most
+    // contended resource.
+    bool handBack = false;
+    std::size_t index = 0;
+    int fd = -1;
+    bool large = false;
+    bool missedCache = false;
+    Result result;
     for (;;) {
-        std::size_t index;
-        int fd = -1;
-        long long size = 0;
         bool opensItself;
-        bool large = false;
+        long long size = 0;
         bool overlap = false;
         bool wakeOpener;
-        Result result;
+        Wakes wakes;
         {
-            std::unique_lock<std::mutex> guard(lock);
+            std::unique_lock<std::mutex> guard = locked();
+            if (handBack)
+                wakes = handBackUnderLock(index, result, fd >= 0, large, missedCache);
+            handBack = false;
+            fd = -1;
+            large = false;
+            missedCache = false;
+            result = Result();
             const auto ready = [&] {
                 return stopping || (listed && nextToHash >= published())
                        || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                        || hasherMayOpen();
             };
             if (!ready()) {
+                // Whoever the file just handed back wakes must not wait
+                // for this hasher's sleep.
+                sendWakes(wakes);
+                wakes = Wakes();
                 // The openers are behind: one more of them may help.
                 if (openersAsleep > 0 && openable() > 0)
                     roomToOpen.notify_one();
@@ -635,8 +668,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 openedInOrder.wait(guard, ready);
                 --hashersAsleep;
             }
-            if (stopping || (listed && nextToHash >= published()))
+            if (stopping || (listed && nextToHash >= published())) {
+                guard.unlock();
+                sendWakes(wakes);
                 return;
+            }
             index = nextToHash++;
             Slot &claimed = slot(index);
             claimed.state = Slot::Hashing;
@@ -680,8 +716,10 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             // This file no longer counts against the files held open.
             wakeOpener = openerWanted();
         }
+        sendWakes(wakes);
         if (wakeOpener)
             roomToOpen.notify_one();
+        handBack = true;
 
 #if defined(__unix__) || defined(__APPLE__)
         if (opensItself && !result.failure && !result.shortage) {
@@ -691,7 +729,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         }
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
-            std::unique_lock<std::mutex> guard(lock);
+            std::unique_lock<std::mutex> guard = locked();
             // Reading on a second thread pays only where a core would
             // otherwise wait.
             overlap = filesBeingHashed < cores;
@@ -702,11 +740,13 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 return;
             }
         }
-        bool missedCache = false;
         if (fd >= 0) {
+            // Asking the kernel whether a file is in memory costs a heavier
+            // read call; as the openers do, every lookEvery'th file tells.
+            const bool look = opensItself && index % lookEvery == 0;
             try {
-                result.digest = hasher->digestOfOpenFile(fd, size, path, overlap, keepGoing,
-                                                         opensItself ? &missedCache : nullptr);
+                hasher->digestOfOpenFile(result.digest, fd, size, path, overlap, keepGoing,
+                                         look ? &missedCache : nullptr);
             } catch (...) {
                 keepFailure(result);
             }
@@ -716,31 +756,37 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
 #endif
             closeFile(fd);
         }
-
-        bool wakeCaller;
-        bool switched;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            Slot &done = slot(index);
-            done.result = std::move(result);
-            done.state = Slot::Done;
-            --filesBeingHashed;
-            if (fd >= 0)
-                releaseDescriptor(true, true);
-            if (large)
-                largeFileBusy = false;
-            // From here the openers read ahead of the hashers.
-            switched = missedCache && openersRunning && setFromMemory(false);
-            wakeCaller = callerWaiting && slot(nextToTake).state == Slot::Done
-                         && slot(callerBatchEnd).state == Slot::Done;
-        }
-        if (switched)
-            wakeEveryone();
-        if (wakeCaller)
-            hashed.notify_one();
-        if (large)
-            largeFileFree.notify_one();
     }
+}
+
+ScanPipeline::Wakes ScanPipeline::handBackUnderLock(std::size_t index, Result &result, bool wasOpen,
+                                                    bool large, bool missedCache)
+{
+    Wakes wakes;
+    Slot &done = slot(index);
+    done.result = std::move(result);
+    done.state = Slot::Done;
+    --filesBeingHashed;
+    if (wasOpen)
+        releaseDescriptor(true, true);
+    if (large)
+        largeFileBusy = false;
+    wakes.largeFileFree = large;
+    // From here the openers read ahead of the hashers.
+    wakes.everyone = missedCache && openersRunning && setFromMemory(false);
+    wakes.caller = callerWaiting && slot(nextToTake).state == Slot::Done
+                   && slot(callerBatchEnd).state == Slot::Done;
+    return wakes;
+}
+
+void ScanPipeline::sendWakes(const Wakes &wakes)
+{
+    if (wakes.everyone)
+        wakeEveryone();
+    if (wakes.caller)
+        hashed.notify_one();
+    if (wakes.largeFileFree)
+        largeFileFree.notify_one();
 }
 
 template <typename Ready>
@@ -760,10 +806,11 @@ bool ScanPipeline::waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready
                 roomToOpen.notify_one();
             if (hashersAsleep > 0 && hasherMayOpen())
                 openedInOrder.notify_one();
-            // Woken for hundreds of results at a time, the caller costs the
-            // hashers a few hundred wake-ups in a large tree instead of
-            // thousands; the wait still ends every askInterval.
-            const std::size_t batch = std::min<std::size_t>(512, ring.size() / 4);
+            // Woken for thousands of results at a time, the caller costs the
+            // hashers a few hundred wake-ups in a million files instead of
+            // a million, each of which would also take a hasher's core
+            // from it; the wait still ends every askInterval.
+            const std::size_t batch = std::min<std::size_t>(4096, ring.size() / 4);
             callerBatchEnd = published() > nextToTake ? std::min(nextToTake + batch, published() - 1) : nextToTake;
         }
         callerWaiting = true;
@@ -785,7 +832,7 @@ bool ScanPipeline::waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready
 
 bool ScanPipeline::nextPath(std::string &below, const std::function<bool()> &stillWanted)
 {
-    std::unique_lock<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard = locked();
     if (!waitAsCaller(guard, [this] { return nextToTake < published(); }, false, stillWanted))
         return false;
     const std::size_t at = nextToTake - pathBase;
@@ -796,7 +843,7 @@ bool ScanPipeline::nextPath(std::string &below, const std::function<bool()> &sti
 
 bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted)
 {
-    std::unique_lock<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard = locked();
     Slot &next = slot(nextToTake);
     const auto ready = [&] { return nextToTake < published() && next.state == Slot::Done; };
     if (!waitAsCaller(guard, ready, true, stillWanted))
@@ -811,17 +858,21 @@ bool ScanPipeline::take(Result &result, const std::function<bool()> &stillWanted
 
 std::size_t ScanPipeline::takeReady(std::vector<Taken> &taken, std::size_t most)
 {
-    std::unique_lock<std::mutex> guard(lock);
+    if (taken.size() < most)
+        taken.resize(most);
+    std::unique_lock<std::mutex> guard = locked();
     std::size_t count = 0;
     for (; count < most && nextToTake < published(); ++count) {
         Slot &next = slot(nextToTake);
         if (next.state != Slot::Done)
             break;
-        taken.emplace_back();
+        Taken &into = taken[count];
         const std::size_t at = nextToTake - pathBase;
         const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
-        taken.back().below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
-        taken.back().result = std::move(next.result);
+        into.below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
+        // Moved, the strings trade their room: the slot keeps what the
+        // taken entry held, for the next file, and nothing is freed.
+        into.result = std::move(next.result);
         next.result = Result();
         next.state = Slot::Waiting;
         ++nextToTake;

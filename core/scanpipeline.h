@@ -113,7 +113,9 @@ public:
     // path below the prefix; false as take.
     bool nextPath(std::string &below, const std::function<bool()> &stillWanted);
     // Takes, without waiting, the results that are there, in order, at most
-    // most of them, each with its path below the prefix; how many.
+    // most of them, each with its path below the prefix, into the first
+    // entries of taken; how many. taken grows to most entries, which keep
+    // their strings' room from call to call.
     struct Taken
     {
         std::string below;
@@ -141,7 +143,22 @@ private:
 
     void openLoop();
     void hashLoop(hashwrapper *hasher);
+    // Whom a hasher is to wake once it lets go of the lock.
+    struct Wakes
+    {
+        bool everyone = false;
+        bool caller = false;
+        bool largeFileFree = false;
+    };
+    // Under the lock: a hasher hands back the result of the file of index.
+    Wakes handBackUnderLock(std::size_t index, Result &result, bool wasOpen, bool large, bool missedCache);
+    void sendWakes(const Wakes &wakes);
     Slot &slot(std::size_t index);
+    // The lock, tried for a moment before sleeping on it: it is held for
+    // well under a microsecond at a time, and a thread put to sleep for it
+    // costs two context switches, which take longer, on a virtual machine
+    // much longer, than the wait.
+    std::unique_lock<std::mutex> locked();
     // The full path of a published file.
     std::string pathOf(std::size_t index) const;
     void pathInto(std::size_t index, std::string &path) const;

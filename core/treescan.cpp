@@ -393,20 +393,22 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
 
     // Results that are there are taken many at a time, which spares the
     // workers a lock for each; the next one is awaited only once announced.
+    // The results are used where they lie, so that their strings go back to
+    // the pipeline with the next batch instead of being freed.
     std::vector<ScanPipeline::Taken> ready;
+    std::size_t readyCount = 0;
     std::size_t nextReady = 0;
     std::string below;
+    ScanPipeline::Result awaited;
     for (;;) {
-        ScanPipeline::Result result;
-        if (nextReady == ready.size()) {
-            ready.clear();
+        if (nextReady == readyCount) {
             nextReady = 0;
-            pipeline.takeReady(ready, 256);
+            readyCount = pipeline.takeReady(ready, 64);
         }
-        const bool wasReady = nextReady < ready.size();
+        const bool wasReady = nextReady < readyCount;
+        ScanPipeline::Result &result = wasReady ? ready[nextReady].result : awaited;
         if (wasReady) {
             below.swap(ready[nextReady].below);
-            result = std::move(ready[nextReady].result);
             ++nextReady;
         } else if (!pipeline.nextPath(below, stillWanted)) {
             break;
@@ -416,7 +418,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             report->reportFileCount(static_cast<int>(listing->size()));
         }
         announce(below.data(), below.size());
-        if (!wasReady && !pipeline.take(result, stillWanted))
+        if (!wasReady && !pipeline.take(awaited, stillWanted))
             return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
