@@ -774,8 +774,11 @@ ScanPipeline::Wakes ScanPipeline::handBackUnderLock(std::size_t index, Result &r
     wakes.largeFileFree = large;
     // From here the openers read ahead of the hashers.
     wakes.everyone = missedCache && openersRunning && setFromMemory(false);
-    wakes.caller = callerWaiting && slot(nextToTake).state == Slot::Done
-                   && slot(callerBatchEnd).state == Slot::Done;
+    // The caller waits for both ends of its batch: only the file that
+    // completes them can end its wait, and other files need not touch
+    // their slots, which lie far apart in the ring.
+    wakes.caller = callerWaiting && (index == nextToTake || index == callerBatchEnd)
+                   && slot(nextToTake).state == Slot::Done && slot(callerBatchEnd).state == Slot::Done;
     return wakes;
 }
 
@@ -809,8 +812,11 @@ bool ScanPipeline::waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready
             // Woken for thousands of results at a time, the caller costs the
             // hashers a few hundred wake-ups in a million files instead of
             // a million, each of which would also take a hasher's core
-            // from it; the wait still ends every askInterval.
-            const std::size_t batch = std::min<std::size_t>(4096, ring.size() / 4);
+            // from it; the wait still ends every askInterval. The batch
+            // grows with what was taken, so that the first files are
+            // reported at once.
+            const std::size_t batch = std::min<std::size_t>(
+                {4096, ring.size() / 4, std::max<std::size_t>(nextToTake / 4, 64)});
             callerBatchEnd = published() > nextToTake ? std::min(nextToTake + batch, published() - 1) : nextToTake;
         }
         callerWaiting = true;

@@ -15,9 +15,11 @@
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -142,6 +144,20 @@ void makeLargeTree(const QString &root)
         }
     }
     writeFile(root + QStringLiteral("/zz/last.txt"), "walked last");
+}
+
+// Makes zz/last.txt wait for its turn long enough that the test can remove
+// it once the progress window is up: a sparse file of 256 MiB before it for
+// each hasher, which takes one each, so that no hasher reaches the last
+// file for a good tenth of a second however fast the machine.
+void holdBackLastFile(const QString &root)
+{
+    const int hashers = std::max(1, QThread::idealThreadCount());
+    for (int i = 0; i < hashers; ++i) {
+        QFile big(QStringLiteral("%1/zz/big%2.bin").arg(root).arg(i, 3, 10, QLatin1Char('0')));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(256LL * 1024 * 1024));
+    }
 }
 
 } // namespace
@@ -470,6 +486,7 @@ void TestMainWindow::errorBoxes()
                        fillParameters(source, checksums));
     if (fileVanishes) {
         // Gone after the tree has been listed, before its turn comes.
+        holdBackLastFile(tree);
         driver.expect(QStringLiteral("progress window"),
                       []() { return GuiDriver::topLevelOf("QProgressDialog"); },
                       [tree](QWidget *) { QFile::remove(tree + QStringLiteral("/zz/last.txt")); });
@@ -487,6 +504,7 @@ void TestMainWindow::fastFailureShowsOnlyItsErrorBox()
 {
     const QString tree = root + QStringLiteral("/tree");
     makeLargeTree(tree);
+    holdBackLastFile(tree);
     const QString sums = root + QStringLiteral("/new.sha256");
 
     MainWindow window;
