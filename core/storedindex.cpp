@@ -1,6 +1,7 @@
 #include "storedindex.h"
 
 #include "checksumfile.h"
+#include "hexbytes.h"
 #include "pathindex.h"
 
 #include <cstring>
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::uint64_t tagMask = 0xffffffff00000000ULL;
 constexpr std::size_t digestBytes = 32;
-const char hexDigits[] = "0123456789abcdef";
 
 int lowerHexValue(char c)
 {
@@ -166,13 +166,7 @@ std::string StoredIndex::digest(std::size_t record) const
         if (other != otherDigests.end())
             return other->second;
     }
-    std::string text(2 * digestBytes, '0');
-    const std::uint8_t *bytes = raw.data() + record * digestBytes;
-    for (std::size_t i = 0; i < digestBytes; ++i) {
-        text[2 * i] = hexDigits[bytes[i] >> 4];
-        text[2 * i + 1] = hexDigits[bytes[i] & 0x0f];
-    }
-    return text;
+    return hexOfBytes(raw.data() + record * digestBytes, digestBytes);
 }
 
 bool StoredIndex::digestIs(std::size_t record, const std::string &digest) const

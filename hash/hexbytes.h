@@ -6,13 +6,19 @@
 #include <cstddef>
 #include <string>
 
-inline std::string hexOfBytes(const unsigned char *bytes, std::size_t count)
+// Writes 2 * count digits at text, without a terminating zero.
+inline void hexInto(const unsigned char *bytes, std::size_t count, char *text)
 {
     static const char digits[] = "0123456789abcdef";
-    std::string text(2 * count, '0');
-    for (std::size_t i = 0; i < count; ++i) {
-        text[2 * i] = digits[bytes[i] >> 4];
-        text[2 * i + 1] = digits[bytes[i] & 15];
+    for (std::size_t i = 0; i < count; ++i, text += 2) {
+        text[0] = digits[bytes[i] >> 4];
+        text[1] = digits[bytes[i] & 15];
     }
+}
+
+inline std::string hexOfBytes(const unsigned char *bytes, std::size_t count)
+{
+    std::string text(2 * count, '0');
+    hexInto(bytes, count, &text[0]);
     return text;
 }

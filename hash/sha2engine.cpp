@@ -2,19 +2,15 @@
 
 #include "hashbytes.h"
 #include "hashcpu.h"
+#include "hexbytes.h"
 
 #include <cstring>
 
 namespace {
 
-const char hexDigits[] = "0123456789abcdef";
-
 void toHex(const unsigned char *digest, std::size_t bytes, char *text)
 {
-    for (std::size_t i = 0; i < bytes; ++i) {
-        text[2 * i] = hexDigits[digest[i] >> 4];
-        text[2 * i + 1] = hexDigits[digest[i] & 15];
-    }
+    hexInto(digest, bytes, text);
     text[2 * bytes] = '\0';
 }
 
