@@ -138,6 +138,32 @@ bool nameLess(const SortedName &a, const SortedName &b)
     return a.name < b.name;
 }
 
+// Sorts a directory's names by nameLess. The sort moves small keys rather
+// than the names themselves, and most comparisons end at the keys' first
+// 16 bytes.
+void sortNames(std::vector<SortedName> &names)
+{
+    struct Key
+    {
+        std::uint64_t head[2];
+        std::uint32_t index;
+        bool ascii;
+    };
+    std::vector<Key> keys(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        keys[i] = Key{{names[i].head[0], names[i].head[1]}, static_cast<std::uint32_t>(i), names[i].ascii};
+    std::sort(keys.begin(), keys.end(), [&names](const Key &a, const Key &b) {
+        if (a.ascii && b.ascii && (a.head[0] != b.head[0] || a.head[1] != b.head[1]))
+            return a.head[0] != b.head[0] ? a.head[0] < b.head[0] : a.head[1] < b.head[1];
+        return nameLess(names[a.index], names[b.index]);
+    });
+    std::vector<SortedName> sorted;
+    sorted.reserve(names.size());
+    for (const Key &key : keys)
+        sorted.push_back(std::move(names[key.index]));
+    names.swap(sorted);
+}
+
 int openDirectoryAt(int dirFd, const char *name)
 {
     int fd;
@@ -509,7 +535,7 @@ bool TreeListing::collect(int fd)
         return unreadable();
     }
 
-    std::sort(files.begin(), files.end(), nameLess);
+    sortNames(files);
     const std::size_t listedBefore = pathEnds.size();
     for (const SortedName &file : files) {
         if (!addFile(file.name)) {
@@ -523,7 +549,7 @@ bool TreeListing::collect(int fd)
     }
     files = std::vector<SortedName>();
 
-    std::sort(dirs.begin(), dirs.end(), nameLess);
+    sortNames(dirs);
     descent.emplace_back(dirStat.st_dev, dirStat.st_ino);
     const bool held = descent.size() <= static_cast<std::size_t>(heldLevels);
     if (held) {
