@@ -876,8 +876,9 @@ std::size_t ScanPipeline::takeReady(std::vector<Taken> &taken, std::size_t most)
         const std::size_t at = nextToTake - pathBase;
         const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
         into.below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
-        // Moved, the strings trade their room: the slot keeps what the
-        // taken entry held, for the next file, and nothing is freed.
+        // Moved, the strings trade their room (libstdc++ swaps the two
+        // buffers): the slot keeps what the taken entry held, for the next
+        // file, and nothing is freed.
         into.result = std::move(next.result);
         next.result = Result();
         next.state = Slot::Waiting;

@@ -52,12 +52,12 @@ bool isAscii(const std::string &text)
     return true;
 }
 
-// A directory entry as the listing sorts it.
 inline unsigned foldedAscii(unsigned char c)
 {
     return c - 'A' <= 'Z' - 'A' ? c + ('a' - 'A') : c;
 }
 
+// A directory entry as the listing sorts it.
 struct SortedName
 {
     std::string name;
