@@ -153,6 +153,8 @@ private slots:
     void sizeChangedAfterOpen();
     void fromMemoryOrDevice_data();
     void fromMemoryOrDevice();
+    void oneHasherManyFiles_data();
+    void oneHasherManyFiles();
 #endif
 
 private:
@@ -549,6 +551,52 @@ void tst_hashfile::fromMemoryOrDevice()
         QVERIFY(missed);
     else if (kernelCanTell)
         QVERIFY(!missed);
+}
+
+void tst_hashfile::oneHasherManyFiles_data()
+{
+    QTest::addColumn<QString>("algorithm");
+    for (const char *name : algorithmNames)
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+// A scan's hasher keeps its read buffer and the string it writes digests
+// into from file to file: a file read any way after any other, on a second
+// thread or not, from memory or not, must get the digest it gets alone.
+void tst_hashfile::oneHasherManyFiles()
+{
+    QFETCH(QString, algorithm);
+
+    const qint64 chunk = hashwrapper::fileChunkSize;
+    const qint64 large = hashwrapper::overlapFileSize;
+    struct Read
+    {
+        qint64 size;
+        bool overlap;
+        qint64 missFrom;
+    };
+    const Read reads[] = {{large + 5, true, -1}, {1000, false, -1}, {2 * chunk + 1, false, 0},
+                          {0, false, -1},        {large + 5, true, chunk}, {1, false, -1},
+                          {3 * chunk, true, 0},  {55, false, 0}};
+    auto wrapper = makeWrapper(algorithm);
+    QVERIFY(wrapper);
+    std::string digest = "left over from before";
+    int n = 0;
+    for (const Read &read : reads) {
+        const QByteArray bytes = testBytes(read.size + n);
+        const QString path = dir->filePath(QStringLiteral("file%1.bin").arg(n++));
+        QVERIFY(writeFile(path, bytes));
+        const std::string native = QFile::encodeName(path).toStdString();
+        long long size = -1;
+        const int fd = hashwrapper::openRegularFile(native, &size);
+        QVERIFY(fd >= 0);
+        filereader::pretendMissFrom(read.missFrom);
+        bool missed = false;
+        wrapper->digestOfOpenFile(digest, fd, size, native, read.overlap, {}, &missed);
+        filereader::pretendMissFrom(-1);
+        ::close(fd);
+        QCOMPARE(QString::fromStdString(digest), QString::fromStdString(wrapper->digestOfString(bytes.toStdString())));
+    }
 }
 #endif
 
