@@ -138,29 +138,19 @@ bool nameLess(const SortedName &a, const SortedName &b)
     return a.name < b.name;
 }
 
-// Sorts a directory's names by nameLess. The sort moves small keys rather
-// than the names themselves, and most comparisons end at the keys' first
-// 16 bytes.
+// Sorts a directory's names by nameLess, moving their indices rather than
+// the names with their strings.
 void sortNames(std::vector<SortedName> &names)
 {
-    struct Key
-    {
-        std::uint64_t head[2];
-        std::uint32_t index;
-        bool ascii;
-    };
-    std::vector<Key> keys(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i)
-        keys[i] = Key{{names[i].head[0], names[i].head[1]}, static_cast<std::uint32_t>(i), names[i].ascii};
-    std::sort(keys.begin(), keys.end(), [&names](const Key &a, const Key &b) {
-        if (a.ascii && b.ascii && (a.head[0] != b.head[0] || a.head[1] != b.head[1]))
-            return a.head[0] != b.head[0] ? a.head[0] < b.head[0] : a.head[1] < b.head[1];
-        return nameLess(names[a.index], names[b.index]);
-    });
+    std::vector<std::uint32_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(),
+              [&names](std::uint32_t a, std::uint32_t b) { return nameLess(names[a], names[b]); });
     std::vector<SortedName> sorted;
     sorted.reserve(names.size());
-    for (const Key &key : keys)
-        sorted.push_back(std::move(names[key.index]));
+    for (const std::uint32_t index : order)
+        sorted.push_back(std::move(names[index]));
     names.swap(sorted);
 }
 

@@ -14,10 +14,6 @@ class hashwrapper
 protected:
     std::string testText;
 
-private:
-    // The piece a file is read into, kept from file to file.
-    std::unique_ptr<unsigned char[]> readBuffer;
-
 public:
     // digestOfFile reads what must come from the device in pieces of this
     // many bytes: large enough that the system call per piece costs nothing
@@ -93,4 +89,8 @@ public:
 
     // finishDigest into text, which a wrapper may fill without allocating.
     virtual void finishDigestInto(std::string &text);
+
+private:
+    // The piece a file is read into, kept from file to file.
+    std::unique_ptr<unsigned char[]> readBuffer;
 };
