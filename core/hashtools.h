@@ -88,14 +88,14 @@ public:
 
     // The one rule that tells damage from an edit, for verify and for
     // update's hold-back alike: whether a file whose current digest differs
-    // from its stored one may be damaged, by its status as it was opened.
-    // It may be where the file says it was not written since reference less
-    // the tolerance and did not change while it was read. The status says
-    // so by its modification time, unless that lies later than scanStart
-    // plus the tolerance: a clock that was wrong when the file was made (a
+    // from its stored one may be damaged, judged by its status as it was
+    // opened. It may be when the file did not change while it was read and
+    // says it was not written after reference less the tolerance. Its
+    // modification time says so, unless that lies later than scanStart plus
+    // the tolerance: a clock that was wrong when the file was written (a
     // camera's) is no witness of an edit, and the inode time, which no
-    // program sets, then speaks. Digests that differ only in letter case
-    // hold the same content, which is never damage.
+    // program can set, speaks instead. Digests that differ only in letter
+    // case hold the same content, which is never damage.
     static bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
                              bool changedWhileRead, long long reference, long long scanStart);
     // A digest as create writes it: hexadecimal digits lower-cased; any

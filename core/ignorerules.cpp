@@ -440,7 +440,8 @@ bool IgnoreRules::load(int sourceDirFd, const std::string &sourceDir)
     const int openFailure = errno;
     struct stat link;
     const bool dangling = fd < 0 && openFailure == ENOENT
-                          && ::fstatat(sourceDirFd, path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0;
+                          && ::fstatat(sourceDirFd, path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0
+                          && S_ISLNK(link.st_mode);
     errno = openFailure;
     return loadOpened(fd, displayNameOf(ignoreFileOf(sourceDir)), dangling);
 }
