@@ -781,6 +781,7 @@ void TestChecksumFile::timeKeptOnExfat()
     QVERIFY(written > 0 && edit > 0);
     QVERIFY2(written < edit, qPrintable(QStringLiteral("%1 not before %2").arg(written).arg(edit)));
     QVERIFY(kept);
+    QVERIFY(writer.foundAtName());
 }
 
 namespace {
