@@ -648,9 +648,6 @@ bool ChecksumFile::Writer::State::settle(int fd)
 bool ChecksumFile::Writer::State::rewriteInPlace()
 {
     const int target = inPlace.get();
-    struct stat opened;
-    if (::fstat(target, &opened) != 0)
-        return fail(errno);
     if (::ftruncate(target, 0) != 0 || ::lseek(target, 0, SEEK_SET) != 0)
         return fail(errno);
     std::vector<char> buffer(ioChunk);
