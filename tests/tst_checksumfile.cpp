@@ -922,7 +922,8 @@ void TestChecksumFile::othersFileInSharedFolder()
         QVERIFY(plant());
     QCOMPARE(writer.commit({{"a", fox}}), written);
     QCOMPARE(writer.error(), written ? 0 : EACCES);
-    QCOMPARE(contentOf(QFile::decodeName(name)), written ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("planted\r\n"));
+    QCOMPARE(contentOf(QFile::decodeName(name)),
+             written ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("planted\r\n"));
     struct stat info;
     QCOMPARE(::stat(name.constData(), &info), 0);
     QCOMPARE(info.st_uid, uid_t(65534));
