@@ -90,7 +90,7 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
     if (written != ExitSuccess)
         return written;
     if (json)
-        output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock).line());
+        output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock, &writer).line());
     else
         output(QByteArray::fromStdString(digest) + '\n');
     return ExitSuccess;
@@ -412,7 +412,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("removed", qint64(counts.removed))
             .number("kept", qint64(counts.kept))
             .number("damaged", qint64(counts.heldBack.size()));
-        output(summaryLine(numbers, checksumFile, digest, clock).line());
+        output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }
     return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
 }
@@ -453,6 +453,25 @@ int CliJobs::writeScanned(HashTools &tools, const QByteArray &sourceDir, const Q
         cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
+    // The folder was moved or replaced during the run: the file went with
+    // the folder, and the name given leads elsewhere.
+    if (!writer.foundAtName()) {
+        const std::string placed = writer.committedPath();
+        if (placed.empty())
+            messageNaming(tr("Checksums file \"%1\" is not where it was written: its folder was moved "
+                             "during the run."),
+                          checksumFile);
+        else
+            messageNaming(tr("Checksums file was written to \"%1\": its folder was moved during the run."),
+                          QByteArray::fromStdString(placed));
+        return ExitError;
+    }
+    // Told even when quiet, like a file held back: the next verify cannot
+    // tell this run's edits from damage.
+    if (!writer.timeKept())
+        messageNaming(tr("The file system did not keep the time of checksums file \"%1\": files edited "
+                         "during this run cannot be told from damaged ones."),
+                      checksumFile);
     return ExitSuccess;
 }
 
@@ -639,13 +658,17 @@ void CliJobs::info(const QString &text) const
 }
 
 JsonLine CliJobs::summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
-                              const std::string &digest, const QElapsedTimer &clock)
+                              const std::string &digest, const QElapsedTimer &clock,
+                              const ChecksumFile::Writer *written)
 {
     JsonLine line;
     line.object("summary", counts)
         .path("checksums_file", checksumFile)
         .text("digest", QByteArray::fromStdString(digest))
         .number("seconds", static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    // Only where it went wrong, as the base64 fields appear only where needed.
+    if (written && !written->timeKept())
+        line.boolean("time_kept", false);
     return line;
 }
 

@@ -92,9 +92,11 @@ private:
     static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
-    // The JSON report's last line; counts is its "summary" object.
+    // The JSON report's last line; counts is its "summary" object. written:
+    // the writer of a job that wrote the checksums file.
     static JsonLine summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
-                                const std::string &digest, const QElapsedTimer &clock);
+                                const std::string &digest, const QElapsedTimer &clock,
+                                const ChecksumFile::Writer *written = nullptr);
 
     bool quiet;
     bool json = false;

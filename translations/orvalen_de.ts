@@ -382,6 +382,18 @@ Exit-Codes:
         <translation>Die Prüfsummendatei „%1“ kann nicht geschrieben werden: %2.</translation>
     </message>
     <message>
+        <source>Checksums file &quot;%1&quot; is not where it was written: its folder was moved during the run.</source>
+        <translation>Die Prüfsummendatei „%1“ ist nicht dort, wo sie geschrieben wurde: ihr Ordner wurde während des Laufs verschoben.</translation>
+    </message>
+    <message>
+        <source>Checksums file was written to &quot;%1&quot;: its folder was moved during the run.</source>
+        <translation>Die Prüfsummendatei wurde nach „%1“ geschrieben: ihr Ordner wurde während des Laufs verschoben.</translation>
+    </message>
+    <message>
+        <source>The file system did not keep the time of checksums file &quot;%1&quot;: files edited during this run cannot be told from damaged ones.</source>
+        <translation>Das Dateisystem hat die Zeit der Prüfsummendatei „%1“ nicht behalten: Dateien, die während dieses Laufs bearbeitet wurden, sind von beschädigten nicht zu unterscheiden.</translation>
+    </message>
+    <message>
         <source>Cannot read file &quot;%1&quot;.</source>
         <translation>Die Datei &quot;%1&quot; kann nicht gelesen werden.</translation>
     </message>

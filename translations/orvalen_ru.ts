@@ -378,6 +378,18 @@ Exit codes:
         <translation>Не удаётся записать файл сумм «%1»: %2.</translation>
     </message>
     <message>
+        <source>Checksums file &quot;%1&quot; is not where it was written: its folder was moved during the run.</source>
+        <translation>Файл сумм «%1» находится не там, куда был записан: его папку переместили во время работы.</translation>
+    </message>
+    <message>
+        <source>Checksums file was written to &quot;%1&quot;: its folder was moved during the run.</source>
+        <translation>Файл сумм записан в «%1»: его папку переместили во время работы.</translation>
+    </message>
+    <message>
+        <source>The file system did not keep the time of checksums file &quot;%1&quot;: files edited during this run cannot be told from damaged ones.</source>
+        <translation>Файловая система не сохранила время файла сумм «%1»: файлы, изменённые во время этого запуска, нельзя отличить от повреждённых.</translation>
+    </message>
+    <message>
         <source>Cannot read file &quot;%1&quot;.</source>
         <translation>Не удаётся прочитать файл &quot;%1&quot;.</translation>
     </message>
