@@ -54,6 +54,14 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "      digest like create; without CHECKSUMS_FILE it is create.\n"
            "  digest [--algorithm NAME] FILE...\n"
            "      Print \"digest  path\" for each file, as sha256sum does.\n"
+           "  digest --check [--algorithm NAME] [LIST...]\n"
+           "      Read lists of digests, as sha256sum -c does (\"-\" or none: standard\n"
+           "      input): lines \"digest  path\", \"digest *path\" or \"TAG (path) = digest\",\n"
+           "      the algorithm from TAG or the digest's length unless --algorithm\n"
+           "      is given. Prints \"path: OK\", \"path: FAILED\" or \"path: FAILED open\n"
+           "      or read\" for each file in list order (-q: no OK lines), and\n"
+           "      warnings on standard error. Exit code 1 when a file fails, 2 when\n"
+           "      a list cannot be read or holds no usable line."
            "\n"
            "Not guarded: files and directories whose names start with a dot,\n"
            "and everything below such a directory, are left out of the tree.\n"
@@ -127,7 +135,11 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "days since 1970-01-01 UTC modulo N, plus one) and new files; names are "
            "still compared for the whole tree."),
         tr("K/N"));
+    const QCommandLineOption checkOption(
+        {QStringLiteral("c"), QStringLiteral("check")},
+        tr("digest: read the FILEs as lists of digests and check the files they name."));
     parser.addOption(quietOption);
+    parser.addOption(checkOption);
     parser.addOption(damageOption);
     parser.addOption(formatOption);
     parser.addOption(subsetOption);
@@ -201,6 +213,10 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
             }
             json = format == "json";
         }
+        if (parser.isSet(checkOption)) {
+            error = tr("The option --check belongs to the digest command only.");
+            return false;
+        }
         if (parser.isSet(algorithmOption)) {
             error = tr("The option --algorithm belongs to the digest command only.");
             return false;
@@ -221,19 +237,25 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
             error = tr("The option --format belongs to the create, verify and update commands only.");
             return false;
         }
-        if (parser.isSet(jobsOption)) {
-            error = tr("The option --jobs belongs to the create, verify and update commands only.");
+        check = parser.isSet(checkOption);
+        if (parser.isSet(jobsOption) && !check) {
+            error = tr("The option --jobs belongs to the create, verify and update commands "
+                       "and to digest --check only.");
             return false;
         }
+        if (parser.isSet(jobsOption) && !parseJobs(bytesOf(parser.value(jobsOption))))
+            return false;
         algorithm = parser.isSet(algorithmOption)
                         ? LocalPath::display(bytesOf(parser.value(algorithmOption)))
-                        : QString::fromLatin1(defaultAlgorithm);
+                        : check ? QString() : QString::fromLatin1(defaultAlgorithm);
         const std::unique_ptr<hashwrapper> probe(
             hashfactory().makeWrapper(algorithm.toStdString()));
-        if (!probe) {
+        if (!probe && !(check && algorithm.isEmpty())) {
             error = tr("Unknown algorithm \"%1\".").arg(algorithm);
             return false;
         }
+        if (check && positional.isEmpty())
+            positional << QByteArray("-");
         if (positional.isEmpty()) {
             error = tr("The command digest needs at least one FILE.");
             return false;

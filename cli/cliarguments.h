@@ -25,7 +25,10 @@ public:
     QByteArray sourceDir;
     QByteArray checksumFile;
     QList<QByteArray> files;
+    // digest: empty with --check when no --algorithm was given.
     QString algorithm;
+    // digest: files are lists of digests to check.
+    bool check = false;
     // 0: as many as the machine suits.
     int jobs = 0;
     bool quiet = false;

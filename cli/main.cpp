@@ -1,5 +1,6 @@
 #include "cliarguments.h"
 #include "clijobs.h"
+#include "digestcheck.h"
 #include "exitcode.h"
 #include "interruptflag.h"
 #include "translationloader.h"
@@ -87,7 +88,10 @@ int main(int argc, char *argv[])
         status = jobs.update(arguments.sourceDir, arguments.checksumFile);
         break;
     case CliArguments::Digest:
-        status = jobs.digest(arguments.algorithm, arguments.files);
+        status = arguments.check
+                     ? DigestCheck(arguments.algorithm.toLower().toStdString(), arguments.quiet, arguments.jobs)
+                           .run(arguments.files)
+                     : jobs.digest(arguments.algorithm, arguments.files);
         break;
     }
 
