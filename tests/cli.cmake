@@ -16,3 +16,14 @@ add_dependencies(tst_cli orvalen-cli)
 if(TARGET orvalen_translations)
   add_dependencies(tst_cli orvalen_translations)
 endif()
+
+# digest --check: its line parser in process, its runs beside coreutils'.
+orvalen_add_test(tst_digestcheck
+  SOURCES tst_digestcheck.cpp
+    ${PROJECT_SOURCE_DIR}/cli/digestcheck.cpp ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp
+    ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp
+    ${PROJECT_SOURCE_DIR}/cli/localpath.cpp ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
+  LIBS core ${ORVALEN_QT_PREFIX}::Core)
+target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
+add_dependencies(tst_digestcheck orvalen-cli)
