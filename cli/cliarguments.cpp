@@ -114,7 +114,7 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         tr("NAME"));
     const QCommandLineOption jobsOption(
         {QStringLiteral("j"), QStringLiteral("jobs")},
-        tr("How many files create, verify and update hash at once (N at least 1; "
+        tr("How many files create, verify, update and digest --check hash at once (N at least 1; "
            "more than %1 counts as %1; default: chosen from the machine and its "
            "disks; 1: one file after another).")
             .arg(HashTools::maxJobs),
