@@ -135,6 +135,16 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "days since 1970-01-01 UTC modulo N, plus one) and new files; names are "
            "still compared for the whole tree."),
         tr("K/N"));
+    const QCommandLineOption metricsOption(
+        QStringLiteral("metrics"),
+        tr("create, verify and update: write the run's figures to FILE in the Prometheus "
+           "text format, for node_exporter's textfile collector (FILE ending in .prom)."),
+        tr("FILE"));
+    const QCommandLineOption metricsLabelOption(
+        QStringLiteral("metrics-label"),
+        tr("The value of the name label of the --metrics figures."), tr("NAME"));
+    parser.addOption(metricsOption);
+    parser.addOption(metricsLabelOption);
     const QCommandLineOption checkOption(
         {QStringLiteral("c"), QStringLiteral("check")},
         tr("digest: read the FILEs as lists of digests and check the files they name."));
@@ -202,8 +212,20 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
             return false;
     }
 
+    if (parser.isSet(metricsLabelOption) && !parser.isSet(metricsOption)) {
+        error = tr("The option --metrics-label needs --metrics.");
+        return false;
+    }
     if (name == "create" || name == "verify" || name == "update") {
         command = name == "create" ? Create : name == "verify" ? Verify : Update;
+        if (parser.isSet(metricsOption)) {
+            metricsFile = bytesOf(parser.value(metricsOption));
+            metricsLabel = LocalPath::display(bytesOf(parser.value(metricsLabelOption)));
+            if (metricsFile.isEmpty()) {
+                error = tr("The option --metrics needs a file name.");
+                return false;
+            }
+        }
         if (parser.isSet(formatOption)) {
             const QByteArray format = bytesOf(parser.value(formatOption));
             if (format != "text" && format != "json") {
@@ -233,6 +255,10 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
 
     if (name == "digest") {
         command = Digest;
+        if (parser.isSet(metricsOption)) {
+            error = tr("The option --metrics belongs to the create, verify and update commands only.");
+            return false;
+        }
         if (parser.isSet(formatOption)) {
             error = tr("The option --format belongs to the create, verify and update commands only.");
             return false;

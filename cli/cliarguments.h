@@ -39,6 +39,10 @@ public:
     // verify: read only slice subsetSlice of subsetSlices; 0 of 0 reads all.
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    // create, verify, update: the file the run's figures go to, for
+    // Prometheus; empty for none. metricsLabel: its "name" label.
+    QByteArray metricsFile;
+    QString metricsLabel;
 
     QString errorText() const;
 
