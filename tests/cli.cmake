@@ -28,3 +28,10 @@ orvalen_add_test(tst_digestcheck
 target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
 add_dependencies(tst_digestcheck orvalen-cli)
+
+# --metrics: what orvalen-cli leaves, read back by Prometheus' own parser.
+orvalen_add_test(tst_metricsfile
+  SOURCES tst_metricsfile.cpp
+  LIBS ${ORVALEN_QT_PREFIX}::Core)
+target_compile_definitions(tst_metricsfile PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
+add_dependencies(tst_metricsfile orvalen-cli)
