@@ -42,4 +42,5 @@ expect 'orvalen-cli --form' --format=
 expect 'orvalen-cli digest -a sha' sha1 sha256 sha384 sha512
 expect 'orvalen-cli create ' dir/
 expect 'orvalen-cli digest --che' --check
+expect 'orvalen-cli --metrics-l' --metrics-label=
 exit $failures

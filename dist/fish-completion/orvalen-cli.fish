@@ -21,3 +21,5 @@ complete -c orvalen-cli -s c -l check -d 'digest: check the files named in lists
 complete -c orvalen-cli -l damage-only -d 'verify: only possibly damaged files'
 complete -c orvalen-cli -l format -x -a 'text json' -d 'Output of create, verify and update'
 complete -c orvalen-cli -l subset -x -a 'auto/7' -d 'verify: read only slice K of N'
+complete -c orvalen-cli -l metrics -r -F -d "Write the run's figures for Prometheus to FILE"
+complete -c orvalen-cli -l metrics-label -x -d 'The name label of the metrics'
