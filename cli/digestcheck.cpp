@@ -5,6 +5,7 @@
 #include "hashfactory.h"
 #include "hashwrapper.h"
 #include "hlexception.h"
+#include "interruptflag.h"
 #include "scanpipeline.h"
 
 #include <algorithm>
@@ -211,6 +212,9 @@ QByteArray DigestCheck::shownName(const QByteArray &path)
 
 int DigestCheck::run(const QList<QByteArray> &lists)
 {
+    // Nothing is written but the report, so a signal ends the process at
+    // once, even in the middle of a big file.
+    InterruptFlag::setPhase(InterruptFlag::Reading);
     int status = ExitSuccess;
     for (const QByteArray &list : lists) {
         const int listStatus = checkList(list);
