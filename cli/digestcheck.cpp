@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <system_error>
@@ -217,7 +218,14 @@ int DigestCheck::run(const QList<QByteArray> &lists)
     InterruptFlag::setPhase(InterruptFlag::Reading);
     int status = ExitSuccess;
     for (const QByteArray &list : lists) {
-        const int listStatus = checkList(list);
+        int listStatus = ExitError;
+        try {
+            listStatus = checkList(list);
+        } catch (const std::exception &failure) {
+            // The machine refused memory, threads or descriptors.
+            std::fflush(stdout);
+            warn(QByteArray(failure.what()));
+        }
         if (listStatus == ExitError || status == ExitError)
             status = ExitError;
         else if (listStatus != ExitSuccess)
