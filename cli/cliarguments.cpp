@@ -54,14 +54,6 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "      digest like create; without CHECKSUMS_FILE it is create.\n"
            "  digest [--algorithm NAME] FILE...\n"
            "      Print \"digest  path\" for each file, as sha256sum does.\n"
-           "  digest --check [--algorithm NAME] [LIST...]\n"
-           "      Read lists of digests, as sha256sum -c does (\"-\" or none: standard\n"
-           "      input): lines \"digest  path\", \"digest *path\" or \"TAG (path) = digest\",\n"
-           "      the algorithm from TAG or the digest's length unless --algorithm\n"
-           "      is given. Prints \"path: OK\", \"path: FAILED\" or \"path: FAILED open\n"
-           "      or read\" for each file in list order (-q: no OK lines), and\n"
-           "      warnings on standard error. Exit code 1 when a file fails, 2 when\n"
-           "      a list cannot be read or holds no usable line."
            "\n"
            "Not guarded: files and directories whose names start with a dot,\n"
            "and everything below such a directory, are left out of the tree.\n"
@@ -93,14 +85,11 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "  0    success; for verify: no discrepancy (with --damage-only: no\n"
            "       possibly damaged file); for update: no file held back\n"
            "  1    verify found discrepancies (with --damage-only: a possibly\n"
-           "       damaged file); update held back a possibly damaged file;\n"
-           "       digest --check: a listed file failed or could not be read\n"
+           "       damaged file); update held back a possibly damaged file\n"
            "  2    error: bad arguments, missing directory, checksums file that\n"
            "       does not exist, cannot be read or written, or is no checksums\n"
            "       file, a file that cannot be hashed, an ignore file that cannot\n"
-           "       be read or holds a malformed line (named with its line number),\n"
-           "       a metrics file that cannot be written, a digest list that cannot\n"
-           "       be read or holds no usable line\n"
+           "       be read or holds a malformed line (named with its line number)\n"
            "  130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums\n"
            "       file is left as it was. A signal that comes once create has\n"
            "       begun to write the new checksums file does not stop it: the\n"
@@ -117,7 +106,7 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         tr("NAME"));
     const QCommandLineOption jobsOption(
         {QStringLiteral("j"), QStringLiteral("jobs")},
-        tr("How many files create, verify, update and digest --check hash at once (N at least 1; "
+        tr("How many files create, verify and update hash at once (N at least 1; "
            "more than %1 counts as %1; default: chosen from the machine and its "
            "disks; 1: one file after another).")
             .arg(HashTools::maxJobs),
@@ -141,7 +130,8 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     const QCommandLineOption metricsOption(
         QStringLiteral("metrics"),
         tr("create, verify and update: write the run's figures to FILE in the Prometheus "
-           "text format, for node_exporter's textfile collector (FILE ending in .prom)."),
+           "text format, for node_exporter's textfile collector (FILE ending in .prom), "
+           "whatever the outcome. A FILE that cannot be written turns exit code 0 into 2."),
         tr("FILE"));
     const QCommandLineOption metricsLabelOption(
         QStringLiteral("metrics-label"),
@@ -150,7 +140,13 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     parser.addOption(metricsLabelOption);
     const QCommandLineOption checkOption(
         {QStringLiteral("c"), QStringLiteral("check")},
-        tr("digest: read the FILEs as lists of digests and check the files they name."));
+        tr("digest: read each FILE (\"-\" or none: standard input) as a list of digests, "
+           "as sha256sum -c does, and check the files it names: lines \"digest  path\", "
+           "\"digest *path\" or \"TAG (path) = digest\", the algorithm from TAG or the "
+           "digest's length unless --algorithm is given. Prints \"path: OK\", \"path: "
+           "FAILED\" or \"path: FAILED open or read\" in list order (-q: no OK lines), "
+           "then warnings on standard error; --jobs applies. Exit code 1 when a file "
+           "failed, 2 when a list cannot be read or holds no usable line."));
     parser.addOption(quietOption);
     parser.addOption(checkOption);
     parser.addOption(damageOption);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -11,8 +10,6 @@
 // then replaces it, so that a reader never sees half a file.
 class MetricsFile
 {
-    Q_DECLARE_TR_FUNCTIONS(MetricsFile)
-
 public:
     // label: the value of the "name" label, left out when empty. The clock
     // starts here.
