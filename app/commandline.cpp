@@ -1,8 +1,12 @@
 #include "commandline.h"
 
+#include "translationloader.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QStringList>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -13,6 +17,15 @@ bool CommandLine::answered(int argc, char *argv[], int &exitCode)
     int count = argc;
     const QCoreApplication core(count, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVALEN_VERSION));
+    // The help in the language the window would speak.
+    const QString localeName = QLocale::system().name();
+    QTranslator appTranslator;
+    TranslationLoader::load(appTranslator, QStringLiteral("orvalen_"), localeName,
+                            TranslationLoader::installedDirs());
+    QCoreApplication::installTranslator(&appTranslator);
+    QTranslator qtTranslator;
+    TranslationLoader::load(qtTranslator, QStringLiteral("qtbase_"), localeName, TranslationLoader::qtDirs());
+    QCoreApplication::installTranslator(&qtTranslator);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
