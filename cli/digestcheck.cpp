@@ -131,7 +131,8 @@ DigestCheck::LineKind DigestCheck::parseLine(const QByteArray &line, Entry &entr
         } else {
             entry.path = written;
         }
-        return entry.path.isEmpty() ? LineKind::Malformed : LineKind::Entry;
+        // A zero byte would end the name the system is handed early.
+        return entry.path.isEmpty() || entry.path.contains('\0') ? LineKind::Malformed : LineKind::Entry;
     };
 
     // BSD: "TAG (path) = digest"; the tag and the parenthesis may touch,

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>

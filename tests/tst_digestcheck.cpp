@@ -124,6 +124,8 @@ void TestDigestCheck::parseLine_data()
                                                  << QByteArray();
     QTest::newRow("tag, digest one short") << "SHA1 (a) = " + sha1.left(39) << "" << malformed << ""
                                            << QByteArray();
+    QTest::newRow("zero byte in the name") << sha256 + QByteArray("  a\0b", 5) << "" << malformed << ""
+                                          << QByteArray();
     QTest::newRow("comment") << QByteArray("  # " + sha256 + "  a") << "" << ignored << "" << QByteArray();
     QTest::newRow("blank") << QByteArray(" \t") << "" << ignored << "" << QByteArray();
 }
