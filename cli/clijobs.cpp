@@ -12,6 +12,7 @@
 #include "interruptflag.h"
 #include "jsonline.h"
 #include "localpath.h"
+#include "metricsfile.h"
 #include "storedindex.h"
 
 #include <QByteArray>
@@ -47,6 +48,11 @@ void CliJobs::setSubset(unsigned slice, unsigned slices)
 {
     subsetSlice = slices == 0 ? 0 : slice;
     subsetSlices = slices;
+}
+
+void CliJobs::setMetrics(MetricsFile *metricsFile)
+{
+    metrics = metricsFile;
 }
 
 bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
@@ -89,6 +95,8 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
                                      });
     if (written != ExitSuccess)
         return written;
+    if (metrics)
+        metrics->setCounts({added, 0, 0, 0, 0, 0});
     if (json)
         output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock, &writer).line());
     else
@@ -318,6 +326,8 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         info(tr("Slice %1/%2 read: %3 files").arg(subsetSlice).arg(subsetSlices).arg(sliceFiles));
     }
     info(summary);
+    if (metrics)
+        metrics->setCounts({checked, changed, damaged, added, missing, moved});
     if (json) {
         JsonLine counts;
         counts.number("checked", checked)
@@ -404,6 +414,9 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
              .arg(counts.removed)
              .arg(counts.kept)
              .arg(counts.heldBack.size()));
+    if (metrics)
+        metrics->setCounts({total, qint64(counts.rehashed), qint64(counts.heldBack.size()),
+                            qint64(counts.added), qint64(counts.removed), 0});
     if (json) {
         // A held back file is one that may be damaged.
         JsonLine numbers;

@@ -12,6 +12,7 @@
 #include <vector>
 
 class JsonLine;
+class MetricsFile;
 class QElapsedTimer;
 class ICreateHashReport;
 struct HashRecord;
@@ -35,6 +36,8 @@ public:
     // verify reads only the files of slice `slice` (1 to slices) and new
     // ones; the names of the whole tree are still compared. 0 reads all.
     void setSubset(unsigned slice, unsigned slices);
+    // Where create, verify and update leave what they found; none by default.
+    void setMetrics(MetricsFile *metricsFile);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -104,4 +107,5 @@ private:
     unsigned subsetSlices = 0;
     bool progress;
     int jobs;
+    MetricsFile *metrics = nullptr;
 };

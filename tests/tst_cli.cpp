@@ -1058,6 +1058,7 @@ void TestCli::interrupt_data()
         << "create" << int(SIGINT) << int(SIGTERM);
     QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT) << 0;
     QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM) << 0;
+    QTest::newRow("digest --check, SIGINT") << "digest --check" << int(SIGINT) << 0;
 }
 
 void TestCli::interrupt()
@@ -1089,6 +1090,13 @@ void TestCli::interrupt()
         const QStringList names = QDir(tree).entryList(QDir::Files);
         for (const QString &name : names)
             args << tree + '/' + name;
+    } else if (command == "digest --check") {
+        QByteArray list;
+        const QStringList names = QDir(tree).entryList(QDir::Files);
+        for (const QString &name : names)
+            list += sha256Hex("other") + "  " + QFile::encodeName(tree + '/' + name) + '\n';
+        writeFile(tree + "/list", list);
+        args = QStringList{"digest", "--check", tree + "/list"};
     }
     startCli(process, args, root.path());
     QVERIFY(process.waitForStarted());
