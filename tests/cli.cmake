@@ -16,3 +16,17 @@ add_dependencies(tst_cli orvalen-cli)
 if(TARGET orvalen_translations)
   add_dependencies(tst_cli orvalen_translations)
 endif()
+
+# The file system that fails on purpose, for the tests of unreadable files
+# and directories; they skip where it was not built or cannot be mounted.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3)
+endif()
+if(FUSE3_FOUND)
+  enable_language(C)
+  add_executable(faultfs faultfs.c)
+  target_link_libraries(faultfs PRIVATE PkgConfig::FUSE3)
+  add_dependencies(tst_cli faultfs)
+  target_compile_definitions(tst_cli PRIVATE ORVALEN_FAULTFS="$<TARGET_FILE:faultfs>")
+endif()
