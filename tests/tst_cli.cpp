@@ -204,6 +204,15 @@ Result runCliBytes(const QList<QByteArray> &args, const QByteArray &workDir)
     return runProgramBytes(QByteArray(ORVALEN_CLI), args, workDir);
 }
 
+// A run that went on past an unreadable file or directory: it ends with 1,
+// and line (a report line on stdout or a message on stderr) names it once.
+bool wentOnPast(const Result &r, const QByteArray &line)
+{
+    const QByteArray all = r.out + r.err;
+    return r.code == 1 && all.count(line + '\n') == 1
+           && (all.startsWith(line + '\n') || all.contains('\n' + line + '\n'));
+}
+
 // QTemporaryDir removes its tree through names as text, and cannot remove
 // a name that is not valid UTF-8; this removes the tree as bytes, first.
 class ByteTreeRemover
@@ -815,12 +824,13 @@ void TestCli::unprivilegedFailures_data()
         << "verify" << "sums.sha256" << 0 << "Cannot read checksums file \"%R/sums.sha256\": Permission denied.";
     QTest::newRow("create: read-only checksums file")
         << "create" << "sums.sha256" << 0444 << "Cannot write checksums file \"%R/sums.sha256\": Permission denied.";
+    // An unreadable entry of the tree is named, and the run goes on.
     QTest::newRow("create: unreadable file in the tree")
-        << "create" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\".";
+        << "create" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\": Permission denied.";
     QTest::newRow("verify: unreadable file in the tree")
-        << "verify" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\".";
+        << "verify" << "tree/b.txt" << 0 << "b.txt\tCannot read file: Permission denied";
     QTest::newRow("create: unreadable directory in the tree")
-        << "create" << "tree/Y" << 0 << "Cannot read directory \"%R/tree/Y\".";
+        << "create" << "tree/Y" << 0 << "Cannot read directory \"%R/tree/Y\": Permission denied.";
 }
 
 void TestCli::unprivilegedFailures()
@@ -852,6 +862,10 @@ void TestCli::unprivilegedFailures()
     ::chmod(QFile::encodeName(lockedPath).constData(), 0755);
 
     QVERIFY(r.normalExit);
+    if (locked.startsWith("tree/")) {
+        QVERIFY2(wentOnPast(r, message.replace("%R", root.path()).toUtf8()), r.out + r.err);
+        return;
+    }
     QCOMPARE(r.err, message.replace("%R", root.path()).toUtf8() + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
@@ -878,7 +892,7 @@ void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing_data()
     // The locked file in the tree shows where hashing begins.
     QTest::newRow("a record among junk: hashing begins")
         << QByteArray("sums.sha256") << "junk\r\n" + record << 0644
-        << QByteArray("Cannot read file \"%R/tree/b.txt\".");
+        << QByteArray("b.txt\tCannot read file: Permission denied");
 }
 
 void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing()
@@ -910,6 +924,10 @@ void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing()
     ::unlink(sums.constData());
 
     QVERIFY(r.normalExit);
+    if (content.startsWith("junk")) {
+        QVERIFY2(wentOnPast(r, message), r.out + r.err);
+        return;
+    }
     QCOMPARE(r.err, message.replace("%R", rootPath) + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
@@ -1130,7 +1148,8 @@ void TestCli::digestOfUnreadableFiles()
     const Result r = runCli({"digest", "one", "missing file", "folder", "two"}, root.path());
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, sha256(root.filePath("one")) + "  one\n" + sha256(root.filePath("two")) + "  two\n");
-    QCOMPARE(r.err, QByteArray("Cannot read file \"missing file\".\nCannot read file \"folder\".\n"));
+    QCOMPARE(r.err, QByteArray("Cannot read file \"missing file\": No such file or directory.\n"
+                               "Cannot read file \"folder\": Is a directory.\n"));
 }
 
 void TestCli::progressOnlyOnTerminal_data()
@@ -1327,17 +1346,18 @@ void TestCli::unprivilegedNamedFailures_data()
     QTest::addColumn<QByteArray>("locked");     // below the root, mode 0444 or with "*" 0
     QTest::addColumn<QByteArray>("message");    // %R: the temporary root
 
-    const QByteArray closed = "Cannot read directory \"%R/t/closed\".";
+    const QByteArray closed = "Cannot read directory \"%R/t/closed\": Permission denied.";
     const QByteArray lineFeed = " contains a line feed and cannot be stored in a checksums file.";
     QTest::newRow("create: files in a directory that can be listed, not searched")
         << "create" << QByteArrayList{"t/a", "t/closed/x", "t/z"} << QByteArray("t/closed") << closed;
     QTest::newRow("verify: files in a directory that can be listed, not searched")
-        << "verify" << QByteArrayList{"t/a", "t/closed/x", "t/z"} << QByteArray("t/closed") << closed;
+        << "verify" << QByteArrayList{"t/a", "t/closed/x", "t/z"} << QByteArray("t/closed")
+        << QByteArray("closed\tCannot read directory: Permission denied");
     QTest::newRow("create: its readable subdirectory is not blamed")
         << "create" << QByteArrayList{"t/a", "t/closed/inner/y"} << QByteArray("t/closed") << closed;
     QTest::newRow("create: a link whose target cannot be looked at is an unreadable file")
         << "create" << QByteArrayList{"t/a", "t/m>../secret/s", "secret/s"} << QByteArray("*secret")
-        << QByteArray("Cannot read file \"%R/t/m\".");
+        << QByteArray("Cannot read file \"%R/t/m\": Permission denied.");
     // The unreadable file comes first: had anything been hashed, it would
     // have failed the run.
     QTest::newRow("create: a line feed in a name is refused before hashing")
@@ -1347,12 +1367,12 @@ void TestCli::unprivilegedNamedFailures_data()
         << "create" << QByteArrayList{"t/d\ne/f"} << QByteArray() << "File name \"%R/t/d\\ne/f\"" + lineFeed;
     QTest::newRow("create: terminal controls in an unreadable file's name")
         << "create" << QByteArrayList{"t/f\x1b]0;PWNED\x07\x1b[2J"} << QByteArray("*t/f\x1b]0;PWNED\x07\x1b[2J")
-        << QByteArray("Cannot read file \"%R/t/f\\x1b]0;PWNED\\x07\\x1b[2J\".");
+        << QByteArray("Cannot read file \"%R/t/f\\x1b]0;PWNED\\x07\\x1b[2J\": Permission denied.");
     QTest::newRow("verify: invalid UTF-8 in an unreadable file's name, as its bytes")
         << "verify" << QByteArrayList{"t/bad\xff\xfe"} << QByteArray("*t/bad\xff\xfe")
-        << QByteArray("Cannot read file \"%R/t/bad\xff\xfe\".");
+        << QByteArray("bad\xff\xfe\tCannot read file: Permission denied");
     QTest::newRow("create: a tab in a directory that can be listed, not searched")
-        << "create" << QByteArrayList{"t/d\tir/f"} << QByteArray("t/d\tir") << QByteArray("Cannot read directory \"%R/t/d\\tir\".");
+        << "create" << QByteArrayList{"t/d\tir/f"} << QByteArray("t/d\tir") << QByteArray("Cannot read directory \"%R/t/d\\tir\": Permission denied.");
 }
 
 void TestCli::unprivilegedNamedFailures()
@@ -1391,6 +1411,10 @@ void TestCli::unprivilegedNamedFailures()
     const Result r = runCli({command, rootDir.filePath("t"), QFile::decodeName(sums)}, rootDir.path(), prefix);
     ::chmod(lockedPath.constData(), 0755);
 
+    if (!message.contains("line feed")) {
+        QVERIFY2(wentOnPast(r, message.replace("%R", root)), r.out + r.err);
+        return;
+    }
     QCOMPARE(r.err, message.replace("%R", root) + '\n');
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
@@ -1919,7 +1943,7 @@ void TestCli::ignoreFileOnCreate_data()
             << QStringList{"A.txt", "b.txt", "docs/fox.txt", "Y/f", "z/f"} << QByteArray();
         row("closing slash spares files") << QByteArray("cache/\nf/\nb.txt/\n") << all << QByteArray();
         row("locked directory not excluded") << QByteArray("z/\n") << QStringList()
-                                             << QByteArray("Cannot read directory \"%R/tree/cache\".");
+                                             << QByteArray("Cannot read directory \"%R/tree/cache\": Permission denied.");
         row("unclosed set") << QByteArray("cache/\n\n# sets\n[ab.txt\n") << QStringList()
                             << "Malformed pattern in \"%R/tree/.orvalenignore\", line 4: " + malformed;
         row("lone exclamation mark") << QByteArray("!\ncache/\n") << QStringList()
@@ -1953,6 +1977,10 @@ void TestCli::ignoreFileOnCreate()
     ::chmod(cache.constData(), 0755);
 
     QVERIFY(r.normalExit);
+    if (message.startsWith("Cannot read directory")) {
+        QVERIFY2(wentOnPast(r, message.replace("%R", QFile::encodeName(root.path()))), r.out + r.err);
+        return;
+    }
     if (!message.isEmpty()) {
         QCOMPARE(r.err, message.replace("%R", QFile::encodeName(root.path())) + '\n');
         QCOMPARE(r.code, 2);
@@ -2175,7 +2203,7 @@ void TestCli::jsonVerifyReport()
     QCOMPARE(objects, expected);
 
     const QJsonObject counts{{"checked", 5}, {"modified", 1}, {"damaged", 2}, {"new", 1},
-                             {"missing", 1}, {"moved", 1}};
+                             {"missing", 1}, {"moved", 1}, {"unreadable", 0}, {"not_checked", 0}};
     QCOMPARE(last.value("summary").toObject(), counts);
     QCOMPARE(last.value("checksums_file").toString(), QString("sums.sha256"));
     QCOMPARE(last.value("digest").toString(), QString::fromLatin1(sha256Hex(readBytesFile(root + "/sums.sha256"))));

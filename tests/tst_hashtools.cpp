@@ -817,7 +817,7 @@ void TestHashTools::pipelineWindows()
     for (const QString &file : qAsConst(files)) {
         ScanPipeline::Result result;
         if (!pipeline.nextPath(below, [] { return true; }) || !pipeline.take(result, [] { return true; })
-            || below != file.toStdString() || result.error != std::string()
+            || below != file.toStdString() || result.error != 0
             || result.digest != sha256Of(file.toUtf8())) {
             allTaken = false;
             break;
