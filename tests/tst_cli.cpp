@@ -422,6 +422,8 @@ private slots:
     void subsetArgument();
     void verifyWithoutListsAsWithLists_data();
     void verifyWithoutListsAsWithLists();
+    void failingDisk_data();
+    void failingDisk();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -2218,11 +2220,12 @@ void TestCli::jsonSummary_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QVariantMap>("counts"); // empty: an error, nothing on stdout
 
-    QTest::newRow("create") << "create" << false << 0 << QVariantMap{{"added", 3}};
+    const QVariantMap created{{"added", 3}, {"unreadable", 0}, {"kept", 0}};
+    QTest::newRow("create") << "create" << false << 0 << created;
     QTest::newRow("update: added, rehashed, removed, kept, held back")
         << "update" << true << 1
-        << QVariantMap{{"added", 1}, {"rehashed", 1}, {"removed", 1}, {"kept", 0}, {"damaged", 1}};
-    QTest::newRow("update without checksums file is create") << "update" << false << 0 << QVariantMap{{"added", 3}};
+        << QVariantMap{{"added", 1}, {"rehashed", 1}, {"removed", 1}, {"kept", 0}, {"damaged", 1}, {"unreadable", 0}};
+    QTest::newRow("update without checksums file is create") << "update" << false << 0 << created;
     QTest::newRow("verify, no checksums file: error on stderr only") << "verify" << false << 2 << QVariantMap();
 }
 
@@ -2495,6 +2498,183 @@ void TestCli::verifyWithoutListsAsWithLists()
                  lists.err.split('\n').at(lists.err.count('\n') - 1));
     }
     QCOMPARE(plainLines, listLines);
+}
+
+namespace {
+
+// faultfs mounted over a directory for one test: reads of the chosen files
+// and listings of the chosen directories fail with EIO, as on a disk with
+// bad sectors. Unmounted when it goes, however the test ended.
+class FaultMount
+{
+public:
+    FaultMount(const QString &source, const QString &mountPoint, const QStringList &faults)
+        : point(QFile::encodeName(mountPoint))
+    {
+#ifdef ORVALEN_FAULTFS
+        if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+            reason = "/dev/fuse cannot be opened here";
+            return;
+        }
+        struct stat before;
+        struct stat after;
+        QProcess process;
+        process.start(QStringLiteral(ORVALEN_FAULTFS), QStringList{source, mountPoint} + faults);
+        // It returns once the file system is mounted.
+        process.waitForFinished(-1);
+        mounted = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0
+                  && ::stat(QFile::encodeName(source).constData(), &before) == 0
+                  && ::stat(point.constData(), &after) == 0 && after.st_dev != before.st_dev;
+        if (!mounted)
+            reason = "faultfs cannot mount here: " + process.readAllStandardError().trimmed();
+#else
+        reason = "faultfs was not built: libfuse3-dev is missing";
+#endif
+    }
+    ~FaultMount()
+    {
+        if (!mounted || ::umount(point.constData()) == 0 || ::umount2(point.constData(), MNT_DETACH) == 0)
+            return;
+        for (const char *tool : {"fusermount3", "fusermount"}) {
+            if (QProcess::execute(QString::fromLatin1(tool), {"-u", "-z", QFile::decodeName(point)}) == 0)
+                return;
+        }
+    }
+    FaultMount(const FaultMount &) = delete;
+    FaultMount &operator=(const FaultMount &) = delete;
+
+    bool isMounted() const { return mounted; }
+    const QByteArray &whyNot() const { return reason; }
+
+private:
+    QByteArray point;
+    bool mounted = false;
+    QByteArray reason;
+};
+
+} // namespace
+
+void TestCli::failingDisk_data()
+{
+    // On the failing disk photo.jpg answers EIO from 64 KiB on and old_dir
+    // cannot be listed; since the checksums file was written, edited.txt
+    // was edited, deleted.txt deleted and added.txt added.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    // %A, %E, %e, %D: the digests of added.txt, edited.txt now and before,
+    // deleted.txt; %S: that of the checksums file after the run.
+    QTest::addColumn<QByteArray>("out");
+    // Each once on stderr.
+    QTest::addColumn<QByteArrayList>("errors");
+    // What the summary, the last line of a JSON report, holds.
+    QTest::addColumn<QByteArray>("summary");
+    // create and update: the checksums file then holds what a full create
+    // on a sound disk would, with the stored records of what failed.
+    QTest::addColumn<bool>("rewritten");
+
+    const QByteArray file = "photo.jpg\tCannot read file: Input/output error\n";
+    const QByteArray dir = "old_dir\tCannot read directory: Input/output error\n";
+    const QByteArray text = "added.txt\tNew file\nedited.txt\tChecksums does not match\n" + file + dir
+                            + "deleted.txt\tFile not found\n";
+    const QByteArray fileJson
+        = R"({"path":"photo.jpg","status":"unreadable","kind":"file","error":"Input/output error","errno":"EIO"})" "\n";
+    const QByteArray dirJson
+        = R"({"path":"old_dir","status":"unreadable","kind":"directory","error":"Input/output error","errno":"EIO"})" "\n";
+    const QByteArray json = R"({"path":"added.txt","status":"new","current":"%A"})" "\n"
+                            R"({"path":"edited.txt","status":"modified","stored":"%e","current":"%E"})" "\n"
+                            + fileJson + dirJson + R"({"path":"deleted.txt","status":"missing","stored":"%D"})" "\n";
+    const QByteArrayList named{"Cannot read file \"mnt/photo.jpg\": Input/output error.",
+                               "Cannot read directory \"mnt/old_dir\": Input/output error."};
+    const QByteArray counted = R"("missing":1,"moved":0,"unreadable":2,"not_checked":2})";
+    const QStringList one{"--jobs", "1"};
+
+    QTest::newRow("verify, one job") << one + QStringList{"verify", "mnt", "sums"} << 1 << text << QByteArrayList()
+                                     << QByteArray() << false;
+    QTest::newRow("verify, automatic jobs") << QStringList{"verify", "mnt", "sums"} << 1 << text << QByteArrayList()
+                                            << QByteArray() << false;
+    QTest::newRow("verify --damage-only: unreadable is damage")
+        << QStringList{"verify", "--damage-only", "mnt", "sums"} << 1 << file + dir << QByteArrayList() << QByteArray()
+        << false;
+    QTest::newRow("verify as JSON, one job") << one + QStringList{"--format", "json", "verify", "mnt", "sums"} << 1
+                                             << json << QByteArrayList() << counted << false;
+    QTest::newRow("verify as JSON, automatic jobs") << QStringList{"--format", "json", "verify", "mnt", "sums"} << 1
+                                                    << json << QByteArrayList() << counted << false;
+    QTest::newRow("create, one job") << one + QStringList{"create", "mnt", "sums"} << 1 << QByteArray("%S\n") << named
+                                     << QByteArray() << true;
+    QTest::newRow("create, automatic jobs") << QStringList{"create", "mnt", "sums"} << 1 << QByteArray("%S\n") << named
+                                            << QByteArray() << true;
+    QTest::newRow("update, one job") << one + QStringList{"update", "mnt", "sums"} << 1 << QByteArray("%S\n") << named
+                                     << QByteArray() << true;
+    QTest::newRow("update as JSON, automatic jobs")
+        << QStringList{"--format", "json", "update", "mnt", "sums"} << 1 << fileJson + dirJson << named
+        << QByteArray(R"("damaged":0,"unreadable":2})") << true;
+    QTest::newRow("digest goes on and names the reason")
+        << QStringList{"digest", "mnt/a.txt", "mnt/photo.jpg", "mnt/sub/g"} << 2
+        << sha256Hex("alpha\n") + "  mnt/a.txt\n" + sha256Hex("g\n") + "  mnt/sub/g\n"
+        << QByteArrayList{"Cannot read file \"mnt/photo.jpg\": Input/output error."} << QByteArray() << false;
+}
+
+void TestCli::failingDisk()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArrayList, errors);
+    QFETCH(QByteArray, summary);
+    QFETCH(bool, rewritten);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString source = root.filePath("src");
+    QByteArray photo;
+    for (int i = 0; photo.size() < 300000; ++i)
+        photo += QByteArray::number(i) + ' ';
+    const QList<QPair<QString, QByteArray>> files{{"a.txt", "alpha\n"},   {"deleted.txt", "gone\n"},
+                                                  {"edited.txt", "one\n"}, {"photo.jpg", photo},
+                                                  {"old_dir/f", "f\n"},    {"old_dir/deep/h", "h\n"},
+                                                  {"sub/g", "g\n"}};
+    for (const auto &entry : files)
+        writeFile(source + '/' + entry.first, entry.second);
+    const QString sums = root.filePath("sums");
+    QCOMPARE(runCli({"create", source, sums}, root.path()).code, 0);
+    writeFile(source + "/edited.txt", "one, edited\n");
+    writeFile(source + "/added.txt", "new\n");
+    QVERIFY(QFile::remove(source + "/deleted.txt"));
+    // Written since the checksums file, so that update reads it.
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(source + "/photo.jpg").constData(), nullptr, 0), 0);
+    QVERIFY(QDir(root.path()).mkdir("mnt"));
+
+    const FaultMount mount(source, root.filePath("mnt"), {"--file", "photo.jpg@65536", "--dir", "old_dir"});
+    if (!mount.isMounted())
+        QSKIP(mount.whyNot().constData());
+    const Result r = runCli(args, root.path());
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, code);
+    out.replace("%A", sha256Hex("new\n"))
+        .replace("%E", sha256Hex("one, edited\n"))
+        .replace("%e", sha256Hex("one\n"))
+        .replace("%D", sha256Hex("gone\n"))
+        .replace("%S", sha256Hex(readFile(sums)));
+    QByteArray shown = r.out;
+    if (!summary.isEmpty()) {
+        const int last = shown.lastIndexOf('\n', -2) + 1;
+        QVERIFY2(shown.mid(last).startsWith("{\"summary\":{") && shown.mid(last).contains(summary), shown.constData());
+        shown.truncate(last);
+    }
+    QCOMPARE(shown, out);
+    for (const QByteArray &line : errors)
+        QVERIFY2(r.err.count(line + '\n') == 1, r.err.constData());
+    if (rewritten) {
+        QByteArray records;
+        for (const char *name : {"a.txt", "added.txt", "edited.txt", "photo.jpg", "old_dir/f", "old_dir/deep/h", "sub/g"}) {
+            const QString path = source + '/' + QLatin1String(name);
+            // The unreadable ones keep their stored digests, which are
+            // those of the content they still have.
+            records += sha256(path) + ' ' + name + "\r\n";
+        }
+        QCOMPARE(readFile(sums), records);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
