@@ -424,6 +424,8 @@ private slots:
     void verifyWithoutListsAsWithLists();
     void failingDisk_data();
     void failingDisk();
+    void brokenExt4Image_data();
+    void brokenExt4Image();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -2552,6 +2554,41 @@ private:
     QByteArray reason;
 };
 
+// An ext4 image mounted read-only through a loop device for one test, and
+// unmounted (which frees the loop device) when it goes.
+class LoopMount
+{
+public:
+    LoopMount(const QString &image, const QString &mountPoint) : point(mountPoint)
+    {
+        if (::geteuid() != 0) {
+            reason = "mounting an ext4 image needs root";
+            return;
+        }
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {"-t", "ext4", "-o", "loop,ro", image, mountPoint});
+        mount.waitForFinished(-1);
+        mounted = mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+        if (!mounted)
+            reason = "cannot mount an ext4 image here: " + mount.readAllStandardError().trimmed();
+    }
+    ~LoopMount()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {point});
+    }
+    LoopMount(const LoopMount &) = delete;
+    LoopMount &operator=(const LoopMount &) = delete;
+
+    bool isMounted() const { return mounted; }
+    const QByteArray &whyNot() const { return reason; }
+
+private:
+    QString point;
+    bool mounted = false;
+    QByteArray reason;
+};
+
 } // namespace
 
 void TestCli::failingDisk_data()
@@ -2675,6 +2712,85 @@ void TestCli::failingDisk()
         }
         QCOMPARE(readFile(sums), records);
     }
+}
+
+void TestCli::brokenExt4Image_data()
+{
+    // On the image f2's and dir's extent headers are broken: the kernel
+    // refuses both with EUCLEAN. The checksums file was made from the same
+    // tree before, so nothing else differs.
+    QTest::addColumn<QStringList>("args");
+    // verify: its whole output; create and update: what stderr names.
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray lines = "f2\tCannot read file: Structure needs cleaning\n"
+                             "dir\tCannot read directory: Structure needs cleaning\n";
+    const QByteArray named = "Cannot read file \"mnt/f2\": Structure needs cleaning.\n"
+                             "Cannot read directory \"mnt/dir\": Structure needs cleaning.\n";
+    QTest::newRow("verify, one job") << QStringList{"--jobs", "1", "verify", "mnt", "sums"} << lines;
+    QTest::newRow("verify, automatic jobs") << QStringList{"verify", "mnt", "sums"} << lines;
+    QTest::newRow("verify as JSON")
+        << QStringList{"--format", "json", "verify", "mnt", "sums"}
+        << QByteArray(R"({"path":"f2","status":"unreadable","kind":"file","error":"Structure needs cleaning","errno":"EUCLEAN"})"
+                      "\n"
+                      R"({"path":"dir","status":"unreadable","kind":"directory","error":"Structure needs cleaning","errno":"EUCLEAN"})"
+                      "\n");
+    QTest::newRow("create, one job") << QStringList{"-q", "--jobs", "1", "create", "mnt", "sums"} << named;
+    QTest::newRow("create, automatic jobs") << QStringList{"-q", "create", "mnt", "sums"} << named;
+    QTest::newRow("update") << QStringList{"-q", "update", "mnt", "sums"} << named;
+}
+
+void TestCli::brokenExt4Image()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, expected);
+    for (const char *tool : {"mkfs.ext4", "debugfs", "mount"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()
+            && QStandardPaths::findExecutable(QString::fromLatin1(tool), {"/sbin", "/usr/sbin"}).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (e2fsprogs, mount)").arg(QLatin1String(tool))));
+    }
+    const auto tool = [](const char *name) {
+        const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        return found.isEmpty() ? QStandardPaths::findExecutable(QString::fromLatin1(name), {"/sbin", "/usr/sbin"})
+                               : found;
+    };
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString source = root.filePath("src");
+    writeFile(source + "/f1", "one\n");
+    writeFile(source + "/f2", QByteArray(20000, 'x'));
+    writeFile(source + "/f3", "three\n");
+    writeFile(source + "/dir/g", "inner\n");
+    QCOMPARE(runCli({"create", source, root.filePath("sums")}, root.path()).code, 0);
+    const QByteArray stored = readFile(root.filePath("sums"));
+    const QString image = root.filePath("disk.ext4");
+    QCOMPARE(QProcess::execute(tool("mkfs.ext4"), {"-q", "-F", "-d", source, image, "8M"}), 0);
+    for (const char *broken : {"/f2", "/dir"})
+        QCOMPARE(QProcess::execute(tool("debugfs"), {"-w", "-R", QStringLiteral("sif %1 block[0] 0").arg(broken), image}),
+                 0);
+    QVERIFY(QDir(root.path()).mkdir("mnt"));
+    const LoopMount mount(image, root.filePath("mnt"));
+    if (!mount.isMounted())
+        QSKIP(mount.whyNot().constData());
+
+    const Result r = runCli(args, root.path());
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, 1);
+    if (args.contains("verify")) {
+        QByteArray shown = r.out;
+        if (args.contains("json")) {
+            const int last = shown.lastIndexOf('\n', -2) + 1;
+            QVERIFY2(shown.mid(last).contains(R"("unreadable":2,"not_checked":1})"), shown.constData());
+            shown.truncate(last);
+        }
+        QCOMPARE(shown, expected);
+        return;
+    }
+    QCOMPARE(r.err, expected);
+    // Every record kept: the new file is the old one.
+    QCOMPARE(readFile(root.filePath("sums")), stored);
+    QCOMPARE(r.out, sha256Hex(stored) + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestCli)
