@@ -316,9 +316,9 @@ bool TreeScan::listingFailed()
 
 void TreeScan::fileFailed()
 {
-    const QString shown = QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(failedFile)));
-    const QString format = tr("Cannot read file \"%1\".");
-    report->reportPathError(format.arg(shown), format, failedFile);
+    // The window shows the hashing code's own text, untranslated, as ever.
+    report->reportPathError(QString::fromStdString(hashwrapper::cannotReadMessage(failedFile)),
+                            tr("Cannot read file \"%1\"."), failedFile);
 }
 
 void TreeScan::listingEnded()
