@@ -2595,7 +2595,8 @@ void TestCli::failingDisk_data()
 {
     // On the failing disk photo.jpg answers EIO from 64 KiB on and old_dir
     // cannot be listed; since the checksums file was written, edited.txt
-    // was edited, deleted.txt deleted and added.txt added.
+    // was edited, deleted.txt deleted and added.txt added, a copy of a file
+    // below old_dir.
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
     // %A, %E, %e, %D: the digests of added.txt, edited.txt now and before,
@@ -2675,7 +2676,8 @@ void TestCli::failingDisk()
     const QString sums = root.filePath("sums");
     QCOMPARE(runCli({"create", source, sums}, root.path()).code, 0);
     writeFile(source + "/edited.txt", "one, edited\n");
-    writeFile(source + "/added.txt", "new\n");
+    // The content of old_dir/f, whose record is not missing: no move.
+    writeFile(source + "/added.txt", "f\n");
     QVERIFY(QFile::remove(source + "/deleted.txt"));
     // Written since the checksums file, so that update reads it.
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(source + "/photo.jpg").constData(), nullptr, 0), 0);
@@ -2688,7 +2690,7 @@ void TestCli::failingDisk()
 
     QVERIFY(r.normalExit);
     QCOMPARE(r.code, code);
-    out.replace("%A", sha256Hex("new\n"))
+    out.replace("%A", sha256Hex("f\n"))
         .replace("%E", sha256Hex("one, edited\n"))
         .replace("%e", sha256Hex("one\n"))
         .replace("%D", sha256Hex("gone\n"))
