@@ -128,6 +128,9 @@ HashTools::UnreadableSink CliJobs::keepingUnreadable(const QByteArray &sourceDir
 {
     return [this, sourceDir, stored, &write, &tally](const ReadFailure &failure) {
         ++tally.count;
+        // Over the progress line, which is drawn again with the next file.
+        if (progress)
+            std::fputs("\r\033[K", stderr);
         writeError(UnreadableReport::message(sourceDir, failure));
         if (json)
             output(UnreadableReport::json(failure).line());
