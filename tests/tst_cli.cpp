@@ -2666,6 +2666,8 @@ void TestCli::rewrittenInPlaceWithoutItsTime()
     QCOMPARE(objects.size(), 1);
     QCOMPARE(objects.first().value("digest").toString(), QString::fromLatin1(sha256Hex(readFile(sums))));
     QCOMPARE(objects.first().value("time_kept"), QJsonValue(false));
+}
+
 namespace {
 
 // faultfs mounted over a directory for one test: reads of the chosen files
