@@ -105,6 +105,7 @@ private slots:
     void browseChoiceIsShownInField_data();
     void browseChoiceIsShownInField();
     void chosenFilterIsRemembered();
+    void withoutAStandInTheChooserIsShown();
     void onlyCreateDialogHasFixedHeight_data();
     void onlyCreateDialogHasFixedHeight();
     void enterPressesOk_data();
@@ -352,23 +353,29 @@ void TestDBParamWindow::browseOpensTheRightChooser_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("row");
+    QTest::addColumn<QString>("start");  // in the test's folder; "" for the folder itself
     QTest::addColumn<bool>("directory");
     QTest::addColumn<int>("acceptMode");
     QTest::addColumn<QString>("title");
     QTest::newRow("create, source row: directory chooser")
-        << "create" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+        << "create" << "Source directory" << "start" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
     QTest::newRow("create, checksums row: save dialog")
-        << "create" << "Checksums file" << false << int(QFileDialog::AcceptSave) << "Choose file";
+        << "create" << "Checksums file" << "start" << false << int(QFileDialog::AcceptSave) << "Choose file";
     QTest::newRow("verify, source row: directory chooser")
-        << "check" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+        << "check" << "Source directory" << "start" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
     QTest::newRow("verify, checksums row: open dialog")
-        << "check" << "Checksums file" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+        << "check" << "Checksums file" << "start" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+    QTest::newRow("verify, checksums row holding a file: its folder, its name")
+        << "check" << "Checksums file" << "start/old.sha256" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+    QTest::newRow("create, checksums row holding a new file: its folder, its name")
+        << "create" << "Checksums file" << "start/new.sha256" << false << int(QFileDialog::AcceptSave) << "Choose file";
 }
 
 void TestDBParamWindow::browseOpensTheRightChooser()
 {
     QFETCH(QString, kind);
     QFETCH(QString, row);
+    QFETCH(QString, start);
     QFETCH(bool, directory);
     QFETCH(int, acceptMode);
     QFETCH(QString, title);
@@ -377,31 +384,36 @@ void TestDBParamWindow::browseOpensTheRightChooser()
     ChooseDirWidget *chooser = rowWithCaption(dialog.get(), row);
     QVERIFY(chooser);
     QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("start")));
+    QFile existing(dir->filePath(QStringLiteral("start/old.sha256")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    const QString startPath = dir->filePath(start);
     const QString startDir = dir->filePath(QStringLiteral("start"));
-    editOf(chooser)->setText(startDir);
+    editOf(chooser)->setText(startPath);
     dialog->show();
 
     QString seenTitle, seenSelectedFilter;
-    QStringList seenFilters;
+    QStringList seenFilters, seenSelection;
     int seenAcceptMode = -1;
     bool dirsOnly = false, directoryMode = false;
     QString seenDirectory;
     QWidget *seenParent = nullptr;
-    FileDialogHook hook([&](QFileDialog *fd) {
-        seenTitle = fd->windowTitle();
-        seenAcceptMode = fd->acceptMode();
-        dirsOnly = fd->testOption(QFileDialog::ShowDirsOnly);
-        directoryMode = fd->fileMode() != QFileDialog::AnyFile && fd->fileMode() != QFileDialog::ExistingFile
-                        && fd->fileMode() != QFileDialog::ExistingFiles;
-        seenFilters = fd->nameFilters();
-        seenSelectedFilter = fd->selectedNameFilter();
-        seenDirectory = fd->directory().absolutePath();
-        seenParent = fd->parentWidget();
-        fd->reject();
+    ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+        seenTitle = fd.windowTitle();
+        seenAcceptMode = fd.acceptMode();
+        dirsOnly = fd.testOption(QFileDialog::ShowDirsOnly);
+        directoryMode = fd.fileMode() != QFileDialog::AnyFile && fd.fileMode() != QFileDialog::ExistingFile
+                        && fd.fileMode() != QFileDialog::ExistingFiles;
+        seenFilters = fd.nameFilters();
+        seenSelectedFilter = fd.selectedNameFilter();
+        seenDirectory = fd.directory().absolutePath();
+        seenSelection = fd.selectedFiles();
+        seenParent = fd.parentWidget();
+        return QString();
     });
     QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
 
-    QVERIFY(hook.seen);
+    QCOMPARE(user.opened, 1);
     QCOMPARE(seenTitle, title);
     QCOMPARE(seenAcceptMode, acceptMode);
     QCOMPARE(seenParent, static_cast<QWidget *>(chooser));
@@ -412,8 +424,10 @@ void TestDBParamWindow::browseOpensTheRightChooser()
         QCOMPARE(seenFilters, QStringList({QStringLiteral("All files (*)"), QStringLiteral("SHA256 (*.sha256)")}));
         QCOMPARE(seenSelectedFilter, QStringLiteral("SHA256 (*.sha256)"));
     }
+    if (startPath != startDir)
+        QCOMPARE(seenSelection, QStringList{startPath});
     // Cancelling the chooser leaves the field alone.
-    QCOMPARE(editOf(chooser)->text(), startDir);
+    QCOMPARE(editOf(chooser)->text(), startPath);
 }
 
 void TestDBParamWindow::browseChoiceIsShownInField_data()
@@ -431,10 +445,6 @@ void TestDBParamWindow::browseChoiceIsShownInField()
     QFETCH(QString, kind);
     QFETCH(QString, row);
     QFETCH(QString, chosen);
-    QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("tree/sub")));
-    QFile existing(dir->filePath(QStringLiteral("old.sha256")));
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
     const QString target = dir->filePath(chosen);
 
     auto dialog = makeDialog(kind);
@@ -443,25 +453,16 @@ void TestDBParamWindow::browseChoiceIsShownInField()
     editOf(chooser)->setText(dir->path());
     dialog->show();
 
-    FileDialogHook hook([&](QFileDialog *fd) {
-        if (fd->acceptMode() == QFileDialog::AcceptOpen && fd->testOption(QFileDialog::ShowDirsOnly)) {
-            fd->setDirectory(target);
-        } else {
-            fd->selectFile(target);
-        }
-        static_cast<QDialog *>(fd)->accept();
-    });
+    ChooserStandIn user({chooser}, [&](QFileDialog &) { return target; });
     QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-    QVERIFY(hook.seen);
+    QCOMPARE(user.opened, 1);
     QCOMPARE(editOf(chooser)->text(), native(target));
     QCOMPARE(chooser->path(), native(target));
 }
 
 void TestDBParamWindow::chosenFilterIsRemembered()
 {
-    QFile existing(dir->filePath(QStringLiteral("list.txt")));
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
+    const QString chosen = dir->filePath(QStringLiteral("list.txt"));
 
     CheckDBWindow dialog(nullptr);
     ChooseDirWidget *chooser = rowWithCaption(&dialog, QStringLiteral("Checksums file"));
@@ -470,24 +471,59 @@ void TestDBParamWindow::chosenFilterIsRemembered()
     dialog.show();
 
     {
-        FileDialogHook hook([&](QFileDialog *fd) {
-            fd->selectNameFilter(QStringLiteral("All files (*)"));
-            fd->selectFile(existing.fileName());
-            static_cast<QDialog *>(fd)->accept();
+        ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+            fd.selectNameFilter(QStringLiteral("All files (*)"));
+            return chosen;
         });
         QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-        QVERIFY(hook.seen);
+        QCOMPARE(user.opened, 1);
     }
     QCOMPARE(chooser->selectedFilter, QStringLiteral("All files (*)"));
+    QCOMPARE(chooser->path(), native(chosen));
 
+    // A cancelled chooser keeps the earlier choice of filter, whatever was
+    // picked in it.
     QString preselected;
-    FileDialogHook hook([&](QFileDialog *fd) {
-        preselected = fd->selectedNameFilter();
-        fd->reject();
-    });
-    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-    QVERIFY(hook.seen);
+    {
+        ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+            preselected = fd.selectedNameFilter();
+            fd.selectNameFilter(QStringLiteral("SHA256 (*.sha256)"));
+            return QString();
+        });
+        QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+        QCOMPARE(user.opened, 1);
+    }
     QCOMPARE(preselected, QStringLiteral("All files (*)"));
+    QCOMPARE(chooser->selectedFilter, QStringLiteral("All files (*)"));
+}
+
+void TestDBParamWindow::withoutAStandInTheChooserIsShown()
+{
+    CreateDBWindow dialog(nullptr);
+    ChooseDirWidget *chooser = rowWithCaption(&dialog, QStringLiteral("Checksums file"));
+    QVERIFY(chooser);
+    editOf(chooser)->setText(dir->path());
+    dialog.show();
+
+    // Only cancelled: what a shown chooser answers depends on its focus and
+    // on its listing of the folder, which the stand-in above leaves out.
+    QString seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        const auto windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            auto *fd = qobject_cast<QFileDialog *>(w);
+            if (fd && fd->isVisible()) {
+                poll.stop();
+                seen = fd->windowTitle() + QLatin1Char('|') + QString::number(fd->isModal());
+                fd->reject();
+            }
+        }
+    });
+    poll.start(5);
+    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+    QCOMPARE(seen, QStringLiteral("Choose file|1"));
+    QCOMPARE(chooser->path(), dir->path());
 }
 
 void TestDBParamWindow::onlyCreateDialogHasFixedHeight_data()
@@ -537,14 +573,16 @@ void TestDBParamWindow::enterPressesOk()
     dialog->setSettings(settings.get());
     ChooseDirWidget *field = rowWithCaption(dialog.get(), row);
     QVERIFY(field);
-    FileDialogHook hook([](QFileDialog *fd) { fd->reject(); });
+    ChooserStandIn user({rowWithCaption(dialog.get(), QStringLiteral("Source directory")),
+                         rowWithCaption(dialog.get(), QStringLiteral("Checksums file"))},
+                        [](QFileDialog &) { return QString(); });
 
     const int result = execWith(*dialog, [&] {
         editOf(field)->setFocus();
         typeInto(editOf(field), QStringLiteral("/typed"));
         QTest::keyClick(editOf(field), Qt::Key_Return);
     });
-    QVERIFY2(!hook.seen, "Enter opened a file chooser");
+    QVERIFY2(user.opened == 0, "Enter opened a file chooser");
     QCOMPARE(result, int(QDialog::Accepted));
     const QString key = row == QLatin1String("Source directory") ? QStringLiteral("SourceDirectory")
                                                                   : QStringLiteral("ChecksumFile");
@@ -603,13 +641,12 @@ void TestDBParamWindow::textsUseTheirOwnContexts()
 
     check.show();
     QStringList titles;
-    for (ChooseDirWidget *row : {source, sums}) {
-        FileDialogHook hook([&](QFileDialog *fd) {
-            titles << fd->windowTitle();
-            fd->reject();
-        });
+    ChooserStandIn user({source, sums}, [&](QFileDialog &fd) {
+        titles << fd.windowTitle();
+        return QString();
+    });
+    for (ChooseDirWidget *row : {source, sums})
         QTest::mouseClick(browseOf(row), Qt::LeftButton);
-    }
     QCOMPARE(titles, QStringList({QStringLiteral("ChooseDirWidget|Choose directory"),
                                   QStringLiteral("ChooseDirWidget|Choose file")}));
 }
