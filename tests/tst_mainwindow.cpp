@@ -176,6 +176,8 @@ private slots:
     void checksumFileInsideTreeVerifiesClean();
     void cancelledCreateKeepsOldChecksumFile_data();
     void cancelledCreateKeepsOldChecksumFile();
+    void dismissedProgressWindowCancels_data();
+    void dismissedProgressWindowCancels();
     void errorBoxes_data();
     void errorBoxes();
     void fastFailureShowsOnlyItsErrorBox();
@@ -407,6 +409,51 @@ void TestMainWindow::cancelledCreateKeepsOldChecksumFile()
     QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
     QCOMPARE(readFile(sums), old);
     QCOMPARE(entriesOf(sumsDir), entriesBefore);
+}
+
+void TestMainWindow::dismissedProgressWindowCancels_data()
+{
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("Escape key") << "Escape";
+    QTest::newRow("reject()") << "reject";
+    QTest::newRow("window's close button") << "close";
+}
+
+void TestMainWindow::dismissedProgressWindowCancels()
+{
+    QFETCH(QString, how);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // Dismissed the moment it appears, before any window system has made it
+    // the active window: its Escape shortcut does not work yet.
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [how](QWidget *progress) {
+                      progress->show();
+                      if (how == QLatin1String("Escape"))
+                          QTest::keyClick(progress, Qt::Key_Escape);
+                      else if (how == QLatin1String("reject"))
+                          static_cast<QDialog *>(progress)->reject();
+                      else
+                          progress->close();
+                  });
+    driver.expectMessageBox();
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
 }
 
 void TestMainWindow::errorBoxes_data()

@@ -160,6 +160,18 @@ void CreateHashWindow::setVisible(bool visible)
     QProgressDialog::setVisible(visible);
 }
 
+void CreateHashWindow::reject()
+{
+    // Escape reaches QDialog as a reject, not as a press of Cancel, while
+    // the window is not yet active. Merely hidden, the window would let the
+    // run go on to its end with no way left to stop it.
+    if (state == Running) {
+        cancel();
+        return;
+    }
+    QProgressDialog::reject();
+}
+
 void CreateHashWindow::showEvent(QShowEvent *event)
 {
     // The window widens itself to the path it names, which can be longer

@@ -38,6 +38,9 @@ public:
     bool isCanceled() override;
 
     void setVisible(bool visible) override;
+    // Every way of dismissing the window during a run (Escape, the window
+    // system's close, a reject from anywhere) is a cancel.
+    void reject() override;
 
 public slots:
     void cancel();
