@@ -9,13 +9,13 @@
 #include "creationdbresult.h"
 #include "hashrecord.h"
 #include "hashtools.h"
+#include "settingsfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QStyle>
 
 #include <memory>
@@ -37,7 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent)
 {
     hashTools = new HashTools("sha256", this);
-    settings = DBParamWindow::openSettings(this);
+    settings = SettingsFile::openApplicationSettings(this);
 
     auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
                                          tr("Create checksums.."));

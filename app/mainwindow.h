@@ -7,7 +7,7 @@
 class CheckDBWindow;
 class CreateDBWindow;
 class HashTools;
-class QSettings;
+class SettingsFile;
 struct HashRecord;
 
 // The four-button window. It owns the engine, the settings and the two
@@ -33,5 +33,5 @@ private:
     CreateDBWindow *createDBWindow = nullptr;
     CheckDBWindow *checkDBWindow = nullptr;
     HashTools *hashTools = nullptr;
-    QSettings *settings = nullptr;
+    SettingsFile *settings = nullptr;
 };

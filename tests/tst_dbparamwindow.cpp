@@ -1,6 +1,8 @@
 #include "checkdbwindow.h"
 #include "choosedirwidget.h"
 #include "createdbwindow.h"
+#include "qtcompat.h"
+#include "settingsfile.h"
 #include "uitestsupport.h"
 #include "unprivileged.h"
 
@@ -113,13 +115,62 @@ private slots:
     void tabOrderFollowsVisualOrder_data();
     void tabOrderFollowsVisualOrder();
     void textsUseTheirOwnContexts();
+    void valuesTravelBothWaysWithQSettings_data();
+    void valuesTravelBothWaysWithQSettings();
     void pathsAreKeptWhereTheUserCanWrite_data();
     void pathsAreKeptWhereTheUserCanWrite();
 
 private:
+    // Values are put in and read back with QSettings, which must read what
+    // the dialogs store, and the other way round.
+    void store(const QString &key, const QVariant &value);
+    std::unique_ptr<QSettings> stored() const;
+
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<QSettings> settings;
+    QString iniPath;
+    std::unique_ptr<SettingsFile> settings;
 };
+
+void TestDBParamWindow::store(const QString &key, const QVariant &value)
+{
+    QSettings ini(iniPath, QSettings::IniFormat);
+    QtCompat::useUtf8Ini(ini);
+    ini.setValue(key, value);
+}
+
+std::unique_ptr<QSettings> TestDBParamWindow::stored() const
+{
+    auto ini = std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
+    QtCompat::useUtf8Ini(*ini);
+    return ini;
+}
+
+void TestDBParamWindow::valuesTravelBothWaysWithQSettings_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("quotes and backslashes") << QStringLiteral("C:\\dir\\\"q\".sha256");
+    QTest::newRow("comma, semicolon and equals sign") << QStringLiteral("/a,b;c=d");
+    QTest::newRow("blanks around") << QStringLiteral("  /padded  ");
+    QTest::newRow("tab, line feed, control byte before a hex digit") << QStringLiteral("/a\tb\nc\x01""f");
+    QTest::newRow("starts with an at sign like an encoded value") << QStringLiteral("@Variant(x)");
+    QTest::newRow("non-ASCII, beyond the BMP too") << QString::fromUtf8("/\xC3\xBC/\xE6\x97\xA5/\xF0\x9D\x84\x9E");
+    QTest::newRow("empty") << QString();
+}
+
+void TestDBParamWindow::valuesTravelBothWaysWithQSettings()
+{
+    QFETCH(QString, value);
+    store(QStringLiteral("Other/Kept"), QStringLiteral("a, b"));
+    store(QStringLiteral("Alpha"), QStringLiteral("kept too"));
+
+    QVERIFY(settings->setValues({{QStringLiteral("SourceDirectory"), value}}));
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), value);
+    QCOMPARE(stored()->value(QStringLiteral("Other/Kept")).toString(), QStringLiteral("a, b"));
+    QCOMPARE(stored()->value(QStringLiteral("Alpha")).toString(), QStringLiteral("kept too"));
+
+    store(QStringLiteral("ChecksumFile"), value);
+    QCOMPARE(settings->value(QStringLiteral("ChecksumFile")), value);
+}
 
 void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite_data()
 {
@@ -146,11 +197,11 @@ void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
 
     // One run stores a path, the next one reads both back.
     const auto twoRuns = []() {
-        std::unique_ptr<QSettings>(DBParamWindow::openSettings(nullptr))
-                ->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256"));
-        std::unique_ptr<QSettings> next(DBParamWindow::openSettings(nullptr));
-        return (next->value(QStringLiteral("SourceDirectory")).toString() + QLatin1Char('|')
-                + next->value(QStringLiteral("ChecksumFile")).toString()).toUtf8();
+        std::unique_ptr<SettingsFile>(SettingsFile::openApplicationSettings(nullptr))
+                ->setValues({{QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256")}});
+        std::unique_ptr<SettingsFile> next(SettingsFile::openApplicationSettings(nullptr));
+        return (next->value(QStringLiteral("SourceDirectory")) + QLatin1Char('|')
+                + next->value(QStringLiteral("ChecksumFile"))).toUtf8();
     };
     const QByteArray seen = unprivileged ? asUnprivileged(twoRuns) : twoRuns();
     if (seen.isNull())
@@ -166,7 +217,8 @@ void TestDBParamWindow::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-    settings = std::make_unique<QSettings>(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
+    iniPath = dir->filePath(QStringLiteral("orvalen.ini"));
+    settings = std::make_unique<SettingsFile>(iniPath, QStringList{iniPath});
 }
 
 void TestDBParamWindow::cleanup()
@@ -194,8 +246,8 @@ void TestDBParamWindow::acceptStoresExactlyWhatIsTyped()
     QFETCH(QString, kind);
     QFETCH(QString, source);
     QFETCH(QString, sums);
-    settings->setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/old/source"));
-    settings->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/old/sums.sha256"));
+    store(QStringLiteral("SourceDirectory"), QStringLiteral("/old/source"));
+    store(QStringLiteral("ChecksumFile"), QStringLiteral("/old/sums.sha256"));
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -215,10 +267,8 @@ void TestDBParamWindow::acceptStoresExactlyWhatIsTyped()
     QCOMPARE(dialog->sourceDirectory(), source);
     QCOMPARE(dialog->checksumFile(), sums);
 
-    settings->sync();
-    QSettings reread(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
-    QCOMPARE(reread.value(QStringLiteral("SourceDirectory")).toString(), source);
-    QCOMPARE(reread.value(QStringLiteral("ChecksumFile")).toString(), sums);
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), source);
+    QCOMPARE(stored()->value(QStringLiteral("ChecksumFile")).toString(), sums);
 
     // The next opening shows what was stored, valid or not.
     QString shownSource, shownSums;
@@ -242,8 +292,8 @@ void TestDBParamWindow::rejectStoresNothing()
     QFETCH(QString, kind);
     const QString storedSource = QStringLiteral("/srv/tree");
     const QString storedSums = QStringLiteral("/srv/tree.sha256");
-    settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
-    settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+    store(QStringLiteral("SourceDirectory"), storedSource);
+    store(QStringLiteral("ChecksumFile"), storedSums);
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -262,8 +312,8 @@ void TestDBParamWindow::rejectStoresNothing()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(accepted.count(), 0);
     QCOMPARE(rejected.count(), 1);
-    QCOMPARE(settings->value(QStringLiteral("SourceDirectory")).toString(), storedSource);
-    QCOMPARE(settings->value(QStringLiteral("ChecksumFile")).toString(), storedSums);
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), storedSource);
+    QCOMPARE(stored()->value(QStringLiteral("ChecksumFile")).toString(), storedSums);
 
     QString shownSource, shownSums;
     execWith(*dialog, [&] {
@@ -305,9 +355,9 @@ void TestDBParamWindow::openingLoadsStoredPaths()
     QFETCH(QString, shownSource);
     QFETCH(QString, shownSums);
     if (storedSource.isValid())
-        settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
+        store(QStringLiteral("SourceDirectory"), storedSource);
     if (storedSums.isValid())
-        settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+        store(QStringLiteral("ChecksumFile"), storedSums);
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -326,8 +376,8 @@ void TestDBParamWindow::openingLoadsStoredPaths()
     QCOMPARE(seenSource, shownSource);
     QCOMPARE(seenSums, shownSums);
     QCOMPARE(dialog->sourceDirectory(), shownSource);
-    QCOMPARE(settings->contains(QStringLiteral("SourceDirectory")), storedSource.isValid());
-    QCOMPARE(settings->contains(QStringLiteral("ChecksumFile")), storedSums.isValid());
+    QCOMPARE(stored()->contains(QStringLiteral("SourceDirectory")), storedSource.isValid());
+    QCOMPARE(stored()->contains(QStringLiteral("ChecksumFile")), storedSums.isValid());
 }
 
 void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
@@ -346,7 +396,7 @@ void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(seen, QStringLiteral("/kept"));
     QCOMPARE(dialog.sourceDirectory(), QStringLiteral("/kept"));
-    QVERIFY(settings->allKeys().isEmpty());
+    QVERIFY(stored()->allKeys().isEmpty());
 }
 
 void TestDBParamWindow::browseOpensTheRightChooser_data()
@@ -586,7 +636,7 @@ void TestDBParamWindow::enterPressesOk()
     QCOMPARE(result, int(QDialog::Accepted));
     const QString key = row == QLatin1String("Source directory") ? QStringLiteral("SourceDirectory")
                                                                   : QStringLiteral("ChecksumFile");
-    QCOMPARE(settings->value(key).toString(), QStringLiteral("/typed"));
+    QCOMPARE(stored()->value(key).toString(), QStringLiteral("/typed"));
 }
 
 void TestDBParamWindow::tabOrderFollowsVisualOrder_data()

@@ -19,10 +19,19 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <algorithm>
-#include <memory>
+#include <QUrl>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -160,6 +169,57 @@ void holdBackLastFile(const QString &root)
     }
 }
 
+// Frees whoever blocks opening a FIFO for reading, once the test has taken
+// far longer than it should: it opens the FIFO for writing, which lets the
+// reader go on, and notes that someone was blocked. A reader that opens
+// without waiting never holds the FIFO long enough to be met.
+class FifoWatchdog
+{
+public:
+    explicit FifoWatchdog(const QString &fifo)
+        : path(QFile::encodeName(fifo))
+        , thread([this] { watch(); })
+    {
+    }
+    ~FifoWatchdog() { finish(); }
+
+    // Ends the watch; true when a reader was found blocked.
+    bool finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        woken.notify_all();
+        if (thread.joinable())
+            thread.join();
+        return blockedReaderSeen;
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (woken.wait_for(lock, std::chrono::seconds(20), [this] { return done; }))
+            return;
+        while (!done) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                blockedReaderSeen = true;
+                ::close(fd);
+            }
+            woken.wait_for(lock, std::chrono::milliseconds(50), [this] { return done; });
+        }
+    }
+
+    const QByteArray path;
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool done = false;
+    std::atomic<bool> blockedReaderSeen{false};
+    std::thread thread;
+};
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -191,6 +251,8 @@ private slots:
     void cancelledParameterDialogStartsNoJob();
     void pathsRememberedBetweenRuns_data();
     void pathsRememberedBetweenRuns();
+    void badSettingsFileLeavesFieldsEmpty_data();
+    void badSettingsFileLeavesFieldsEmpty();
     void closingWindowEndsEventLoop_data();
     void closingWindowEndsEventLoop();
     void aboutBoxIsFixedLatin1Text();
@@ -831,6 +893,56 @@ void TestMainWindow::pathsRememberedBetweenRuns()
                driver);
         QCOMPARE(shown, QStringList({QDir::toNativeSeparators(nextSource), QDir::toNativeSeparators(nextSums)}));
     }
+}
+
+void TestMainWindow::badSettingsFileLeavesFieldsEmpty_data()
+{
+    QTest::addColumn<QString>("kind");  // "serialized", "fifo" or "plain"
+    QTest::addColumn<QStringList>("shown");
+
+    // QSettings would decode the value into whatever it claims to be; one
+    // that claims a vast size brings the program down.
+    QTest::newRow("a serialized value") << "serialized"
+                                        << QStringList{QString(), QStringLiteral("/plain.sha256")};
+    QTest::newRow("a FIFO in the file's place") << "fifo" << QStringList{QString(), QString()};
+    QTest::newRow("plain values are still read") << "plain"
+                                                 << QStringList{QStringLiteral("/tree"), QStringLiteral("/plain.sha256")};
+}
+
+void TestMainWindow::badSettingsFileLeavesFieldsEmpty()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, shown);
+
+    const QString ini = settingsDir->path() + QStringLiteral("/Varnock/Orvalen.ini");
+    QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()));
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0644), 0);
+    } else {
+        QSettings stored(ini, QSettings::IniFormat);
+        if (kind == QLatin1String("serialized"))
+            stored.setValue(QStringLiteral("SourceDirectory"), QUrl(QStringLiteral("file:///decoded")));
+        else
+            stored.setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/tree"));
+        stored.setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/plain.sha256"));
+    }
+    FifoWatchdog watchdog(ini);
+
+    QStringList seen;
+    {
+        MainWindow window;
+        window.show();
+        GuiDriver driver;
+        driver.expectModal("CreateDBWindow", [&seen](QWidget *dialog) {
+            const auto edits = dialog->findChildren<QLineEdit *>();
+            for (QLineEdit *edit : edits)
+                seen << edit->text();
+            GuiDriver::clickButton(dialog, QStringLiteral("Cancel"));
+        });
+        runJob(window, QStringLiteral("Create checksums.."), driver);
+    }
+    QVERIFY2(!watchdog.finish(), "the settings file was opened in a way that waits for a writer");
+    QCOMPARE(seen, shown);
 }
 
 void TestMainWindow::closingWindowEndsEventLoop_data()
