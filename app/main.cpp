@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
@@ -33,10 +35,18 @@ int main(int argc, char *argv[])
     application.installTranslator(&qtTranslator);
 
     int exitCode = 0;
+    int stopSignal = 0;
     {
         MainWindow window(nullptr);
         window.show();
         exitCode = application.exec();
+        stopSignal = window.stoppedBySignal();
+    }
+    if (stopSignal != 0) {
+        // Nothing is left behind now: end as the signal itself would have,
+        // so that whoever sent it sees it did.
+        std::signal(stopSignal, SIG_DFL);
+        std::raise(stopSignal);
     }
     return exitCode;
 }

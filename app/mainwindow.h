@@ -6,6 +6,7 @@
 
 class CheckDBWindow;
 class CreateDBWindow;
+class CreateHashWindow;
 class HashTools;
 class SettingsFile;
 struct HashRecord;
@@ -20,6 +21,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // The signal (SIGINT, SIGTERM, SIGHUP) that stopped the program, 0 for
+    // none. The event loop has then been ended with 128 plus its number.
+    int stoppedBySignal() const;
+
 private slots:
     void createDB();
     void checkDB();
@@ -27,6 +32,7 @@ private slots:
 
 private:
     void showError(const QString &message);
+    void stopOnSignal(int number);
     bool hashTree(const QString &sourceDirectory, const QString &checksumFile,
                   std::vector<HashRecord> &records, bool toBeWritten = false);
 
@@ -34,4 +40,7 @@ private:
     CheckDBWindow *checkDBWindow = nullptr;
     HashTools *hashTools = nullptr;
     SettingsFile *settings = nullptr;
+    // The progress window of the scan under way, if any.
+    CreateHashWindow *runningProgress = nullptr;
+    int stopSignal = 0;
 };

@@ -29,6 +29,8 @@
 #include <mutex>
 #include <thread>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -238,6 +240,8 @@ private slots:
     void cancelledCreateKeepsOldChecksumFile();
     void dismissedProgressWindowCancels_data();
     void dismissedProgressWindowCancels();
+    void stopSignalDuringACreate_data();
+    void stopSignalDuringACreate();
     void errorBoxes_data();
     void errorBoxes();
     void fastFailureShowsOnlyItsErrorBox();
@@ -514,6 +518,59 @@ void TestMainWindow::dismissedProgressWindowCancels()
     runJob(window, QStringLiteral("Create checksums.."), driver);
 
     QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
+}
+
+void TestMainWindow::stopSignalDuringACreate_data()
+{
+    QTest::addColumn<int>("signalNumber");
+
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestMainWindow::stopSignalDuringACreate()
+{
+    QFETCH(int, signalNumber);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // The temporary file is there by now, made before the scan began.
+    QStringList entriesDuringScan;
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&, signalNumber](QWidget *) {
+                      entriesDuringScan = entriesOf(root);
+                      ::raise(signalNumber);
+                  });
+    QTimer::singleShot(0, &window, [&]() {
+        driver.start();
+        if (QAbstractButton *create = mainButton(window, QStringLiteral("Create checksums..")))
+            create->click();
+    });
+    // Only a guard against a loop that never ends.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(99); });
+    guard.start(60000);
+
+    QCOMPARE(QApplication::exec(), 128 + signalNumber);
+    driver.stop();
+    QVERIFY2(driver.failures.isEmpty(), qPrintable(driver.failures.join(QStringLiteral("; "))));
+    QCOMPARE(window.stoppedBySignal(), signalNumber);
+    QCOMPARE(driver.seenBoxes, QStringList());
+    QCOMPARE(entriesDuringScan.size(), entriesBefore.size() + 1);
     QCOMPARE(readFile(sums), old);
     QCOMPARE(entriesOf(root), entriesBefore);
 }

@@ -150,6 +150,14 @@ bool CreateHashWindow::isCanceled()
     return wasCanceled();
 }
 
+void CreateHashWindow::interrupt()
+{
+    if (state != Running)
+        return;
+    state = Interrupted;
+    QProgressDialog::cancel();
+}
+
 void CreateHashWindow::setVisible(bool visible)
 {
     // QProgressDialog shows itself from a timer and from setValue once its

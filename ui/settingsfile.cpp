@@ -138,9 +138,7 @@ QString iniFolder(QSettings::Scope scope)
     // them). Asked for names no file has, it opens nothing there.
     const QSettings probe(QSettings::IniFormat, scope, QStringLiteral("orvalen-folder-probe"),
                           QStringLiteral("probe"));
-    QDir folder = QFileInfo(probe.fileName()).absoluteDir();
-    folder.cdUp();
-    return folder.absolutePath();
+    return QFileInfo(QFileInfo(probe.fileName()).absolutePath()).absolutePath();
 }
 
 // As QSettings judges it: an existing file it could open for writing, or a
