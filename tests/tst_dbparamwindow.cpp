@@ -559,7 +559,7 @@ void TestDBParamWindow::withoutAStandInTheChooserIsShown()
     // on its listing of the folder, which the stand-in above leaves out.
     QString seen;
     QTimer poll;
-    connect(&poll, &QTimer::timeout, [&] {
+    connect(&poll, &QTimer::timeout, &dialog, [&] {
         const auto windows = QApplication::topLevelWidgets();
         for (QWidget *w : windows) {
             auto *fd = qobject_cast<QFileDialog *>(w);

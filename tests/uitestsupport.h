@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <utility>
 
 // Answers every lookup with "<context>|<source>", so a test can see which
 // context a visible text was translated in.
@@ -106,7 +107,7 @@ public:
     }
     ~ChooserStandIn()
     {
-        for (ChooseDirWidget *row : rows)
+        for (ChooseDirWidget *row : std::as_const(rows))
             row->setChooserRun({});
     }
     ChooserStandIn(const ChooserStandIn &) = delete;
