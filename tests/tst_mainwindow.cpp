@@ -6,13 +6,17 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -240,6 +244,7 @@ private slots:
     void cancelledCreateKeepsOldChecksumFile();
     void dismissedProgressWindowCancels_data();
     void dismissedProgressWindowCancels();
+    void realEscapeKeyCancels();
     void stopSignalDuringACreate_data();
     void stopSignalDuringACreate();
     void errorBoxes_data();
@@ -517,6 +522,63 @@ void TestMainWindow::dismissedProgressWindowCancels()
     driver.expectMessageBox();
     runJob(window, QStringLiteral("Create checksums.."), driver);
 
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
+}
+
+void TestMainWindow::realEscapeKeyCancels()
+{
+    // Run by CTest under Xvfb with no window manager, as kiosk sessions are.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server (QT_QPA_PLATFORM=xcb)");
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (xdotool.isEmpty())
+        QSKIP("needs xdotool to send a key through the X server");
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    QString xdotoolFailure;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&](QWidget *progress) {
+                      // The key reaches the window as it first maps, before
+                      // it has become the active window: the main window is
+                      // still the active one.
+                      progress->show();
+                      if (!QTest::qWaitForWindowExposed(progress)) {
+                          xdotoolFailure = QStringLiteral("progress window never exposed");
+                          return;
+                      }
+                      QApplication::setActiveWindow(&window);
+                      const int status = QProcess::execute(xdotool, {QStringLiteral("key"), QStringLiteral("--window"),
+                                                                     QString::number(progress->winId()),
+                                                                     QStringLiteral("Escape")});
+                      if (status != 0) {
+                          xdotoolFailure = QStringLiteral("xdotool exited with %1").arg(status);
+                          return;
+                      }
+                      // The scan waits here until the key has done its work:
+                      // the window hides, as a cancel or as a bare reject.
+                      // The limit only keeps a lost key from hanging the test.
+                      QElapsedTimer waited;
+                      waited.start();
+                      while (progress->isVisible() && waited.elapsed() < 60000)
+                          QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                  });
+    driver.expectMessageBox();
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QVERIFY2(xdotoolFailure.isEmpty(), qPrintable(xdotoolFailure));
     QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
     QCOMPARE(readFile(sums), old);
     QCOMPARE(entriesOf(root), entriesBefore);
