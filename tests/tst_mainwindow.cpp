@@ -21,9 +21,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <QtTest>
-
 #include <QUrl>
+#include <QtTest>
 
 #include <algorithm>
 #include <atomic>
