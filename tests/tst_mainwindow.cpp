@@ -33,6 +33,7 @@
 #include <thread>
 
 #include <csignal>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -244,6 +245,7 @@ private slots:
     void dismissedProgressWindowCancels_data();
     void dismissedProgressWindowCancels();
     void realEscapeKeyCancels();
+    void exitDuringACreateLeavesNoTemporaryFile();
     void stopSignalDuringACreate_data();
     void stopSignalDuringACreate();
     void errorBoxes_data();
@@ -581,6 +583,30 @@ void TestMainWindow::realEscapeKeyCancels()
     QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
     QCOMPARE(readFile(sums), old);
     QCOMPARE(entriesOf(root), entriesBefore);
+}
+
+void TestMainWindow::exitDuringACreateLeavesNoTemporaryFile()
+{
+    // Ends the process: tests/check_exit_during_create.sh runs it alone and
+    // looks at the folder afterwards.
+    const QString dir = QString::fromLocal8Bit(qgetenv("ORVALEN_EXIT_TEST_DIR"));
+    if (dir.isEmpty())
+        QSKIP("ends the process; CTest runs it through check_exit_during_create.sh");
+
+    const QString tree = dir + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = dir + QStringLiteral("/old.sha256");
+    writeFile(sums, "old checksums file");
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [](QWidget *) { std::exit(3); });
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+    QFAIL("the run went on after exit()");
 }
 
 void TestMainWindow::stopSignalDuringACreate_data()
