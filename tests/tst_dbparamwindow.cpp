@@ -60,6 +60,26 @@ QString native(QString path)
     return path;
 }
 
+// A path no QSettings has seen, holding a copy of the file if there is one.
+// QSettings keeps what it read of a file and reads it again only when its
+// size or time has changed, which a rewrite of the same length within the
+// same millisecond does not show; each look through a copy of its own sees
+// the file as it is.
+QString freshCopyOf(const QString &path)
+{
+    static int copies = 0;
+    const QString copy = QStringLiteral("%1.copy%2").arg(path).arg(++copies);
+    QFile::copy(path, copy);
+    return copy;
+}
+
+std::unique_ptr<QSettings> freshIni(const QString &path)
+{
+    auto ini = std::make_unique<QSettings>(freshCopyOf(path), QSettings::IniFormat);
+    QtCompat::useUtf8Ini(*ini);
+    return ini;
+}
+
 // Opens the dialog modally and runs `whileOpen` inside its event loop; the
 // dialog is rejected afterwards if `whileOpen` left it open.
 int execWith(DBParamWindow &dialog, const std::function<void()> &whileOpen)
@@ -133,16 +153,19 @@ private:
 
 void TestDBParamWindow::store(const QString &key, const QVariant &value)
 {
-    QSettings ini(iniPath, QSettings::IniFormat);
-    QtCompat::useUtf8Ini(ini);
-    ini.setValue(key, value);
+    const QString copy = freshCopyOf(iniPath);
+    {
+        QSettings ini(copy, QSettings::IniFormat);
+        QtCompat::useUtf8Ini(ini);
+        ini.setValue(key, value);
+    }
+    QFile::remove(iniPath);
+    QVERIFY(QFile::rename(copy, iniPath));
 }
 
 std::unique_ptr<QSettings> TestDBParamWindow::stored() const
 {
-    auto ini = std::make_unique<QSettings>(iniPath, QSettings::IniFormat);
-    QtCompat::useUtf8Ini(*ini);
-    return ini;
+    return freshIni(iniPath);
 }
 
 void TestDBParamWindow::valuesTravelBothWaysWithQSettings_data()
@@ -207,9 +230,9 @@ void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
     if (seen.isNull())
         QSKIP("cannot run as an unprivileged user here");
     QCOMPARE(seen, QByteArray("/preset|/chosen.sha256"));
-    QCOMPARE(QSettings(systemIni, QSettings::IniFormat).value(QStringLiteral("ChecksumFile")).toString(),
+    QCOMPARE(freshIni(systemIni)->value(QStringLiteral("ChecksumFile")).toString(),
              unprivileged ? QStringLiteral("/preset.sha256") : QStringLiteral("/chosen.sha256"));
-    QCOMPARE(QSettings(userIni, QSettings::IniFormat).allKeys(),
+    QCOMPARE(freshIni(userIni)->allKeys(),
              unprivileged ? QStringList{QStringLiteral("ChecksumFile")} : QStringList());
 }
 

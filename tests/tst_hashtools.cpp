@@ -73,6 +73,10 @@ public:
     void reportError(const QString &message) override { calls << QStringLiteral("error ") + message; }
     bool isCanceled() override
     {
+        // Asked while the tree is still listed, which takes long on a busy
+        // machine, there is no file to stop at yet.
+        if (files == 0)
+            return false;
         // The engine may also ask while a file is still being hashed; the
         // sequence is the same however often it asks.
         if (calls.isEmpty() || calls.last() != QLatin1String("canceled?"))
