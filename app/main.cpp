@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
     int answeredCode = 0;
@@ -37,10 +39,18 @@ int main(int argc, char *argv[])
     application.installTranslator(&qtTranslator);
 
     int exitCode = 0;
+    int stopSignal = 0;
     {
         MainWindow window(nullptr);
         window.show();
         exitCode = application.exec();
+        stopSignal = window.stoppedBySignal();
+    }
+    if (stopSignal != 0) {
+        // Nothing is left behind now: end as the signal itself would have,
+        // so that whoever sent it sees it did.
+        std::signal(stopSignal, SIG_DFL);
+        std::raise(stopSignal);
     }
     return exitCode;
 }

@@ -9,13 +9,16 @@
 #include "creationdbresult.h"
 #include "hashrecord.h"
 #include "hashtools.h"
+#include "settingsfile.h"
+#include "stopsignals.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
+#include <QScopedValueRollback>
 #include <QStyle>
 
 #include <memory>
@@ -31,13 +34,28 @@ bool isExistingDirectory(const QString &path)
     return !path.isEmpty() && QDir(path).exists();
 }
 
+// Names the writer's temporary file for removal should the process end
+// without unwinding, for as long as the writer may hold one.
+class LeftoverGuard
+{
+public:
+    explicit LeftoverGuard(const ChecksumFile::Writer &writer)
+    {
+        StopSignals::setLeftover(writer.temporaryFolder(), writer.temporaryName());
+    }
+    ~LeftoverGuard() { StopSignals::setLeftover(-1, nullptr); }
+    LeftoverGuard(const LeftoverGuard &) = delete;
+    LeftoverGuard &operator=(const LeftoverGuard &) = delete;
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QDialog(parent)
 {
     hashTools = new HashTools("sha256", this);
-    settings = DBParamWindow::openSettings(this);
+    new StopSignals([this](int number) { stopOnSignal(number); }, this);
+    settings = SettingsFile::openApplicationSettings(this);
 
     auto *createButton = new QPushButton(style()->standardIcon(QStyle::SP_FileIcon),
                                          tr("Create checksums.."));
@@ -69,6 +87,11 @@ MainWindow::MainWindow(QWidget *parent)
     connect(exitButton, &QAbstractButton::clicked, this, &QWidget::close);
 }
 
+int MainWindow::stoppedBySignal() const
+{
+    return stopSignal;
+}
+
 MainWindow::~MainWindow()
 {
     // The engine goes before the dialogs and the settings, which the object
@@ -98,6 +121,7 @@ void MainWindow::createDB()
         showError(tr("Checksums file creation error"));
         return;
     }
+    const LeftoverGuard leftover(writer);
 
     std::vector<HashRecord> records;
     // The old checksums file stays as it was after an abort or a failure.
@@ -105,6 +129,8 @@ void MainWindow::createDB()
         return;
 
     const std::string digest = hashTools->saveDB(writer, records);
+    // Committed or discarded: there is no temporary file left to remove.
+    StopSignals::setLeftover(-1, nullptr);
     // A file whose folder was moved during the run is not where its name
     // says, and that name must not be shown as created.
     if (digest.empty() || !writer.foundAtName()) {
@@ -172,6 +198,17 @@ void MainWindow::showAbout()
     QMessageBox::information(this, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+void MainWindow::stopOnSignal(int number)
+{
+    stopSignal = number;
+    // The scan stops at its next check and the flow returns with nothing
+    // written, its temporary file removed; every dialog's loop and the main
+    // loop end.
+    if (runningProgress)
+        runningProgress->interrupt();
+    QCoreApplication::exit(128 + number);
+}
+
 void MainWindow::showError(const QString &message)
 {
     QMessageBox::warning(this, tr("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
@@ -183,10 +220,15 @@ void MainWindow::showError(const QString &message)
 bool MainWindow::hashTree(const QString &sourceDirectory, const QString &checksumFile,
                           std::vector<HashRecord> &records, bool toBeWritten)
 {
+    if (StopSignals::raised())
+        return false;
     CreateHashWindow progress;
+    const QScopedValueRollback<CreateHashWindow *> running(runningProgress, &progress);
     hashTools->setRecordsToBeWritten(toBeWritten);
     // The checksums file may lie inside the tree; it must not list itself,
     // or every later verify would report it as changed.
     hashTools->calculateHashes(sourceDirectory, records, &progress, checksumFile);
-    return progress.isFinished();
+    // A signal that came during the last files is a stop too, even if the
+    // window has not heard of it yet.
+    return progress.isFinished() && !StopSignals::raised();
 }

@@ -6,8 +6,9 @@
 
 class CheckDBWindow;
 class CreateDBWindow;
+class CreateHashWindow;
 class HashTools;
-class QSettings;
+class SettingsFile;
 struct HashRecord;
 
 // The four-button window. It owns the engine, the settings and the two
@@ -20,6 +21,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // The signal (SIGINT, SIGTERM, SIGHUP) that stopped the program, 0 for
+    // none. The event loop has then been ended with 128 plus its number.
+    int stoppedBySignal() const;
+
 private slots:
     void createDB();
     void checkDB();
@@ -27,11 +32,15 @@ private slots:
 
 private:
     void showError(const QString &message);
+    void stopOnSignal(int number);
     bool hashTree(const QString &sourceDirectory, const QString &checksumFile,
                   std::vector<HashRecord> &records, bool toBeWritten = false);
 
     CreateDBWindow *createDBWindow = nullptr;
     CheckDBWindow *checkDBWindow = nullptr;
     HashTools *hashTools = nullptr;
-    QSettings *settings = nullptr;
+    SettingsFile *settings = nullptr;
+    // The progress window of the scan under way, if any.
+    CreateHashWindow *runningProgress = nullptr;
+    int stopSignal = 0;
 };

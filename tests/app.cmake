@@ -10,6 +10,18 @@ if(TARGET app)
     SOURCES tst_mainwindow.cpp guidriver.cpp guidriver.h
     LIBS app)
   target_compile_definitions(tst_mainwindow PRIVATE ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  if(UNIX)
+    add_test(NAME tst_mainwindow_exit
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_exit_during_create.sh
+                     $<TARGET_FILE:tst_mainwindow>)
+  endif()
+  # A real Escape key, sent through an X server with no window manager.
+  find_program(ORVALEN_XVFB_RUN xvfb-run)
+  if(ORVALEN_XVFB_RUN)
+    add_test(NAME tst_mainwindow_x11
+             COMMAND ${ORVALEN_XVFB_RUN} -a $<TARGET_FILE:tst_mainwindow> realEscapeKeyCancels)
+    set_tests_properties(tst_mainwindow_x11 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+  endif()
   orvalen_add_test(tst_translationloader
     SOURCES tst_translationloader.cpp guidriver.cpp guidriver.h
     LIBS app)

@@ -1,6 +1,8 @@
 #include "checkdbwindow.h"
 #include "choosedirwidget.h"
 #include "createdbwindow.h"
+#include "qtcompat.h"
+#include "settingsfile.h"
 #include "uitestsupport.h"
 #include "unprivileged.h"
 
@@ -58,6 +60,26 @@ QString native(QString path)
     return path;
 }
 
+// A path no QSettings has seen, holding a copy of the file if there is one.
+// QSettings keeps what it read of a file and reads it again only when its
+// size or time has changed, which a rewrite of the same length within the
+// same millisecond does not show; each look through a copy of its own sees
+// the file as it is.
+QString freshCopyOf(const QString &path)
+{
+    static int copies = 0;
+    const QString copy = QStringLiteral("%1.copy%2").arg(path).arg(++copies);
+    QFile::copy(path, copy);
+    return copy;
+}
+
+std::unique_ptr<QSettings> freshIni(const QString &path)
+{
+    auto ini = std::make_unique<QSettings>(freshCopyOf(path), QSettings::IniFormat);
+    QtCompat::useUtf8Ini(*ini);
+    return ini;
+}
+
 // Opens the dialog modally and runs `whileOpen` inside its event loop; the
 // dialog is rejected afterwards if `whileOpen` left it open.
 int execWith(DBParamWindow &dialog, const std::function<void()> &whileOpen)
@@ -105,6 +127,7 @@ private slots:
     void browseChoiceIsShownInField_data();
     void browseChoiceIsShownInField();
     void chosenFilterIsRemembered();
+    void withoutAStandInTheChooserIsShown();
     void onlyCreateDialogHasFixedHeight_data();
     void onlyCreateDialogHasFixedHeight();
     void enterPressesOk_data();
@@ -112,13 +135,65 @@ private slots:
     void tabOrderFollowsVisualOrder_data();
     void tabOrderFollowsVisualOrder();
     void textsUseTheirOwnContexts();
+    void valuesTravelBothWaysWithQSettings_data();
+    void valuesTravelBothWaysWithQSettings();
     void pathsAreKeptWhereTheUserCanWrite_data();
     void pathsAreKeptWhereTheUserCanWrite();
 
 private:
+    // Values are put in and read back with QSettings, which must read what
+    // the dialogs store, and the other way round.
+    void store(const QString &key, const QVariant &value);
+    std::unique_ptr<QSettings> stored() const;
+
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<QSettings> settings;
+    QString iniPath;
+    std::unique_ptr<SettingsFile> settings;
 };
+
+void TestDBParamWindow::store(const QString &key, const QVariant &value)
+{
+    const QString copy = freshCopyOf(iniPath);
+    {
+        QSettings ini(copy, QSettings::IniFormat);
+        QtCompat::useUtf8Ini(ini);
+        ini.setValue(key, value);
+    }
+    QFile::remove(iniPath);
+    QVERIFY(QFile::rename(copy, iniPath));
+}
+
+std::unique_ptr<QSettings> TestDBParamWindow::stored() const
+{
+    return freshIni(iniPath);
+}
+
+void TestDBParamWindow::valuesTravelBothWaysWithQSettings_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("quotes and backslashes") << QStringLiteral("C:\\dir\\\"q\".sha256");
+    QTest::newRow("comma, semicolon and equals sign") << QStringLiteral("/a,b;c=d");
+    QTest::newRow("blanks around") << QStringLiteral("  /padded  ");
+    QTest::newRow("tab, line feed, control byte before a hex digit") << QStringLiteral("/a\tb\nc\x01""f");
+    QTest::newRow("starts with an at sign like an encoded value") << QStringLiteral("@Variant(x)");
+    QTest::newRow("non-ASCII, beyond the BMP too") << QString::fromUtf8("/\xC3\xBC/\xE6\x97\xA5/\xF0\x9D\x84\x9E");
+    QTest::newRow("empty") << QString();
+}
+
+void TestDBParamWindow::valuesTravelBothWaysWithQSettings()
+{
+    QFETCH(QString, value);
+    store(QStringLiteral("Other/Kept"), QStringLiteral("a, b"));
+    store(QStringLiteral("Alpha"), QStringLiteral("kept too"));
+
+    QVERIFY(settings->setValues({{QStringLiteral("SourceDirectory"), value}}));
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), value);
+    QCOMPARE(stored()->value(QStringLiteral("Other/Kept")).toString(), QStringLiteral("a, b"));
+    QCOMPARE(stored()->value(QStringLiteral("Alpha")).toString(), QStringLiteral("kept too"));
+
+    store(QStringLiteral("ChecksumFile"), value);
+    QCOMPARE(settings->value(QStringLiteral("ChecksumFile")), value);
+}
 
 void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite_data()
 {
@@ -145,19 +220,19 @@ void TestDBParamWindow::pathsAreKeptWhereTheUserCanWrite()
 
     // One run stores a path, the next one reads both back.
     const auto twoRuns = []() {
-        std::unique_ptr<QSettings>(DBParamWindow::openSettings(nullptr))
-                ->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256"));
-        std::unique_ptr<QSettings> next(DBParamWindow::openSettings(nullptr));
-        return (next->value(QStringLiteral("SourceDirectory")).toString() + QLatin1Char('|')
-                + next->value(QStringLiteral("ChecksumFile")).toString()).toUtf8();
+        std::unique_ptr<SettingsFile>(SettingsFile::openApplicationSettings(nullptr))
+                ->setValues({{QStringLiteral("ChecksumFile"), QStringLiteral("/chosen.sha256")}});
+        std::unique_ptr<SettingsFile> next(SettingsFile::openApplicationSettings(nullptr));
+        return (next->value(QStringLiteral("SourceDirectory")) + QLatin1Char('|')
+                + next->value(QStringLiteral("ChecksumFile"))).toUtf8();
     };
     const QByteArray seen = unprivileged ? asUnprivileged(twoRuns) : twoRuns();
     if (seen.isNull())
         QSKIP("cannot run as an unprivileged user here");
     QCOMPARE(seen, QByteArray("/preset|/chosen.sha256"));
-    QCOMPARE(QSettings(systemIni, QSettings::IniFormat).value(QStringLiteral("ChecksumFile")).toString(),
+    QCOMPARE(freshIni(systemIni)->value(QStringLiteral("ChecksumFile")).toString(),
              unprivileged ? QStringLiteral("/preset.sha256") : QStringLiteral("/chosen.sha256"));
-    QCOMPARE(QSettings(userIni, QSettings::IniFormat).allKeys(),
+    QCOMPARE(freshIni(userIni)->allKeys(),
              unprivileged ? QStringList{QStringLiteral("ChecksumFile")} : QStringList());
 }
 
@@ -165,7 +240,8 @@ void TestDBParamWindow::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-    settings = std::make_unique<QSettings>(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
+    iniPath = dir->filePath(QStringLiteral("orvalen.ini"));
+    settings = std::make_unique<SettingsFile>(iniPath, QStringList{iniPath});
 }
 
 void TestDBParamWindow::cleanup()
@@ -193,8 +269,8 @@ void TestDBParamWindow::acceptStoresExactlyWhatIsTyped()
     QFETCH(QString, kind);
     QFETCH(QString, source);
     QFETCH(QString, sums);
-    settings->setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/old/source"));
-    settings->setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/old/sums.sha256"));
+    store(QStringLiteral("SourceDirectory"), QStringLiteral("/old/source"));
+    store(QStringLiteral("ChecksumFile"), QStringLiteral("/old/sums.sha256"));
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -214,10 +290,8 @@ void TestDBParamWindow::acceptStoresExactlyWhatIsTyped()
     QCOMPARE(dialog->sourceDirectory(), source);
     QCOMPARE(dialog->checksumFile(), sums);
 
-    settings->sync();
-    QSettings reread(dir->filePath(QStringLiteral("orvalen.ini")), QSettings::IniFormat);
-    QCOMPARE(reread.value(QStringLiteral("SourceDirectory")).toString(), source);
-    QCOMPARE(reread.value(QStringLiteral("ChecksumFile")).toString(), sums);
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), source);
+    QCOMPARE(stored()->value(QStringLiteral("ChecksumFile")).toString(), sums);
 
     // The next opening shows what was stored, valid or not.
     QString shownSource, shownSums;
@@ -241,8 +315,8 @@ void TestDBParamWindow::rejectStoresNothing()
     QFETCH(QString, kind);
     const QString storedSource = QStringLiteral("/srv/tree");
     const QString storedSums = QStringLiteral("/srv/tree.sha256");
-    settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
-    settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+    store(QStringLiteral("SourceDirectory"), storedSource);
+    store(QStringLiteral("ChecksumFile"), storedSums);
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -261,8 +335,8 @@ void TestDBParamWindow::rejectStoresNothing()
     QCOMPARE(result, int(QDialog::Rejected));
     QCOMPARE(accepted.count(), 0);
     QCOMPARE(rejected.count(), 1);
-    QCOMPARE(settings->value(QStringLiteral("SourceDirectory")).toString(), storedSource);
-    QCOMPARE(settings->value(QStringLiteral("ChecksumFile")).toString(), storedSums);
+    QCOMPARE(stored()->value(QStringLiteral("SourceDirectory")).toString(), storedSource);
+    QCOMPARE(stored()->value(QStringLiteral("ChecksumFile")).toString(), storedSums);
 
     QString shownSource, shownSums;
     execWith(*dialog, [&] {
@@ -304,9 +378,9 @@ void TestDBParamWindow::openingLoadsStoredPaths()
     QFETCH(QString, shownSource);
     QFETCH(QString, shownSums);
     if (storedSource.isValid())
-        settings->setValue(QStringLiteral("SourceDirectory"), storedSource);
+        store(QStringLiteral("SourceDirectory"), storedSource);
     if (storedSums.isValid())
-        settings->setValue(QStringLiteral("ChecksumFile"), storedSums);
+        store(QStringLiteral("ChecksumFile"), storedSums);
 
     auto dialog = makeDialog(kind);
     dialog->setSettings(settings.get());
@@ -325,8 +399,8 @@ void TestDBParamWindow::openingLoadsStoredPaths()
     QCOMPARE(seenSource, shownSource);
     QCOMPARE(seenSums, shownSums);
     QCOMPARE(dialog->sourceDirectory(), shownSource);
-    QCOMPARE(settings->contains(QStringLiteral("SourceDirectory")), storedSource.isValid());
-    QCOMPARE(settings->contains(QStringLiteral("ChecksumFile")), storedSums.isValid());
+    QCOMPARE(stored()->contains(QStringLiteral("SourceDirectory")), storedSource.isValid());
+    QCOMPARE(stored()->contains(QStringLiteral("ChecksumFile")), storedSums.isValid());
 }
 
 void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
@@ -345,30 +419,36 @@ void TestDBParamWindow::withoutSettingsNothingIsLoadedOrStored()
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(seen, QStringLiteral("/kept"));
     QCOMPARE(dialog.sourceDirectory(), QStringLiteral("/kept"));
-    QVERIFY(settings->allKeys().isEmpty());
+    QVERIFY(stored()->allKeys().isEmpty());
 }
 
 void TestDBParamWindow::browseOpensTheRightChooser_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("row");
+    QTest::addColumn<QString>("start");  // in the test's folder; "" for the folder itself
     QTest::addColumn<bool>("directory");
     QTest::addColumn<int>("acceptMode");
     QTest::addColumn<QString>("title");
     QTest::newRow("create, source row: directory chooser")
-        << "create" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+        << "create" << "Source directory" << "start" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
     QTest::newRow("create, checksums row: save dialog")
-        << "create" << "Checksums file" << false << int(QFileDialog::AcceptSave) << "Choose file";
+        << "create" << "Checksums file" << "start" << false << int(QFileDialog::AcceptSave) << "Choose file";
     QTest::newRow("verify, source row: directory chooser")
-        << "check" << "Source directory" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
+        << "check" << "Source directory" << "start" << true << int(QFileDialog::AcceptOpen) << "Choose directory";
     QTest::newRow("verify, checksums row: open dialog")
-        << "check" << "Checksums file" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+        << "check" << "Checksums file" << "start" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+    QTest::newRow("verify, checksums row holding a file: its folder, its name")
+        << "check" << "Checksums file" << "start/old.sha256" << false << int(QFileDialog::AcceptOpen) << "Choose file";
+    QTest::newRow("create, checksums row holding a new file: its folder, its name")
+        << "create" << "Checksums file" << "start/new.sha256" << false << int(QFileDialog::AcceptSave) << "Choose file";
 }
 
 void TestDBParamWindow::browseOpensTheRightChooser()
 {
     QFETCH(QString, kind);
     QFETCH(QString, row);
+    QFETCH(QString, start);
     QFETCH(bool, directory);
     QFETCH(int, acceptMode);
     QFETCH(QString, title);
@@ -377,31 +457,36 @@ void TestDBParamWindow::browseOpensTheRightChooser()
     ChooseDirWidget *chooser = rowWithCaption(dialog.get(), row);
     QVERIFY(chooser);
     QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("start")));
+    QFile existing(dir->filePath(QStringLiteral("start/old.sha256")));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    const QString startPath = dir->filePath(start);
     const QString startDir = dir->filePath(QStringLiteral("start"));
-    editOf(chooser)->setText(startDir);
+    editOf(chooser)->setText(startPath);
     dialog->show();
 
     QString seenTitle, seenSelectedFilter;
-    QStringList seenFilters;
+    QStringList seenFilters, seenSelection;
     int seenAcceptMode = -1;
     bool dirsOnly = false, directoryMode = false;
     QString seenDirectory;
     QWidget *seenParent = nullptr;
-    FileDialogHook hook([&](QFileDialog *fd) {
-        seenTitle = fd->windowTitle();
-        seenAcceptMode = fd->acceptMode();
-        dirsOnly = fd->testOption(QFileDialog::ShowDirsOnly);
-        directoryMode = fd->fileMode() != QFileDialog::AnyFile && fd->fileMode() != QFileDialog::ExistingFile
-                        && fd->fileMode() != QFileDialog::ExistingFiles;
-        seenFilters = fd->nameFilters();
-        seenSelectedFilter = fd->selectedNameFilter();
-        seenDirectory = fd->directory().absolutePath();
-        seenParent = fd->parentWidget();
-        fd->reject();
+    ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+        seenTitle = fd.windowTitle();
+        seenAcceptMode = fd.acceptMode();
+        dirsOnly = fd.testOption(QFileDialog::ShowDirsOnly);
+        directoryMode = fd.fileMode() != QFileDialog::AnyFile && fd.fileMode() != QFileDialog::ExistingFile
+                        && fd.fileMode() != QFileDialog::ExistingFiles;
+        seenFilters = fd.nameFilters();
+        seenSelectedFilter = fd.selectedNameFilter();
+        seenDirectory = fd.directory().absolutePath();
+        seenSelection = fd.selectedFiles();
+        seenParent = fd.parentWidget();
+        return QString();
     });
     QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
 
-    QVERIFY(hook.seen);
+    QCOMPARE(user.opened, 1);
     QCOMPARE(seenTitle, title);
     QCOMPARE(seenAcceptMode, acceptMode);
     QCOMPARE(seenParent, static_cast<QWidget *>(chooser));
@@ -412,8 +497,10 @@ void TestDBParamWindow::browseOpensTheRightChooser()
         QCOMPARE(seenFilters, QStringList({QStringLiteral("All files (*)"), QStringLiteral("SHA256 (*.sha256)")}));
         QCOMPARE(seenSelectedFilter, QStringLiteral("SHA256 (*.sha256)"));
     }
+    if (startPath != startDir)
+        QCOMPARE(seenSelection, QStringList{startPath});
     // Cancelling the chooser leaves the field alone.
-    QCOMPARE(editOf(chooser)->text(), startDir);
+    QCOMPARE(editOf(chooser)->text(), startPath);
 }
 
 void TestDBParamWindow::browseChoiceIsShownInField_data()
@@ -431,10 +518,6 @@ void TestDBParamWindow::browseChoiceIsShownInField()
     QFETCH(QString, kind);
     QFETCH(QString, row);
     QFETCH(QString, chosen);
-    QVERIFY(QDir(dir->path()).mkpath(QStringLiteral("tree/sub")));
-    QFile existing(dir->filePath(QStringLiteral("old.sha256")));
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
     const QString target = dir->filePath(chosen);
 
     auto dialog = makeDialog(kind);
@@ -443,25 +526,16 @@ void TestDBParamWindow::browseChoiceIsShownInField()
     editOf(chooser)->setText(dir->path());
     dialog->show();
 
-    FileDialogHook hook([&](QFileDialog *fd) {
-        if (fd->acceptMode() == QFileDialog::AcceptOpen && fd->testOption(QFileDialog::ShowDirsOnly)) {
-            fd->setDirectory(target);
-        } else {
-            fd->selectFile(target);
-        }
-        static_cast<QDialog *>(fd)->accept();
-    });
+    ChooserStandIn user({chooser}, [&](QFileDialog &) { return target; });
     QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-    QVERIFY(hook.seen);
+    QCOMPARE(user.opened, 1);
     QCOMPARE(editOf(chooser)->text(), native(target));
     QCOMPARE(chooser->path(), native(target));
 }
 
 void TestDBParamWindow::chosenFilterIsRemembered()
 {
-    QFile existing(dir->filePath(QStringLiteral("list.txt")));
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.close();
+    const QString chosen = dir->filePath(QStringLiteral("list.txt"));
 
     CheckDBWindow dialog(nullptr);
     ChooseDirWidget *chooser = rowWithCaption(&dialog, QStringLiteral("Checksums file"));
@@ -470,24 +544,59 @@ void TestDBParamWindow::chosenFilterIsRemembered()
     dialog.show();
 
     {
-        FileDialogHook hook([&](QFileDialog *fd) {
-            fd->selectNameFilter(QStringLiteral("All files (*)"));
-            fd->selectFile(existing.fileName());
-            static_cast<QDialog *>(fd)->accept();
+        ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+            fd.selectNameFilter(QStringLiteral("All files (*)"));
+            return chosen;
         });
         QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-        QVERIFY(hook.seen);
+        QCOMPARE(user.opened, 1);
     }
     QCOMPARE(chooser->selectedFilter, QStringLiteral("All files (*)"));
+    QCOMPARE(chooser->path(), native(chosen));
 
+    // A cancelled chooser keeps the earlier choice of filter, whatever was
+    // picked in it.
     QString preselected;
-    FileDialogHook hook([&](QFileDialog *fd) {
-        preselected = fd->selectedNameFilter();
-        fd->reject();
-    });
-    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
-    QVERIFY(hook.seen);
+    {
+        ChooserStandIn user({chooser}, [&](QFileDialog &fd) {
+            preselected = fd.selectedNameFilter();
+            fd.selectNameFilter(QStringLiteral("SHA256 (*.sha256)"));
+            return QString();
+        });
+        QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+        QCOMPARE(user.opened, 1);
+    }
     QCOMPARE(preselected, QStringLiteral("All files (*)"));
+    QCOMPARE(chooser->selectedFilter, QStringLiteral("All files (*)"));
+}
+
+void TestDBParamWindow::withoutAStandInTheChooserIsShown()
+{
+    CreateDBWindow dialog(nullptr);
+    ChooseDirWidget *chooser = rowWithCaption(&dialog, QStringLiteral("Checksums file"));
+    QVERIFY(chooser);
+    editOf(chooser)->setText(dir->path());
+    dialog.show();
+
+    // Only cancelled: what a shown chooser answers depends on its focus and
+    // on its listing of the folder, which the stand-in above leaves out.
+    QString seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &dialog, [&] {
+        const auto windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows) {
+            auto *fd = qobject_cast<QFileDialog *>(w);
+            if (fd && fd->isVisible()) {
+                poll.stop();
+                seen = fd->windowTitle() + QLatin1Char('|') + QString::number(fd->isModal());
+                fd->reject();
+            }
+        }
+    });
+    poll.start(5);
+    QTest::mouseClick(browseOf(chooser), Qt::LeftButton);
+    QCOMPARE(seen, QStringLiteral("Choose file|1"));
+    QCOMPARE(chooser->path(), dir->path());
 }
 
 void TestDBParamWindow::onlyCreateDialogHasFixedHeight_data()
@@ -537,18 +646,20 @@ void TestDBParamWindow::enterPressesOk()
     dialog->setSettings(settings.get());
     ChooseDirWidget *field = rowWithCaption(dialog.get(), row);
     QVERIFY(field);
-    FileDialogHook hook([](QFileDialog *fd) { fd->reject(); });
+    ChooserStandIn user({rowWithCaption(dialog.get(), QStringLiteral("Source directory")),
+                         rowWithCaption(dialog.get(), QStringLiteral("Checksums file"))},
+                        [](QFileDialog &) { return QString(); });
 
     const int result = execWith(*dialog, [&] {
         editOf(field)->setFocus();
         typeInto(editOf(field), QStringLiteral("/typed"));
         QTest::keyClick(editOf(field), Qt::Key_Return);
     });
-    QVERIFY2(!hook.seen, "Enter opened a file chooser");
+    QVERIFY2(user.opened == 0, "Enter opened a file chooser");
     QCOMPARE(result, int(QDialog::Accepted));
     const QString key = row == QLatin1String("Source directory") ? QStringLiteral("SourceDirectory")
                                                                   : QStringLiteral("ChecksumFile");
-    QCOMPARE(settings->value(key).toString(), QStringLiteral("/typed"));
+    QCOMPARE(stored()->value(key).toString(), QStringLiteral("/typed"));
 }
 
 void TestDBParamWindow::tabOrderFollowsVisualOrder_data()
@@ -603,13 +714,12 @@ void TestDBParamWindow::textsUseTheirOwnContexts()
 
     check.show();
     QStringList titles;
-    for (ChooseDirWidget *row : {source, sums}) {
-        FileDialogHook hook([&](QFileDialog *fd) {
-            titles << fd->windowTitle();
-            fd->reject();
-        });
+    ChooserStandIn user({source, sums}, [&](QFileDialog &fd) {
+        titles << fd.windowTitle();
+        return QString();
+    });
+    for (ChooseDirWidget *row : {source, sums})
         QTest::mouseClick(browseOf(row), Qt::LeftButton);
-    }
     QCOMPARE(titles, QStringList({QStringLiteral("ChooseDirWidget|Choose directory"),
                                   QStringLiteral("ChooseDirWidget|Choose file")}));
 }

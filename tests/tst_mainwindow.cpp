@@ -6,23 +6,38 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
+#include <csignal>
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -160,6 +175,57 @@ void holdBackLastFile(const QString &root)
     }
 }
 
+// Frees whoever blocks opening a FIFO for reading, once the test has taken
+// far longer than it should: it opens the FIFO for writing, which lets the
+// reader go on, and notes that someone was blocked. A reader that opens
+// without waiting never holds the FIFO long enough to be met.
+class FifoWatchdog
+{
+public:
+    explicit FifoWatchdog(const QString &fifo)
+        : path(QFile::encodeName(fifo))
+        , thread([this] { watch(); })
+    {
+    }
+    ~FifoWatchdog() { finish(); }
+
+    // Ends the watch; true when a reader was found blocked.
+    bool finish()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        woken.notify_all();
+        if (thread.joinable())
+            thread.join();
+        return blockedReaderSeen;
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (woken.wait_for(lock, std::chrono::seconds(20), [this] { return done; }))
+            return;
+        while (!done) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                blockedReaderSeen = true;
+                ::close(fd);
+            }
+            woken.wait_for(lock, std::chrono::milliseconds(50), [this] { return done; });
+        }
+    }
+
+    const QByteArray path;
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool done = false;
+    std::atomic<bool> blockedReaderSeen{false};
+    std::thread thread;
+};
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -176,6 +242,12 @@ private slots:
     void checksumFileInsideTreeVerifiesClean();
     void cancelledCreateKeepsOldChecksumFile_data();
     void cancelledCreateKeepsOldChecksumFile();
+    void dismissedProgressWindowCancels_data();
+    void dismissedProgressWindowCancels();
+    void realEscapeKeyCancels();
+    void exitDuringACreateLeavesNoTemporaryFile();
+    void stopSignalDuringACreate_data();
+    void stopSignalDuringACreate();
     void errorBoxes_data();
     void errorBoxes();
     void fastFailureShowsOnlyItsErrorBox();
@@ -189,6 +261,8 @@ private slots:
     void cancelledParameterDialogStartsNoJob();
     void pathsRememberedBetweenRuns_data();
     void pathsRememberedBetweenRuns();
+    void badSettingsFileLeavesFieldsEmpty_data();
+    void badSettingsFileLeavesFieldsEmpty();
     void closingWindowEndsEventLoop_data();
     void closingWindowEndsEventLoop();
     void aboutBoxIsFixedLatin1Text();
@@ -408,6 +482,185 @@ void TestMainWindow::cancelledCreateKeepsOldChecksumFile()
     QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
     QCOMPARE(readFile(sums), old);
     QCOMPARE(entriesOf(sumsDir), entriesBefore);
+}
+
+void TestMainWindow::dismissedProgressWindowCancels_data()
+{
+    QTest::addColumn<QString>("how");
+
+    QTest::newRow("Escape key") << "Escape";
+    QTest::newRow("reject()") << "reject";
+    QTest::newRow("window's close button") << "close";
+}
+
+void TestMainWindow::dismissedProgressWindowCancels()
+{
+    QFETCH(QString, how);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // Dismissed the moment it appears, before any window system has made it
+    // the active window: its Escape shortcut does not work yet.
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [how](QWidget *progress) {
+                      progress->show();
+                      if (how == QLatin1String("Escape"))
+                          QTest::keyClick(progress, Qt::Key_Escape);
+                      else if (how == QLatin1String("reject"))
+                          static_cast<QDialog *>(progress)->reject();
+                      else
+                          progress->close();
+                  });
+    driver.expectMessageBox();
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
+}
+
+void TestMainWindow::realEscapeKeyCancels()
+{
+    // Run by CTest under Xvfb with no window manager, as kiosk sessions are.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server (QT_QPA_PLATFORM=xcb)");
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (xdotool.isEmpty())
+        QSKIP("needs xdotool to send a key through the X server");
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    QString xdotoolFailure;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&](QWidget *progress) {
+                      // The key reaches the window as it first maps, before
+                      // it has become the active window: the main window is
+                      // still the active one.
+                      progress->show();
+                      if (!QTest::qWaitForWindowExposed(progress)) {
+                          xdotoolFailure = QStringLiteral("progress window never exposed");
+                          return;
+                      }
+                      QApplication::setActiveWindow(&window);
+                      const int status = QProcess::execute(xdotool, {QStringLiteral("key"), QStringLiteral("--window"),
+                                                                     QString::number(progress->winId()),
+                                                                     QStringLiteral("Escape")});
+                      if (status != 0) {
+                          xdotoolFailure = QStringLiteral("xdotool exited with %1").arg(status);
+                          return;
+                      }
+                      // The scan waits here until the key has done its work:
+                      // the window hides, as a cancel or as a bare reject.
+                      // The limit only keeps a lost key from hanging the test.
+                      QElapsedTimer waited;
+                      waited.start();
+                      while (progress->isVisible() && waited.elapsed() < 60000)
+                          QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                  });
+    driver.expectMessageBox();
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QVERIFY2(xdotoolFailure.isEmpty(), qPrintable(xdotoolFailure));
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Abort|Interrupted by user")});
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
+}
+
+void TestMainWindow::exitDuringACreateLeavesNoTemporaryFile()
+{
+    // Ends the process: tests/check_exit_during_create.sh runs it alone and
+    // looks at the folder afterwards.
+    const QString dir = QString::fromLocal8Bit(qgetenv("ORVALEN_EXIT_TEST_DIR"));
+    if (dir.isEmpty())
+        QSKIP("ends the process; CTest runs it through check_exit_during_create.sh");
+
+    const QString tree = dir + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = dir + QStringLiteral("/old.sha256");
+    writeFile(sums, "old checksums file");
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [](QWidget *) { std::exit(3); });
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+    QFAIL("the run went on after exit()");
+}
+
+void TestMainWindow::stopSignalDuringACreate_data()
+{
+    QTest::addColumn<int>("signalNumber");
+
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestMainWindow::stopSignalDuringACreate()
+{
+    QFETCH(int, signalNumber);
+
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    const QString sums = root + QStringLiteral("/old.sha256");
+    const QByteArray old = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03 a.txt\r\n";
+    writeFile(sums, old);
+    const QStringList entriesBefore = entriesOf(root);
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
+    // The temporary file is there by now, made before the scan began.
+    QStringList entriesDuringScan;
+    driver.expect(QStringLiteral("progress window"),
+                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&, signalNumber](QWidget *) {
+                      entriesDuringScan = entriesOf(root);
+                      ::raise(signalNumber);
+                  });
+    QTimer::singleShot(0, &window, [&]() {
+        driver.start();
+        if (QAbstractButton *create = mainButton(window, QStringLiteral("Create checksums..")))
+            create->click();
+    });
+    // Only a guard against a loop that never ends.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(99); });
+    guard.start(60000);
+
+    QCOMPARE(QApplication::exec(), 128 + signalNumber);
+    driver.stop();
+    QVERIFY2(driver.failures.isEmpty(), qPrintable(driver.failures.join(QStringLiteral("; "))));
+    QCOMPARE(window.stoppedBySignal(), signalNumber);
+    QCOMPARE(driver.seenBoxes, QStringList());
+    QCOMPARE(entriesDuringScan.size(), entriesBefore.size() + 1);
+    QCOMPARE(readFile(sums), old);
+    QCOMPARE(entriesOf(root), entriesBefore);
 }
 
 void TestMainWindow::errorBoxes_data()
@@ -785,6 +1038,56 @@ void TestMainWindow::pathsRememberedBetweenRuns()
                driver);
         QCOMPARE(shown, QStringList({QDir::toNativeSeparators(nextSource), QDir::toNativeSeparators(nextSums)}));
     }
+}
+
+void TestMainWindow::badSettingsFileLeavesFieldsEmpty_data()
+{
+    QTest::addColumn<QString>("kind");  // "serialized", "fifo" or "plain"
+    QTest::addColumn<QStringList>("shown");
+
+    // QSettings would decode the value into whatever it claims to be; one
+    // that claims a vast size brings the program down.
+    QTest::newRow("a serialized value") << "serialized"
+                                        << QStringList{QString(), QStringLiteral("/plain.sha256")};
+    QTest::newRow("a FIFO in the file's place") << "fifo" << QStringList{QString(), QString()};
+    QTest::newRow("plain values are still read") << "plain"
+                                                 << QStringList{QStringLiteral("/tree"), QStringLiteral("/plain.sha256")};
+}
+
+void TestMainWindow::badSettingsFileLeavesFieldsEmpty()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, shown);
+
+    const QString ini = settingsDir->path() + QStringLiteral("/Varnock/Orvalen.ini");
+    QVERIFY(QDir().mkpath(QFileInfo(ini).absolutePath()));
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0644), 0);
+    } else {
+        QSettings stored(ini, QSettings::IniFormat);
+        if (kind == QLatin1String("serialized"))
+            stored.setValue(QStringLiteral("SourceDirectory"), QUrl(QStringLiteral("file:///decoded")));
+        else
+            stored.setValue(QStringLiteral("SourceDirectory"), QStringLiteral("/tree"));
+        stored.setValue(QStringLiteral("ChecksumFile"), QStringLiteral("/plain.sha256"));
+    }
+    FifoWatchdog watchdog(ini);
+
+    QStringList seen;
+    {
+        MainWindow window;
+        window.show();
+        GuiDriver driver;
+        driver.expectModal("CreateDBWindow", [&seen](QWidget *dialog) {
+            const auto edits = dialog->findChildren<QLineEdit *>();
+            for (QLineEdit *edit : edits)
+                seen << edit->text();
+            GuiDriver::clickButton(dialog, QStringLiteral("Cancel"));
+        });
+        runJob(window, QStringLiteral("Create checksums.."), driver);
+    }
+    QVERIFY2(!watchdog.finish(), "the settings file was opened in a way that waits for a writer");
+    QCOMPARE(seen, shown);
 }
 
 void TestMainWindow::closingWindowEndsEventLoop_data()

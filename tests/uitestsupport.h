@@ -1,9 +1,11 @@
 #pragma once
 
 // Helpers shared by the dialog tests: a translator that tags every text with
-// its context, a closer for message boxes and a hook for file dialogs. Boxes
-// and file dialogs run their own event loop, so they are found by polling
-// from a timer that fires inside that loop.
+// its context, a closer for message boxes and a stand-in for the user at
+// file choosers. Boxes run their own event loop, so they are found by
+// polling from a timer that fires inside that loop.
+
+#include "choosedirwidget.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -15,6 +17,8 @@
 #include <QTranslator>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 // Answers every lookup with "<context>|<source>", so a test can see which
 // context a visible text was translated in.
@@ -82,45 +86,37 @@ private:
     QTimer timer;
 };
 
-// Runs `act` on the first file dialog that becomes visible; gives up after
-// a few seconds so that a dialog that never opens cannot hang the test.
-class FileDialogHook : public QObject
+// Stands in for the user at the file choosers of the given rows while
+// alive: `answer` gets each chooser as the row made it, never shown, and
+// returns the path chosen, or an empty string for a cancel. Nothing the
+// chooser would do on the screen (focus, its listing of the folder on a
+// thread of its own) has a part in the answer.
+class ChooserStandIn
 {
 public:
-    explicit FileDialogHook(std::function<void(QFileDialog *)> act)
-        : action(std::move(act))
+    ChooserStandIn(std::initializer_list<ChooseDirWidget *> rows,
+                   std::function<QString(QFileDialog &)> answer)
+        : rows(rows)
     {
-        connect(&timer, &QTimer::timeout, this, &FileDialogHook::poll);
-        timer.start(5);
+        for (ChooseDirWidget *row : rows) {
+            row->setChooserRun([this, answer](QFileDialog &chooser) {
+                ++opened;
+                return answer(chooser);
+            });
+        }
     }
+    ~ChooserStandIn()
+    {
+        for (ChooseDirWidget *row : std::as_const(rows))
+            row->setChooserRun({});
+    }
+    ChooserStandIn(const ChooserStandIn &) = delete;
+    ChooserStandIn &operator=(const ChooserStandIn &) = delete;
 
-    bool seen = false;
+    int opened = 0;
 
 private:
-    void poll()
-    {
-        if (++ticks > 1000) {
-            timer.stop();
-            return;
-        }
-        const auto windows = QApplication::topLevelWidgets();
-        for (QWidget *w : windows) {
-            auto *dialog = qobject_cast<QFileDialog *>(w);
-            if (!dialog || !dialog->isVisible())
-                continue;
-            timer.stop();
-            seen = true;
-            action(dialog);
-            // Whatever the action did, the dialog must not stay open.
-            if (dialog->isVisible())
-                dialog->reject();
-            return;
-        }
-    }
-
-    std::function<void(QFileDialog *)> action;
-    QTimer timer;
-    int ticks = 0;
+    QList<ChooseDirWidget *> rows;
 };
 
 // Finds the push button with the given text among the children of `parent`.

@@ -1,12 +1,24 @@
 #include "choosedirwidget.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+
+namespace {
+
+QString runChooser(QFileDialog &chooser)
+{
+    if (chooser.exec() != QDialog::Accepted)
+        return QString();
+    return chooser.selectedFiles().value(0);
+}
+
+} // namespace
 
 ChooseDirWidget::ChooseDirWidget(const QString &labelText, QBoxLayout::Direction direction,
                                  QWidget *parent)
@@ -49,22 +61,37 @@ void ChooseDirWidget::setPath(const QString &path)
     pathEdit->setText(path);
 }
 
+void ChooseDirWidget::setChooserRun(ChooserRun run)
+{
+    chooserRun = std::move(run);
+}
+
 void ChooseDirWidget::chooseDirClicked()
 {
-    QString chosen;
+    const QString start = pathEdit->text();
+    // Made as QFileDialog's own get...Name functions make theirs: a start
+    // path naming a file opens its folder with the file's name filled in.
+    QFileDialog chooser(this, chooseDirectory ? tr("Choose directory") : tr("Choose file"), start,
+                        chooseDirectory ? QString() : filter);
     if (chooseDirectory) {
-        chosen = QFileDialog::getExistingDirectory(this, tr("Choose directory"), pathEdit->text(),
-                                                   QFileDialog::ShowDirsOnly);
+        chooser.setFileMode(QFileDialog::Directory);
+        chooser.setOptions(QFileDialog::ShowDirsOnly);
     } else {
-        const QString caption = tr("Choose file");
-        if (openExisting)
-            chosen = QFileDialog::getOpenFileName(this, caption, pathEdit->text(), filter,
-                                                  &selectedFilter, QFileDialog::Options());
-        else
-            chosen = QFileDialog::getSaveFileName(this, caption, pathEdit->text(), filter,
-                                                  &selectedFilter, QFileDialog::Options());
+        chooser.setFileMode(openExisting ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        if (!openExisting)
+            chooser.setAcceptMode(QFileDialog::AcceptSave);
+        if (!selectedFilter.isEmpty())
+            chooser.selectNameFilter(selectedFilter);
     }
+    const QFileInfo startInfo(start);
+    if (!start.isEmpty() && !startInfo.isDir())
+        chooser.selectFile(startInfo.fileName());
+
+    const QString chosen = chooserRun ? chooserRun(chooser) : runChooser(chooser);
     // An empty answer means the chooser was cancelled: keep what was there.
-    if (!chosen.isEmpty())
-        pathEdit->setText(QDir::toNativeSeparators(chosen));
+    if (chosen.isEmpty())
+        return;
+    if (!chooseDirectory)
+        selectedFilter = chooser.selectedNameFilter();
+    pathEdit->setText(QDir::toNativeSeparators(chosen));
 }

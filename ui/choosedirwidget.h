@@ -4,6 +4,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 
@@ -13,11 +16,20 @@ class ChooseDirWidget : public QWidget
 {
     Q_OBJECT
 public:
+    // Runs a chooser made ready by the row and gives back the path the user
+    // chose, or an empty string when the chooser was cancelled.
+    using ChooserRun = std::function<QString(QFileDialog &)>;
+
     ChooseDirWidget(const QString &labelText, QBoxLayout::Direction direction, QWidget *parent);
 
     // The text exactly as it stands in the line edit.
     QString path() const;
     void setPath(const QString &path);
+
+    // Replaces the user at the chooser: the row still makes the chooser and
+    // takes the answer and the filter choice, but the given function answers
+    // it instead of a person. An empty function restores the user.
+    void setChooserRun(ChooserRun run);
 
 private:
     QLineEdit *pathEdit;
@@ -38,4 +50,7 @@ public:
 
 private slots:
     void chooseDirClicked();
+
+private:
+    ChooserRun chooserRun;
 };

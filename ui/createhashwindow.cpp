@@ -150,6 +150,14 @@ bool CreateHashWindow::isCanceled()
     return wasCanceled();
 }
 
+void CreateHashWindow::interrupt()
+{
+    if (state != Running)
+        return;
+    state = Interrupted;
+    QProgressDialog::cancel();
+}
+
 void CreateHashWindow::setVisible(bool visible)
 {
     // QProgressDialog shows itself from a timer and from setValue once its
@@ -158,6 +166,18 @@ void CreateHashWindow::setVisible(bool visible)
     if (visible && state != Running)
         return;
     QProgressDialog::setVisible(visible);
+}
+
+void CreateHashWindow::reject()
+{
+    // Escape reaches QDialog as a reject, not as a press of Cancel, while
+    // the window is not yet active. Merely hidden, the window would let the
+    // run go on to its end with no way left to stop it.
+    if (state == Running) {
+        cancel();
+        return;
+    }
+    QProgressDialog::reject();
 }
 
 void CreateHashWindow::showEvent(QShowEvent *event)

@@ -37,7 +37,14 @@ public:
     void reportError(const QString &message) override;
     bool isCanceled() override;
 
+    // Ends the run as a cancel does, without the box: the program has been
+    // asked to stop, and nobody may be there to read it.
+    void interrupt();
+
     void setVisible(bool visible) override;
+    // Every way of dismissing the window during a run (Escape, the window
+    // system's close, a reject from anywhere) is a cancel.
+    void reject() override;
 
 public slots:
     void cancel();

@@ -1,12 +1,11 @@
 #include "dbparamwindow.h"
 
 #include "choosedirwidget.h"
-#include "qtcompat.h"
+#include "settingsfile.h"
 
 #include <QDir>
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QSettings>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -50,25 +49,9 @@ DBParamWindow::DBParamWindow(QWidget *parent)
     connect(cancelButton, &QAbstractButton::clicked, this, &DBParamWindow::reject);
 }
 
-void DBParamWindow::setSettings(QSettings *settings)
+void DBParamWindow::setSettings(SettingsFile *settings)
 {
     this->settings = settings;
-}
-
-QSettings *DBParamWindow::openSettings(QObject *parent)
-{
-    const QString organization = QStringLiteral("Varnock");
-    const QString application = QStringLiteral("Orvalen");
-    // An administrator may preset the paths system-wide; only root, or a
-    // group the administrator chose, can write them back there.
-    auto *settings = new QSettings(QSettings::IniFormat, QSettings::SystemScope, organization, application, parent);
-    QtCompat::useUtf8Ini(*settings);
-    if (settings->isWritable())
-        return settings;
-    delete settings;
-    settings = new QSettings(QSettings::IniFormat, QSettings::UserScope, organization, application, parent);
-    QtCompat::useUtf8Ini(*settings);
-    return settings;
 }
 
 QString DBParamWindow::sourceDirectory() const
@@ -84,9 +67,10 @@ QString DBParamWindow::checksumFile() const
 int DBParamWindow::exec()
 {
     if (settings) {
-        // A missing key gives an empty string, which empties the field.
-        sourceWidget->setPath(QDir::toNativeSeparators(settings->value(sourceDirectoryKey, QVariant()).toString()));
-        checksumWidget->setPath(QDir::toNativeSeparators(settings->value(checksumFileKey, QVariant()).toString()));
+        // A missing key, or a value that cannot be read as a path, empties
+        // the field.
+        sourceWidget->setPath(QDir::toNativeSeparators(settings->value(QLatin1String(sourceDirectoryKey))));
+        checksumWidget->setPath(QDir::toNativeSeparators(settings->value(QLatin1String(checksumFileKey))));
     }
     return QDialog::exec();
 }
@@ -94,8 +78,8 @@ int DBParamWindow::exec()
 void DBParamWindow::accept()
 {
     if (settings) {
-        settings->setValue(sourceDirectoryKey, sourceWidget->path());
-        settings->setValue(checksumFileKey, checksumWidget->path());
+        settings->setValues({{QLatin1String(sourceDirectoryKey), sourceWidget->path()},
+                             {QLatin1String(checksumFileKey), checksumWidget->path()}});
     }
     QDialog::accept();
 }

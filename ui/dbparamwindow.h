@@ -4,8 +4,7 @@
 #include <QString>
 
 class ChooseDirWidget;
-class QObject;
-class QSettings;
+class SettingsFile;
 
 // Asks for the source directory and the checksums file before a job. Both
 // paths are loaded from the settings on every opening and stored on Ok.
@@ -16,12 +15,7 @@ public:
     explicit DBParamWindow(QWidget *parent);
 
     // Not owned. While none is set, nothing is loaded or stored.
-    void setSettings(QSettings *settings);
-
-    // The settings the remembered paths are kept in: the system-wide INI
-    // file where it can be written, otherwise the user's own one, which is
-    // read first and falls back on the system-wide file for each value.
-    static QSettings *openSettings(QObject *parent);
+    void setSettings(SettingsFile *settings);
 
     QString sourceDirectory() const;
     QString checksumFile() const;
@@ -32,7 +26,7 @@ public slots:
     int exec() override;
 
 protected:
-    QSettings *settings;
+    SettingsFile *settings;
     ChooseDirWidget *sourceWidget;
     ChooseDirWidget *checksumWidget;
 };
