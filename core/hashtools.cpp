@@ -56,10 +56,9 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     changedWhileRead.clear();
     const RecordSink keep = [&](std::string &path, std::string &digest, const FileStamp &before, bool changed) {
         records.push_back(HashRecord{std::move(path), std::move(digest)});
-        if (stampsWanted) {
+        if (stampsWanted)
             stampsBefore.push_back(before);
-            changedWhileRead.push_back(changed);
-        }
+        changedWhileRead.push_back(changed);
         return true;
     };
     if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true)) {
@@ -102,6 +101,10 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
                          const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
     checksumsFileRecords.clear();
+    changingRecords.clear();
+    // Only calculateHashes keeps what compare takes of a scan's files.
+    stampsBefore.clear();
+    changedWhileRead.clear();
     ignoreRules = IgnoreRules();
     if (!hasher) {
         if (report)
@@ -118,7 +121,6 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
     // no record of; the others keep their stored records unread.
-    options.stampFiles = stampsWanted || updatedFrom;
     if (updatedFrom) {
         options.known = updatedFrom;
         options.update = updateCounts;
@@ -131,6 +133,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     TreeScan scan(*hasher, algorithm, options, report);
     const bool finished = scan.run(sourceDir, checksumFile, sink);
     checksumsFileRecords = scan.checksumsFileRecords();
+    changingRecords = std::move(scan.changingRecords());
     ignoreRules = scan.ignoreRules();
     ignoredPrefix = scan.recordPrefix();
     return finished;
@@ -336,12 +339,16 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
         if (!before) {
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
             errors.back()->digest = now.hash;
-        } else if (before->hash != now.hash) {
+            return;
+        }
+        // Stamps belong to the last scan's records, in their order.
+        const std::size_t at = static_cast<std::size_t>(&now - current.data());
+        const bool ofLastScan = changedWhileRead.size() == current.size() && at < current.size();
+        const bool changing = ofLastScan && changedWhileRead[at];
+        if (before->hash != now.hash || changing) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
-            // Stamps belong to the last scan's records, in their order.
-            const std::size_t at = static_cast<std::size_t>(&now - current.data());
-            if (stampsBefore.size() == current.size() && at < current.size())
-                difference->damaged = mayBeDamaged(stampsBefore[at], changedWhileRead[at]);
+            if (ofLastScan && stampsBefore.size() == current.size())
+                difference->damaged = mayBeDamaged(stampsBefore[at], changing);
             errors.push_back(std::move(difference));
         }
     });
@@ -390,7 +397,9 @@ void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const 
         return;
     }
     stored.markSeen(record);
-    if (stored.digestIs(record, digest))
+    // A file that changed during every read may match by chance, or hold
+    // the stored content only for a moment: it was being written.
+    if (stored.digestIs(record, digest) && !changedWhileRead)
         return;
     auto difference = std::make_unique<CE_HashDiff>(path, digest, stored.digest(record));
     difference->damaged = mayBeDamaged(before, changedWhileRead);

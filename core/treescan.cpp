@@ -177,8 +177,7 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
 
 #if defined(Q_OS_UNIX)
     if (options.jobs != 1) {
-        ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
-        settings.stampFiles = options.stampFiles;
+        const ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
@@ -248,6 +247,8 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, const std:
     }
     if (digest.empty())
         return true;
+    if (changed)
+        changing.push_back(path);
     if (options.update) {
         if (record == StoredIndex::none) {
             ++options.update->added;
@@ -458,10 +459,11 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
                                   const std::function<bool()> &keepGoing)
 {
 #if defined(Q_OS_UNIX)
-    long long size = 0;
-    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &size);
+    struct stat status;
+    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
     if (fd < 0)
         throw hlException(1, hashwrapper::cannotReadMessage(file));
+    const long long size = static_cast<long long>(status.st_size);
     struct Closer
     {
         int fd;
@@ -472,11 +474,12 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
     if (size > 1024 * 1024)
         (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    if (options.stampFiles)
-        before = FileStamp::ofOpen(fd);
-    std::string digest = hasher.digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing);
-    if (options.stampFiles)
-        changed = FileStamp::ofOpen(fd).differsFrom(before);
+    before = FileStamp::of(status);
+    FileStamp after;
+    std::string digest;
+    ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing,
+                               nullptr, before, after);
+    changed = after.differsFrom(before);
     return digest;
 #else
     (void)before;

@@ -30,7 +30,6 @@ public:
         int jobs = 0;
         // A file whose path no checksums file line can hold fails the scan.
         bool recordsToBeWritten = false;
-        bool stampFiles = false;
         // Record paths are the paths below the source directory even where
         // it is relative.
         bool recordsBelowSource = false;
@@ -63,6 +62,9 @@ public:
     const std::vector<std::string> &checksumsFileRecords() const { return skippedRecords; }
     const IgnoreRules &ignoreRules() const { return rules; }
     const std::string &recordPrefix() const { return prefix; }
+    // The record paths of the files delivered that were still changing
+    // when their last read ended, in listing order.
+    std::vector<std::string> &changingRecords() { return changing; }
 
 private:
     bool runSerially();
@@ -97,4 +99,5 @@ private:
     std::string failure;
     std::vector<std::string> skippedRecords;
     IgnoreRules rules;
+    std::vector<std::string> changing;
 };

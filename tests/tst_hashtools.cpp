@@ -4,6 +4,8 @@
 #include "icreatehashreport.h"
 #include "scanpipeline.h"
 #include "hashfactory.h"
+#include "filereader.h"
+#include "storedindex.h"
 #include "treelisting.h"
 
 #include <QCryptographicHash>
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -112,6 +115,35 @@ private:
     rlimit saved{};
 };
 
+// Writes to one file while the engine reads it, from the reader's own hook,
+// so that the change falls inside a read whatever the timing: after each
+// piece of the file, during its first read or during every read, one byte
+// is appended or the first byte overwritten, behind the read position.
+namespace writer {
+std::atomic<int> pieces{0};
+ino_t target = 0;
+QByteArray path;
+bool everyRead = false;
+bool append = true;
+
+void write(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_ino != target)
+        return;
+    if (++pieces > 1 && !everyRead)
+        return;
+    const int out = ::open(path.constData(), O_WRONLY | (append ? O_APPEND : 0));
+    if (out < 0)
+        return;
+    if (append)
+        (void)!::write(out, "x", 1);
+    else
+        (void)!::pwrite(out, "X", 1, 0);
+    ::close(out);
+}
+} // namespace writer
+
 } // namespace
 
 class TestHashTools : public QObject
@@ -151,6 +183,8 @@ private slots:
     void ignoredStoredRecords();
     void malformedIgnoreFileStopsBeforeHashing_data();
     void malformedIgnoreFileStopsBeforeHashing();
+    void fileChangedWhileRead_data();
+    void fileChangedWhileRead();
 };
 
 void TestHashTools::listingOrder_data()
@@ -1029,6 +1063,81 @@ void TestHashTools::malformedIgnoreFileStopsBeforeHashing()
     QCOMPARE(recorder.calls, QStringList{"error Malformed pattern in \"" + root.path()
                                          + "/.orvalenignore\", line 3: \"[\" is not closed."});
     QVERIFY(records.empty());
+}
+
+void TestHashTools::fileChangedWhileRead_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<bool>("everyRead");
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<QByteArray>("lastRead"); // the content the kept digest is of
+    QTest::addColumn<int>("reads");
+
+    for (const int jobs : {1, 2}) {
+        const QByteArray how = jobs == 1 ? ", one job" : ", two jobs";
+        QTest::newRow("appended during the first read" + how) << jobs << false << true
+                                                                << QByteArray("0123456789x") << 2;
+        QTest::newRow("written behind the read position during the first read" + how)
+            << jobs << false << false << QByteArray("X123456789") << 2;
+        QTest::newRow("appended during every read" + how) << jobs << true << true
+                                                          << QByteArray("0123456789xxx") << 4;
+    }
+}
+
+void TestHashTools::fileChangedWhileRead()
+{
+    QFETCH(int, jobs);
+    QFETCH(bool, everyRead);
+    QFETCH(bool, append);
+    QFETCH(QByteArray, lastRead);
+    QFETCH(int, reads);
+    QTemporaryDir root;
+    makeTree(root.path(), {"a=still", "f=0123456789"});
+    writer::path = QFile::encodeName(root.filePath("f"));
+    // Written long ago: a write of the same size moves the modification time.
+    const timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, writer::path.constData(), longAgo, 0), 0);
+    struct stat info;
+    QCOMPARE(::stat(writer::path.constData(), &info), 0);
+    writer::target = info.st_ino;
+    writer::pieces = 0;
+    writer::everyRead = everyRead;
+    writer::append = append;
+
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    tools.setStampsWanted(true);
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    filereader::setPieceHook(&writer::write);
+    tools.calculateHashes(root.path(), records, &recorder);
+    filereader::setPieceHook(nullptr);
+    QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+    QCOMPARE(writer::pieces.load(), reads);
+    QCOMPARE(records.size(), std::size_t(2));
+    QCOMPARE(records[0].hash, sha256Of("still"));
+    QCOMPARE(records[1].hash, sha256Of(lastRead));
+    QCOMPARE(tools.changingFiles(), everyRead ? std::vector<std::string>{"f"} : std::vector<std::string>());
+
+    // A verify never passes a file it saw change: against the content before
+    // the change, and against the kept digest where the file never held still.
+    for (const QByteArray &stored : {QByteArray("0123456789"), lastRead}) {
+        const std::vector<HashRecord> storedRecords{{"a", sha256Of("still")}, {"f", sha256Of(stored)}};
+        const bool differs = stored != lastRead || everyRead;
+        std::vector<std::unique_ptr<CompareErr>> errors;
+        tools.compare(records, storedRecords, errors);
+        QCOMPARE(errors.size(), std::size_t(differs ? 1 : 0));
+        if (differs) {
+            QCOMPARE(errors[0]->type, CompareErr::HashDiff);
+            QCOMPARE(errors[0]->path, std::string("f"));
+            QVERIFY(!static_cast<const CE_HashDiff &>(*errors[0]).damaged);
+        }
+        StoredIndex index;
+        index.assign(storedRecords);
+        std::vector<std::unique_ptr<CompareErr>> streamed;
+        tools.checkRecord(index, records[1].path, records[1].hash, FileStamp(), everyRead, streamed);
+        QCOMPARE(streamed.size(), errors.size());
+    }
 }
 
 #include "tst_hashtools.moc"
