@@ -89,8 +89,12 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
                                      });
     if (written != ExitSuccess)
         return written;
-    if (json)
-        output(summaryLine(JsonLine().number("added", added), checksumFile, digest, clock).line());
+    if (json) {
+        JsonLine counts;
+        counts.number("added", added);
+        countChanging(counts, tools);
+        output(summaryLine(counts, checksumFile, digest, clock).line());
+    }
     else
         output(QByteArray::fromStdString(digest) + '\n');
     return ExitSuccess;
@@ -326,6 +330,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
             .number("new", qint64(added))
             .number("missing", qint64(missing))
             .number("moved", qint64(moved));
+        countChanging(counts, tools);
         JsonLine last = summaryLine(counts, checksumFile, digest, clock);
         if (subsetSlices != 0)
             last.object("subset", JsonLine()
@@ -401,6 +406,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("removed", qint64(counts.removed))
             .number("kept", qint64(counts.kept))
             .number("damaged", qint64(counts.heldBack.size()));
+        countChanging(numbers, tools);
         output(summaryLine(numbers, checksumFile, digest, clock).line());
     }
     return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
@@ -485,7 +491,21 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir,
         message(tr("Checksums calculation did not finish"));
         return ExitError;
     }
+    // Even when quiet: such a file's record holds the digest of one
+    // moment's content, which a later verify may well not find.
+    QByteArray prefix = sourceDir;
+    if (!prefix.endsWith('/'))
+        prefix += '/';
+    for (const std::string &path : tools.changingFiles())
+        messageNaming(tr("File \"%1\" changed while it was read."), prefix + QByteArray::fromStdString(path));
     return ExitSuccess;
+}
+
+void CliJobs::countChanging(JsonLine &counts, const HashTools &tools)
+{
+    // Only where there is one, as the fields of names that are not text.
+    if (!tools.changingFiles().empty())
+        counts.number("changed_while_read", qint64(tools.changingFiles().size()));
 }
 
 int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
