@@ -94,9 +94,9 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
         counts.number("added", added);
         countChanging(counts, tools);
         output(summaryLine(counts, checksumFile, digest, clock).line());
-    }
-    else
+    } else {
         output(QByteArray::fromStdString(digest) + '\n');
+    }
     return ExitSuccess;
 }
 
