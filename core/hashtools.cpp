@@ -344,11 +344,13 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
         // Stamps belong to the last scan's records, in their order.
         const std::size_t at = static_cast<std::size_t>(&now - current.data());
         const bool ofLastScan = changedWhileRead.size() == current.size() && at < current.size();
-        const bool changing = ofLastScan && changedWhileRead[at];
-        if (before->hash != now.hash || changing) {
+        // A file written while it was read was modified now, whatever
+        // content its last read found.
+        const bool written = ofLastScan && changedWhileRead[at];
+        if (before->hash != now.hash || written) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
             if (ofLastScan && stampsBefore.size() == current.size())
-                difference->damaged = mayBeDamaged(stampsBefore[at], changing);
+                difference->damaged = mayBeDamaged(stampsBefore[at], written);
             errors.push_back(std::move(difference));
         }
     });
@@ -397,8 +399,8 @@ void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const 
         return;
     }
     stored.markSeen(record);
-    // A file that changed during every read may match by chance, or hold
-    // the stored content only for a moment: it was being written.
+    // A file written while it was read was modified now, whatever content
+    // its last read found.
     if (stored.digestIs(record, digest) && !changedWhileRead)
         return;
     auto difference = std::make_unique<CE_HashDiff>(path, digest, stored.digest(record));

@@ -48,9 +48,9 @@ public:
                          bool recordsBelowSource = false);
 
     // Takes one record of a scan: its path, its digest (both may be moved
-    // from), the file's status as its last read began, and whether it was
-    // still changing when that read ended (see changingFiles). False ends
-    // the scan at once, with nothing more reported.
+    // from), the file's status as it was opened and whether it was written
+    // while it was read (see changingFiles). False ends the scan at once,
+    // with nothing more reported.
     using RecordSink = std::function<bool(std::string &path, std::string &digest, const FileStamp &before,
                                           bool changedWhileRead)>;
     // The scan of calculateHashes, record paths below sourceDir, that keeps
@@ -79,10 +79,10 @@ public:
 
     // A file whose status (size, modification or inode change time) moved
     // while it was read is read again, at most three times more, so that
-    // its digest is that of one content it held. The record paths of the
-    // files of the last scan that changed during every read, in listing
-    // order: each keeps the digest of its last read, and compare and
-    // checkRecord report it as modified even where that digest matches.
+    // its digest is that of one content it held; compare and checkRecord
+    // report such a file as modified even where that digest matches. The
+    // record paths of the files of the last scan that changed during every
+    // read, in listing order: each keeps the digest of its last read.
     const std::vector<std::string> &changingFiles() const { return changingRecords; }
 
     // The moment a checksums file's records were taken: its modification
@@ -215,7 +215,8 @@ private:
     bool stampsWanted = false;
     long long reference = 0;
     // With stampsWanted, the status of each record's file from the last
-    // scan, in record order; whether each was still changing, always.
+    // scan, in record order; whether each was written while it was read,
+    // always.
     std::vector<FileStamp> stampsBefore;
     std::vector<bool> changedWhileRead;
     std::vector<std::string> changingRecords;

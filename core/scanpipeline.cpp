@@ -748,8 +748,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             // read call; as the openers do, every lookEvery'th file tells.
             const bool look = opensItself && index % lookEvery == 0;
             try {
-                hashSteadily(*hasher, result.digest, fd, size, path, overlap, keepGoing,
-                             look ? &missedCache : nullptr, result.before, result.after);
+                result.changing = hashSteadily(*hasher, result.digest, fd, size, path, overlap, keepGoing,
+                                               look ? &missedCache : nullptr, result.before, result.after);
             } catch (...) {
                 keepFailure(result);
             }
@@ -904,10 +904,11 @@ void ScanPipeline::tookSome(std::unique_lock<std::mutex> &guard)
         roomToList.notify_one();
 }
 
-void ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
+bool ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
                                 const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
-                                bool *missedCache, FileStamp &before, FileStamp &after)
+                                bool *missedCache, const FileStamp &before, FileStamp &after)
 {
+    FileStamp start = before;
     for (int read = 0;; ++read) {
         hasher.digestOfOpenFile(digest, fd, size, path, overlap, keepGoing, read == 0 ? missedCache : nullptr);
 #if defined(__unix__) || defined(__APPLE__)
@@ -915,11 +916,12 @@ void ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd
         // is read once.
         after = FileStamp::ofOpen(fd);
 #else
-        after = before;
+        after = start;
 #endif
-        if (digest.empty() || read == rereads || !after.differsFrom(before))
-            return;
-        before = after;
+        const bool changed = after.differsFrom(start);
+        if (digest.empty() || read == rereads || !changed)
+            return changed && !digest.empty();
+        start = after;
         size = after.size;
     }
 }

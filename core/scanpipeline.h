@@ -65,11 +65,13 @@ public:
         // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
         // the caller throws for it when it reaches the file.
         int shortage = 0;
-        // The file's status when its last read began (for the first, as it
-        // was opened) and once that read's last byte was in: they differ
-        // when the file was still changing (see hashSteadily).
+        // The file's status when it was opened and once the last byte of
+        // its last read was in: they differ when it was written meanwhile.
         FileStamp before;
         FileStamp after;
+        // It changed during each of its reads (see hashSteadily): its digest
+        // is that of the last.
+        bool changing = false;
         // The file was handed in not to be read: it has no digest.
         bool unread = false;
     };
@@ -142,12 +144,13 @@ public:
     // during the read, at most this many times more.
     static constexpr int rereads = 3;
     // Hashes the file open at fd, of size bytes and with the status before
-    // as it was opened, into digest, reading it again as above. before and
-    // after end as the status around the last read. An empty digest once
-    // keepGoing answered false; missedCache as for the first read.
-    static void hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
+    // as it was opened, into digest, reading it again as above; after ends
+    // as the status once the last read was done. True when the file changed
+    // during every read. An empty digest once keepGoing answered false;
+    // missedCache as for the first read.
+    static bool hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
                              const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
-                             bool *missedCache, FileStamp &before, FileStamp &after);
+                             bool *missedCache, const FileStamp &before, FileStamp &after);
 
 private:
     struct Slot;

@@ -247,8 +247,6 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, const std:
     }
     if (digest.empty())
         return true;
-    if (changed)
-        changing.push_back(path);
     if (options.update) {
         if (record == StoredIndex::none) {
             ++options.update->added;
@@ -319,6 +317,7 @@ bool TreeScan::runSerially()
         std::string error;
         FileStamp before;
         bool changed = false;
+        bool changing = false;
         if (!toBeRead(at, length, planned)) {
             if (!deliver(below, digest, error, before, changed, true))
                 return false;
@@ -326,12 +325,14 @@ bool TreeScan::runSerially()
         }
         CancelProbe probe(report);
         try {
-            digest = hashOneFile(nativePrefix + below, before, changed, [&] { return probe.keepGoing(); });
+            digest = hashOneFile(nativePrefix + below, before, changed, changing, [&] { return probe.keepGoing(); });
         } catch (const hlException &failed) {
             error = failed.messageText();
         }
         if (probe.wasCanceled())
             return false;
+        if (changing)
+            changingPaths.push_back(path);
         if (!deliver(below, digest, error, before, changed, false)) {
             if (!failure.empty())
                 fileFailed();
@@ -429,6 +430,8 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             throw std::system_error(result.shortage, std::generic_category());
         if (canceled())
             return false;
+        if (result.changing)
+            changingPaths.push_back(path);
         if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
                      result.unread)) {
             if (failure.empty())
@@ -455,7 +458,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     return true;
 }
 
-std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                                   const std::function<bool()> &keepGoing)
 {
 #if defined(Q_OS_UNIX)
@@ -477,13 +480,14 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
     before = FileStamp::of(status);
     FileStamp after;
     std::string digest;
-    ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing,
-                               nullptr, before, after);
+    changing = ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize,
+                                          keepGoing, nullptr, before, after);
     changed = after.differsFrom(before);
     return digest;
 #else
     (void)before;
     (void)changed;
+    (void)changing;
     return hasher.digestOfFileWhile(file, keepGoing);
 #endif
 }

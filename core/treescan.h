@@ -62,9 +62,9 @@ public:
     const std::vector<std::string> &checksumsFileRecords() const { return skippedRecords; }
     const IgnoreRules &ignoreRules() const { return rules; }
     const std::string &recordPrefix() const { return prefix; }
-    // The record paths of the files delivered that were still changing
-    // when their last read ended, in listing order.
-    std::vector<std::string> &changingRecords() { return changing; }
+    // The record paths of the files that changed during every read, in
+    // listing order.
+    std::vector<std::string> &changingRecords() { return changingPaths; }
 
 private:
     bool runSerially();
@@ -79,7 +79,9 @@ private:
     bool listingFailed();
     void fileFailed();
     void listingEnded();
-    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+    // changed: the file was written while it was read; changing: during
+    // every read.
+    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                             const std::function<bool()> &keepGoing);
 
     hashwrapper &hasher;
@@ -99,5 +101,5 @@ private:
     std::string failure;
     std::vector<std::string> skippedRecords;
     IgnoreRules rules;
-    std::vector<std::string> changing;
+    std::vector<std::string> changingPaths;
 };

@@ -9,6 +9,7 @@
 #include "treelisting.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -1092,21 +1093,38 @@ void TestHashTools::fileChangedWhileRead()
     QFETCH(QByteArray, lastRead);
     QFETCH(int, reads);
     QTemporaryDir root;
-    makeTree(root.path(), {"a=still", "f=0123456789"});
     writer::path = QFile::encodeName(root.filePath("f"));
-    // Written long ago: a write of the same size moves the modification time.
-    const timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
-    QCOMPARE(::utimensat(AT_FDCWD, writer::path.constData(), longAgo, 0), 0);
-    struct stat info;
-    QCOMPARE(::stat(writer::path.constData(), &info), 0);
-    writer::target = info.st_ino;
-    writer::pieces = 0;
     writer::everyRead = everyRead;
     writer::append = append;
+    // The file as it was, written long ago: a write of the same size then
+    // moves its modification time.
+    const auto makeFiles = [&] {
+        makeTree(root.path(), {"a=still", "f=0123456789"});
+        const timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, writer::path.constData(), longAgo, 0), 0);
+        struct stat info;
+        QCOMPARE(::stat(writer::path.constData(), &info), 0);
+        writer::target = info.st_ino;
+        writer::pieces = 0;
+    };
+    const std::vector<std::string> changing = everyRead ? std::vector<std::string>{"f"} : std::vector<std::string>();
+    const std::vector<HashRecord> stored{{"a", sha256Of("still")}, {"f", sha256Of(lastRead)}};
 
     HashTools tools("sha256");
     tools.setJobs(jobs);
     tools.setStampsWanted(true);
+    tools.setReferenceTime(QDateTime::currentMSecsSinceEpoch() * 1000000LL);
+    const auto checkDifference = [](const std::vector<std::unique_ptr<CompareErr>> &errors) {
+        // Written while it was read: modified now, never damaged, even where
+        // the content of its last read is the stored one.
+        QCOMPARE(errors.size(), std::size_t(1));
+        QCOMPARE(errors[0]->type, CompareErr::HashDiff);
+        QCOMPARE(errors[0]->path, std::string("f"));
+        QVERIFY(!static_cast<const CE_HashDiff &>(*errors[0]).damaged);
+    };
+
+    // As the desktop creates and verifies.
+    makeFiles();
     std::vector<HashRecord> records;
     Recorder recorder;
     filereader::setPieceHook(&writer::write);
@@ -1117,27 +1135,31 @@ void TestHashTools::fileChangedWhileRead()
     QCOMPARE(records.size(), std::size_t(2));
     QCOMPARE(records[0].hash, sha256Of("still"));
     QCOMPARE(records[1].hash, sha256Of(lastRead));
-    QCOMPARE(tools.changingFiles(), everyRead ? std::vector<std::string>{"f"} : std::vector<std::string>());
+    QCOMPARE(tools.changingFiles(), changing);
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    tools.compare(records, stored, errors);
+    checkDifference(errors);
+    if (QTest::currentTestFailed())
+        return;
 
-    // A verify never passes a file it saw change: against the content before
-    // the change, and against the kept digest where the file never held still.
-    for (const QByteArray &stored : {QByteArray("0123456789"), lastRead}) {
-        const std::vector<HashRecord> storedRecords{{"a", sha256Of("still")}, {"f", sha256Of(stored)}};
-        const bool differs = stored != lastRead || everyRead;
-        std::vector<std::unique_ptr<CompareErr>> errors;
-        tools.compare(records, storedRecords, errors);
-        QCOMPARE(errors.size(), std::size_t(differs ? 1 : 0));
-        if (differs) {
-            QCOMPARE(errors[0]->type, CompareErr::HashDiff);
-            QCOMPARE(errors[0]->path, std::string("f"));
-            QVERIFY(!static_cast<const CE_HashDiff &>(*errors[0]).damaged);
-        }
-        StoredIndex index;
-        index.assign(storedRecords);
-        std::vector<std::unique_ptr<CompareErr>> streamed;
-        tools.checkRecord(index, records[1].path, records[1].hash, FileStamp(), everyRead, streamed);
-        QCOMPARE(streamed.size(), errors.size());
-    }
+    // As orvalen-cli verifies, each record as it comes.
+    makeFiles();
+    StoredIndex index;
+    index.assign(stored);
+    errors.clear();
+    filereader::setPieceHook(&writer::write);
+    const bool finished = tools.streamHashes(
+        QFile::encodeName(root.path()).toStdString(),
+        [&](std::string &path, std::string &digest, const FileStamp &before, bool written) {
+            tools.checkRecord(index, path, digest, before, written, errors);
+            return true;
+        },
+        &recorder, std::string());
+    filereader::setPieceHook(nullptr);
+    QVERIFY(finished);
+    QCOMPARE(writer::pieces.load(), reads);
+    QCOMPARE(tools.changingFiles(), changing);
+    checkDifference(errors);
 }
 
 #include "tst_hashtools.moc"
