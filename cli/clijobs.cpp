@@ -384,11 +384,22 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
         output(QByteArray::fromStdString(digest) + '\n');
 
     // Held back files are warned of even when quiet: the exit code alone
-    // would not say which.
+    // would not say which. A program reads them as verify's damaged lines.
     QByteArray heldBack;
-    for (const std::string &path : counts.heldBack)
-        heldBack += reportLine(path, tr("Checksums does not match, not modified since the "
-                                        "checksums file was written"));
+    QByteArray heldBackJson;
+    for (const HashTools::UpdateCounts::HeldBack &file : counts.heldBack) {
+        heldBack += reportLine(file.path, tr("Checksums does not match, not modified since the "
+                                             "checksums file was written"));
+        if (json)
+            heldBackJson += JsonLine()
+                                .path("path", file.path)
+                                .text("status", "damaged")
+                                .text("stored", QByteArray::fromStdString(file.stored))
+                                .text("current", QByteArray::fromStdString(file.current))
+                                .boolean("held_back", true)
+                                .line();
+    }
+    output(heldBackJson);
     std::fflush(stdout);
     std::fwrite(heldBack.constData(), 1, static_cast<size_t>(heldBack.size()), stderr);
     info(tr("%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back")

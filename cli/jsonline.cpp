@@ -154,6 +154,13 @@ JsonLine &JsonLine::number(const char *name, qint64 value)
     return *this;
 }
 
+JsonLine &JsonLine::boolean(const char *name, bool value)
+{
+    key(name);
+    members += value ? "true" : "false";
+    return *this;
+}
+
 JsonLine &JsonLine::number(const char *name, double value)
 {
     key(name);

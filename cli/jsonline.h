@@ -21,6 +21,7 @@ public:
     JsonLine &path(const char *name, const std::string &bytes);
     JsonLine &number(const char *name, qint64 value);
     JsonLine &number(const char *name, double value);
+    JsonLine &boolean(const char *name, bool value);
     JsonLine &object(const char *name, const JsonLine &inner);
 
     // The object without the line feed.

@@ -16,6 +16,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,16 @@
 #if defined(Q_OS_UNIX)
 #include <sys/stat.h>
 #endif
+
+namespace {
+
+// Letter case as digests have it, whatever the locale.
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
 
 HashTools::HashTools(const std::string &algorithm, QObject *parent)
     : QObject(parent), hasher(hashfactory().makeWrapper(algorithm)), algorithm(algorithm)
@@ -112,6 +123,9 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
                                     .arg(QString::fromStdString(algorithm)));
         return false;
     }
+    scanStart = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count();
     TreeScan::Options options;
     options.jobs = jobCount;
     options.recordsToBeWritten = recordsToBeWritten;
@@ -125,6 +139,8 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.known = updatedFrom;
         options.update = updateCounts;
         options.settled = reference - timeTolerance;
+        options.reference = reference;
+        options.scanStart = scanStart;
     } else if (sliceCount != 0) {
         options.known = sliceIndex.get();
         options.slice = readSlice;
@@ -350,7 +366,7 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
         if (before->hash != now.hash || written) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
             if (ofLastScan && stampsBefore.size() == current.size())
-                difference->damaged = mayBeDamaged(stampsBefore[at], written);
+                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], written);
             errors.push_back(std::move(difference));
         }
     });
@@ -376,9 +392,35 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
     }
 }
 
-bool HashTools::mayBeDamaged(const FileStamp &before, bool changedWhileRead) const
+bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
+                             bool changedWhileRead, long long reference, long long scanStart)
 {
-    return reference != 0 && before.known && !changedWhileRead && before.modified <= reference - timeTolerance;
+    if (reference == 0 || !before.known || changedWhileRead)
+        return false;
+    const bool sameContent = current.size() == stored.size()
+                             && std::equal(current.begin(), current.end(), stored.begin(),
+                                           [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    if (sameContent)
+        return false;
+    const long long written = before.modified > scanStart + timeTolerance ? before.changed : before.modified;
+    return written <= reference - timeTolerance;
+}
+
+bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
+                             bool changedWhileRead) const
+{
+    return mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
+}
+
+std::string HashTools::digestAsWritten(std::string digest)
+{
+    const bool hexadecimal = std::all_of(digest.begin(), digest.end(), [](char c) {
+        const char lower = lowerAscii(c);
+        return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'f');
+    });
+    if (hexadecimal)
+        std::transform(digest.begin(), digest.end(), digest.begin(), lowerAscii);
+    return digest;
 }
 
 bool HashTools::countsAsMissing(const std::string &recordPath) const
@@ -403,8 +445,9 @@ void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const 
     // its last read found.
     if (stored.digestIs(record, digest) && !changedWhileRead)
         return;
-    auto difference = std::make_unique<CE_HashDiff>(path, digest, stored.digest(record));
-    difference->damaged = mayBeDamaged(before, changedWhileRead);
+    const std::string storedDigest = stored.digest(record);
+    auto difference = std::make_unique<CE_HashDiff>(path, digest, storedDigest);
+    difference->damaged = mayBeDamaged(digest, storedDigest, before, changedWhileRead);
     errors.push_back(std::move(difference));
 }
 

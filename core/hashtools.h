@@ -94,6 +94,22 @@ public:
     // system with coarse timestamps (FAT keeps two seconds).
     static constexpr long long timeTolerance = 2000000000LL;
 
+    // The one rule that tells damage from an edit, for verify and for
+    // update's hold-back alike: whether a file whose current digest differs
+    // from its stored one may be damaged, judged by its status as it was
+    // opened. It may be when the file did not change while it was read and
+    // says it was not written after reference less the tolerance. Its
+    // modification time says so, unless that lies later than scanStart plus
+    // the tolerance: a clock that was wrong when the file was written (a
+    // camera's) is no witness of an edit, and the inode time, which no
+    // program can set, speaks instead. Digests that differ only in letter
+    // case hold the same content, which is never damage.
+    static bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
+                             bool changedWhileRead, long long reference, long long scanStart);
+    // A digest as create writes it: hexadecimal digits lower-cased; any
+    // other text as it is.
+    static std::string digestAsWritten(std::string digest);
+
     // What updateHashes did with the stored records.
     struct UpdateCounts
     {
@@ -101,9 +117,15 @@ public:
         std::size_t rehashed = 0;
         std::size_t removed = 0;
         std::size_t kept = 0;
-        // Paths whose content differs although the file was not written
-        // since the reference: their stored digests stay.
-        std::vector<std::string> heldBack;
+        // Files whose content differs although they were not written since
+        // the reference (mayBeDamaged): their stored digests stay.
+        struct HeldBack
+        {
+            std::string path;
+            std::string stored;
+            std::string current;
+        };
+        std::vector<HeldBack> heldBack;
     };
     // calculateHashes that reads only what may have changed: files not in
     // stored, and files written (or whose inode changed) after
@@ -198,8 +220,9 @@ private:
     // Whether a stored record's file missing from the last scan counts as
     // missing: neither the checksums file itself nor ignored.
     bool countsAsMissing(const std::string &recordPath) const;
-    // Whether a file whose digest differs may be damaged rather than edited.
-    bool mayBeDamaged(const FileStamp &before, bool changedWhileRead) const;
+    // mayBeDamaged against the reference and the last scan's start.
+    bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
+                      bool changedWhileRead) const;
 
     hashwrapper *hasher;
     std::string algorithm;
@@ -214,6 +237,8 @@ private:
     std::string ignoredPrefix;
     bool stampsWanted = false;
     long long reference = 0;
+    // When the last scan began, by the system's clock.
+    long long scanStart = 0;
     // With stampsWanted, the status of each record's file from the last
     // scan, in record order; whether each was written while it was read,
     // always.

@@ -317,6 +317,8 @@ QString IgnoreRules::compile(const std::string &text, Rule &rule, bool &skip) co
     skip = line.empty() || line[0] == '#';
     if (skip)
         return QString();
+    if (line.find('\0') != std::string::npos)
+        return tr("a NUL byte, which no name holds");
 
     if (line[0] == '!') {
         rule.negated = true;
@@ -426,25 +428,33 @@ QString displayNameOf(const std::string &path)
 
 bool IgnoreRules::load(const std::string &sourceDir)
 {
-    const std::string path = ignoreFileOf(sourceDir);
-    return loadOpened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK), displayNameOf(path));
+    return load(AT_FDCWD, sourceDir);
 }
 
 bool IgnoreRules::load(int sourceDirFd, const std::string &sourceDir)
 {
-    return loadOpened(::openat(sourceDirFd, fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK),
-                      displayNameOf(ignoreFileOf(sourceDir)));
+    const std::string path = sourceDirFd == AT_FDCWD ? ignoreFileOf(sourceDir) : std::string(fileName);
+    const int fd = ::openat(sourceDirFd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // A link that leads nowhere is an ignore file meant but lost, not none:
+    // taken as none, it would have every file it names hashed.
+    const int openFailure = errno;
+    struct stat link;
+    const bool dangling = fd < 0 && openFailure == ENOENT
+                          && ::fstatat(sourceDirFd, path.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0
+                          && S_ISLNK(link.st_mode);
+    errno = openFailure;
+    return loadOpened(fd, displayNameOf(ignoreFileOf(sourceDir)), dangling);
 }
 
 // Opened without waiting, so that a FIFO of that name is refused rather than
 // waited on.
-bool IgnoreRules::loadOpened(int fd, const QString &displayName)
+bool IgnoreRules::loadOpened(int fd, const QString &displayName, bool dangling)
 {
     rules.clear();
     error.clear();
     openErrno = fd < 0 ? errno : 0;
     if (fd < 0) {
-        if (openErrno == ENOENT)
+        if (openErrno == ENOENT && !dangling)
             return true;
         error = tr("Cannot read the ignore file \"%1\": %2.").arg(displayName, qt_error_string(openErrno));
         return false;

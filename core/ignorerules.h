@@ -29,9 +29,9 @@ public:
     static constexpr const char *fileName = ".orvalenignore";
 
     // Reads the ignore file of sourceDir (the directory as the file system
-    // takes it). No file means no rules. False when the file cannot be read
-    // or holds a malformed line; errorText() then says which, and no rule
-    // is kept.
+    // takes it). No file means no rules; a symbolic link to none cannot be
+    // read. False when the file cannot be read or holds a malformed line;
+    // errorText() then says which, and no rule is kept.
     bool load(const std::string &sourceDir);
 #ifdef Q_OS_UNIX
     // The same for a source directory already opened; sourceDir only names
@@ -98,7 +98,8 @@ private:
     // 1 excluded, -1 taken back by a "!" line, 0 no line says anything.
     int judge(const char *path, std::size_t length, bool isDirectory) const;
 #ifdef Q_OS_UNIX
-    bool loadOpened(int fd, const QString &displayName);
+    // dangling: the name is a symbolic link whose target does not exist.
+    bool loadOpened(int fd, const QString &displayName, bool dangling);
 #endif
     // Empty when line is a pattern (or a line to skip); otherwise why not.
     QString compile(const std::string &line, Rule &rule, bool &skip) const;

@@ -243,6 +243,8 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, const std:
         if (options.update)
             ++options.update->kept;
         digest = options.known->digest(record);
+        if (options.update)
+            digest = HashTools::digestAsWritten(std::move(digest));
         return (*sink)(path, digest, FileStamp(), false);
     }
     if (digest.empty())
@@ -250,12 +252,14 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, const std:
     if (options.update) {
         if (record == StoredIndex::none) {
             ++options.update->added;
-        } else if (!options.known->digestIs(record, digest) && !changed && before.known
-                   && before.modified <= options.settled) {
+        } else if (!options.known->digestIs(record, digest)
+                   && HashTools::mayBeDamaged(digest, options.known->digest(record), before, changed,
+                                              options.reference, options.scanStart)) {
             // Possibly damaged: the stored digest stays, so that the next
             // verify still shows it.
-            options.update->heldBack.push_back(path);
-            digest = options.known->digest(record);
+            std::string stored = options.known->digest(record);
+            options.update->heldBack.push_back({path, stored, digest});
+            digest = HashTools::digestAsWritten(std::move(stored));
         } else {
             ++options.update->rehashed;
         }

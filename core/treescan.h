@@ -43,6 +43,9 @@ public:
         StoredIndex *known = nullptr;
         HashTools::UpdateCounts *update = nullptr;
         long long settled = 0;
+        // With update: what HashTools::mayBeDamaged measures against.
+        long long reference = 0;
+        long long scanStart = 0;
         unsigned slice = 0;
         unsigned slices = 0;
     };

@@ -1816,12 +1816,14 @@ void TestCli::updateEqualsCreate_data()
     QTest::addColumn<QStringList>("removed");
     QTest::addColumn<QStringList>("damaged");
     QTest::addColumn<QByteArray>("summary");
+    QTest::addColumn<bool>("capitals"); // the checksums file's digests in capitals, its time kept
 
     const auto rows = [](const char *tag, bool existing, const QStringList &edited, const QStringList &added,
-                         const QStringList &removed, const QStringList &damaged, const QByteArray &summary) {
+                         const QStringList &removed, const QStringList &damaged, const QByteArray &summary,
+                         bool capitals = false) {
         forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
             QTest::newRow(name.constData()) << jobs << existing << edited << added << removed << damaged
-                                            << summary;
+                                            << summary << capitals;
         });
     };
     rows("adds, edits and removals", true, {"b.txt", "sub/d.txt"}, {"0new.txt", "sub/f.txt"},
@@ -1829,6 +1831,8 @@ void TestCli::updateEqualsCreate_data()
     rows("a damaged file is held back", true, {"b.txt"}, {}, {}, {"sub/d.txt"},
          "5 files: 0 added, 1 rehashed, 0 removed, 3 kept, 1 held back");
     rows("no checksums file yet: create", false, {}, {"0new.txt"}, {}, {}, QByteArray());
+    rows("digests in capitals", true, {}, {}, {}, {}, "5 files: 0 added, 0 rehashed, 0 removed, 5 kept, 0 held back",
+         true);
 }
 
 void TestCli::updateEqualsCreate()
@@ -1840,6 +1844,7 @@ void TestCli::updateEqualsCreate()
     QFETCH(QStringList, removed);
     QFETCH(QStringList, damaged);
     QFETCH(QByteArray, summary);
+    QFETCH(bool, capitals);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
@@ -1854,6 +1859,14 @@ void TestCli::updateEqualsCreate()
         // are read again; the tree's must be older than that.
         QThread::msleep(2200);
         QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+    }
+    if (capitals) {
+        const long long reference = modifiedAt(sums);
+        QByteArray lines = readFile(sums);
+        for (int line = 0; line < lines.size(); line = lines.indexOf('\n', line) + 1)
+            lines.replace(line, 64, lines.mid(line, 64).toUpper());
+        writeFile(sums, lines);
+        QVERIFY(setModified(sums, reference));
     }
     const QByteArray before = readFile(sums);
 
@@ -2236,8 +2249,18 @@ void TestCli::jsonSummary()
         return;
     }
     const QList<QJsonObject> objects = jsonLines(r.out);
-    QCOMPARE(objects.size(), 1);
-    const QJsonObject last = objects.first();
+    // A held back file is told as verify tells damage, before the summary.
+    const int heldBack = counts.value("damaged").toInt();
+    QCOMPARE(objects.size(), heldBack + 1);
+    if (heldBack == 1) {
+        const QJsonObject held{{"path", "b.txt"},
+                               {"status", "damaged"},
+                               {"stored", QString::fromLatin1(sha256Hex("b.txt"))},
+                               {"current", QString::fromLatin1(sha256(tree + "/b.txt"))},
+                               {"held_back", true}};
+        QCOMPARE(objects.first(), held);
+    }
+    const QJsonObject last = objects.last();
     QCOMPARE(last.value("summary").toObject(), QJsonObject::fromVariantMap(counts));
     QCOMPARE(last.value("checksums_file").toString(), sums);
     QCOMPARE(last.value("digest").toString(), QString::fromLatin1(sha256(sums)));

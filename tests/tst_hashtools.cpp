@@ -1,6 +1,7 @@
 #include "compareerr.h"
 #include "hashtools.h"
 #include "unprivileged.h"
+#include "storedindex.h"
 #include "icreatehashreport.h"
 #include "scanpipeline.h"
 #include "hashfactory.h"
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -186,6 +188,11 @@ private slots:
     void malformedIgnoreFileStopsBeforeHashing();
     void fileChangedWhileRead_data();
     void fileChangedWhileRead();
+    void damageOrEdit_data();
+    void damageOrEdit();
+
+private:
+    std::unique_ptr<QTemporaryDir> stampedTrees;
 };
 
 void TestHashTools::listingOrder_data()
@@ -1160,6 +1167,135 @@ void TestHashTools::fileChangedWhileRead()
     QCOMPARE(writer::pieces.load(), reads);
     QCOMPARE(tools.changingFiles(), changing);
     checkDifference(errors);
+}
+
+namespace {
+
+const long long second = 1000000000LL;
+// 2020-01-01 and 2031-01-01.
+const long long longAgo = 1577836800LL * second;
+const long long future = 1924992000LL * second;
+// SHA-256 of "abc" and of nothing (FIPS 180-2 test vectors).
+const std::string digestOfAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::string digestOfNothing = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+std::string upper(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+long long nowOnTheClock()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void TestHashTools::damageOrEdit_data()
+{
+    // The tree holds a.txt, "abc", whose modification time is set after it
+    // was written: "future", "past" or as the write left it ("now"); that
+    // sets its inode time, and the reference is taken from that: more
+    // than the tolerance later ("inode older"), or the same moment.
+    QTest::addColumn<QString>("tree");
+    QTest::addColumn<long long>("reference");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("damaged");    // verify's verdict
+    QTest::addColumn<QString>("update");  // "held back", "rehashed" or "kept"
+    QTest::addColumn<QByteArray>("written");
+
+    stampedTrees = std::make_unique<QTemporaryDir>();
+    QVERIFY(stampedTrees->isValid());
+    long long latest = 0;
+    int trees = 0;
+    bool made = true;
+    const auto row = [&](const char *tag, const QString &modified, bool inodeOlder,
+                         const std::string &stored) -> QTestData & {
+        const QString tree = stampedTrees->filePath(QString::number(++trees));
+        makeTree(tree, {"a.txt=abc"});
+        const QByteArray file = QFile::encodeName(tree + "/a.txt");
+        if (modified != QLatin1String("now")) {
+            const long long at = modified == QLatin1String("future") ? future : longAgo;
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {at / second, at % second}};
+            made = made && ::utimensat(AT_FDCWD, file.constData(), times, 0) == 0;
+        }
+        struct stat info;
+        made = made && ::stat(file.constData(), &info) == 0;
+        const long long changed = info.st_ctim.tv_sec * second + info.st_ctim.tv_nsec;
+        const long long reference = inodeOlder ? changed + HashTools::timeTolerance : changed;
+        latest = std::max(latest, reference);
+        return QTest::newRow(tag) << tree << reference << QByteArray::fromStdString(stored);
+    };
+    row("future time, inode older than the reference", "future", true, digestOfNothing)
+        << true << "held back" << QByteArray::fromStdString(digestOfNothing);
+    row("future time, inode changed after the reference", "future", false, digestOfNothing)
+        << false << "rehashed" << QByteArray::fromStdString(digestOfAbc);
+    row("past time restored after a write", "past", false, digestOfNothing)
+        << true << "held back" << QByteArray::fromStdString(digestOfNothing);
+    row("written after the reference", "now", false, digestOfNothing)
+        << false << "rehashed" << QByteArray::fromStdString(digestOfAbc);
+    row("stored in capitals, file read", "past", false, upper(digestOfAbc))
+        << false << "rehashed" << QByteArray::fromStdString(digestOfAbc);
+    row("stored in capitals, file left unread", "past", true, upper(digestOfAbc))
+        << false << "kept" << QByteArray::fromStdString(digestOfAbc);
+    row("another digest in capitals", "past", false, upper(digestOfNothing))
+        << true << "held back" << QByteArray::fromStdString(digestOfNothing);
+
+    // A reference is the start of an earlier scan: the scans of the rows
+    // start after the latest.
+    QVERIFY(made);
+    while (nowOnTheClock() <= latest)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(latest - nowOnTheClock() + 10000000));
+}
+
+// Verify and update judge by one rule: the tree's file differs from its
+// stored digest in every row.
+void TestHashTools::damageOrEdit()
+{
+    QFETCH(QString, tree);
+    QFETCH(long long, reference);
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, damaged);
+    QFETCH(QString, update);
+    QFETCH(QByteArray, written);
+    const std::string source = QFile::encodeName(tree).toStdString();
+    const std::vector<HashRecord> records{HashRecord{"a.txt", stored.toStdString()}};
+
+    HashTools tools("sha256");
+    tools.setStampsWanted(true);
+    tools.setReferenceTime(reference);
+    StoredIndex index;
+    index.assign(records);
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    const HashTools::RecordSink check = [&](std::string &path, std::string &digest, const FileStamp &before,
+                                            bool changed) {
+        tools.checkRecord(index, path, digest, before, changed, errors);
+        return true;
+    };
+    QVERIFY(tools.streamHashes(source, check, nullptr, std::string()));
+    QCOMPARE(errors.size(), std::size_t(1));
+    QCOMPARE(errors[0]->type, CompareErr::HashDiff);
+    QCOMPARE(static_cast<const CE_HashDiff &>(*errors[0]).damaged, damaged);
+
+    HashTools updater("sha256");
+    std::vector<HashRecord> updated;
+    HashTools::UpdateCounts counts;
+    updater.updateHashes(source, records, reference, updated, counts, nullptr, std::string());
+    QCOMPARE(updated.size(), std::size_t(1));
+    QCOMPARE(QByteArray::fromStdString(updated[0].hash), written);
+    const QString outcome = !counts.heldBack.empty() ? QStringLiteral("held back")
+                            : counts.rehashed == 1   ? QStringLiteral("rehashed")
+                            : counts.kept == 1       ? QStringLiteral("kept")
+                                                     : QString();
+    QCOMPARE(outcome, update);
+    if (damaged) {
+        QCOMPARE(counts.heldBack.size(), std::size_t(1));
+        QCOMPARE(QByteArray::fromStdString(counts.heldBack[0].current), QByteArray::fromStdString(digestOfAbc));
+        QCOMPARE(QByteArray::fromStdString(counts.heldBack[0].stored), stored);
+    }
 }
 
 #include "tst_hashtools.moc"

@@ -113,6 +113,7 @@ void TestIgnoreRules::malformed_data()
     QTest::newRow("dot dot") << QByteArray("x\nx\nx\nx\n../y\n") << 5;
     QTest::newRow("backslash at the end") << QByteArray("a\\\n") << 1;
     QTest::newRow("backwards range") << QByteArray("\n[z-a]\n") << 2;
+    QTest::newRow("NUL byte") << QByteArray("a\nb\0c\n", 7) << 2;
 }
 
 // A malformed line throws away the lines before it too: half a rule set would
@@ -147,6 +148,9 @@ void TestIgnoreRules::loading_data()
     QTest::newRow("a directory of that name") << "directory" << false << false << false;
     QTest::newRow("a FIFO of that name") << "fifo" << true << false << false;
     QTest::newRow("a malformed file") << "malformed" << true << false << false;
+    QTest::newRow("a link to nothing") << "dangling" << false << false << false;
+    QTest::newRow("a link to nothing, descriptor") << "dangling" << true << false << false;
+    QTest::newRow("a link to rules, descriptor") << "link" << true << true << true;
 }
 
 void TestIgnoreRules::loading()
@@ -168,6 +172,13 @@ void TestIgnoreRules::loading()
         QVERIFY(QDir().mkdir(file));
     } else if (kind == QLatin1String("fifo")) {
         QCOMPARE(::mkfifo(fileBytes.constData(), 0600), 0);
+    } else if (kind == QLatin1String("dangling")) {
+        QCOMPARE(::symlink("rules.txt", fileBytes.constData()), 0);
+    } else if (kind == QLatin1String("link")) {
+        QFile out(dir.filePath(QStringLiteral("rules.txt")));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("*.tmp\n");
+        QCOMPARE(::symlink("rules.txt", fileBytes.constData()), 0);
     }
 
     IgnoreRules rules;

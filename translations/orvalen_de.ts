@@ -550,6 +550,10 @@ Exit-Codes:
         <translation>zwei Schrägstriche hintereinander</translation>
     </message>
     <message>
+        <source>a NUL byte, which no name holds</source>
+        <translation>ein NUL-Byte, das kein Name enthält</translation>
+    </message>
+    <message>
         <source>&quot;.&quot; and &quot;..&quot; never match a name in the tree</source>
         <translation>„.“ und „..“ passen nie auf einen Namen im Baum</translation>
     </message>

@@ -546,6 +546,10 @@ Exit codes:
         <translation>две косые черты подряд</translation>
     </message>
     <message>
+        <source>a NUL byte, which no name holds</source>
+        <translation>байт NUL, которого не бывает в именах</translation>
+    </message>
+    <message>
         <source>&quot;.&quot; and &quot;..&quot; never match a name in the tree</source>
         <translation>«.» и «..» никогда не совпадают с именем в дереве</translation>
     </message>
