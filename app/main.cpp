@@ -1,4 +1,5 @@
 #include "applicationicon.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "translationloader.h"
 
@@ -8,6 +9,9 @@
 
 int main(int argc, char *argv[])
 {
+    int answeredCode = 0;
+    if (CommandLine::answered(argc, argv, answeredCode))
+        return answeredCode;
     QApplication application(argc, argv);
     // Lets a Wayland compositor match the window with its desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.varnock.Orvalen"));

@@ -105,7 +105,9 @@ void MainWindow::createDB()
         return;
 
     const std::string digest = hashTools->saveDB(writer, records);
-    if (digest.empty()) {
+    // A file whose folder was moved during the run is not where its name
+    // says, and that name must not be shown as created.
+    if (digest.empty() || !writer.foundAtName()) {
         showError(tr("Checksums file creation error"));
         return;
     }

@@ -127,7 +127,28 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "days since 1970-01-01 UTC modulo N, plus one) and new files; names are "
            "still compared for the whole tree."),
         tr("K/N"));
+    const QCommandLineOption metricsOption(
+        QStringLiteral("metrics"),
+        tr("create, verify and update: write the run's figures to FILE in the Prometheus "
+           "text format, for node_exporter's textfile collector (FILE ending in .prom), "
+           "whatever the outcome. A FILE that cannot be written turns exit code 0 into 2."),
+        tr("FILE"));
+    const QCommandLineOption metricsLabelOption(
+        QStringLiteral("metrics-label"),
+        tr("The value of the name label of the --metrics figures."), tr("NAME"));
+    parser.addOption(metricsOption);
+    parser.addOption(metricsLabelOption);
+    const QCommandLineOption checkOption(
+        {QStringLiteral("c"), QStringLiteral("check")},
+        tr("digest: read each FILE (\"-\" or none: standard input) as a list of digests, "
+           "as sha256sum -c does, and check the files it names: lines \"digest  path\", "
+           "\"digest *path\" or \"TAG (path) = digest\", the algorithm from TAG or the "
+           "digest's length unless --algorithm is given. Prints \"path: OK\", \"path: "
+           "FAILED\" or \"path: FAILED open or read\" in list order (-q: no OK lines), "
+           "then warnings on standard error; --jobs applies. Exit code 1 when a file "
+           "failed, 2 when a list cannot be read or holds no usable line."));
     parser.addOption(quietOption);
+    parser.addOption(checkOption);
     parser.addOption(damageOption);
     parser.addOption(formatOption);
     parser.addOption(subsetOption);
@@ -190,8 +211,20 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
             return false;
     }
 
+    if (parser.isSet(metricsLabelOption) && !parser.isSet(metricsOption)) {
+        error = tr("The option --metrics-label needs --metrics.");
+        return false;
+    }
     if (name == "create" || name == "verify" || name == "update") {
         command = name == "create" ? Create : name == "verify" ? Verify : Update;
+        if (parser.isSet(metricsOption)) {
+            metricsFile = bytesOf(parser.value(metricsOption));
+            metricsLabel = LocalPath::display(bytesOf(parser.value(metricsLabelOption)));
+            if (metricsFile.isEmpty()) {
+                error = tr("The option --metrics needs a file name.");
+                return false;
+            }
+        }
         if (parser.isSet(formatOption)) {
             const QByteArray format = bytesOf(parser.value(formatOption));
             if (format != "text" && format != "json") {
@@ -200,6 +233,10 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
                 return false;
             }
             json = format == "json";
+        }
+        if (parser.isSet(checkOption)) {
+            error = tr("The option --check belongs to the digest command only.");
+            return false;
         }
         if (parser.isSet(algorithmOption)) {
             error = tr("The option --algorithm belongs to the digest command only.");
@@ -217,23 +254,33 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
 
     if (name == "digest") {
         command = Digest;
+        if (parser.isSet(metricsOption)) {
+            error = tr("The option --metrics belongs to the create, verify and update commands only.");
+            return false;
+        }
         if (parser.isSet(formatOption)) {
             error = tr("The option --format belongs to the create, verify and update commands only.");
             return false;
         }
-        if (parser.isSet(jobsOption)) {
-            error = tr("The option --jobs belongs to the create, verify and update commands only.");
+        check = parser.isSet(checkOption);
+        if (parser.isSet(jobsOption) && !check) {
+            error = tr("The option --jobs belongs to the create, verify and update commands "
+                       "and to digest --check only.");
             return false;
         }
+        if (parser.isSet(jobsOption) && !parseJobs(bytesOf(parser.value(jobsOption))))
+            return false;
         algorithm = parser.isSet(algorithmOption)
                         ? LocalPath::display(bytesOf(parser.value(algorithmOption)))
-                        : QString::fromLatin1(defaultAlgorithm);
+                        : check ? QString() : QString::fromLatin1(defaultAlgorithm);
         const std::unique_ptr<hashwrapper> probe(
             hashfactory().makeWrapper(algorithm.toStdString()));
-        if (!probe) {
+        if (!probe && !(check && algorithm.isEmpty())) {
             error = tr("Unknown algorithm \"%1\".").arg(algorithm);
             return false;
         }
+        if (check && positional.isEmpty())
+            positional << QByteArray("-");
         if (positional.isEmpty()) {
             error = tr("The command digest needs at least one FILE.");
             return false;

@@ -25,7 +25,10 @@ public:
     QByteArray sourceDir;
     QByteArray checksumFile;
     QList<QByteArray> files;
+    // digest: empty with --check when no --algorithm was given.
     QString algorithm;
+    // digest: files are lists of digests to check.
+    bool check = false;
     // 0: as many as the machine suits.
     int jobs = 0;
     bool quiet = false;
@@ -36,6 +39,10 @@ public:
     // verify: read only slice subsetSlice of subsetSlices; 0 of 0 reads all.
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    // create, verify, update: the file the run's figures go to, for
+    // Prometheus; empty for none. metricsLabel: its "name" label.
+    QByteArray metricsFile;
+    QString metricsLabel;
 
     QString errorText() const;
 

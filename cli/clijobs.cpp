@@ -12,6 +12,7 @@
 #include "interruptflag.h"
 #include "jsonline.h"
 #include "localpath.h"
+#include "metricsfile.h"
 #include "storedindex.h"
 
 #include <QByteArray>
@@ -47,6 +48,11 @@ void CliJobs::setSubset(unsigned slice, unsigned slices)
 {
     subsetSlice = slices == 0 ? 0 : slice;
     subsetSlices = slices;
+}
+
+void CliJobs::setMetrics(MetricsFile *metricsFile)
+{
+    metrics = metricsFile;
 }
 
 bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
@@ -89,11 +95,13 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
                                      });
     if (written != ExitSuccess)
         return written;
+    if (metrics)
+        metrics->setCounts({added, 0, 0, 0, 0, 0});
     if (json) {
         JsonLine counts;
         counts.number("added", added);
         countChanging(counts, tools);
-        output(summaryLine(counts, checksumFile, digest, clock).line());
+        output(summaryLine(counts, checksumFile, digest, clock, &writer).line());
     } else {
         output(QByteArray::fromStdString(digest) + '\n');
     }
@@ -322,6 +330,8 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         info(tr("Slice %1/%2 read: %3 files").arg(subsetSlice).arg(subsetSlices).arg(sliceFiles));
     }
     info(summary);
+    if (metrics)
+        metrics->setCounts({checked, changed, damaged, added, missing, moved});
     if (json) {
         JsonLine counts;
         counts.number("checked", checked)
@@ -409,6 +419,9 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
              .arg(counts.removed)
              .arg(counts.kept)
              .arg(counts.heldBack.size()));
+    if (metrics)
+        metrics->setCounts({total, qint64(counts.rehashed), qint64(counts.heldBack.size()),
+                            qint64(counts.added), qint64(counts.removed), 0});
     if (json) {
         // A held back file is one that may be damaged.
         JsonLine numbers;
@@ -418,7 +431,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("kept", qint64(counts.kept))
             .number("damaged", qint64(counts.heldBack.size()));
         countChanging(numbers, tools);
-        output(summaryLine(numbers, checksumFile, digest, clock).line());
+        output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }
     return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
 }
@@ -459,6 +472,25 @@ int CliJobs::writeScanned(HashTools &tools, const QByteArray &sourceDir, const Q
         cannotWrite(checksumFile, writer.error());
         return ExitError;
     }
+    // The folder was moved or replaced during the run: the file went with
+    // the folder, and the name given leads elsewhere.
+    if (!writer.foundAtName()) {
+        const std::string placed = writer.committedPath();
+        if (placed.empty())
+            messageNaming(tr("Checksums file \"%1\" is not where it was written: its folder was moved "
+                             "during the run."),
+                          checksumFile);
+        else
+            messageNaming(tr("Checksums file was written to \"%1\": its folder was moved during the run."),
+                          QByteArray::fromStdString(placed));
+        return ExitError;
+    }
+    // Told even when quiet, like a file held back: the next verify cannot
+    // tell this run's edits from damage.
+    if (!writer.timeKept())
+        messageNaming(tr("The file system did not keep the time of checksums file \"%1\": files edited "
+                         "during this run cannot be told from damaged ones."),
+                      checksumFile);
     return ExitSuccess;
 }
 
@@ -659,13 +691,17 @@ void CliJobs::info(const QString &text) const
 }
 
 JsonLine CliJobs::summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
-                              const std::string &digest, const QElapsedTimer &clock)
+                              const std::string &digest, const QElapsedTimer &clock,
+                              const ChecksumFile::Writer *written)
 {
     JsonLine line;
     line.object("summary", counts)
         .path("checksums_file", checksumFile)
         .text("digest", QByteArray::fromStdString(digest))
         .number("seconds", static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    // Only where it went wrong, as the base64 fields appear only where needed.
+    if (written && !written->timeKept())
+        line.boolean("time_kept", false);
     return line;
 }
 

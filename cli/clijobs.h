@@ -12,6 +12,7 @@
 #include <vector>
 
 class JsonLine;
+class MetricsFile;
 class QElapsedTimer;
 class ICreateHashReport;
 struct HashRecord;
@@ -35,6 +36,8 @@ public:
     // verify reads only the files of slice `slice` (1 to slices) and new
     // ones; the names of the whole tree are still compared. 0 reads all.
     void setSubset(unsigned slice, unsigned slices);
+    // Where create, verify and update leave what they found; none by default.
+    void setMetrics(MetricsFile *metricsFile);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -96,9 +99,11 @@ private:
     // Adds to a JSON summary's counts how many files of the last scan were
     // still changing when their last read ended, where any were.
     static void countChanging(JsonLine &counts, const HashTools &tools);
-    // The JSON report's last line; counts is its "summary" object.
+    // The JSON report's last line; counts is its "summary" object. written:
+    // the writer of a job that wrote the checksums file.
     static JsonLine summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
-                                const std::string &digest, const QElapsedTimer &clock);
+                                const std::string &digest, const QElapsedTimer &clock,
+                                const ChecksumFile::Writer *written = nullptr);
 
     bool quiet;
     bool json = false;
@@ -106,4 +111,5 @@ private:
     unsigned subsetSlices = 0;
     bool progress;
     int jobs;
+    MetricsFile *metrics = nullptr;
 };

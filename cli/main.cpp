@@ -1,7 +1,10 @@
 #include "cliarguments.h"
 #include "clijobs.h"
+#include "digestcheck.h"
 #include "exitcode.h"
 #include "interruptflag.h"
+#include "localpath.h"
+#include "metricsfile.h"
 #include "translationloader.h"
 
 #include <QByteArray>
@@ -12,6 +15,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -75,6 +79,11 @@ int main(int argc, char *argv[])
     CliJobs jobs(arguments.quiet, stderrIsTerminal(), arguments.jobs);
     jobs.setJsonOutput(arguments.json);
     jobs.setSubset(arguments.subsetSlice, arguments.subsetSlices);
+    static const char *const commandNames[] = {"create", "verify", "digest", "update"};
+    MetricsFile metrics(arguments.metricsFile, arguments.metricsLabel, commandNames[arguments.command],
+                        arguments.checksumFile);
+    if (!arguments.metricsFile.isEmpty())
+        jobs.setMetrics(&metrics);
     int status = ExitError;
     switch (arguments.command) {
     case CliArguments::Create:
@@ -87,7 +96,10 @@ int main(int argc, char *argv[])
         status = jobs.update(arguments.sourceDir, arguments.checksumFile);
         break;
     case CliArguments::Digest:
-        status = jobs.digest(arguments.algorithm, arguments.files);
+        status = arguments.check
+                     ? DigestCheck(arguments.algorithm.toLower().toStdString(), arguments.quiet, arguments.jobs)
+                           .run(arguments.files)
+                     : jobs.digest(arguments.algorithm, arguments.files);
         break;
     }
 
@@ -95,7 +107,15 @@ int main(int argc, char *argv[])
     // not end as a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         printError(QCoreApplication::translate("main", "Cannot write to standard output"));
-        return ExitError;
+        status = ExitError;
+    }
+    // Monitoring that cannot learn of the run must not take it for a clean one.
+    int metricsError = 0;
+    if (!arguments.metricsFile.isEmpty() && !metrics.write(status, metricsError)) {
+        printError(QCoreApplication::translate("main", "Cannot write metrics file \"%1\": %2.")
+                       .arg(LocalPath::display(arguments.metricsFile),
+                            QString::fromLocal8Bit(std::strerror(metricsError))));
+        status = status == ExitSuccess ? ExitError : status;
     }
     return status;
 }

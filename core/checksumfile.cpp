@@ -3,6 +3,7 @@
 #include "largepages.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #if defined(Q_OS_UNIX)
 #define ORVALEN_POSIX_FILES
@@ -243,17 +245,164 @@ bool writeAll(int fd, const char *data, std::size_t size)
 // As many links as the kernel follows in one path.
 constexpr int maxLinks = 40;
 
-// The folder part of path ("." for none) and its last name.
-void split(const std::string &path, std::string &folder, std::string &name)
+// How far a time kept by the file system may lie from the one given: the
+// 2 s that verify allows for coarse time stamps.
+constexpr long long timeTolerance = 2000000000LL;
+
+#ifdef O_PATH
+// A folder passed on the way needs only the right to search it.
+constexpr int lookupOnly = O_PATH;
+#else
+constexpr int lookupOnly = O_RDONLY;
+#endif
+
+// A folder where every user may make names and only their owners may take
+// them away: /tmp and its kind.
+bool isShared(const struct stat &folder)
 {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        folder = ".";
-        name = path;
-        return;
+    return (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+}
+
+// The kernel's protected-symlinks and protected-regular rules, whatever they
+// are set to on this machine: in a shared folder, an entry that belongs to
+// neither the caller nor the folder's owner was put there by another user.
+// A link of theirs may lead to any file, and a file of theirs stays theirs
+// to read and rewrite.
+bool plantedByOther(const struct stat &folder, const struct stat &entry)
+{
+    return isShared(folder) && entry.st_uid != ::geteuid() && entry.st_uid != folder.st_uid;
+}
+
+// Puts the names of path before those still to be walked (the next one
+// last), without empty names and ".". True when path has the form of a
+// folder: it ends in a slash, "." or "..".
+bool pushNames(const std::string &path, std::vector<std::string> &names)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = path.find('/', start);
+        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
     }
-    folder = slash == 0 ? std::string("/") : path.substr(0, slash);
-    name = path.substr(slash + 1);
+    const bool folderForm = parts.back().empty() || parts.back() == "." || parts.back() == "..";
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+        if (!part->empty() && *part != ".")
+            names.push_back(std::move(*part));
+    }
+    return folderForm;
+}
+
+int readLink(int folder, const std::string &name, const struct stat &link, std::string &target)
+{
+    target.assign(std::size_t(link.st_size > 0 ? link.st_size : 255) + 1, '\0');
+    for (;;) {
+        const ssize_t got = ::readlinkat(folder, name.c_str(), &target[0], target.size());
+        if (got < 0)
+            return errno;
+        if (std::size_t(got) < target.size()) {
+            target.resize(std::size_t(got));
+            return target.empty() ? ENOENT : 0;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+// Walks path one name at a time, as the kernel would, following the links
+// in it and at its end, except those plantedByOther: the caller's rights
+// must not carry another user's link anywhere, whether it names the file
+// or a folder on the way. On success folder is the folder the file goes
+// in, open for reading, name its name there and, where an entry stands at
+// that name, entry its status. Returns 0 or an errno value.
+int walk(const std::string &path, Descriptor &folder, std::string &name, struct stat &entry, bool &exists)
+{
+    exists = false;
+    if (path.empty())
+        return ENOENT;
+    std::vector<std::string> names;
+    if (pushNames(path, names) || names.empty())
+        return EISDIR;
+    Descriptor at(::open(path[0] == '/' ? "/" : ".", lookupOnly | O_DIRECTORY | O_CLOEXEC));
+    if (at.get() < 0)
+        return errno;
+    int links = 0;
+    for (;;) {
+        std::string next = std::move(names.back());
+        names.pop_back();
+        const bool last = names.empty();
+        struct stat info;
+        if (::fstatat(at.get(), next.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || !last)
+                return errno;
+            name = std::move(next);
+            break;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            struct stat folderInfo;
+            if (::fstat(at.get(), &folderInfo) != 0)
+                return errno;
+            if (plantedByOther(folderInfo, info))
+                return EACCES;
+            if (++links > maxLinks)
+                return ELOOP;
+            std::string target;
+            if (const int error = readLink(at.get(), next, info, target))
+                return error;
+            if (target[0] == '/') {
+                at.reset(::open("/", lookupOnly | O_DIRECTORY | O_CLOEXEC));
+                if (at.get() < 0)
+                    return errno;
+            }
+            // A link at the end that leads to a folder by its very form.
+            if (pushNames(target, names) && last)
+                return EISDIR;
+            continue;
+        }
+        if (last) {
+            name = std::move(next);
+            entry = info;
+            exists = true;
+            break;
+        }
+        // Not followed should a link have taken the folder's place since.
+        const int fd = ::openat(at.get(), next.c_str(), lookupOnly | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        at.reset(fd);
+    }
+    const int fd = ::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    folder.reset(fd);
+    return 0;
+}
+
+// Where the lines of a file that is rewritten in place wait for the commit:
+// a file without a name in the temporary folder, so that memory does not
+// grow with the tree and the old file stays whole until then.
+int openSpool()
+{
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+#ifdef O_TMPFILE
+    const int unnamed = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0)
+        return unnamed;
+#endif
+    QByteArray pattern = folder + "/.orvalen-spool.XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        return -1;
+    (void)::unlink(pattern.constData());
+    (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+}
+
+bool sameTime(const struct timespec &a, const struct timespec &b)
+{
+    const long long apart = (static_cast<long long>(a.tv_sec) - b.tv_sec) * 1000000000LL + (a.tv_nsec - b.tv_nsec);
+    return apart <= timeTolerance && apart >= -timeTolerance;
 }
 
 // The answers of a file system that keeps no Unix modes or owners (exFAT,
@@ -272,6 +421,11 @@ int changeMode(int fd, unsigned int mode)
 int changeOwner(int fd, unsigned int owner, unsigned int group)
 {
     return ::fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(group));
+}
+
+int changeTimes(int fd, const struct timespec times[2])
+{
+    return ::futimens(fd, times);
 }
 
 std::string randomSuffix()
@@ -302,6 +456,9 @@ struct ChecksumFile::Writer::State
     std::string name;           // its name in that folder
     Descriptor temporary;
     std::string temporaryName;
+    // Where the folder takes no new file: the file itself, to be rewritten
+    // from temporary (then a spool without a name) at commit.
+    Descriptor inPlace;
     // Lines appended and not yet written.
     std::string pending;
     // An append failed: what was appended is gone, so nothing may follow.
@@ -312,6 +469,10 @@ struct ChecksumFile::Writer::State
     mode_t newMode = 0644;
     ModeCall modeCall = &changeMode;
     OwnerCall ownerCall = &changeOwner;
+    TimesCall timesCall = &changeTimes;
+    bool timeKept = false;
+    bool foundAtName = false;
+    std::string committedPath;
 
     void discard()
     {
@@ -319,6 +480,7 @@ struct ChecksumFile::Writer::State
             (void)::unlinkat(directory.get(), temporaryName.c_str(), 0);
         temporaryName.clear();
         temporary.reset();
+        inPlace.reset();
         directory.reset();
         pending.clear();
         prepared = false;
@@ -330,6 +492,9 @@ struct ChecksumFile::Writer::State
         error = reason;
         return false;
     }
+    bool prepareInPlace(Descriptor &folder, const struct stat &entry, int refusal);
+    bool rewriteInPlace();
+    bool settle(int fd);
 };
 
 bool ChecksumFile::Writer::prepare()
@@ -339,61 +504,16 @@ bool ChecksumFile::Writer::prepare()
         return true;
     s.discard();
     s.error = 0;
-    if (s.fileName.empty())
-        return s.fail(ENOENT);
 
     // A link to a checksums file stays a link: its target is replaced, or
-    // created where it leads nowhere yet. In a folder that is sticky and
-    // writable for all, a link is followed only where the kernel's
-    // protected-symlinks rule would follow it, whatever that rule is set to
-    // on this machine: another user's link there may lead to any file.
+    // created where it leads nowhere yet.
     Descriptor directory;
-    std::string path = s.fileName;
     std::string name;
-    struct stat entry;
+    struct stat entry = {};
     bool exists = false;
-    for (int links = 0;; ++links) {
-        std::string folder;
-        split(path, folder, name);
-        const int fd = ::openat(directory.get() >= 0 ? directory.get() : AT_FDCWD, folder.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return s.fail(errno);
-        directory.reset(fd);
-        if (name.empty() || name == "." || name == "..")
-            return s.fail(EISDIR);
-        if (::fstatat(directory.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT)
-                return s.fail(errno);
-            break;
-        }
-        if (!S_ISLNK(entry.st_mode)) {
-            exists = true;
-            break;
-        }
-        struct stat folderInfo;
-        if (::fstat(directory.get(), &folderInfo) != 0)
-            return s.fail(errno);
-        const bool shared = (folderInfo.st_mode & S_ISVTX) && (folderInfo.st_mode & S_IWOTH);
-        if (shared && entry.st_uid != ::geteuid() && entry.st_uid != folderInfo.st_uid)
-            return s.fail(EACCES);
-        if (links == maxLinks)
-            return s.fail(ELOOP);
-        std::string target(std::size_t(entry.st_size > 0 ? entry.st_size : 255) + 1, '\0');
-        for (;;) {
-            const ssize_t got = ::readlinkat(directory.get(), name.c_str(), &target[0], target.size());
-            if (got < 0)
-                return s.fail(errno);
-            if (std::size_t(got) < target.size()) {
-                target.resize(std::size_t(got));
-                break;
-            }
-            target.resize(target.size() * 2);
-        }
-        if (target.empty())
-            return s.fail(ENOENT);
-        path = target;
-    }
+    if (const int error = walk(s.fileName, directory, name, entry, exists))
+        return s.fail(error);
+    s.name = name;
     if (exists) {
         // Directories, FIFOs and devices are no checksums files; and a file
         // we may not write stays as it is.
@@ -401,6 +521,11 @@ bool ChecksumFile::Writer::prepare()
             return s.fail(EISDIR);
         if (!S_ISREG(entry.st_mode))
             return s.fail(EINVAL);
+        struct stat folderInfo;
+        if (::fstat(directory.get(), &folderInfo) != 0)
+            return s.fail(errno);
+        if (plantedByOther(folderInfo, entry))
+            return s.fail(EACCES);
         if (::faccessat(directory.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return s.fail(errno);
     }
@@ -429,11 +554,43 @@ bool ChecksumFile::Writer::prepare()
             s.temporaryName = std::move(temporaryName);
             break;
         }
-        if (errno != EEXIST || attempt == 100)
-            return s.fail(errno);
+        if (errno == EEXIST && attempt < 100)
+            continue;
+        if (exists && (errno == EACCES || errno == EPERM))
+            return s.prepareInPlace(directory, entry, errno);
+        return s.fail(errno);
     }
-    s.name = name;
     s.prepared = true;
+    return true;
+}
+
+// A file that may be written in a folder that takes no new one: the old way
+// of writing a checksums file, truncating and writing it where it stands,
+// is the only one left. The file is opened now, so that the commit writes
+// the very file that was checked.
+bool ChecksumFile::Writer::State::prepareInPlace(Descriptor &folder, const struct stat &entry, int refusal)
+{
+    // Not blocking, in case a FIFO took the file's place since the look.
+    const int fd = ::openat(folder.get(), name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
+    inPlace.reset(fd);
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0)
+        return fail(errno);
+    if (!S_ISREG(opened.st_mode) || opened.st_dev != entry.st_dev || opened.st_ino != entry.st_ino)
+        return fail(refusal);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    temporary.reset(openSpool());
+    if (temporary.get() < 0)
+        return fail(errno);
+    // No new file stamps the start here; the system's clock stands in for
+    // the file system's.
+    (void)::clock_gettime(CLOCK_REALTIME, &started);
+    directory.reset(folder.release());
+    prepared = true;
     return true;
 }
 
@@ -462,6 +619,58 @@ bool ChecksumFile::Writer::append(const std::string &path, const std::string &di
     return true;
 }
 
+// Gives the file written the scan's start as its times, syncs it, and
+// learns whether the file system kept that time. Both times are given:
+// exfat-fuse takes a time left out (UTIME_OMIT) for "now", and the
+// modification time with it.
+bool ChecksumFile::Writer::State::settle(int fd)
+{
+    // The file's time says when its records were taken, not when they were
+    // written: a file edited during the scan is later than it, and counts
+    // as edited rather than damaged. A file system that refuses it still
+    // gets its checksums file.
+    const struct timespec times[2] = {started, started};
+    (void)timesCall(fd, times);
+    if (::fsync(fd) != 0)
+        return false;
+    struct stat written;
+    timeKept = started.tv_nsec != UTIME_OMIT && ::fstat(fd, &written) == 0
+#if defined(__APPLE__)
+               && sameTime(written.st_mtimespec, started);
+#else
+               && sameTime(written.st_mtim, started);
+#endif
+    return true;
+}
+
+// Truncates the file and writes the spooled lines into it. Between the two
+// the file is incomplete: a failure here, or a crash, leaves it so.
+bool ChecksumFile::Writer::State::rewriteInPlace()
+{
+    const int target = inPlace.get();
+    if (::ftruncate(target, 0) != 0 || ::lseek(target, 0, SEEK_SET) != 0)
+        return fail(errno);
+    std::vector<char> buffer(ioChunk);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(temporary.get(), buffer.data(), buffer.size(), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return fail(errno);
+        if (got == 0)
+            break;
+        if (!writeAll(target, buffer.data(), std::size_t(got)))
+            return fail(errno);
+        at += got;
+    }
+    if (!settle(target))
+        return fail(errno);
+    // The spool goes; the file itself is what committedFile() gives.
+    temporary.reset(inPlace.release());
+    committed = true;
+    return true;
+}
+
 bool ChecksumFile::Writer::commit()
 {
     State &s = *state;
@@ -476,44 +685,82 @@ bool ChecksumFile::Writer::commit()
         return s.fail(errno);
     s.pending = std::string();
 
-    // Owner and mode come from the entry that is replaced now, not from
-    // whatever the name showed before the scan; only a regular file is
-    // replaced, never a link or a folder put there meanwhile.
-    mode_t mode = s.newMode;
-    struct stat entry;
-    if (::fstatat(s.directory.get(), s.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(entry.st_mode))
-            return s.fail(S_ISDIR(entry.st_mode) ? EISDIR : EEXIST);
-        mode = entry.st_mode & 07777;
-        // Root replacing another user's file gives it back to its owner.
-        if ((entry.st_uid != ::geteuid() || entry.st_gid != ::getegid())
-            && s.ownerCall(out, entry.st_uid, entry.st_gid) != 0 && !refusedAttribute(errno))
+    if (s.inPlace.get() >= 0) {
+        if (!s.rewriteInPlace())
+            return false;
+    } else {
+        // Owner and mode come from the entry that is replaced now, not from
+        // whatever the name showed before the scan; only a regular file is
+        // replaced, never a link or a folder put there meanwhile, nor a file
+        // another user put in a shared folder.
+        mode_t mode = s.newMode;
+        struct stat entry;
+        if (::fstatat(s.directory.get(), s.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (!S_ISREG(entry.st_mode))
+                return s.fail(S_ISDIR(entry.st_mode) ? EISDIR : EEXIST);
+            struct stat folderInfo;
+            if (::fstat(s.directory.get(), &folderInfo) != 0)
+                return s.fail(errno);
+            if (plantedByOther(folderInfo, entry))
+                return s.fail(EACCES);
+            mode = entry.st_mode & 07777;
+            // Root replacing another user's file gives it back to its owner.
+            if ((entry.st_uid != ::geteuid() || entry.st_gid != ::getegid())
+                && s.ownerCall(out, entry.st_uid, entry.st_gid) != 0 && !refusedAttribute(errno))
+                return s.fail(errno);
+        } else if (errno != ENOENT) {
             return s.fail(errno);
-    } else if (errno != ENOENT) {
-        return s.fail(errno);
+        }
+        if (s.modeCall(out, mode) != 0 && !refusedAttribute(errno))
+            return s.fail(errno);
+        if (!s.settle(out))
+            return s.fail(errno);
+        if (::renameat(s.directory.get(), s.temporaryName.c_str(), s.directory.get(), s.name.c_str()) != 0)
+            return s.fail(errno);
+        s.committed = true;
+        s.temporaryName.clear();
+        // The rename itself reaches the disk with the directory.
+        (void)::fsync(s.directory.get());
     }
-    if (s.modeCall(out, mode) != 0 && !refusedAttribute(errno))
-        return s.fail(errno);
-    // The file's time says when its records were taken, not when they were
-    // written: a file edited during the scan is later than it, and counts
-    // as edited rather than damaged. A file system that refuses it still
-    // gets its checksums file.
-    const struct timespec times[2] = {{0, UTIME_OMIT}, s.started};
-    (void)::futimens(out, times);
-    if (::fsync(out) != 0)
-        return s.fail(errno);
-    if (::renameat(s.directory.get(), s.temporaryName.c_str(), s.directory.get(), s.name.c_str()) != 0)
-        return s.fail(errno);
-    s.committed = true;
-    s.temporaryName.clear();
-    // The rename itself reaches the disk with the directory.
-    (void)::fsync(s.directory.get());
+
+    // The folder was opened once and written through its descriptor: moved
+    // meanwhile, it took the file along, and the name as given now leads
+    // elsewhere or nowhere.
+    struct stat placed;
+    struct stat named;
+    s.foundAtName = ::fstat(s.temporary.get(), &placed) == 0 && ::stat(s.fileName.c_str(), &named) == 0
+                    && placed.st_dev == named.st_dev && placed.st_ino == named.st_ino;
+    s.committedPath.clear();
+    if (!s.foundAtName) {
+        const std::string link = "/proc/self/fd/" + std::to_string(s.directory.get());
+        std::string folder(4096, '\0');
+        const ssize_t got = ::readlink(link.c_str(), &folder[0], folder.size());
+        if (got > 0 && std::size_t(got) < folder.size() && folder[0] == '/') {
+            folder.resize(std::size_t(got));
+            s.committedPath = folder + (folder == "/" ? "" : "/") + s.name;
+        }
+    }
     return true;
 }
 
 int ChecksumFile::Writer::committedFile() const
 {
     return state->committed ? state->temporary.get() : -1;
+}
+
+bool ChecksumFile::Writer::timeKept() const
+{
+    return state->committed && state->timeKept;
+}
+
+bool ChecksumFile::Writer::foundAtName() const
+{
+    return state->committed && state->foundAtName;
+}
+
+std::string ChecksumFile::Writer::committedPath() const
+{
+    return state->committed ? state->committedPath : std::string();
 }
 
 int ChecksumFile::Writer::temporaryFolder() const
@@ -530,6 +777,11 @@ void ChecksumFile::Writer::setAttributeCalls(ModeCall mode, OwnerCall owner)
 {
     state->modeCall = mode ? mode : &changeMode;
     state->ownerCall = owner ? owner : &changeOwner;
+}
+
+void ChecksumFile::Writer::setTimesCall(TimesCall times)
+{
+    state->timesCall = times ? times : &changeTimes;
 }
 
 #else
@@ -617,6 +869,25 @@ bool ChecksumFile::Writer::commit()
 int ChecksumFile::Writer::committedFile() const
 {
     return -1;
+}
+
+bool ChecksumFile::Writer::timeKept() const
+{
+    return state->committed;
+}
+
+bool ChecksumFile::Writer::foundAtName() const
+{
+    return state->committed;
+}
+
+std::string ChecksumFile::Writer::committedPath() const
+{
+    return std::string();
+}
+
+void ChecksumFile::Writer::setTimesCall(TimesCall)
+{
 }
 
 int ChecksumFile::Writer::temporaryFolder() const

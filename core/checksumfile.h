@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,9 +32,11 @@ public:
         // False, with error() telling why, when the file cannot be written
         // where it is asked for: its folder is missing or takes no new file,
         // the name is a folder or no regular file, a regular file there may
-        // not be written, or the name is a link another user planted in a
-        // shared folder (sticky and writable for all) that the caller may
-        // not follow.
+        // not be written, or the path leads through a link, or to a file,
+        // that another user put in a shared folder (sticky and writable for
+        // all) and the caller may not follow or write. Where the folder
+        // takes no new file but the file there may be written, the file is
+        // rewritten where it stands at commit: not atomic.
         bool prepare();
         // Writes, syncs and replaces as a whole or not at all, keeping the
         // permission bits and owner of the regular file it replaces where
@@ -60,12 +63,28 @@ public:
         // The file as it stands once committed, open for reading from its
         // start; -1 before or where there is none. The writer owns it.
         int committedFile() const;
+        // Once committed: whether the file system kept the time given to
+        // the file, the start of the scan, within the 2 s that verify
+        // allows. Where it did not, files edited during the run cannot be
+        // told from damaged ones.
+        bool timeKept() const;
+        // Once committed: whether the name as given still leads to the file
+        // put in place. False when its folder was moved or replaced while
+        // it was written: the file is then at committedPath(), the folder's
+        // name as the system gives it now and the file's name (empty where
+        // that cannot be had).
+        bool foundAtName() const;
+        std::string committedPath() const;
 
         // Where a test must see a refused mode or owner change, these stand
         // for fchmod and fchown.
         using ModeCall = int (*)(int fd, unsigned int mode);
         using OwnerCall = int (*)(int fd, unsigned int owner, unsigned int group);
         void setAttributeCalls(ModeCall mode, OwnerCall owner);
+        // And this for futimens, where a test must see a time the file
+        // system does not keep.
+        using TimesCall = int (*)(int fd, const struct timespec times[2]);
+        void setTimesCall(TimesCall times);
 
     private:
         struct State;

@@ -18,3 +18,16 @@ if(TARGET app)
     add_dependencies(tst_translationloader orvalen_translations)
   endif()
 endif()
+
+# --help and --version answer without a display: no DISPLAY, no Wayland,
+# no Qt platform chosen.
+if(TARGET orvalen)
+  add_test(NAME orvalen_version_without_display
+           COMMAND env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $<TARGET_FILE:orvalen> --version)
+  set_tests_properties(orvalen_version_without_display PROPERTIES
+                       PASS_REGULAR_EXPRESSION "^orvalen ${PROJECT_VERSION}\n$")
+  add_test(NAME orvalen_help_without_display
+           COMMAND env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $<TARGET_FILE:orvalen> -stylesheet x --help)
+  set_tests_properties(orvalen_help_without_display PROPERTIES
+                       PASS_REGULAR_EXPRESSION "Usage: [^\n]*orvalen \\[options\\]\n.*--version")
+endif()

@@ -40,4 +40,7 @@ expect "orvalen-cli --format " "json text"
 expect "orvalen-cli --format json --subset 2/7 verify " "dir"
 expect "orvalen-cli update dir " "dir file"
 expect "orvalen-cli digest -a md5 file " "dir file"
+expect "orvalen-cli digest --che" "--check"
+expect "orvalen-cli --metrics-l" "--metrics-label"
+expect "orvalen-cli --metrics m.prom --metrics-label photos verify " "dir"
 exit $failures

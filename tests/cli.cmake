@@ -5,7 +5,7 @@ orvalen_add_test(tst_cli
   SOURCES tst_cli.cpp
     ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp
     ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp ${PROJECT_SOURCE_DIR}/cli/localpath.cpp
-    ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
+    ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
   LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_include_directories(tst_cli PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_cli PRIVATE
@@ -16,3 +16,22 @@ add_dependencies(tst_cli orvalen-cli)
 if(TARGET orvalen_translations)
   add_dependencies(tst_cli orvalen_translations)
 endif()
+
+# digest --check: its line parser in process, its runs beside coreutils'.
+orvalen_add_test(tst_digestcheck
+  SOURCES tst_digestcheck.cpp
+    ${PROJECT_SOURCE_DIR}/cli/digestcheck.cpp ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp
+    ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp
+    ${PROJECT_SOURCE_DIR}/cli/localpath.cpp ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
+    ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
+  LIBS core ${ORVALEN_QT_PREFIX}::Core)
+target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
+add_dependencies(tst_digestcheck orvalen-cli)
+
+# --metrics: what orvalen-cli leaves, read back by Prometheus' own parser.
+orvalen_add_test(tst_metricsfile
+  SOURCES tst_metricsfile.cpp
+  LIBS ${ORVALEN_QT_PREFIX}::Core)
+target_compile_definitions(tst_metricsfile PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
+add_dependencies(tst_metricsfile orvalen-cli)

@@ -11,6 +11,15 @@ add_test(NAME completion_orvalen-cli
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_completion.sh
                  ${PROJECT_SOURCE_DIR}/dist/bash-completion/orvalen-cli)
 
+# zsh through compinit on a pseudo terminal, fish through complete -C.
+add_test(NAME completion_orvalen-cli_zsh
+         COMMAND zsh -f ${CMAKE_CURRENT_SOURCE_DIR}/check_completion.zsh
+                 ${PROJECT_SOURCE_DIR}/dist/zsh-completion)
+add_test(NAME completion_orvalen-cli_fish
+         COMMAND fish --no-config ${CMAKE_CURRENT_SOURCE_DIR}/check_completion.fish
+                 ${PROJECT_SOURCE_DIR}/dist/fish-completion/orvalen-cli.fish)
+set_tests_properties(completion_orvalen-cli_zsh completion_orvalen-cli_fish PROPERTIES TIMEOUT 120)
+
 add_test(NAME desktopfile
          COMMAND desktop-file-validate ${PROJECT_SOURCE_DIR}/app/com.varnock.Orvalen.desktop)
 set_tests_properties(desktopfile PROPERTIES FAIL_REGULAR_EXPRESSION ".")

@@ -145,6 +145,17 @@ private slots:
     void linkSwappedDuringWrites();
     void timeIsWhenPrepared_data();
     void timeIsWhenPrepared();
+    void timeKeptOnExfat();
+    void timeKeptIsChecked_data();
+    void timeKeptIsChecked();
+    void linkToFolderInSharedFolder_data();
+    void linkToFolderInSharedFolder();
+    void othersFileInSharedFolder_data();
+    void othersFileInSharedFolder();
+    void rewrittenInPlace_data();
+    void rewrittenInPlace();
+    void folderMovedDuringTheRun_data();
+    void folderMovedDuringTheRun();
 };
 
 void TestChecksumFile::writtenBytes_data()
@@ -743,6 +754,267 @@ void TestChecksumFile::timeIsWhenPrepared()
     QVERIFY(written > 0 && edit > 0);
     QVERIFY2(written < edit, qPrintable(QStringLiteral("%1 not before %2").arg(written).arg(edit)));
     QCOMPARE(contentOf(QString::fromLocal8Bit(name)), QByteArray(fox.c_str()) + " docs/fox.txt\r\n");
+}
+
+// exfat-fuse takes an access time left out for "now", and sets the
+// modification time to now with it.
+void TestChecksumFile::timeKeptOnExfat()
+{
+    QTemporaryDir dir;
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const ExfatStick stick(dir.path());
+    if (!stick.mounted)
+        QSKIP("cannot mount exFAT through FUSE here (needs root, /dev/fuse, a loop device, "
+              "exfatprogs and exfat-fuse)");
+    const QByteArray name = QFile::encodeName(dir.path()) + "/stick/sums.sha256";
+    const QByteArray marker = QFile::encodeName(dir.path()) + "/stick/marker";
+    ChecksumFile::Writer writer(name.toStdString());
+    QVERIFY(writer.prepare());
+    // exFAT keeps whole seconds, in steps of two for some times: a file
+    // edited later must be stamped later.
+    QThread::msleep(2500);
+    QVERIFY(writeFile(QFile::decodeName(marker), "edited during the scan"));
+    QVERIFY(writer.commit({{"a", fox}}));
+    const bool kept = writer.timeKept();
+    const long long written = modifiedAt(name);
+    const long long edit = modifiedAt(marker);
+    QVERIFY(written > 0 && edit > 0);
+    QVERIFY2(written < edit, qPrintable(QStringLiteral("%1 not before %2").arg(written).arg(edit)));
+    QVERIFY(kept);
+    QVERIFY(writer.foundAtName());
+}
+
+namespace {
+
+// A file system that stamps a file with a time of its own, whatever it is
+// given: an hour on.
+int timeOfItsOwn(int fd, const struct timespec times[2])
+{
+    struct timespec later[2] = {times[0], times[1]};
+    later[0].tv_sec += 3600;
+    later[1].tv_sec += 3600;
+    return ::futimens(fd, later);
+}
+
+} // namespace
+
+void TestChecksumFile::timeKeptIsChecked_data()
+{
+    QTest::addColumn<bool>("ownTime");
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("time kept") << false << false;
+    QTest::newRow("a time of the file system's own") << true << false;
+    QTest::newRow("rewritten in place, a time of the file system's own") << true << true;
+}
+
+void TestChecksumFile::timeKeptIsChecked()
+{
+    QFETCH(bool, ownTime);
+    QFETCH(bool, inPlace);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/out";
+    QVERIFY(QDir().mkdir(folder));
+    const QString name = folder + "/sums.sha256";
+    QVERIFY(writeFile(name, "old\r\n"));
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    // The user's own file, whose times the user may set.
+    if (::geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(name).constData(), 65534, 65534), 0);
+    QCOMPARE(::chmod(QFile::encodeName(name).constData(), 0666), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), inPlace ? 0555 : 0777), 0);
+    const QByteArray result = asUnprivileged([&]() {
+        ChecksumFile::Writer writer(name.toStdString());
+        if (ownTime)
+            writer.setTimesCall(&timeOfItsOwn);
+        const bool committed = writer.commit({{"a", fox}});
+        return QByteArray(committed ? "committed" : "failed") + (writer.timeKept() ? "|kept" : "|lost");
+    });
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QCOMPARE(result, QByteArray(ownTime ? "committed|lost" : "committed|kept"));
+    QCOMPARE(contentOf(name), QByteArray(fox.c_str()) + " a\r\n");
+}
+
+void TestChecksumFile::linkToFolderInSharedFolder_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("folderOwner");
+    QTest::addColumn<int>("linkOwner");
+    QTest::addColumn<bool>("followed");
+
+    QTest::newRow("another user's link, shared folder") << 01777 << 0 << 65534 << false;
+    QTest::newRow("own link, shared folder") << 01777 << 0 << 0 << true;
+    QTest::newRow("folder owner's link, shared folder") << 01777 << 65534 << 65534 << true;
+    QTest::newRow("another user's link, folder not sticky") << 0777 << 0 << 65534 << true;
+}
+
+// A link another user put in a shared folder may lead to any folder, which
+// the caller's rights then write into.
+void TestChecksumFile::linkToFolderInSharedFolder()
+{
+    QFETCH(int, folderMode);
+    QFETCH(int, folderOwner);
+    QFETCH(int, linkOwner);
+    QFETCH(bool, followed);
+    if (::geteuid() != 0)
+        QSKIP("needs root to plant another user's link");
+    QTemporaryDir dir;
+    const QByteArray shared = QFile::encodeName(dir.path()) + "/shared";
+    const QByteArray victims = QFile::encodeName(dir.path()) + "/victims";
+    const QByteArray link = shared + "/sub";
+    QCOMPARE(::mkdir(shared.constData(), 0755), 0);
+    QCOMPARE(::chown(shared.constData(), uid_t(folderOwner), 0), 0);
+    QCOMPARE(::chmod(shared.constData(), mode_t(folderMode)), 0);
+    QCOMPARE(::mkdir(victims.constData(), 0755), 0);
+    QVERIFY(writeFile(QFile::decodeName(victims + "/victim"), "victim\n"));
+    QCOMPARE(::symlink("../victims", link.constData()), 0);
+    QCOMPARE(::lchown(link.constData(), uid_t(linkOwner), gid_t(linkOwner)), 0);
+
+    ChecksumFile::Writer writer((link + "/victim").toStdString());
+    QCOMPARE(writer.prepare(), followed);
+    QCOMPARE(writer.commit({{"a", fox}}), followed);
+    QCOMPARE(writer.error(), followed ? 0 : EACCES);
+    QCOMPARE(contentOf(QFile::decodeName(victims + "/victim")),
+             followed ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("victim\n"));
+    QCOMPARE(namesIn(QFile::decodeName(victims)), 1);
+}
+
+void TestChecksumFile::othersFileInSharedFolder_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("folderOwner");
+    QTest::addColumn<bool>("duringScan");  // the file appears after prepare()
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("another user's file, shared folder") << 01777 << 0 << false << false;
+    QTest::newRow("another user's file put there during the scan, shared folder") << 01777 << 0 << true << false;
+    QTest::newRow("folder owner's file, shared folder") << 01777 << 65534 << false << true;
+    QTest::newRow("another user's file, folder not sticky") << 0777 << 0 << false << true;
+}
+
+// Another user's file in a shared folder, even one writable for all, stays
+// theirs to rewrite: replaced with its owner and mode kept, it would let
+// them change the caller's digests at will.
+void TestChecksumFile::othersFileInSharedFolder()
+{
+    QFETCH(int, folderMode);
+    QFETCH(int, folderOwner);
+    QFETCH(bool, duringScan);
+    QFETCH(bool, written);
+    if (::geteuid() != 0)
+        QSKIP("needs root to make another user's file");
+    QTemporaryDir dir;
+    const QByteArray shared = QFile::encodeName(dir.path()) + "/shared";
+    const QByteArray name = shared + "/root.sha";
+    QCOMPARE(::mkdir(shared.constData(), 0755), 0);
+    QCOMPARE(::chown(shared.constData(), uid_t(folderOwner), 0), 0);
+    QCOMPARE(::chmod(shared.constData(), mode_t(folderMode)), 0);
+    const auto plant = [&]() {
+        return writeFile(QFile::decodeName(name), "planted\r\n") && ::chmod(name.constData(), 0666) == 0
+               && ::chown(name.constData(), 65534, 65534) == 0;
+    };
+    if (!duringScan)
+        QVERIFY(plant());
+
+    ChecksumFile::Writer writer(name.toStdString());
+    QCOMPARE(writer.prepare(), written || duringScan);
+    if (duringScan)
+        QVERIFY(plant());
+    QCOMPARE(writer.commit({{"a", fox}}), written);
+    QCOMPARE(writer.error(), written ? 0 : EACCES);
+    QCOMPARE(contentOf(QFile::decodeName(name)),
+             written ? QByteArray(fox.c_str()) + " a\r\n" : QByteArray("planted\r\n"));
+    struct stat info;
+    QCOMPARE(::stat(name.constData(), &info), 0);
+    QCOMPARE(info.st_uid, uid_t(65534));
+    QCOMPARE(namesIn(QFile::decodeName(shared)), 1);
+}
+
+void TestChecksumFile::rewrittenInPlace_data()
+{
+    QTest::addColumn<int>("fileOwner");
+    QTest::addColumn<int>("fileMode");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("own file") << 65534 << 0644 << true;
+    QTest::newRow("another user's file writable for all") << 0 << 0666 << true;
+    QTest::newRow("another user's file") << 0 << 0644 << false;
+}
+
+// A checksums file the user may write, in a folder that takes no new file
+// from them, is written where it stands.
+void TestChecksumFile::rewrittenInPlace()
+{
+    QFETCH(int, fileOwner);
+    QFETCH(int, fileMode);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString folder = dir.path() + "/locked";
+    QVERIFY(QDir().mkdir(folder));
+    const QString name = folder + "/sums.sha256";
+    const QByteArray old = QByteArray(300, 'x') + "\r\nlonger old content\r\n";
+    QVERIFY(writeFile(name, old));
+    const QByteArray encoded = QFile::encodeName(name);
+    if (::geteuid() == 0)
+        QCOMPARE(::chown(encoded.constData(), uid_t(fileOwner), gid_t(fileOwner)), 0);
+    QCOMPARE(::chmod(encoded.constData(), mode_t(fileMode)), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    struct stat before;
+    QCOMPARE(::stat(encoded.constData(), &before), 0);
+
+    const QByteArray result = asUnprivileged([&]() {
+        HashTools tools("sha256");
+        std::vector<HashRecord> records;
+        for (int i = 0; i < 20000; ++i)
+            records.push_back({"file" + std::to_string(i), fox});
+        return QByteArray::fromStdString(tools.saveDB(name.toStdString(), records) + "|");
+    });
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QByteArray expected;
+    for (int i = 0; i < 20000; ++i)
+        expected += QByteArray(fox.c_str()) + " file" + QByteArray::number(i) + "\r\n";
+    QCOMPARE(result, written ? QByteArray::fromStdString(sha256Of(expected) + "|") : QByteArray("|"));
+    QCOMPARE(contentOf(name), written ? expected : old);
+    struct stat after;
+    QCOMPARE(::stat(encoded.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(namesIn(folder), 1);
+}
+
+void TestChecksumFile::folderMovedDuringTheRun_data()
+{
+    QTest::addColumn<bool>("moved");
+    QTest::addColumn<bool>("replaced");  // a new folder made at the old name
+
+    QTest::newRow("folder stays") << false << false;
+    QTest::newRow("folder moved, a new one made in its place") << true << true;
+    QTest::newRow("folder moved, nothing in its place") << true << false;
+}
+
+// The writer stays with the folder it opened; the name as given then no
+// longer leads to the file it wrote, and the caller must learn so.
+void TestChecksumFile::folderMovedDuringTheRun()
+{
+    QFETCH(bool, moved);
+    QFETCH(bool, replaced);
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out";
+    QVERIFY(QDir().mkdir(out));
+    ChecksumFile::Writer writer((out + "/sums.sha256").toStdString());
+    QVERIFY(writer.prepare());
+    if (moved)
+        QVERIFY(QDir().rename(out, out + ".moved"));
+    if (replaced)
+        QVERIFY(QDir().mkdir(out));
+    QVERIFY(writer.commit({{"a", fox}}));
+    QCOMPARE(writer.foundAtName(), !moved);
+    QCOMPARE(QString::fromStdString(writer.committedPath()), moved ? out + ".moved/sums.sha256" : QString());
+    QCOMPARE(contentOf(out + (moved ? ".moved" : "") + "/sums.sha256"), QByteArray(fox.c_str()) + " a\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestChecksumFile)

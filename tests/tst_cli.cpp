@@ -290,6 +290,43 @@ bool touchesTree(qint64 pid, const QString &tree)
     return readFile(proc + "/maps").contains(QFile::encodeName(tree + '/'));
 }
 
+// Stops the process once it hashes the tree: the checks made before the
+// scan are behind it, the writing after it still ahead. True when it was
+// caught running and is stopped.
+bool stopDuringScan(QProcess &process, const QString &tree)
+{
+    QElapsedTimer waited;
+    waited.start();
+    // Waiting on the process, not sleeping: only then does its state follow.
+    while (process.state() == QProcess::Running && !touchesTree(process.processId(), tree)
+           && waited.elapsed() < 60000)
+        process.waitForFinished(1);
+    const pid_t pid = static_cast<pid_t>(process.processId());
+    if (process.state() != QProcess::Running || ::kill(pid, SIGSTOP) != 0)
+        return false;
+    // The state field of /proc/PID/stat, after the name in parentheses: "T"
+    // once stopped, "Z" had it ended meanwhile.
+    const QString stat = QStringLiteral("/proc/%1/stat").arg(pid);
+    for (;;) {
+        const QByteArray line = readFile(stat);
+        const int close = line.lastIndexOf(')');
+        const QByteArray state = close < 0 ? QByteArray("Z") : line.mid(close + 2, 1);
+        if (state == "T" || state == "Z" || state == "X")
+            return state == "T";
+        QThread::msleep(1);
+    }
+}
+
+// A tree whose hashing takes a while: a sparse file of 256 MiB after a small
+// one.
+void makeSlowTree(const QString &tree)
+{
+    writeFile(tree + "/a.txt", "ay\n");
+    QFile big(tree + "/big.bin");
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(qint64(256) << 20));
+}
+
 QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -418,6 +455,9 @@ private slots:
     void subsetArgument();
     void verifyWithoutListsAsWithLists_data();
     void verifyWithoutListsAsWithLists();
+    void folderMovedDuringCreate_data();
+    void folderMovedDuringCreate();
+    void rewrittenInPlaceWithoutItsTime();
 };
 
 void TestCli::createThenVerifyIsClean_data()
@@ -1023,6 +1063,7 @@ void TestCli::interrupt_data()
         << "create" << int(SIGINT) << int(SIGTERM);
     QTest::newRow("verify, SIGINT") << "verify" << int(SIGINT) << 0;
     QTest::newRow("digest, SIGTERM") << "digest" << int(SIGTERM) << 0;
+    QTest::newRow("digest --check, SIGINT") << "digest --check" << int(SIGINT) << 0;
 }
 
 void TestCli::interrupt()
@@ -1054,6 +1095,13 @@ void TestCli::interrupt()
         const QStringList names = QDir(tree).entryList(QDir::Files);
         for (const QString &name : names)
             args << tree + '/' + name;
+    } else if (command == "digest --check") {
+        QByteArray list;
+        const QStringList names = QDir(tree).entryList(QDir::Files);
+        for (const QString &name : names)
+            list += sha256Hex("other") + "  " + QFile::encodeName(tree + '/' + name) + '\n';
+        writeFile(tree + "/list", list);
+        args = QStringList{"digest", "--check", tree + "/list"};
     }
     startCli(process, args, root.path());
     QVERIFY(process.waitForStarted());
@@ -2583,6 +2631,101 @@ void TestCli::changingFileNamed()
     for (const QJsonObject &object : objects)
         seen << object.value("status").toString().toUtf8();
     QCOMPARE(seen.join(' '), statuses);
+}
+
+void TestCli::folderMovedDuringCreate_data()
+{
+    QTest::addColumn<QString>("movedTo");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("plain name") << "out.moved" << "out.moved";
+    QTest::newRow("control byte in the name is escaped") << "out\tmoved" << "out\\tmoved";
+}
+
+// The writer stays with the folder it opened, which takes the file along;
+// the name given then holds no file, and saying it was created would lie.
+void TestCli::folderMovedDuringCreate()
+{
+    QFETCH(QString, movedTo);
+    QFETCH(QString, shown);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    makeSlowTree(tree);
+    const QString out = root.filePath("out");
+    QVERIFY(QDir().mkdir(out));
+
+    QProcess process;
+    startCli(process, {"create", tree, out + "/sums.sha256"}, root.path());
+    QVERIFY(process.waitForStarted());
+    const bool stopped = stopDuringScan(process, tree);
+    const QStringList before = entries(out);
+    const bool moved = QDir().rename(out, root.filePath(movedTo)) && QDir().mkdir(out);
+    if (stopped)
+        ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+    const Result r = finish(process);
+    QVERIFY2(stopped, qPrintable("the run ended before it could be stopped: " + QString::fromLocal8Bit(r.err)));
+    QCOMPARE(before.size(), 1);
+    QVERIFY2(before.first().startsWith(".sums.sha256."), qPrintable(before.first()));
+    QVERIFY(moved);
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, 2);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(r.err, "Checksums file was written to \"" + QFile::encodeName(root.path()) + '/' + shown.toUtf8()
+                        + "/sums.sha256\": its folder was moved during the run.\n");
+    QCOMPARE(entries(out), QStringList());
+    QCOMPARE(entries(root.filePath(movedTo)), QStringList{"sums.sha256"});
+}
+
+// A user may write the checksums file but not its folder, and may not set
+// the time of a file that is not theirs: the file is rewritten in place,
+// and the user learns that its time is that of the end of the run.
+void TestCli::rewrittenInPlaceWithoutItsTime()
+{
+    const QStringList prefix = unprivilegedPrefix();
+    if (prefix.isEmpty())
+        QSKIP("needs root to run as a user who may not set the file's time");
+    if (QStandardPaths::findExecutable(prefix.first()).isEmpty())
+        QSKIP("running as root without setpriv: file modes cannot be tested");
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+    const QString tree = root.filePath("tree");
+    makeSlowTree(tree);
+    const QString reference = root.filePath("reference.sha256");
+    QCOMPARE(runCli({"create", tree, reference}, root.path()).code, 0);
+    const QString locked = root.filePath("locked");
+    QVERIFY(QDir().mkdir(locked));
+    const QString sums = locked + "/sums.sha256";
+    writeFile(sums, sha256Hex("old") + " old\r\n");
+    QVERIFY(::chmod(QFile::encodeName(sums).constData(), 0666) == 0);
+    QVERIFY(::chmod(QFile::encodeName(locked).constData(), 0555) == 0);
+
+    QProcess process;
+    startCli(process, {"--format", "json", "create", tree, sums}, root.path(), prefix);
+    QVERIFY(process.waitForStarted());
+    const bool stopped = stopDuringScan(process, tree);
+    // Longer than the time a verify allows a stamp to be off.
+    QThread::msleep(2500);
+    if (stopped)
+        ::kill(static_cast<pid_t>(process.processId()), SIGCONT);
+    const Result r = finish(process);
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+    QVERIFY2(stopped, qPrintable("the run ended before it could be stopped: " + QString::fromLocal8Bit(r.err)));
+
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, 0);
+    QCOMPARE(readFile(sums), readFile(reference));
+    QCOMPARE(entries(locked), QStringList{"sums.sha256"});
+    QVERIFY2(r.err.contains("The file system did not keep the time of checksums file \"" + QFile::encodeName(sums)
+                            + "\": files edited during this run cannot be told from damaged ones.\n"),
+             r.err.constData());
+    const QList<QJsonObject> objects = jsonLines(r.out);
+    QCOMPARE(objects.size(), 1);
+    QCOMPARE(objects.first().value("digest").toString(), QString::fromLatin1(sha256Hex(readFile(sums))));
+    QCOMPARE(objects.first().value("time_kept"), QJsonValue(false));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -194,6 +194,7 @@ private slots:
     void aboutBoxIsFixedLatin1Text();
     void everyWindowHasTheIconInEveryShippedSize_data();
     void everyWindowHasTheIconInEveryShippedSize();
+    void createInFolderMovedDuringTheRun();
 
 private:
     // Runs one job from its main-window button with the given steps and
@@ -875,6 +876,35 @@ void TestMainWindow::everyWindowHasTheIconInEveryShippedSize()
     QVERIFY(window.windowIcon().availableSizes().contains(square));
     QMessageBox box;
     QVERIFY(box.windowIcon().availableSizes().contains(square));
+}
+
+// The folder of the checksums file is moved, and another made in its place,
+// while the tree is hashed: the file goes with the folder the writer opened,
+// and the name typed holds none.
+void TestMainWindow::createInFolderMovedDuringTheRun()
+{
+    const QString tree = root + QStringLiteral("/tree");
+    makeLargeTree(tree);
+    holdBackLastFile(tree);
+    const QString out = root + QStringLiteral("/out");
+    QVERIFY(QDir().mkdir(out));
+
+    MainWindow window;
+    window.show();
+    GuiDriver driver;
+    bool moved = false;
+    driver.expectModal("CreateDBWindow", fillParameters(tree, out + QStringLiteral("/sums.sha256")));
+    driver.expect(QStringLiteral("progress window"), []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+                  [&moved, out](QWidget *) {
+                      moved = QDir().rename(out, out + QStringLiteral(".moved")) && QDir().mkdir(out);
+                  });
+    driver.expectMessageBox();
+    runJob(window, QStringLiteral("Create checksums.."), driver);
+
+    QVERIFY(moved);
+    QCOMPARE(driver.seenBoxes, QStringList{QStringLiteral("warning|Error|Checksums file creation error")});
+    QCOMPARE(entriesOf(out), QStringList());
+    QCOMPARE(entriesOf(out + QStringLiteral(".moved")), QStringList{QStringLiteral("sums.sha256")});
 }
 
 QTEST_MAIN(TestMainWindow)

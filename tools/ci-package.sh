@@ -82,6 +82,8 @@ expected=(
   /usr/share/man/man1/orvalen.1.gz
   /usr/share/man/man1/orvalen-cli.1.gz
   /usr/share/bash-completion/completions/orvalen-cli
+  /usr/share/zsh/vendor-completions/_orvalen-cli
+  /usr/share/fish/vendor_completions.d/orvalen-cli.fish
   /usr/share/doc/orvalen/copyright
   /usr/share/doc/orvalen/changelog.gz
   /usr/share/doc/orvalen/examples/photos.conf
@@ -126,8 +128,16 @@ echo "The quick brown fox jumps over the lazy dog" > "$scratch/tree/fox.txt"
     || { echo "ci-package: the installed German translation was not used" >&2; exit 1; }
 )
 
+# The settings file the desktop program writes when run as root survives a
+# remove, as configuration does, and goes with a purge.
+settings=/etc/xdg/Varnock/Orvalen.ini
+as_root mkdir -p "$(dirname "$settings")"
+printf '[General]\nSourceDirectory=/srv/data\n' | as_root tee "$settings" >/dev/null
+as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y orvalen
+[ -f "$settings" ] || { echo "ci-package: removing took $settings" >&2; exit 1; }
 cleanup
 installed=false
 scratch=
 [ ! -e /usr/bin/orvalen-cli ] || { echo "ci-package: removing left /usr/bin/orvalen-cli" >&2; exit 1; }
+[ ! -e "$settings" ] || { echo "ci-package: purging left $settings" >&2; exit 1; }
 echo "ci-package: $deb built, checked, installed and removed"

@@ -299,12 +299,44 @@ Exit-Codes:
         <translation>Die Option --format gehört nur zu den Befehlen create, verify und update.</translation>
     </message>
     <message>
-        <source>The option --jobs belongs to the create, verify and update commands only.</source>
-        <translation>Die Option --jobs gehört nur zu den Befehlen create, verify und update.</translation>
-    </message>
-    <message>
         <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
         <translation>Die Option --subset nimmt K/N, N mindestens 1 und K von 1 bis N oder auto, nicht „%1“.</translation>
+    </message>
+    <message>
+        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
+        <translation>create, verify und update: die Kennzahlen des Laufs im Textformat von Prometheus in DATEI schreiben, für den Textfile-Collector von node_exporter (DATEI endet auf .prom), wie auch immer der Lauf ausgeht. Eine DATEI, die nicht geschrieben werden kann, macht aus Exit-Code 0 eine 2.</translation>
+    </message>
+    <message>
+        <source>FILE</source>
+        <translation>DATEI</translation>
+    </message>
+    <message>
+        <source>The value of the name label of the --metrics figures.</source>
+        <translation>Der Wert des Labels name der Kennzahlen von --metrics.</translation>
+    </message>
+    <message>
+        <source>digest: read each FILE (&quot;-&quot; or none: standard input) as a list of digests, as sha256sum -c does, and check the files it names: lines &quot;digest  path&quot;, &quot;digest *path&quot; or &quot;TAG (path) = digest&quot;, the algorithm from TAG or the digest&apos;s length unless --algorithm is given. Prints &quot;path: OK&quot;, &quot;path: FAILED&quot; or &quot;path: FAILED open or read&quot; in list order (-q: no OK lines), then warnings on standard error; --jobs applies. Exit code 1 when a file failed, 2 when a list cannot be read or holds no usable line.</source>
+        <translation>digest: jede DATEI (&quot;-&quot; oder keine: Standardeingabe) als Liste von Prüfsummen lesen, wie sha256sum -c, und die darin genannten Dateien prüfen: Zeilen &quot;digest  path&quot;, &quot;digest *path&quot; oder &quot;TAG (path) = digest&quot;, der Algorithmus nach TAG oder der Länge der Prüfsumme, außer mit --algorithm. Gibt &quot;path: OK&quot;, &quot;path: FAILED&quot; oder &quot;path: FAILED open or read&quot; in der Reihenfolge der Liste aus (-q: ohne OK-Zeilen), dann Warnungen auf der Standardfehlerausgabe; --jobs gilt. Exit-Code 1, wenn eine Datei nicht stimmt, 2, wenn eine Liste nicht gelesen werden kann oder keine brauchbare Zeile enthält.</translation>
+    </message>
+    <message>
+        <source>The option --metrics-label needs --metrics.</source>
+        <translation>Die Option --metrics-label braucht --metrics.</translation>
+    </message>
+    <message>
+        <source>The option --metrics needs a file name.</source>
+        <translation>Die Option --metrics braucht einen Dateinamen.</translation>
+    </message>
+    <message>
+        <source>The option --check belongs to the digest command only.</source>
+        <translation>Die Option --check gehört nur zum Befehl digest.</translation>
+    </message>
+    <message>
+        <source>The option --metrics belongs to the create, verify and update commands only.</source>
+        <translation>Die Option --metrics gehört nur zu den Befehlen create, verify und update.</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create, verify and update commands and to digest --check only.</source>
+        <translation>Die Option --jobs gehört nur zu den Befehlen create, verify und update und zu digest --check.</translation>
     </message>
 </context>
 <context>
@@ -386,12 +418,31 @@ Exit-Codes:
         <translation>Die Prüfsummendatei „%1“ kann nicht geschrieben werden: %2.</translation>
     </message>
     <message>
+        <source>Checksums file &quot;%1&quot; is not where it was written: its folder was moved during the run.</source>
+        <translation>Die Prüfsummendatei „%1“ ist nicht dort, wo sie geschrieben wurde: ihr Ordner wurde während des Laufs verschoben.</translation>
+    </message>
+    <message>
+        <source>Checksums file was written to &quot;%1&quot;: its folder was moved during the run.</source>
+        <translation>Die Prüfsummendatei wurde nach „%1“ geschrieben: ihr Ordner wurde während des Laufs verschoben.</translation>
+    </message>
+    <message>
+        <source>The file system did not keep the time of checksums file &quot;%1&quot;: files edited during this run cannot be told from damaged ones.</source>
+        <translation>Das Dateisystem hat die Zeit der Prüfsummendatei „%1“ nicht behalten: Dateien, die während dieses Laufs bearbeitet wurden, sind von beschädigten nicht zu unterscheiden.</translation>
+    </message>
+    <message>
         <source>Cannot read file &quot;%1&quot;.</source>
         <translation>Die Datei &quot;%1&quot; kann nicht gelesen werden.</translation>
     </message>
     <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Verschoben von „%1“</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Guard a directory tree against silent change: record the SHA-256 digest of every file in a checksums file, and later name each file that changed, appeared or went missing. Without options it opens its window; it also takes the options every Qt application understands (-platform, -style...). orvalen-cli does the same jobs from a terminal.</source>
+        <translation>Schützt einen Verzeichnisbaum vor unbemerkten Änderungen: hält die SHA-256-Prüfsumme jeder Datei in einer Prüfsummendatei fest und nennt später jede Datei, die sich geändert hat, neu ist oder fehlt. Ohne Optionen öffnet es sein Fenster; es versteht auch die Optionen jeder Qt-Anwendung (-platform, -style...). orvalen-cli erledigt dieselben Aufgaben im Terminal.</translation>
     </message>
 </context>
 <context>
@@ -490,6 +541,45 @@ Exit-Codes:
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>DigestCheck</name>
+    <message>
+        <source>standard input</source>
+        <translation>Standardeingabe</translation>
+    </message>
+    <message>
+        <source>%1: no properly formatted checksum lines found</source>
+        <translation>%1: keine korrekt formatierten Prüfsummenzeilen gefunden</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 line is improperly formatted</source>
+        <translation>WARNUNG: 1 Zeile ist nicht korrekt formatiert</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 lines are improperly formatted</source>
+        <translation>WARNUNG: %1 Zeilen sind nicht korrekt formatiert</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 listed file could not be read</source>
+        <translation>WARNUNG: 1 aufgeführte Datei konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 listed files could not be read</source>
+        <translation>WARNUNG: %1 aufgeführte Dateien konnten nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 computed checksum did NOT match</source>
+        <translation>WARNUNG: 1 berechnete Prüfsumme stimmte NICHT überein</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 computed checksums did NOT match</source>
+        <translation>WARNUNG: %1 berechnete Prüfsummen stimmten NICHT überein</translation>
+    </message>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Keine reguläre Datei</translation>
     </message>
 </context>
 <context>
@@ -641,6 +731,10 @@ Exit-Codes:
     <message>
         <source>Cannot write to standard output</source>
         <translation>Die Standardausgabe kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Cannot write metrics file &quot;%1&quot;: %2.</source>
+        <translation>Kennzahlendatei „%1“ kann nicht geschrieben werden: %2.</translation>
     </message>
 </context>
 </TS>

@@ -295,12 +295,44 @@ Exit codes:
         <translation>Параметр --format относится только к командам create, verify и update.</translation>
     </message>
     <message>
-        <source>The option --jobs belongs to the create, verify and update commands only.</source>
-        <translation>Параметр --jobs относится только к командам create, verify и update.</translation>
-    </message>
-    <message>
         <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
         <translation>Параметр --subset принимает K/N, где N не меньше 1, а K от 1 до N или auto, а не «%1».</translation>
+    </message>
+    <message>
+        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
+        <translation>create, verify и update: записать показатели запуска в ФАЙЛ в текстовом формате Prometheus, для сборщика textfile в node_exporter (ФАЙЛ с окончанием .prom), при любом исходе. Если ФАЙЛ не удаётся записать, код выхода 0 становится 2.</translation>
+    </message>
+    <message>
+        <source>FILE</source>
+        <translation>ФАЙЛ</translation>
+    </message>
+    <message>
+        <source>The value of the name label of the --metrics figures.</source>
+        <translation>Значение метки name у показателей --metrics.</translation>
+    </message>
+    <message>
+        <source>digest: read each FILE (&quot;-&quot; or none: standard input) as a list of digests, as sha256sum -c does, and check the files it names: lines &quot;digest  path&quot;, &quot;digest *path&quot; or &quot;TAG (path) = digest&quot;, the algorithm from TAG or the digest&apos;s length unless --algorithm is given. Prints &quot;path: OK&quot;, &quot;path: FAILED&quot; or &quot;path: FAILED open or read&quot; in list order (-q: no OK lines), then warnings on standard error; --jobs applies. Exit code 1 when a file failed, 2 when a list cannot be read or holds no usable line.</source>
+        <translation>digest: прочитать каждый ФАЙЛ (&quot;-&quot; или ни одного: стандартный ввод) как список контрольных сумм, как sha256sum -c, и проверить названные в нём файлы: строки &quot;digest  path&quot;, &quot;digest *path&quot; или &quot;TAG (path) = digest&quot;, алгоритм по TAG или по длине суммы, если не задан --algorithm. Выводит &quot;path: OK&quot;, &quot;path: FAILED&quot; или &quot;path: FAILED open or read&quot; в порядке списка (-q: без строк OK), затем предупреждения в стандартный поток ошибок; --jobs действует. Код выхода 1, если файл не прошёл проверку, 2, если список не читается или не содержит пригодных строк.</translation>
+    </message>
+    <message>
+        <source>The option --metrics-label needs --metrics.</source>
+        <translation>Параметр --metrics-label требует --metrics.</translation>
+    </message>
+    <message>
+        <source>The option --metrics needs a file name.</source>
+        <translation>Параметру --metrics нужно имя файла.</translation>
+    </message>
+    <message>
+        <source>The option --check belongs to the digest command only.</source>
+        <translation>Параметр --check относится только к команде digest.</translation>
+    </message>
+    <message>
+        <source>The option --metrics belongs to the create, verify and update commands only.</source>
+        <translation>Параметр --metrics относится только к командам create, verify и update.</translation>
+    </message>
+    <message>
+        <source>The option --jobs belongs to the create, verify and update commands and to digest --check only.</source>
+        <translation>Параметр --jobs относится только к командам create, verify и update и к digest --check.</translation>
     </message>
 </context>
 <context>
@@ -382,12 +414,31 @@ Exit codes:
         <translation>Не удаётся записать файл сумм «%1»: %2.</translation>
     </message>
     <message>
+        <source>Checksums file &quot;%1&quot; is not where it was written: its folder was moved during the run.</source>
+        <translation>Файл сумм «%1» находится не там, куда был записан: его папку переместили во время работы.</translation>
+    </message>
+    <message>
+        <source>Checksums file was written to &quot;%1&quot;: its folder was moved during the run.</source>
+        <translation>Файл сумм записан в «%1»: его папку переместили во время работы.</translation>
+    </message>
+    <message>
+        <source>The file system did not keep the time of checksums file &quot;%1&quot;: files edited during this run cannot be told from damaged ones.</source>
+        <translation>Файловая система не сохранила время файла сумм «%1»: файлы, изменённые во время этого запуска, нельзя отличить от повреждённых.</translation>
+    </message>
+    <message>
         <source>Cannot read file &quot;%1&quot;.</source>
         <translation>Не удаётся прочитать файл &quot;%1&quot;.</translation>
     </message>
     <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Перемещён из «%1»</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>Guard a directory tree against silent change: record the SHA-256 digest of every file in a checksums file, and later name each file that changed, appeared or went missing. Without options it opens its window; it also takes the options every Qt application understands (-platform, -style...). orvalen-cli does the same jobs from a terminal.</source>
+        <translation>Защищает дерево каталогов от незаметных изменений: записывает SHA-256 каждого файла в файл контрольных сумм, а позже называет каждый изменённый, новый или пропавший файл. Без параметров открывает своё окно; понимает и параметры любого приложения Qt (-platform, -style...). orvalen-cli выполняет те же задачи в терминале.</translation>
     </message>
 </context>
 <context>
@@ -486,6 +537,45 @@ Exit codes:
     <message>
         <source>Cancel</source>
         <translation>Отмена</translation>
+    </message>
+</context>
+<context>
+    <name>DigestCheck</name>
+    <message>
+        <source>standard input</source>
+        <translation>стандартный ввод</translation>
+    </message>
+    <message>
+        <source>%1: no properly formatted checksum lines found</source>
+        <translation>%1: не найдено правильно оформленных строк контрольных сумм</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 line is improperly formatted</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: 1 строка оформлена неправильно</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 lines are improperly formatted</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: неправильно оформленных строк: %1</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 listed file could not be read</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: 1 файл из списка не удалось прочитать</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 listed files could not be read</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: файлов из списка, которые не удалось прочитать: %1</translation>
+    </message>
+    <message>
+        <source>WARNING: 1 computed checksum did NOT match</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: 1 вычисленная контрольная сумма НЕ совпала</translation>
+    </message>
+    <message>
+        <source>WARNING: %1 computed checksums did NOT match</source>
+        <translation>ПРЕДУПРЕЖДЕНИЕ: вычисленных контрольных сумм, которые НЕ совпали: %1</translation>
+    </message>
+    <message>
+        <source>Not a regular file</source>
+        <translation>Не обычный файл</translation>
     </message>
 </context>
 <context>
@@ -637,6 +727,10 @@ Exit codes:
     <message>
         <source>Cannot write to standard output</source>
         <translation>Не удаётся писать в стандартный вывод</translation>
+    </message>
+    <message>
+        <source>Cannot write metrics file &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся записать файл показателей «%1»: %2.</translation>
     </message>
 </context>
 </TS>
