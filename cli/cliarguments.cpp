@@ -79,17 +79,30 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "checksums file that does not keep that time (cp without -p) moves\n"
            "the reference, and every mismatch then counts as possible damage.\n"
            "\n"
+           "Unreadable files and directories (a failing disk's Input/output error,\n"
+           "a wrong chmod) do not end a run; each is named once with the system's\n"
+           "reason. verify reports \"path<TAB>Cannot read file: <reason>\" or\n"
+           "\"Cannot read directory: <reason>\" in its place; the records below\n"
+           "such a directory count as not checked, not as missing. create and\n"
+           "update name each on standard error and keep the record the replaced\n"
+           "checksums file held for it (below a directory: every record), which\n"
+           "was not read again. digest names the reason and goes on. The desktop\n"
+           "application still stops at the first read error.\n"
+           "\n"
            "Progress is shown on standard error when it is a terminal.\n"
            "\n"
            "Exit codes:\n"
            "  0    success; for verify: no discrepancy (with --damage-only: no\n"
            "       possibly damaged file); for update: no file held back\n"
-           "  1    verify found discrepancies (with --damage-only: a possibly\n"
-           "       damaged file); update held back a possibly damaged file\n"
-           "  2    error: bad arguments, missing directory, checksums file that\n"
-           "       does not exist, cannot be read or written, or is no checksums\n"
-           "       file, a file that cannot be hashed, an ignore file that cannot\n"
-           "       be read or holds a malformed line (named with its line number)\n"
+           "  1    verify found discrepancies, unreadable files among them (with\n"
+           "       --damage-only: a possibly damaged or unreadable file); update\n"
+           "       held back a possibly damaged file; create or update could not\n"
+           "       read a file or directory\n"
+           "  2    error: bad arguments, missing or unreadable directory, checksums\n"
+           "       file that does not exist, cannot be read or written, or is no\n"
+           "       checksums file, an ignore file that cannot be read or holds a\n"
+           "       malformed line (named with its line number), no resources; for\n"
+           "       digest, a file that cannot be read\n"
            "  130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums\n"
            "       file is left as it was. A signal that comes once create has\n"
            "       begun to write the new checksums file does not stop it: the\n"
@@ -113,8 +126,8 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         tr("N"));
     const QCommandLineOption damageOption(
         QStringLiteral("damage-only"),
-        tr("verify: print only possibly damaged files, and exit with 1 only for "
-           "them (edits, new, missing and moved files are not reported)."));
+        tr("verify: print only possibly damaged and unreadable files, and exit with 1 "
+           "only for them (edits, new, missing and moved files are not reported)."));
     const QCommandLineOption formatOption(
         QStringLiteral("format"),
         tr("create, verify and update: text (default) or json. json: standard output "

@@ -14,6 +14,7 @@
 #include "localpath.h"
 #include "metricsfile.h"
 #include "storedindex.h"
+#include "unreadablereport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -88,24 +89,75 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
     HashTools tools(engineAlgorithm);
     qint64 added = 0;
     std::string digest;
+    // The checksums file being replaced is read only once a file or
+    // directory cannot be: its records for them are all that is known.
+    StoredIndex previous;
+    bool previousLoaded = false;
+    const auto previousRecords = [&]() -> StoredIndex * {
+        if (!previousLoaded) {
+            previousLoaded = true;
+            if (LocalPath::kindOf(checksumFile) == LocalPath::Missing
+                || HashTools(engineAlgorithm).loadDB(checksumFile.toStdString(), previous).empty())
+                previous = StoredIndex();
+        }
+        return previous.recordCount() > 0 ? &previous : nullptr;
+    };
+    Unreadables unreadables;
     const int written = writeScanned(tools, sourceDir, checksumFile, writer, added, digest,
                                      [&](ICreateHashReport *report, const HashTools::RecordSink &write) {
+                                         tools.setUnreadableSink(
+                                             keepingUnreadable(sourceDir, previousRecords, write, unreadables));
                                          tools.streamHashes(sourceDir.toStdString(), write, report,
                                                             checksumFile.toStdString());
                                      });
     if (written != ExitSuccess)
         return written;
+    if (unreadables.count > 0)
+        info(tr("%1 unreadable, %2 records kept from the checksums file replaced")
+                 .arg(unreadables.count)
+                 .arg(unreadables.kept));
     if (metrics)
-        metrics->setCounts({added, 0, 0, 0, 0, 0});
+        metrics->setCounts({added - unreadables.kept, 0, 0, 0, 0, 0, unreadables.count});
     if (json) {
         JsonLine counts;
-        counts.number("added", added);
+        counts.number("added", added - unreadables.kept)
+            .number("unreadable", unreadables.count)
+            .number("kept", unreadables.kept);
         countChanging(counts, tools);
         output(summaryLine(counts, checksumFile, digest, clock, &writer).line());
     } else {
         output(QByteArray::fromStdString(digest) + '\n');
     }
-    return ExitSuccess;
+    return unreadables.count > 0 ? ExitDiscrepancies : ExitSuccess;
+}
+
+HashTools::UnreadableSink CliJobs::keepingUnreadable(const QByteArray &sourceDir,
+                                                     const std::function<StoredIndex *()> &stored,
+                                                     const HashTools::RecordSink &write, Unreadables &tally) const
+{
+    return [this, sourceDir, stored, &write, &tally](const ReadFailure &failure) {
+        ++tally.count;
+        // Over the progress line, which is drawn again with the next file.
+        if (progress)
+            std::fputs("\r\033[K", stderr);
+        writeError(UnreadableReport::message(sourceDir, failure));
+        if (json)
+            output(UnreadableReport::json(failure).line());
+        StoredIndex *const index = stored();
+        if (!index)
+            return true;
+        bool written = true;
+        UnreadableReport::forEachHidden(*index, failure, [&](std::size_t record) {
+            index->markSeen(record);
+            if (!written)
+                return;
+            std::string path = index->path(record);
+            std::string digest = index->digest(record);
+            written = write(path, digest, FileStamp(), false);
+            ++tally.kept;
+        });
+        return written;
+    };
 }
 
 int CliJobs::checkReadable(const QByteArray &checksumFile) const
@@ -152,6 +204,9 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     qint64 checked = 0;
     // The files the slice holds now, new ones among them.
     qint64 sliceFiles = 0;
+    // Stored records below a directory that could not be read.
+    qint64 notChecked = 0;
+    std::vector<ReadFailure> unreadable;
     if (subsetSlices != 0) {
         // A slice is chosen by the stored records, so they come first; files
         // without one are read in every run, so that a move is still told.
@@ -163,6 +218,10 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         }
         const long long written = tools.referenceTime();
         tools.setSlice(&stored, subsetSlice, subsetSlices);
+        tools.setUnreadableSink([&unreadable](const ReadFailure &failure) {
+            unreadable.push_back(failure);
+            return true;
+        });
         std::vector<HashRecord> current;
         const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
             tools.calculateHashes(sourceDir.toStdString(), current, report, checksumFile.toStdString(), true);
@@ -173,6 +232,19 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         InterruptFlag::setPhase(InterruptFlag::Reading);
         tools.setReferenceTime(written);
         tools.compare(current, stored, errors);
+        // What cannot be read is not missing; it goes last, each once.
+        for (std::size_t i = errors.size(); i-- > 0;) {
+            const CompareErr &error = *errors[i];
+            for (const ReadFailure &failure : unreadable) {
+                if (error.type != CompareErr::AbsentFile || !UnreadableReport::hides(failure, error.path))
+                    continue;
+                notChecked += failure.kind == ReadFailure::Kind::Directory ? 1 : 0;
+                errors.erase(errors.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+        for (const ReadFailure &failure : unreadable)
+            errors.push_back(std::make_unique<CE_IOError>(failure));
         checked = qint64(current.size());
         for (const HashRecord &record : current)
             sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
@@ -212,6 +284,19 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
                 tools.checkRecord(stored, path, now, before, changed, errors);
             return true;
         };
+        // A file or directory that cannot be read takes its place in the
+        // report; its stored records are neither compared nor missing.
+        tools.setUnreadableSink([&](const ReadFailure &failure) {
+            waitForIndex();
+            if (!digest.empty()) {
+                const std::size_t hidden = UnreadableReport::forEachHidden(
+                    stored, failure, [&stored](std::size_t record) { stored.markSeen(record); });
+                if (failure.kind == ReadFailure::Kind::Directory)
+                    notChecked += qint64(hidden);
+            }
+            errors.push_back(std::make_unique<CE_IOError>(failure));
+            return true;
+        });
         const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
             tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
             return true;
@@ -256,6 +341,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     int added = 0;
     int missing = 0;
     int moved = 0;
+    int unreadableCount = 0;
     QByteArray report;
     for (std::size_t i = 0; i < errors.size(); ++i) {
         const CompareErr &error = *errors[i];
@@ -308,6 +394,14 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
                                    : reportLine(error.path, error.errorText());
             }
             break;
+        case CompareErr::IOError: {
+            // The loudest damage there is: reported with --damage-only too.
+            ++unreadableCount;
+            const auto &failed = static_cast<const CE_IOError &>(error);
+            const ReadFailure failure{failed.kind, failed.path, failed.error};
+            report += json ? UnreadableReport::json(failure).line() : UnreadableReport::reportLine(failure);
+            break;
+        }
         }
         if (report.size() >= 1 << 16) {
             output(report);
@@ -326,12 +420,16 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         summary += tr(", %1 possibly damaged").arg(damaged);
     if (moved > 0)
         summary += tr(", %1 moved").arg(moved);
+    if (unreadableCount > 0)
+        summary += tr(", %1 unreadable").arg(unreadableCount);
+    if (notChecked > 0)
+        summary += tr(", %1 not checked").arg(notChecked);
     if (subsetSlices != 0) {
         info(tr("Slice %1/%2 read: %3 files").arg(subsetSlice).arg(subsetSlices).arg(sliceFiles));
     }
     info(summary);
     if (metrics)
-        metrics->setCounts({checked, changed, damaged, added, missing, moved});
+        metrics->setCounts({checked, changed, damaged, added, missing, moved, qint64(unreadableCount)});
     if (json) {
         JsonLine counts;
         counts.number("checked", checked)
@@ -339,7 +437,9 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
             .number("damaged", qint64(damaged))
             .number("new", qint64(added))
             .number("missing", qint64(missing))
-            .number("moved", qint64(moved));
+            .number("moved", qint64(moved))
+            .number("unreadable", qint64(unreadableCount))
+            .number("not_checked", notChecked);
         countChanging(counts, tools);
         JsonLine last = summaryLine(counts, checksumFile, digest, clock);
         if (subsetSlices != 0)
@@ -350,7 +450,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
         output(last.line());
     }
     if (damageOnly)
-        return damaged > 0 ? ExitDiscrepancies : ExitSuccess;
+        return damaged + unreadableCount > 0 ? ExitDiscrepancies : ExitSuccess;
     return errors.empty() ? ExitSuccess : ExitDiscrepancies;
 }
 
@@ -383,8 +483,11 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     qint64 total = 0;
     std::string digest;
     HashTools::UpdateCounts counts;
+    Unreadables unreadables;
     const int rewritten = writeScanned(tools, sourceDir, checksumFile, writer, total, digest,
                                        [&](ICreateHashReport *report, const HashTools::RecordSink &write) {
+                                           tools.setUnreadableSink(keepingUnreadable(
+                                               sourceDir, [&stored] { return &stored; }, write, unreadables));
                                            tools.updateHashes(sourceDir.toStdString(), stored, written, write,
                                                               counts, report, checksumFile.toStdString());
                                        });
@@ -412,28 +515,32 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     output(heldBackJson);
     std::fflush(stdout);
     std::fwrite(heldBack.constData(), 1, static_cast<size_t>(heldBack.size()), stderr);
-    info(tr("%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back")
-             .arg(total)
-             .arg(counts.added)
-             .arg(counts.rehashed)
-             .arg(counts.removed)
-             .arg(counts.kept)
-             .arg(counts.heldBack.size()));
+    QString summary = tr("%1 files: %2 added, %3 rehashed, %4 removed, %5 kept, %6 held back")
+                          .arg(total)
+                          .arg(counts.added)
+                          .arg(counts.rehashed)
+                          .arg(counts.removed)
+                          .arg(counts.kept + std::size_t(unreadables.kept))
+                          .arg(counts.heldBack.size());
+    if (unreadables.count > 0)
+        summary += tr(", %1 unreadable").arg(unreadables.count);
+    info(summary);
     if (metrics)
         metrics->setCounts({total, qint64(counts.rehashed), qint64(counts.heldBack.size()),
-                            qint64(counts.added), qint64(counts.removed), 0});
+                            qint64(counts.added), qint64(counts.removed), 0, unreadables.count});
     if (json) {
         // A held back file is one that may be damaged.
         JsonLine numbers;
         numbers.number("added", qint64(counts.added))
             .number("rehashed", qint64(counts.rehashed))
             .number("removed", qint64(counts.removed))
-            .number("kept", qint64(counts.kept))
-            .number("damaged", qint64(counts.heldBack.size()));
+            .number("kept", qint64(counts.kept) + unreadables.kept)
+            .number("damaged", qint64(counts.heldBack.size()))
+            .number("unreadable", unreadables.count);
         countChanging(numbers, tools);
         output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }
-    return counts.heldBack.empty() ? ExitSuccess : ExitDiscrepancies;
+    return counts.heldBack.empty() && unreadables.count == 0 ? ExitSuccess : ExitDiscrepancies;
 }
 
 int CliJobs::writeScanned(HashTools &tools, const QByteArray &sourceDir, const QByteArray &checksumFile,
@@ -570,11 +677,9 @@ int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
         } catch (const hlException &failure) {
             // Later lines must not overtake earlier ones on a shared terminal.
             std::fflush(stdout);
-            const std::string text = failure.messageText();
-            if (text == hashwrapper::cannotReadMessage(path.toStdString()))
-                messageNaming(tr("Cannot read file \"%1\"."), path);
-            else
-                message(QString::fromStdString(text));
+            messageNaming(tr("Cannot read file \"%1\": %2.")
+                              .arg(QStringLiteral("%1"), UnreadableReport::reason(failure.errorNumber)),
+                          path);
             status = ExitError;
             continue;
         }

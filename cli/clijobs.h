@@ -13,6 +13,7 @@
 
 class JsonLine;
 class MetricsFile;
+class StoredIndex;
 class QElapsedTimer;
 class ICreateHashReport;
 struct HashRecord;
@@ -64,6 +65,19 @@ public:
     static QByteArray reportLine(const std::string &path, const QString &message);
 
 private:
+    // Files and directories a create or update could not read, and the
+    // records it kept for them from the checksums file it replaces.
+    struct Unreadables
+    {
+        qint64 count = 0;
+        qint64 kept = 0;
+    };
+    // Names each unreadable file or directory on stderr (and in JSON on
+    // stdout) and writes through write the records stored() holds for it,
+    // in their place; stored() answers null where there are none.
+    HashTools::UnreadableSink keepingUnreadable(const QByteArray &sourceDir,
+                                                const std::function<StoredIndex *()> &stored,
+                                                const HashTools::RecordSink &write, Unreadables &tally) const;
     // Runs a scan of the tree, which reports to the report it is given;
     // ExitSuccess when the run completed, each file still changing when its
     // last read ended then named on stderr, otherwise the exit code, its

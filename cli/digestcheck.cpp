@@ -366,7 +366,7 @@ void DigestCheck::readFiles(const std::vector<Entry> &entries, const std::string
             std::rethrow_exception(result.failure);
         if (result.shortage != 0)
             settle(index, Unreadable, QString::fromLocal8Bit(std::strerror(result.shortage)));
-        else if (!result.error.empty())
+        else if (result.error != 0)
             settle(index, Unreadable, whyUnreadable(entries[index].path));
         else
             settleDigest(index, result.digest);

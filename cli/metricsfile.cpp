@@ -90,7 +90,7 @@ QByteArray MetricsFile::text(int exitStatus, qint64 endMilliseconds) const
     gauge("orvalen_discrepancy_files", "Files the run found in each status.");
     const std::pair<const char *, qint64> statuses[] = {
         {"changed", counts.changed}, {"damaged", counts.damaged}, {"new", counts.added},
-        {"missing", counts.missing}, {"moved", counts.moved}};
+        {"missing", counts.missing}, {"moved", counts.moved}, {"unreadable", counts.unreadable}};
     for (const auto &status : statuses)
         sample("orvalen_discrepancy_files", QByteArray(",status=\"") + status.first + '"',
                QByteArray::number(status.second));

@@ -18,7 +18,8 @@ public:
 
     // What the run found. update: checked is every file of the tree, changed
     // the files hashed again, new the files added, missing the files
-    // dropped, damaged the files held back.
+    // dropped, damaged the files held back. unreadable: files and directories
+    // that could not be read.
     struct Counts
     {
         qint64 checked = 0;
@@ -27,6 +28,7 @@ public:
         qint64 added = 0;
         qint64 missing = 0;
         qint64 moved = 0;
+        qint64 unreadable = 0;
     };
     void setCounts(const Counts &figures);
 

@@ -16,6 +16,8 @@ QString CompareErr::errorText() const
         return QObject::tr("New file");
     case AbsentFile:
         return QObject::tr("File not found");
+    case IOError:
+        break;
     }
     return QObject::tr("Unknown");
 }
@@ -36,6 +38,11 @@ CE_AbsentFile::CE_AbsentFile(const std::string &path) : CompareErr(AbsentFile, p
 {
 }
 
-CE_IOError::CE_IOError(const std::string &path) : CompareErr(static_cast<ErrorType>(3), path)
+CE_IOError::CE_IOError(const std::string &path) : CompareErr(IOError, path)
+{
+}
+
+CE_IOError::CE_IOError(const ReadFailure &failure)
+    : CompareErr(IOError, failure.path), kind(failure.kind), error(failure.error)
 {
 }

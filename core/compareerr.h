@@ -1,5 +1,7 @@
 #pragma once
 
+#include "readfailure.h"
+
 #include <QObject>
 #include <QString>
 
@@ -10,7 +12,7 @@ class CompareErr : public QObject
 {
     Q_OBJECT
 public:
-    enum ErrorType { HashDiff = 0, NewFile = 1, AbsentFile = 2 };
+    enum ErrorType { HashDiff = 0, NewFile = 1, AbsentFile = 2, IOError = 3 };
 
     CompareErr(ErrorType type, const std::string &path);
     ~CompareErr() override;
@@ -59,11 +61,18 @@ public:
     explicit CE_AbsentFile(const std::string &path);
 };
 
-// Part of the family for readers of discrepancy lists; the comparison never
-// creates one. Its kind is none of the three, so it reads "Unknown".
+// A file or directory that could not be read, for readers of discrepancy
+// lists that go on past one; the comparison never creates one. Its kind is
+// none of the three that have a message, so it reads "Unknown": whoever
+// shows it says why from the failure it keeps.
 class CE_IOError : public CompareErr
 {
     Q_OBJECT
 public:
     explicit CE_IOError(const std::string &path);
+    explicit CE_IOError(const ReadFailure &failure);
+
+    ReadFailure::Kind kind = ReadFailure::Kind::File;
+    // The errno; 0 where the reason is not known.
+    int error = 0;
 };

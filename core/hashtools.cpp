@@ -132,6 +132,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     options.recordsBelowSource = recordsBelowSource;
     options.countFirst = countFirst;
     options.listAhead = listAhead;
+    options.unreadable = unreadableSink ? &unreadableSink : nullptr;
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
     // no record of; the others keep their stored records unread.

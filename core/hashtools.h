@@ -4,6 +4,7 @@
 #include "filestamp.h"
 #include "hashrecord.h"
 #include "ignorerules.h"
+#include "readfailure.h"
 
 #include <QObject>
 #include <QString>
@@ -63,6 +64,15 @@ public:
     // be listed, which it reports instead.
     bool streamHashes(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                       const std::string &checksumFile);
+    // With a sink, the following scans go on past a file or directory
+    // that cannot be read: each goes to the sink once, on the calling
+    // thread, in listing order among the records (a directory where its
+    // files would have come), and the run finishes. False from the sink
+    // ends the scan as a record sink's does. Without one (the default),
+    // the first such file or directory fails the run.
+    using UnreadableSink = std::function<bool(const ReadFailure &failure)>;
+    void setUnreadableSink(UnreadableSink sink) { unreadableSink = std::move(sink); }
+
     // How many files a streaming scan lists ahead of the one it waits for.
     void setListAhead(std::size_t files) { listAhead = files; }
 
@@ -251,4 +261,5 @@ private:
     std::unique_ptr<StoredIndex> sliceIndex;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;
+    UnreadableSink unreadableSink;
 };

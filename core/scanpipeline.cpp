@@ -129,11 +129,7 @@ void keepFailure(ScanPipeline::Result &result)
     try {
         throw;
     } catch (const hlException &error) {
-        try {
-            result.error = error.messageText();
-        } catch (...) {
-            result.shortage = ENOMEM;
-        }
+        result.error = error.errorNumber != 0 ? error.errorNumber : EIO;
     } catch (const std::bad_alloc &) {
         result.shortage = ENOMEM;
     } catch (...) {
@@ -459,11 +455,7 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
         releaseDescriptor(false, true);
         if (!outOfDescriptors(cause)) {
             guard.unlock();
-            try {
-                result.error = hashwrapper::cannotReadMessage(path);
-            } catch (...) {
-                keepFailure(result);
-            }
+            result.error = cause;
             return -1;
         }
         // Out of descriptors is no fault of the file. Another hasher closes
@@ -560,14 +552,10 @@ void ScanPipeline::openLoop()
             } else {
                 // Short of descriptors, the file is left to its hasher,
                 // which waits for one where an opener must not.
-                openLater = outOfDescriptors(errno);
-                if (!openLater) {
-                    try {
-                        failed.error = hashwrapper::cannotReadMessage(path);
-                    } catch (...) {
-                        keepFailure(failed);
-                    }
-                }
+                const int cause = errno;
+                openLater = outOfDescriptors(cause);
+                if (!openLater)
+                    failed.error = cause;
             }
         }
         if (fd >= 0) {

@@ -57,8 +57,8 @@ public:
     struct Result
     {
         std::string digest;
-        // The message of a file that could not be hashed.
-        std::string error;
+        // The errno of a file that could not be read; 0 when it was.
+        int error = 0;
         // Anything else a worker met: the caller rethrows it when it
         // reaches the file.
         std::exception_ptr failure;

@@ -250,7 +250,7 @@ bool TreeListing::list(bool stopAtUnreadable)
             shortage = rootError;
             return false;
         }
-        return unreadable();
+        return unreadable(rootError);
     }
     // A rule that cannot be read would guard or leave out other files than
     // its author meant: the scan stops before anything is hashed. A source
@@ -266,9 +266,10 @@ bool TreeListing::list(bool stopAtUnreadable)
     if (fd < 0 && shortage != 0)
         return false;
     if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+        const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        return unreadable();
+        return unreadable(error);
     }
     return collect(fd);
 #else
@@ -289,8 +290,14 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     return paths.data() + begin;
 }
 
-bool TreeListing::unreadable()
+bool TreeListing::unreadable(int error)
 {
+    // The source directory itself is no finding: without it there is no
+    // scan to go on with.
+    if (unreadableHandler && !relPath.empty()) {
+        unreadableHandler(relPath.substr(0, relPath.size() - 1), error != 0 ? error : EIO, size());
+        return true;
+    }
     failed = Failure::UnreadableDirectory;
     failedAt = dirPath;
     return !stopAtUnreadable;
@@ -373,14 +380,14 @@ bool TreeListing::isSkipped(int dirFd, const char *name, bool mayLeadThere)
     return true;
 }
 
-bool TreeListing::collectBelow(const std::string &name, int fd)
+bool TreeListing::collectBelow(const std::string &name, int fd, int openError)
 {
     const std::size_t dirLength = dirPath.size();
     const std::size_t relLength = relPath.size();
     appendName(dirPath, name.c_str());
     relPath += name;
     relPath += '/';
-    const bool goOn = fd < 0 ? unreadable() : collect(fd);
+    const bool goOn = fd < 0 ? unreadable(openError) : collect(fd);
     dirPath.resize(dirLength);
     relPath.resize(relLength);
     return goOn;
@@ -452,8 +459,9 @@ bool TreeListing::collect(int fd)
     // can be listed but not searched every file would fail as unreadable,
     // and every subdirectory would be blamed instead of this one.
     if (::fstatat(fd, ".", &dirStat, 0) != 0) {
+        const int error = errno;
         ::close(fd);
-        return unreadable();
+        return unreadable(error);
     }
     for (const auto &onPath : descent) {
         if (onPath.first == dirStat.st_dev && onPath.second == dirStat.st_ino) {
@@ -463,18 +471,19 @@ bool TreeListing::collect(int fd)
     }
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
+        const int error = errno;
         ::close(fd);
-        return unreadable();
+        return unreadable(error);
     }
 
     std::vector<SortedName> files;
     std::vector<SortedName> dirs;
-    bool readFailed = false;
+    int readFailed = 0;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir);
         if (!entry) {
-            readFailed = errno != 0;
+            readFailed = errno;
             break;
         }
         const char *name = entry->d_name;
@@ -520,9 +529,9 @@ bool TreeListing::collect(int fd)
         else if (isDir)
             dirs.push_back(sortedName(name));
     }
-    if (readFailed) {
+    if (readFailed != 0) {
         ::closedir(dir);
-        return unreadable();
+        return unreadable(readFailed);
     }
 
     sortNames(files);
@@ -551,11 +560,12 @@ bool TreeListing::collect(int fd)
     bool goOn = true;
     for (const SortedName &sub : dirs) {
         const int subFd = openSubdirectory(sub.name, held);
+        const int openError = errno;
         if (subFd < 0 && shortage != 0) {
             goOn = false;
             break;
         }
-        if (!(goOn = collectBelow(sub.name, subFd)))
+        if (!(goOn = collectBelow(sub.name, subFd, openError)))
             break;
     }
     if (held)
@@ -603,7 +613,7 @@ bool TreeListing::collect()
     // QDir lists an unreadable directory as empty, without an error; and
     // in a directory that cannot be searched every entry would look absent.
     if (!info.isDir() || !info.isReadable() || !isSearchable(info))
-        return unreadable();
+        return unreadable(EACCES);
     const std::string canonical = canonicalPath(dirPath);
     if (std::find(descent.begin(), descent.end(), canonical) != descent.end())
         return true;

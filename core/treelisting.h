@@ -77,6 +77,12 @@ public:
     // waits until one is likely free and answers true, or answers false
     // when there is nothing to wait for.
     void setDescriptorWait(std::function<bool()> wait) { descriptorWait = std::move(wait); }
+    // With a handler, a directory below the source directory that cannot be
+    // read or searched goes to it, with its path below the source directory
+    // (no closing slash), the errno and the number of files listed before
+    // it, and the listing goes on past it. Called on the listing's thread.
+    using UnreadableHandler = std::function<void(const std::string &below, int error, std::size_t listedBefore)>;
+    void setUnreadableHandler(UnreadableHandler handler) { unreadableHandler = std::move(handler); }
     // After list() returned false: the errno (EMFILE, ENFILE) of a want of
     // descriptors, which says nothing about the directory; 0 for none.
     int descriptorShortage() const { return shortage; }
@@ -109,7 +115,8 @@ private:
     bool collect(int fd);
     // Lists the subdirectory name of the directory being read, open at fd
     // (-1 when it could not be opened).
-    bool collectBelow(const std::string &name, int fd);
+    // openError: the errno of the open, where fd is -1.
+    bool collectBelow(const std::string &name, int fd, int openError);
     // Opens the subdirectory name of the directory being read once that
     // directory's own descriptor is closed again, from the deepest one held.
     int reopenBelow(const std::string &name) const;
@@ -126,7 +133,8 @@ private:
     bool collectBelow(const std::string &name);
     bool isSkipped(const char *name, bool mayLeadThere);
 #endif
-    bool unreadable();
+    // The directory being read failed with errno error.
+    bool unreadable(int error);
     bool loadRules();
     // Whether the ignore rules leave out the entry name of the directory
     // being read.
@@ -172,6 +180,7 @@ private:
     std::string failedAt;
     std::vector<std::string> skippedAt;
     std::function<bool()> descriptorWait;
+    UnreadableHandler unreadableHandler;
     int shortage = 0;
     IgnoreRules rules;
     std::string judgedPath;

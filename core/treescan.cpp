@@ -160,6 +160,14 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
 {
     sink = &recordSink;
     listing = std::make_unique<TreeListing>(sourceDir, checksumFile, options.recordsToBeWritten);
+    if (options.unreadable) {
+        listing->setUnreadableHandler([this](const std::string &below, int error, std::size_t listedBefore) {
+            std::lock_guard<std::mutex> guard(directoriesLock);
+            failedDirectories.emplace_back(listedBefore,
+                                           ReadFailure{ReadFailure::Kind::Directory, prefix + below, error});
+            directoriesFailed = failedDirectories.size();
+        });
+    }
     // Below an absolute source directory a record's path is the path below
     // it; a relative source directory stays at the front of every path, as
     // QDir::relativeFilePath leaves a relative path.
@@ -225,10 +233,33 @@ bool TreeScan::canceled()
     return stopped;
 }
 
-bool TreeScan::deliver(const std::string &below, std::string &digest, const std::string &error,
+bool TreeScan::deliverDirectories(bool all)
+{
+    while (directoriesDelivered < directoriesFailed.load()) {
+        ReadFailure failed;
+        {
+            std::lock_guard<std::mutex> guard(directoriesLock);
+            const auto &next = failedDirectories[directoriesDelivered];
+            if (!all && next.first > delivered)
+                return true;
+            failed = next.second;
+        }
+        ++directoriesDelivered;
+        if (!(*options.unreadable)(failed))
+            return false;
+    }
+    return true;
+}
+
+bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
                        const FileStamp &before, bool changed, bool unread)
 {
-    if (!error.empty()) {
+    if (options.unreadable && !deliverDirectories(false))
+        return false;
+    ++delivered;
+    if (error != 0) {
+        if (options.unreadable)
+            return (*options.unreadable)(ReadFailure{ReadFailure::Kind::File, path, error});
         if (!report)
             return true;
         failedFile = nativePrefix + below;
@@ -288,10 +319,9 @@ bool TreeScan::listingFailed()
 
 void TreeScan::fileFailed()
 {
-    if (failure == hashwrapper::cannotReadMessage(failedFile))
-        report->reportPathError(QString::fromStdString(failure), tr("Cannot read file \"%1\"."), failedFile);
-    else
-        report->reportError(QString::fromStdString(failure));
+    // The window shows the hashing code's own text, untranslated, as ever.
+    report->reportPathError(QString::fromStdString(hashwrapper::cannotReadMessage(failedFile)),
+                            tr("Cannot read file \"%1\"."), failedFile);
 }
 
 void TreeScan::listingEnded()
@@ -318,7 +348,7 @@ bool TreeScan::runSerially()
         if (canceled())
             return false;
         std::string digest;
-        std::string error;
+        int error = 0;
         FileStamp before;
         bool changed = false;
         bool changing = false;
@@ -331,18 +361,20 @@ bool TreeScan::runSerially()
         try {
             digest = hashOneFile(nativePrefix + below, before, changed, changing, [&] { return probe.keepGoing(); });
         } catch (const hlException &failed) {
-            error = failed.messageText();
+            error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
         }
         if (probe.wasCanceled())
             return false;
         if (changing)
             changingPaths.push_back(path);
         if (!deliver(below, digest, error, before, changed, false)) {
-            if (!failure.empty())
+            if (failure != 0)
                 fileFailed();
             return false;
         }
     }
+    if (options.unreadable && !deliverDirectories(true))
+        return false;
     if (report)
         report->reportFinish();
     return true;
@@ -438,7 +470,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             changingPaths.push_back(path);
         if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
                      result.unread)) {
-            if (failure.empty())
+            if (failure == 0)
                 return false;
             // A directory that cannot be read fails the scan before any
             // file does, as where the whole tree is listed first.
@@ -454,6 +486,8 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     lister.end(false);
     if (threaded && !lister.succeeded())
         return listingFailed();
+    if (options.unreadable && !deliverDirectories(true))
+        return false;
     listingEnded();
     if (report && !counted)
         report->reportFileCount(static_cast<int>(listing->size()));
@@ -469,7 +503,7 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
     struct stat status;
     const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
     if (fd < 0)
-        throw hlException(1, hashwrapper::cannotReadMessage(file));
+        throw hlException(1, hashwrapper::cannotReadMessage(file), errno);
     const long long size = static_cast<long long>(status.st_size);
     struct Closer
     {

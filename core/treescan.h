@@ -3,12 +3,15 @@
 #include "filestamp.h"
 #include "hashtools.h"
 #include "ignorerules.h"
+#include "readfailure.h"
 
 #include <QCoreApplication>
 
 #include <cstddef>
 #include <functional>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,10 @@ public:
         long long scanStart = 0;
         unsigned slice = 0;
         unsigned slices = 0;
+        // Where a file or directory that cannot be read goes, in listing
+        // order among the records, instead of failing the scan; false from
+        // it ends the scan as a sink's false does. None: the first fails it.
+        const HashTools::UnreadableSink *unreadable = nullptr;
     };
 
     TreeScan(hashwrapper &hasher, std::string algorithm, const Options &options, ICreateHashReport *report);
@@ -75,8 +82,11 @@ private:
     // Whether the file below the source directory is to be read.
     bool toBeRead(const char *below, std::size_t length, std::string &path) const;
     // Takes a file's outcome in listing order; false when the run is over.
-    bool deliver(const std::string &below, std::string &digest, const std::string &error,
+    bool deliver(const std::string &below, std::string &digest, int error,
                  const FileStamp &before, bool changed, bool unread);
+    // Hands the directories that failed before the next file, or all of
+    // them, to the unreadable sink; false when it ended the scan.
+    bool deliverDirectories(bool all);
     void announce(const char *below, std::size_t length);
     bool canceled();
     bool listingFailed();
@@ -98,10 +108,18 @@ private:
     // The record path of the file being delivered.
     std::string path;
     bool stopped = false;
-    // The first file that could not be hashed, reported once the listing
-    // has had its say.
+    // The first file that could not be hashed, with its errno, reported
+    // once the listing has had its say.
     std::string failedFile;
-    std::string failure;
+    int failure = 0;
+    // Files delivered so far, and the directories the listing could not
+    // read, each with the number of files listed before it; the listing
+    // adds them on its own thread.
+    std::size_t delivered = 0;
+    std::mutex directoriesLock;
+    std::vector<std::pair<std::size_t, ReadFailure>> failedDirectories;
+    std::atomic<std::size_t> directoriesFailed{0};
+    std::size_t directoriesDelivered = 0;
     std::vector<std::string> skippedRecords;
     IgnoreRules rules;
     std::vector<std::string> changingPaths;

@@ -122,6 +122,7 @@ long filereader::readChunk(unsigned char *buffer)
             // open set none but that one.
             if ((errno == EAGAIN || errno == EWOULDBLOCK) && ::fcntl(fd, F_SETFL, 0) == 0)
                 continue;
+            failure = errno;
             return -1;
         }
         if (n == 0) {

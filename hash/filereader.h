@@ -39,6 +39,8 @@ public:
     // After the first piece: whether its reading had to wait for the disk,
     // or could not be asked without waiting.
     bool cacheMissed() const { return missed; }
+    // After next() answered -1: the errno of the read that failed.
+    int error() const { return failure; }
 
     // The size of the pieces read from memory, chosen by measuring 16 KiB to
     // 256 KiB: smaller pieces pay for more system calls than they gain in
@@ -90,6 +92,8 @@ private:
     bool atEnd = false;
     bool probe;
     bool missed = false;
+    // Written by whichever thread read, before the piece is handed over.
+    int failure = 0;
     bool fromMemory;
     bool memoryFileSystem = false;
 

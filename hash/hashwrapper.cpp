@@ -3,6 +3,7 @@
 #include "filereader.h"
 #include "hlexception.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -11,7 +12,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #else
-#include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,9 +22,11 @@
 
 namespace {
 
-[[noreturn]] void throwCannotRead(const std::string &path)
+// error: the errno that says why; a failure the system gave no reason
+// for counts as an input/output error.
+[[noreturn]] void throwCannotRead(const std::string &path, int error)
 {
-    throw hlException(1, hashwrapper::cannotReadMessage(path));
+    throw hlException(1, hashwrapper::cannotReadMessage(path), error != 0 ? error : EIO);
 }
 
 #if defined(_WIN32)
@@ -114,12 +116,14 @@ std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGo
 
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file)
-        throwCannotRead(path);
+        throwCannotRead(path, errno);
     FileCloser closer(file);
 
     struct _stat64 info;
-    if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
-        throwCannotRead(path);
+    if (_fstat64(_fileno(file), &info) != 0)
+        throwCannotRead(path, errno);
+    if ((info.st_mode & _S_IFMT) != _S_IFREG)
+        throwCannotRead(path, (info.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EINVAL);
 
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[fileChunkSize]);
     for (;;) {
@@ -130,7 +134,7 @@ std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGo
             addData(buffer.get(), static_cast<unsigned int>(n));
         if (n < fileChunkSize) {
             if (std::ferror(file))
-                throwCannotRead(path);
+                throwCannotRead(path, EIO);
             break;
         }
     }
@@ -222,7 +226,7 @@ int checkedRegular(int fd, long long *size, struct stat *status = nullptr)
     if (::fstat(fd, &info) != 0)
         failure = errno;
     else if (!S_ISREG(info.st_mode))
-        failure = EINVAL;
+        failure = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     if (failure != 0) {
         ::close(fd);
         errno = failure;
@@ -285,7 +289,7 @@ std::string hashwrapper::digestOfFileBelowWhile(int dirFd, const std::string &pa
     long long size = 0;
     const int fd = openRegularFileBelow(dirFd, path, belowOffset, &size);
     if (fd < 0)
-        throwCannotRead(path);
+        throwCannotRead(path, errno);
     FdCloser closer(fd);
 #if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
     // A larger read-ahead window helps files that are not in the page
@@ -321,7 +325,7 @@ void hashwrapper::digestOfOpenFile(std::string &digest, int fd, long long size, 
         if (first && missedCache)
             *missedCache = reader.cacheMissed();
         if (n < 0)
-            throwCannotRead(path);
+            throwCannotRead(path, reader.error());
         if (n == 0)
             break;
         addData(data, static_cast<unsigned int>(n));

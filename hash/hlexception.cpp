@@ -1,7 +1,7 @@
 #include "hlexception.h"
 
-hlException::hlException(int code, const std::string &message)
-    : code(code), message(message)
+hlException::hlException(int code, const std::string &message, int errorNumber)
+    : code(code), message(message), errorNumber(errorNumber)
 {
 }
 

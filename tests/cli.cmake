@@ -6,6 +6,7 @@ orvalen_add_test(tst_cli
     ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp
     ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp ${PROJECT_SOURCE_DIR}/cli/localpath.cpp
     ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
+    ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp
   LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_include_directories(tst_cli PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_cli PRIVATE
@@ -23,7 +24,7 @@ orvalen_add_test(tst_digestcheck
     ${PROJECT_SOURCE_DIR}/cli/digestcheck.cpp ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp
     ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp
     ${PROJECT_SOURCE_DIR}/cli/localpath.cpp ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
-    ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
+    ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp
   LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
@@ -35,3 +36,17 @@ orvalen_add_test(tst_metricsfile
   LIBS ${ORVALEN_QT_PREFIX}::Core)
 target_compile_definitions(tst_metricsfile PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
 add_dependencies(tst_metricsfile orvalen-cli)
+
+# The file system that fails on purpose, for the tests of unreadable files
+# and directories; they skip where it was not built or cannot be mounted.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(FUSE3 QUIET IMPORTED_TARGET fuse3)
+endif()
+if(FUSE3_FOUND)
+  enable_language(C)
+  add_executable(faultfs faultfs.c)
+  target_link_libraries(faultfs PRIVATE PkgConfig::FUSE3)
+  add_dependencies(tst_cli faultfs)
+  target_compile_definitions(tst_cli PRIVATE ORVALEN_FAULTFS="$<TARGET_FILE:faultfs>")
+endif()

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -63,6 +64,7 @@ struct Outcome
     bool finished = false;
     bool threw = false;
     int code = 0;
+    int errorNumber = 0;
     std::string message;
     std::string digest;
 };
@@ -79,6 +81,7 @@ Outcome digestGuarded(const std::shared_ptr<hashwrapper> &wrapper, const std::st
         } catch (const hlException &e) {
             outcome.threw = true;
             outcome.code = e.code;
+            outcome.errorNumber = e.errorNumber;
             outcome.message = e.messageText();
         }
         outcome.finished = true;
@@ -309,28 +312,31 @@ QString tst_hashfile::prepare(const QString &kind)
 void tst_hashfile::refused_data()
 {
     QTest::addColumn<QString>("kind");
+    // The system's reason, which the exception carries beside its text.
+    QTest::addColumn<int>("errorNumber");
 
-    QTest::newRow("missing file") << "missing";
-    QTest::newRow("missing folder") << "missing folder";
-    QTest::newRow("empty path") << "empty path";
-    QTest::newRow("directory") << "directory";
-    QTest::newRow("directory with trailing slash") << "directory with slash";
+    QTest::newRow("missing file") << "missing" << ENOENT;
+    QTest::newRow("missing folder") << "missing folder" << ENOENT;
+    QTest::newRow("empty path") << "empty path" << ENOENT;
+    QTest::newRow("directory") << "directory" << EISDIR;
+    QTest::newRow("directory with trailing slash") << "directory with slash" << EISDIR;
 #if defined(Q_OS_UNIX)
-    QTest::newRow("no read permission") << "unreadable";
-    QTest::newRow("FIFO without writer") << "fifo";
-    QTest::newRow("symbolic link to a FIFO") << "link to fifo";
-    QTest::newRow("endless device /dev/zero") << "/dev/zero";
-    QTest::newRow("empty device /dev/null") << "/dev/null";
+    QTest::newRow("no read permission") << "unreadable" << EACCES;
+    QTest::newRow("FIFO without writer") << "fifo" << EINVAL;
+    QTest::newRow("symbolic link to a FIFO") << "link to fifo" << EINVAL;
+    QTest::newRow("endless device /dev/zero") << "/dev/zero" << EINVAL;
+    QTest::newRow("empty device /dev/null") << "/dev/null" << EINVAL;
 #endif
 #if defined(Q_OS_LINUX)
     // Opens as a regular file; the first read fails with EIO.
-    QTest::newRow("read error after open") << "/proc/self/mem";
+    QTest::newRow("read error after open") << "/proc/self/mem" << EIO;
 #endif
 }
 
 void tst_hashfile::refused()
 {
     QFETCH(QString, kind);
+    QFETCH(int, errorNumber);
 
     const QString path = prepare(kind);
     const QByteArray native = QFile::encodeName(path);
@@ -345,7 +351,8 @@ void tst_hashfile::refused()
                     makeWrapper(QLatin1String(name))->digestOfFile(native.toStdString());
                     return QByteArray(name) + " gave a digest";
                 } catch (const hlException &error) {
-                    if (error.code != 1 || QString::fromStdString(error.messageText()) != cannotRead(native))
+                    if (error.code != 1 || error.errorNumber != errorNumber
+                        || QString::fromStdString(error.messageText()) != cannotRead(native))
                         return QByteArray(name) + " threw " + QByteArray::fromStdString(error.messageText());
                 }
             }
@@ -364,6 +371,7 @@ void tst_hashfile::refused()
         QVERIFY2(outcome.threw, qPrintable(QStringLiteral("%1 gave a digest: %2")
                                                .arg(QLatin1String(name), QString::fromStdString(outcome.digest))));
         QCOMPARE(outcome.code, 1);
+        QCOMPARE(outcome.errorNumber, errorNumber);
         QCOMPARE(QString::fromStdString(outcome.message), cannotRead(native));
     }
 }

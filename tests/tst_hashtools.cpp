@@ -173,6 +173,8 @@ private slots:
     void lineFeedInName_data();
     void lineFeedInName();
     void firstFailureInListingOrder();
+    void unreadableInListingOrder_data();
+    void unreadableInListingOrder();
     void cancelDuringLongFile();
     void sameResultForAnyJobCount();
     void pipelineWindows_data();
@@ -683,6 +685,86 @@ void TestHashTools::firstFailureInListingOrder()
     QCOMPARE(QString::fromUtf8(result), "error Cannot read file \"" + root.path() + "/f03\".");
 }
 
+void TestHashTools::unreadableInListingOrder_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<bool>("streaming");
+    QTest::newRow("one thread, listed first") << 1 << false;
+    QTest::newRow("workers, listed first") << 8 << false;
+    QTest::newRow("one thread, listed while hashed") << 1 << true;
+    QTest::newRow("workers, listed while hashed") << 8 << true;
+}
+
+void TestHashTools::unreadableInListingOrder()
+{
+    // With a sink for them, an unreadable file and an unreadable directory
+    // take their places among the records, whatever the workers met first,
+    // and the run finishes.
+    QFETCH(int, jobs);
+    QFETCH(bool, streaming);
+    QTemporaryDir root;
+    QStringList files{"d", "b/y", "c/w", "c/z"};
+    for (int i = 0; i < 40; ++i)
+        files << QString("a/f%1").arg(i, 2, 10, QLatin1Char('0'));
+    makeTree(root.path(), files);
+    const mode_t open = S_IRWXU | S_IROTH | S_IXOTH;
+    for (const char *dir : {"", "/a", "/c"})
+        QCOMPARE(::chmod(QFile::encodeName(root.path() + dir).constData(), open), 0);
+    for (const char *locked : {"/b", "/c/w"})
+        QCOMPARE(::chmod(QFile::encodeName(root.path() + locked).constData(), 0), 0);
+
+    const QByteArray result = asUnprivileged([&]() {
+        QStringList runs;
+        for (int run = 0; run < 3; ++run) {
+            HashTools tools("sha256");
+            tools.setJobs(jobs);
+            std::vector<HashRecord> records;
+            // Each failure after the records that came before it.
+            std::vector<std::pair<std::size_t, QString>> failures;
+            tools.setUnreadableSink([&](const ReadFailure &failure) {
+                failures.emplace_back(records.size(),
+                                      QString("%1 %2: %3")
+                                          .arg(failure.kind == ReadFailure::Kind::File ? "file" : "directory",
+                                               QString::fromStdString(failure.path),
+                                               QString::fromLocal8Bit(std::strerror(failure.error))));
+                return true;
+            });
+            Recorder recorder;
+            if (streaming) {
+                const HashTools::RecordSink keep = [&records](std::string &path, std::string &digest,
+                                                              const FileStamp &, bool) {
+                    records.push_back(HashRecord{path, digest});
+                    return true;
+                };
+                tools.streamHashes(QFile::encodeName(root.path()).toStdString(), keep, &recorder, std::string());
+            } else {
+                tools.calculateHashes(root.path(), records, &recorder);
+            }
+            QStringList seen;
+            std::size_t next = 0;
+            for (std::size_t i = 0; i <= records.size(); ++i) {
+                for (; next < failures.size() && failures[next].first == i; ++next)
+                    seen << failures[next].second;
+                if (i < records.size())
+                    seen << QString::fromStdString(records[i].path);
+            }
+            const bool finished = recorder.calls.last() == "finish" && next == failures.size();
+            runs << (finished ? "" : "unfinished ") + seen.join(',');
+        }
+        runs.removeDuplicates();
+        return runs.join('\n').toUtf8();
+    });
+    for (const char *locked : {"/b", "/c/w"})
+        ::chmod(QFile::encodeName(root.path() + locked).constData(), S_IRWXU);
+    if (result.isNull())
+        QSKIP("cannot run as an unprivileged user here");
+    QStringList expected{"d"};
+    for (int i = 0; i < 40; ++i)
+        expected << QString("a/f%1").arg(i, 2, 10, QLatin1Char('0'));
+    expected << "directory b: Permission denied" << "file c/w: Permission denied" << "c/z";
+    QCOMPARE(QString::fromUtf8(result), expected.join(','));
+}
+
 void TestHashTools::cancelDuringLongFile()
 {
     // Hashing this file whole would take many minutes: the run ends soon
@@ -859,7 +941,7 @@ void TestHashTools::pipelineWindows()
     for (const QString &file : qAsConst(files)) {
         ScanPipeline::Result result;
         if (!pipeline.nextPath(below, [] { return true; }) || !pipeline.take(result, [] { return true; })
-            || below != file.toStdString() || result.error != std::string()
+            || below != file.toStdString() || result.error != 0
             || result.digest != sha256Of(file.toUtf8())) {
             allTaken = false;
             break;

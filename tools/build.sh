@@ -14,7 +14,8 @@ packages=(g++ make cmake qtbase5-dev qttools5-dev-tools qttools5-dev)
 if [ "$mode" = test ]; then
   packages+=(python3-cryptography-vectors xvfb xauth fonts-dejavu-core
              groff-base bash-completion appstream desktop-file-utils
-             exfat-fuse exfatprogs systemd zsh fish python3-prometheus-client)
+             exfat-fuse exfatprogs systemd zsh fish python3-prometheus-client
+             libfuse3-dev pkg-config e2fsprogs)
   tests=ON
 else
   # Qt's own texts (file dialogs, Cancel) in German and Russian.

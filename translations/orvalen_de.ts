@@ -163,17 +163,30 @@ modification time to the moment their scan began. A copy of the
 checksums file that does not keep that time (cp without -p) moves
 the reference, and every mismatch then counts as possible damage.
 
+Unreadable files and directories (a failing disk&apos;s Input/output error,
+a wrong chmod) do not end a run; each is named once with the system&apos;s
+reason. verify reports &quot;path&lt;TAB&gt;Cannot read file: &lt;reason&gt;&quot; or
+&quot;Cannot read directory: &lt;reason&gt;&quot; in its place; the records below
+such a directory count as not checked, not as missing. create and
+update name each on standard error and keep the record the replaced
+checksums file held for it (below a directory: every record), which
+was not read again. digest names the reason and goes on. The desktop
+application still stops at the first read error.
+
 Progress is shown on standard error when it is a terminal.
 
 Exit codes:
   0    success; for verify: no discrepancy (with --damage-only: no
        possibly damaged file); for update: no file held back
-  1    verify found discrepancies (with --damage-only: a possibly
-       damaged file); update held back a possibly damaged file
-  2    error: bad arguments, missing directory, checksums file that
-       does not exist, cannot be read or written, or is no checksums
-       file, a file that cannot be hashed, an ignore file that cannot
-       be read or holds a malformed line (named with its line number)
+  1    verify found discrepancies, unreadable files among them (with
+       --damage-only: a possibly damaged or unreadable file); update
+       held back a possibly damaged file; create or update could not
+       read a file or directory
+  2    error: bad arguments, missing or unreadable directory, checksums
+       file that does not exist, cannot be read or written, or is no
+       checksums file, an ignore file that cannot be read or holds a
+       malformed line (named with its line number), no resources; for
+       digest, a file that cannot be read
   130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums
        file is left as it was. A signal that comes once create has
        begun to write the new checksums file does not stop it: the
@@ -234,6 +247,17 @@ Prüfsummendatei auf den Beginn ihres Durchlaufs. Eine Kopie der
 Prüfsummendatei, die diese Zeit nicht behält (cp ohne -p), verschiebt
 den Bezug, und jede Abweichung gilt dann als mögliche Beschädigung.
 
+Unlesbare Dateien und Verzeichnisse (der Ein-/Ausgabefehler einer
+sterbenden Platte, ein falsches chmod) beenden keinen Lauf; jedes wird
+einmal mit dem Grund des Systems genannt. verify meldet
+„Pfad&lt;TAB&gt;Datei nicht lesbar: &lt;Grund&gt;“ oder „Verzeichnis nicht lesbar:
+&lt;Grund&gt;“ an seiner Stelle; die Einträge unter einem solchen Verzeichnis
+zählen als nicht geprüft, nicht als fehlend. create und update nennen
+jedes auf der Standardfehlerausgabe und behalten den Eintrag, den die
+ersetzte Prüfsummendatei dafür hatte (unter einem Verzeichnis: jeden),
+ohne ihn erneut zu lesen. digest nennt den Grund und macht weiter. Die
+Desktop-Anwendung hält weiterhin beim ersten Lesefehler an.
+
 Der Fortschritt erscheint auf der Standardfehlerausgabe, wenn sie ein
 Terminal ist.
 
@@ -241,13 +265,16 @@ Exit-Codes:
   0    Erfolg; bei verify: keine Abweichung (mit --damage-only: keine
        möglicherweise beschädigte Datei); bei update: keine Datei
        zurückgehalten
-  1    verify hat Abweichungen gefunden (mit --damage-only: eine
-       möglicherweise beschädigte Datei); update hat eine möglicherweise
-       beschädigte Datei zurückgehalten
-  2    Fehler: falsche Argumente, fehlendes Verzeichnis, Prüfsummendatei
-       fehlt, ist nicht les- oder schreibbar oder keine Prüfsummendatei,
-       eine Datei nicht hashbar, eine Ausschlussdatei nicht lesbar oder
-       mit einer fehlerhaften Zeile (mit ihrer Zeilennummer genannt)
+  1    verify hat Abweichungen gefunden, unlesbare Dateien darunter
+       (mit --damage-only: eine möglicherweise beschädigte oder unlesbare
+       Datei); update hat eine möglicherweise beschädigte Datei
+       zurückgehalten; create oder update konnte eine Datei oder ein
+       Verzeichnis nicht lesen
+  2    Fehler: falsche Argumente, fehlendes oder unlesbares Verzeichnis,
+       Prüfsummendatei fehlt, ist nicht les- oder schreibbar oder keine
+       Prüfsummendatei, eine Ausschlussdatei nicht lesbar oder mit einer
+       fehlerhaften Zeile (mit ihrer Zeilennummer genannt), keine
+       Ressourcen; bei digest eine nicht lesbare Datei
   130  durch SIGINT, SIGTERM oder SIGHUP unterbrochen; eine vorhandene
        Prüfsummendatei bleibt unverändert. Ein Signal, das kommt, wenn
        create schon die neue Prüfsummendatei schreibt, hält es nicht auf:
@@ -259,8 +286,8 @@ Exit-Codes:
         <translation>Wie viele Dateien create, verify und update gleichzeitig hashen (N mindestens 1; mehr als %1 zählt als %1; Vorgabe: nach Rechner und Datenträgern gewählt; 1: eine Datei nach der anderen).</translation>
     </message>
     <message>
-        <source>verify: print only possibly damaged files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
-        <translation>verify: nur möglicherweise beschädigte Dateien ausgeben und nur ihretwegen mit 1 enden (Änderungen, neue, fehlende und verschobene Dateien werden nicht gemeldet).</translation>
+        <source>verify: print only possibly damaged and unreadable files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
+        <translation>verify: nur möglicherweise beschädigte und unlesbare Dateien ausgeben und nur ihretwegen mit 1 enden (Änderungen, neue, fehlende und verschobene Dateien werden nicht gemeldet).</translation>
     </message>
     <message>
         <source>create, verify and update: text (default) or json. json: standard output is JSON Lines, one object a line, in UTF-8; verify writes one object for each discrepancy, and every command ends with a summary object.</source>
@@ -430,12 +457,36 @@ Exit-Codes:
         <translation>Das Dateisystem hat die Zeit der Prüfsummendatei „%1“ nicht behalten: Dateien, die während dieses Laufs bearbeitet wurden, sind von beschädigten nicht zu unterscheiden.</translation>
     </message>
     <message>
-        <source>Cannot read file &quot;%1&quot;.</source>
-        <translation>Die Datei &quot;%1&quot; kann nicht gelesen werden.</translation>
-    </message>
-    <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Verschoben von „%1“</translation>
+    </message>
+    <message>
+        <source>%1 unreadable, %2 records kept from the checksums file replaced</source>
+        <translation>%1 unlesbar, %2 Einträge aus der ersetzten Prüfsummendatei behalten</translation>
+    </message>
+    <message>
+        <source>, %1 unreadable</source>
+        <translation>, %1 unlesbar</translation>
+    </message>
+    <message>
+        <source>, %1 not checked</source>
+        <translation>, %1 nicht geprüft</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;: %2.</source>
+        <translation>Die Datei „%1“ kann nicht gelesen werden: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot read file: %1</source>
+        <translation>Datei nicht lesbar: %1</translation>
+    </message>
+    <message>
+        <source>Cannot read directory: %1</source>
+        <translation>Verzeichnis nicht lesbar: %1</translation>
+    </message>
+    <message>
+        <source>Cannot read directory &quot;%1&quot;: %2.</source>
+        <translation>Das Verzeichnis „%1“ kann nicht gelesen werden: %2.</translation>
     </message>
 </context>
 <context>

@@ -163,17 +163,30 @@ modification time to the moment their scan began. A copy of the
 checksums file that does not keep that time (cp without -p) moves
 the reference, and every mismatch then counts as possible damage.
 
+Unreadable files and directories (a failing disk&apos;s Input/output error,
+a wrong chmod) do not end a run; each is named once with the system&apos;s
+reason. verify reports &quot;path&lt;TAB&gt;Cannot read file: &lt;reason&gt;&quot; or
+&quot;Cannot read directory: &lt;reason&gt;&quot; in its place; the records below
+such a directory count as not checked, not as missing. create and
+update name each on standard error and keep the record the replaced
+checksums file held for it (below a directory: every record), which
+was not read again. digest names the reason and goes on. The desktop
+application still stops at the first read error.
+
 Progress is shown on standard error when it is a terminal.
 
 Exit codes:
   0    success; for verify: no discrepancy (with --damage-only: no
        possibly damaged file); for update: no file held back
-  1    verify found discrepancies (with --damage-only: a possibly
-       damaged file); update held back a possibly damaged file
-  2    error: bad arguments, missing directory, checksums file that
-       does not exist, cannot be read or written, or is no checksums
-       file, a file that cannot be hashed, an ignore file that cannot
-       be read or holds a malformed line (named with its line number)
+  1    verify found discrepancies, unreadable files among them (with
+       --damage-only: a possibly damaged or unreadable file); update
+       held back a possibly damaged file; create or update could not
+       read a file or directory
+  2    error: bad arguments, missing or unreadable directory, checksums
+       file that does not exist, cannot be read or written, or is no
+       checksums file, an ignore file that cannot be read or holds a
+       malformed line (named with its line number), no resources; for
+       digest, a file that cannot be read
   130  interrupted by SIGINT, SIGTERM or SIGHUP; an existing checksums
        file is left as it was. A signal that comes once create has
        begun to write the new checksums file does not stop it: the
@@ -234,17 +247,31 @@ Exit codes:
 время (cp без -p), сдвигает опору, и тогда любое расхождение считается
 возможным повреждением.
 
+Нечитаемые файлы и каталоги (ошибка ввода-вывода умирающего диска,
+неверный chmod) не прерывают работу; каждый называется один раз с
+причиной от системы. verify сообщает «путь&lt;TAB&gt;Не удаётся прочитать
+файл: &lt;причина&gt;» или «Не удаётся прочитать каталог: &lt;причина&gt;» на его
+месте; записи под таким каталогом считаются непроверенными, а не
+отсутствующими. create и update называют каждый в стандартном потоке
+ошибок и сохраняют запись, которая была для него в заменяемом файле
+сумм (под каталогом: все записи), не читая его снова. digest называет
+причину и продолжает. Графическое приложение по-прежнему
+останавливается на первой ошибке чтения.
+
 Ход работы показывается в стандартном потоке ошибок, если это терминал.
 
 Коды завершения:
   0    успех; для verify: расхождений нет (с --damage-only: нет возможно
        повреждённых файлов); для update: ни один файл не задержан
-  1    verify нашла расхождения (с --damage-only: возможно, повреждённый
-       файл); update задержала возможно повреждённый файл
-  2    ошибка: неверные аргументы, нет каталога, файла сумм нет, его
-       нельзя прочитать или записать, или это не файл сумм, файл нельзя
-       прочитать для хеширования, файл исключений нельзя прочитать или в
-       нём ошибочная строка (называется с её номером)
+  1    verify нашла расхождения, в том числе нечитаемые файлы (с
+       --damage-only: возможно, повреждённый или нечитаемый файл); update
+       задержала возможно повреждённый файл; create или update не смогла
+       прочитать файл или каталог
+  2    ошибка: неверные аргументы, нет каталога или его нельзя прочитать,
+       файла сумм нет, его нельзя прочитать или записать, или это не файл
+       сумм, файл исключений нельзя прочитать или в нём ошибочная строка
+       (называется с её номером), не хватает ресурсов; для digest: файл
+       нельзя прочитать
   130  прервано сигналом SIGINT, SIGTERM или SIGHUP; существующий файл
        сумм остаётся как был. Сигнал, пришедший, когда create уже пишет
        новый файл сумм, её не останавливает: файл дописывается, его сумма
@@ -255,8 +282,8 @@ Exit codes:
         <translation>Сколько файлов create, verify и update хешируют одновременно (N не меньше 1; больше %1 считается как %1; по умолчанию выбирается по машине и её дискам; 1: файлы по одному).</translation>
     </message>
     <message>
-        <source>verify: print only possibly damaged files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
-        <translation>verify: выводить только, возможно, повреждённые файлы и завершаться с кодом 1 только из-за них (правки, новые, отсутствующие и перемещённые файлы не сообщаются).</translation>
+        <source>verify: print only possibly damaged and unreadable files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
+        <translation>verify: выводить только, возможно, повреждённые и нечитаемые файлы и завершаться с кодом 1 только из-за них (правки, новые, отсутствующие и перемещённые файлы не сообщаются).</translation>
     </message>
     <message>
         <source>create, verify and update: text (default) or json. json: standard output is JSON Lines, one object a line, in UTF-8; verify writes one object for each discrepancy, and every command ends with a summary object.</source>
@@ -426,12 +453,36 @@ Exit codes:
         <translation>Файловая система не сохранила время файла сумм «%1»: файлы, изменённые во время этого запуска, нельзя отличить от повреждённых.</translation>
     </message>
     <message>
-        <source>Cannot read file &quot;%1&quot;.</source>
-        <translation>Не удаётся прочитать файл &quot;%1&quot;.</translation>
-    </message>
-    <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Перемещён из «%1»</translation>
+    </message>
+    <message>
+        <source>%1 unreadable, %2 records kept from the checksums file replaced</source>
+        <translation>не читается: %1, записей сохранено из заменённого файла сумм: %2</translation>
+    </message>
+    <message>
+        <source>, %1 unreadable</source>
+        <translation>, не читается: %1</translation>
+    </message>
+    <message>
+        <source>, %1 not checked</source>
+        <translation>, не проверено: %1</translation>
+    </message>
+    <message>
+        <source>Cannot read file &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся прочитать файл «%1»: %2.</translation>
+    </message>
+    <message>
+        <source>Cannot read file: %1</source>
+        <translation>Не удаётся прочитать файл: %1</translation>
+    </message>
+    <message>
+        <source>Cannot read directory: %1</source>
+        <translation>Не удаётся прочитать каталог: %1</translation>
+    </message>
+    <message>
+        <source>Cannot read directory &quot;%1&quot;: %2.</source>
+        <translation>Не удаётся прочитать каталог «%1»: %2.</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "readfailure.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+class JsonLine;
+class StoredIndex;
+
+// How orvalen-cli tells of a file or directory it could not read. Every
+// text is made here, from the failure as the engine handed it over: the
+// report line, the message on stderr and the JSON object.
+class UnreadableReport
+{
+    Q_DECLARE_TR_FUNCTIONS(CliJobs)
+
+public:
+    // "path<TAB>Cannot read file: <reason>" (or directory), the path in the
+    // verify report's form.
+    static QByteArray reportLine(const ReadFailure &failure);
+    // "Cannot read file "<path>": <reason>." for stderr, the path being the
+    // source directory as given followed by the record path.
+    static QByteArray message(const QByteArray &sourceDir, const ReadFailure &failure);
+    // {"path":...,"status":"unreadable","kind":...,"error":...,"errno":...}
+    static JsonLine json(const ReadFailure &failure);
+
+    // The system's text for error in the user's language, and as the
+    // system writes it untranslated, for programs.
+    static QString reason(int error);
+    static QByteArray untranslatedReason(int error);
+    // The symbolic name of error ("EIO"), or its number where it has none.
+    static QByteArray errnoName(int error);
+
+    // Calls take for each record of stored that counts (the first of its
+    // path) and that the failure hides: the file's own, or every one below
+    // the directory. Returns how many.
+    static std::size_t forEachHidden(const StoredIndex &stored, const ReadFailure &failure,
+                                     const std::function<void(std::size_t record)> &take);
+    // Whether the failure hides the record path.
+    static bool hides(const ReadFailure &failure, const std::string &recordPath);
+};
