@@ -340,8 +340,8 @@ void DigestCheck::readFiles(const std::vector<Entry> &entries, const std::string
                 continue;
             try {
                 settleDigest(i, hasher->digestOfFile(entries[i].path.toStdString()));
-            } catch (const hlException &) {
-                settle(i, Unreadable, whyUnreadable(entries[i].path));
+            } catch (const hlException &e) {
+                settle(i, Unreadable, whyUnreadable(entries[i].path, e.errorNumber));
             }
             writeSettled(entries);
         }
@@ -367,7 +367,7 @@ void DigestCheck::readFiles(const std::vector<Entry> &entries, const std::string
         if (result.shortage != 0)
             settle(index, Unreadable, QString::fromLocal8Bit(std::strerror(result.shortage)));
         else if (result.error != 0)
-            settle(index, Unreadable, whyUnreadable(entries[index].path));
+            settle(index, Unreadable, whyUnreadable(entries[index].path, result.error));
         else
             settleDigest(index, result.digest);
         writeSettled(entries);
@@ -409,14 +409,16 @@ void DigestCheck::writeSettled(const std::vector<Entry> &entries)
     std::fwrite(lines.constData(), 1, static_cast<size_t>(lines.size()), stdout);
 }
 
-QString DigestCheck::whyUnreadable(const QByteArray &path)
+QString DigestCheck::whyUnreadable(const QByteArray &path, int error)
 {
-    // The engine tells only that a file failed; opening it again here tells
-    // why, and costs nothing beside the files that can be read.
+    if (error != 0 && error != EINVAL)
+        return QString::fromLocal8Bit(std::strerror(error));
+    // Unknown, or a file that is no regular file: opening it again here
+    // tells why, and costs nothing beside the files that can be read.
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return QString::fromLocal8Bit(std::strerror(errno));
-    int error = EIO;
+    error = EIO;
     struct stat status;
     if (::fstat(fd, &status) != 0) {
         error = errno;

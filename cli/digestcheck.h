@@ -61,7 +61,7 @@ private:
     // Writes the result lines from the first one not yet written up to the
     // next file whose state is still pending.
     void writeSettled(const std::vector<Entry> &entries);
-    static QString whyUnreadable(const QByteArray &path);
+    static QString whyUnreadable(const QByteArray &path, int error);
     static void warn(const QByteArray &line);
 
     enum class Marks { Unknown, With, Without };

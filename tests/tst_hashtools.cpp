@@ -79,11 +79,12 @@ public:
     void reportError(const QString &message) override { calls << QStringLiteral("error ") + message; }
     bool isCanceled() override
     {
-        // The engine may also ask while a file is still being hashed; the
-        // sequence is the same however often it asks.
-        if (calls.isEmpty() || calls.last() != QLatin1String("canceled?"))
+        // The engine may also ask while a file is still being hashed, and
+        // while a slow listing keeps it from starting; the sequence is the
+        // same however often and however early it asks.
+        if (!calls.isEmpty() && calls.last() != QLatin1String("canceled?"))
             calls << QStringLiteral("canceled?");
-        return files == cancelAt;
+        return cancelAt > 0 && files == cancelAt;
     }
 
 private:

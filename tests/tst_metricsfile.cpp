@@ -121,16 +121,16 @@ void TestMetricsFile::figures_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("label");
     QTest::addColumn<int>("exitStatus");
-    // checked, changed, damaged, new, missing, moved
+    // checked, changed, damaged, new, missing, moved, unreadable
     QTest::addColumn<QList<int>>("counts");
 
-    QTest::newRow("create, named") << "create" << "photos" << 0 << QList<int>{5, 0, 0, 0, 0, 0};
-    QTest::newRow("verify, every status") << "verify" << "" << 1 << QList<int>{5, 1, 1, 1, 1, 1};
+    QTest::newRow("create, named") << "create" << "photos" << 0 << QList<int>{5, 0, 0, 0, 0, 0, 0};
+    QTest::newRow("verify, every status") << "verify" << "" << 1 << QList<int>{5, 1, 1, 1, 1, 1, 0};
     // Every file's inode changed after the checksums file, so update hashes
     // each again, kept ones too; moves it tells as new and missing.
-    QTest::newRow("update") << "update" << "" << 1 << QList<int>{5, 2, 1, 2, 2, 0};
+    QTest::newRow("update") << "update" << "" << 1 << QList<int>{5, 2, 1, 2, 2, 0, 0};
     QTest::newRow("verify of a missing checksums file") << "verify-missing" << "x" << 2
-                                                        << QList<int>{0, 0, 0, 0, 0, 0};
+                                                        << QList<int>{0, 0, 0, 0, 0, 0, 0};
 }
 
 void TestMetricsFile::figures()
@@ -174,7 +174,7 @@ void TestMetricsFile::figures()
     if (!label.isEmpty())
         labels.insert("name", label);
     const QMap<QString, double> found = samples(root.filePath("run.prom"), labels);
-    QCOMPARE(found.size(), 9);
+    QCOMPARE(found.size(), 10);
     QCOMPARE(found.value("orvalen_run_exit_status"), double(exitStatus));
     QVERIFY(found.value("orvalen_run_end_timestamp_seconds") >= double(before));
     QVERIFY(found.value("orvalen_run_end_timestamp_seconds") <= double(QDateTime::currentSecsSinceEpoch() + 1));
@@ -185,7 +185,8 @@ void TestMetricsFile::figures()
                          int(found.value("orvalen_discrepancy_files{damaged}", -1)),
                          int(found.value("orvalen_discrepancy_files{new}", -1)),
                          int(found.value("orvalen_discrepancy_files{missing}", -1)),
-                         int(found.value("orvalen_discrepancy_files{moved}", -1))};
+                         int(found.value("orvalen_discrepancy_files{moved}", -1)),
+                         int(found.value("orvalen_discrepancy_files{unreadable}", -1))};
     QCOMPARE(got, counts);
 }
 
