@@ -118,15 +118,16 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
                  .arg(unreadables.kept));
     if (metrics)
         metrics->setCounts({added - unreadables.kept, 0, 0, 0, 0, 0, unreadables.count});
-    if (json)
-        output(summaryLine(JsonLine()
-                               .number("added", added - unreadables.kept)
-                               .number("unreadable", unreadables.count)
-                               .number("kept", unreadables.kept),
-                           checksumFile, digest, clock, &writer)
-                   .line());
-    else
+    if (json) {
+        JsonLine counts;
+        counts.number("added", added - unreadables.kept)
+            .number("unreadable", unreadables.count)
+            .number("kept", unreadables.kept);
+        countChanging(counts, tools);
+        output(summaryLine(counts, checksumFile, digest, clock, &writer).line());
+    } else {
         output(QByteArray::fromStdString(digest) + '\n');
+    }
     return unreadables.count > 0 ? ExitDiscrepancies : ExitSuccess;
 }
 
@@ -439,6 +440,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
             .number("moved", qint64(moved))
             .number("unreadable", qint64(unreadableCount))
             .number("not_checked", notChecked);
+        countChanging(counts, tools);
         JsonLine last = summaryLine(counts, checksumFile, digest, clock);
         if (subsetSlices != 0)
             last.object("subset", JsonLine()
@@ -535,6 +537,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("kept", qint64(counts.kept) + unreadables.kept)
             .number("damaged", qint64(counts.heldBack.size()))
             .number("unreadable", unreadables.count);
+        countChanging(numbers, tools);
         output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }
     return counts.heldBack.empty() && unreadables.count == 0 ? ExitSuccess : ExitDiscrepancies;
@@ -638,7 +641,21 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir,
         message(tr("Checksums calculation did not finish"));
         return ExitError;
     }
+    // Even when quiet: such a file's record holds the digest of one
+    // moment's content, which a later verify may well not find.
+    QByteArray prefix = sourceDir;
+    if (!prefix.endsWith('/'))
+        prefix += '/';
+    for (const std::string &path : tools.changingFiles())
+        messageNaming(tr("File \"%1\" changed while it was read."), prefix + QByteArray::fromStdString(path));
     return ExitSuccess;
+}
+
+void CliJobs::countChanging(JsonLine &counts, const HashTools &tools)
+{
+    // Only where there is one, as the fields of names that are not text.
+    if (!tools.changingFiles().empty())
+        counts.number("changed_while_read", qint64(tools.changingFiles().size()));
 }
 
 int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)

@@ -79,7 +79,8 @@ private:
                                                 const std::function<StoredIndex *()> &stored,
                                                 const HashTools::RecordSink &write, Unreadables &tally) const;
     // Runs a scan of the tree, which reports to the report it is given;
-    // ExitSuccess when the run completed, otherwise the exit code, its
+    // ExitSuccess when the run completed, each file still changing when its
+    // last read ended then named on stderr, otherwise the exit code, its
     // message already printed. run answers false when it stopped the scan
     // for a reason of its own, which its caller tells: then ExitError.
     int scan(HashTools &tools, const QByteArray &sourceDir,
@@ -109,6 +110,9 @@ private:
     static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
+    // Adds to a JSON summary's counts how many files of the last scan were
+    // still changing when their last read ended, where any were.
+    static void countChanging(JsonLine &counts, const HashTools &tools);
     // The JSON report's last line; counts is its "summary" object. written:
     // the writer of a job that wrote the checksums file.
     static JsonLine summaryLine(const JsonLine &counts, const QByteArray &checksumFile,

@@ -67,10 +67,9 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     changedWhileRead.clear();
     const RecordSink keep = [&](std::string &path, std::string &digest, const FileStamp &before, bool changed) {
         records.push_back(HashRecord{std::move(path), std::move(digest)});
-        if (stampsWanted) {
+        if (stampsWanted)
             stampsBefore.push_back(before);
-            changedWhileRead.push_back(changed);
-        }
+        changedWhileRead.push_back(changed);
         return true;
     };
     if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true)) {
@@ -113,6 +112,10 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
                          const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
     checksumsFileRecords.clear();
+    changingRecords.clear();
+    // Only calculateHashes keeps what compare takes of a scan's files.
+    stampsBefore.clear();
+    changedWhileRead.clear();
     ignoreRules = IgnoreRules();
     if (!hasher) {
         if (report)
@@ -133,7 +136,6 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
     // no record of; the others keep their stored records unread.
-    options.stampFiles = stampsWanted || updatedFrom;
     if (updatedFrom) {
         options.known = updatedFrom;
         options.update = updateCounts;
@@ -148,6 +150,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     TreeScan scan(*hasher, algorithm, options, report);
     const bool finished = scan.run(sourceDir, checksumFile, sink);
     checksumsFileRecords = scan.checksumsFileRecords();
+    changingRecords = std::move(scan.changingRecords());
     ignoreRules = scan.ignoreRules();
     ignoredPrefix = scan.recordPrefix();
     return finished;
@@ -353,12 +356,18 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
         if (!before) {
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
             errors.back()->digest = now.hash;
-        } else if (before->hash != now.hash) {
+            return;
+        }
+        // Stamps belong to the last scan's records, in their order.
+        const std::size_t at = static_cast<std::size_t>(&now - current.data());
+        const bool ofLastScan = changedWhileRead.size() == current.size() && at < current.size();
+        // A file written while it was read was modified now, whatever
+        // content its last read found.
+        const bool written = ofLastScan && changedWhileRead[at];
+        if (before->hash != now.hash || written) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
-            // Stamps belong to the last scan's records, in their order.
-            const std::size_t at = static_cast<std::size_t>(&now - current.data());
-            if (stampsBefore.size() == current.size() && at < current.size())
-                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], changedWhileRead[at]);
+            if (ofLastScan && stampsBefore.size() == current.size())
+                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], written);
             errors.push_back(std::move(difference));
         }
     });
@@ -433,7 +442,9 @@ void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const 
         return;
     }
     stored.markSeen(record);
-    if (stored.digestIs(record, digest))
+    // A file written while it was read was modified now, whatever content
+    // its last read found.
+    if (stored.digestIs(record, digest) && !changedWhileRead)
         return;
     const std::string storedDigest = stored.digest(record);
     auto difference = std::make_unique<CE_HashDiff>(path, digest, storedDigest);

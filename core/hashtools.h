@@ -49,9 +49,9 @@ public:
                          bool recordsBelowSource = false);
 
     // Takes one record of a scan: its path, its digest (both may be moved
-    // from), the file's status as it was opened and whether it changed
-    // while it was read (both with setStampsWanted only). False ends the
-    // scan at once, with nothing more reported.
+    // from), the file's status as it was opened and whether it was written
+    // while it was read (see changingFiles). False ends the scan at once,
+    // with nothing more reported.
     using RecordSink = std::function<bool(std::string &path, std::string &digest, const FileStamp &before,
                                           bool changedWhileRead)>;
     // The scan of calculateHashes, record paths below sourceDir, that keeps
@@ -83,9 +83,17 @@ public:
     // file is scanned like any other.
     void setRecordsToBeWritten(bool toBeWritten);
 
-    // Whether the following scans take each file's status as it is opened
-    // and once it is hashed, so that compare can tell an edit from damage.
+    // Whether calculateHashes keeps each file's status as it was read, so
+    // that compare can tell an edit from damage.
     void setStampsWanted(bool wanted);
+
+    // A file whose status (size, modification or inode change time) moved
+    // while it was read is read again, at most three times more, so that
+    // its digest is that of one content it held; compare and checkRecord
+    // report such a file as modified even where that digest matches. The
+    // record paths of the files of the last scan that changed during every
+    // read, in listing order: each keeps the digest of its last read.
+    const std::vector<std::string> &changingFiles() const { return changingRecords; }
 
     // The moment a checksums file's records were taken: its modification
     // time, set to the start of the scan that wrote it. loadDB takes it
@@ -242,9 +250,11 @@ private:
     // When the last scan began, by the system's clock.
     long long scanStart = 0;
     // With stampsWanted, the status of each record's file from the last
-    // scan, in record order.
+    // scan, in record order; whether each was written while it was read,
+    // always.
     std::vector<FileStamp> stampsBefore;
     std::vector<bool> changedWhileRead;
+    std::vector<std::string> changingRecords;
     // Set for the length of updateHashes.
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;

@@ -441,9 +441,13 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
     bool triedAlone = false;
     for (;;) {
         const unsigned long long seen = descriptorsReleased.load();
-        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), size);
-        if (fd >= 0)
+        struct stat status;
+        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
+        if (fd >= 0) {
+            *size = static_cast<long long>(status.st_size);
+            result.before = FileStamp::of(status);
             return fd;
+        }
         const int cause = errno;
         std::unique_lock<std::mutex> guard(lock);
         // While it waits this hasher holds nothing: another one short of a
@@ -540,8 +544,12 @@ void ScanPipeline::openLoop()
 #if defined(__unix__) || defined(__APPLE__)
         bool openLater = false;
         if (!failed.unread && !failed.failure && !failed.shortage) {
-            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
-            if (fd < 0) {
+            struct stat status;
+            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
+            if (fd >= 0) {
+                size = static_cast<long long>(status.st_size);
+                failed.before = FileStamp::of(status);
+            } else {
                 // Short of descriptors, the file is left to its hasher,
                 // which waits for one where an opener must not.
                 const int cause = errno;
@@ -551,8 +559,6 @@ void ScanPipeline::openLoop()
             }
         }
         if (fd >= 0) {
-            if (settings.stampFiles)
-                failed.before = FileStamp::ofOpen(fd);
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
                 unsigned char first;
@@ -710,11 +716,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         handBack = true;
 
 #if defined(__unix__) || defined(__APPLE__)
-        if (opensItself && !result.failure && !result.shortage) {
+        if (opensItself && !result.failure && !result.shortage)
             fd = openForHashing(index, path, &size, result);
-            if (fd >= 0 && settings.stampFiles)
-                result.before = FileStamp::ofOpen(fd);
-        }
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
             std::unique_lock<std::mutex> guard = locked();
@@ -733,15 +736,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             // read call; as the openers do, every lookEvery'th file tells.
             const bool look = opensItself && index % lookEvery == 0;
             try {
-                hasher->digestOfOpenFile(result.digest, fd, size, path, overlap, keepGoing,
-                                         look ? &missedCache : nullptr);
+                result.changing = hashSteadily(*hasher, result.digest, fd, size, path, overlap, keepGoing,
+                                               look ? &missedCache : nullptr, result.before, result.after);
             } catch (...) {
                 keepFailure(result);
             }
-#if defined(__unix__) || defined(__APPLE__)
-            if (settings.stampFiles)
-                result.after = FileStamp::ofOpen(fd);
-#endif
             closeFile(fd);
         }
     }
@@ -891,6 +890,28 @@ void ScanPipeline::tookSome(std::unique_lock<std::mutex> &guard)
         openedInOrder.notify_one();
     if (wakeLister)
         roomToList.notify_one();
+}
+
+bool ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
+                                const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
+                                bool *missedCache, const FileStamp &before, FileStamp &after)
+{
+    FileStamp start = before;
+    for (int read = 0;; ++read) {
+        hasher.digestOfOpenFile(digest, fd, size, path, overlap, keepGoing, read == 0 ? missedCache : nullptr);
+#if defined(__unix__) || defined(__APPLE__)
+        // The one look a file costs beyond its open: a file that held still
+        // is read once.
+        after = FileStamp::ofOpen(fd);
+#else
+        after = start;
+#endif
+        const bool changed = after.differsFrom(start);
+        if (digest.empty() || read == rereads || !changed)
+            return changed && !digest.empty();
+        start = after;
+        size = after.size;
+    }
 }
 
 ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, int jobs)

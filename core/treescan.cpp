@@ -185,8 +185,7 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
 
 #if defined(Q_OS_UNIX)
     if (options.jobs != 1) {
-        ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
-        settings.stampFiles = options.stampFiles;
+        const ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
@@ -352,6 +351,7 @@ bool TreeScan::runSerially()
         int error = 0;
         FileStamp before;
         bool changed = false;
+        bool changing = false;
         if (!toBeRead(at, length, planned)) {
             if (!deliver(below, digest, error, before, changed, true))
                 return false;
@@ -359,12 +359,14 @@ bool TreeScan::runSerially()
         }
         CancelProbe probe(report);
         try {
-            digest = hashOneFile(nativePrefix + below, before, changed, [&] { return probe.keepGoing(); });
+            digest = hashOneFile(nativePrefix + below, before, changed, changing, [&] { return probe.keepGoing(); });
         } catch (const hlException &failed) {
             error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
         }
         if (probe.wasCanceled())
             return false;
+        if (changing)
+            changingPaths.push_back(path);
         if (!deliver(below, digest, error, before, changed, false)) {
             if (failure != 0)
                 fileFailed();
@@ -464,6 +466,8 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             throw std::system_error(result.shortage, std::generic_category());
         if (canceled())
             return false;
+        if (result.changing)
+            changingPaths.push_back(path);
         if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
                      result.unread)) {
             if (failure == 0)
@@ -492,14 +496,15 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     return true;
 }
 
-std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                                   const std::function<bool()> &keepGoing)
 {
 #if defined(Q_OS_UNIX)
-    long long size = 0;
-    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &size);
+    struct stat status;
+    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
     if (fd < 0)
         throw hlException(1, hashwrapper::cannotReadMessage(file), errno);
+    const long long size = static_cast<long long>(status.st_size);
     struct Closer
     {
         int fd;
@@ -510,15 +515,17 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
     if (size > 1024 * 1024)
         (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    if (options.stampFiles)
-        before = FileStamp::ofOpen(fd);
-    std::string digest = hasher.digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing);
-    if (options.stampFiles)
-        changed = FileStamp::ofOpen(fd).differsFrom(before);
+    before = FileStamp::of(status);
+    FileStamp after;
+    std::string digest;
+    changing = ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize,
+                                          keepGoing, nullptr, before, after);
+    changed = after.differsFrom(before);
     return digest;
 #else
     (void)before;
     (void)changed;
+    (void)changing;
     return hasher.digestOfFileWhile(file, keepGoing);
 #endif
 }

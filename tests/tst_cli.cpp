@@ -1,5 +1,7 @@
+#include "clijobs.h"
 #include "compareerr.h"
 #include "consolereport.h"
+#include "filereader.h"
 #include "hashrecord.h"
 #include "hashtools.h"
 
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -451,6 +454,8 @@ private slots:
     void jsonVerifyReport();
     void jsonSummary_data();
     void jsonSummary();
+    void changingFileNamed_data();
+    void changingFileNamed();
     void sliceOfPath_data();
     void sliceOfPath();
     void subsetReadsEachFileOnce_data();
@@ -2571,6 +2576,94 @@ void TestCli::verifyWithoutListsAsWithLists()
                  lists.err.split('\n').at(lists.err.count('\n') - 1));
     }
     QCOMPARE(plainLines, listLines);
+}
+
+// The file being read grows by one byte after each piece, so that it never
+// holds still while the engine reads it.
+ino_t growingFile = 0;
+QByteArray growingPath;
+
+void growWhileRead(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_ino != growingFile)
+        return;
+    const int out = ::open(growingPath.constData(), O_WRONLY | O_APPEND);
+    if (out >= 0) {
+        (void)!::write(out, "x", 1);
+        ::close(out);
+    }
+}
+
+void TestCli::changingFileNamed_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("statuses"); // of the JSON lines before the summary
+
+    QTest::newRow("create") << "create" << 0 << QByteArray();
+    QTest::newRow("verify") << "verify" << 1 << QByteArray("modified");
+}
+
+// In this process, where the engine's reader can change the file between
+// its pieces.
+void TestCli::changingFileNamed()
+{
+    QFETCH(QString, command);
+    QFETCH(int, code);
+    QFETCH(QByteArray, statuses);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QByteArray tree = QFile::encodeName(root.filePath("tree"));
+    const QByteArray sums = QFile::encodeName(root.filePath("sums"));
+    QVERIFY(QDir().mkpath(QFile::decodeName(tree)));
+    writeBytesFile(tree + "/steady", "steady");
+    growingPath = tree + "/log\tname";
+    writeBytesFile(growingPath, "0123456789");
+    struct stat info;
+    QCOMPARE(::stat(growingPath.constData(), &info), 0);
+    growingFile = info.st_ino;
+    // Runs a job with stdout and stderr into files.
+    const QByteArray out = QFile::encodeName(root.filePath("out"));
+    const QByteArray err = QFile::encodeName(root.filePath("err"));
+    const auto run = [&](const std::function<int(CliJobs &)> &job) {
+        const int outFile = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int errFile = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int savedOut = ::dup(STDOUT_FILENO);
+        const int savedErr = ::dup(STDERR_FILENO);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::dup2(outFile, STDOUT_FILENO);
+        ::dup2(errFile, STDERR_FILENO);
+        CliJobs jobs(true, false, 0);
+        jobs.setJsonOutput(true);
+        const int exitCode = job(jobs);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::dup2(savedOut, STDOUT_FILENO);
+        ::dup2(savedErr, STDERR_FILENO);
+        for (const int fd : {savedOut, savedErr, outFile, errFile})
+            ::close(fd);
+        return exitCode;
+    };
+    if (command == "verify")
+        QCOMPARE(run([&](CliJobs &jobs) { return jobs.create(tree, sums); }), 0);
+    filereader::setPieceHook(&growWhileRead);
+    const int exitCode = run([&](CliJobs &jobs) {
+        return command == "create" ? jobs.create(tree, sums) : jobs.verify(tree, sums);
+    });
+    filereader::setPieceHook(nullptr);
+
+    QCOMPARE(exitCode, code);
+    // Named even when quiet, escaped as names in messages are.
+    QCOMPARE(readBytesFile(err), "File \"" + tree + "/log\\tname\" changed while it was read.\n");
+    QList<QJsonObject> objects = jsonLines(readBytesFile(out));
+    QVERIFY(!objects.isEmpty());
+    QCOMPARE(objects.takeLast().value("summary").toObject().value("changed_while_read").toInt(), 1);
+    QByteArrayList seen;
+    for (const QJsonObject &object : objects)
+        seen << object.value("status").toString().toUtf8();
+    QCOMPARE(seen.join(' '), statuses);
 }
 
 void TestCli::folderMovedDuringCreate_data()

@@ -417,6 +417,10 @@ Exit-Codes:
         <translation>„%1“ ist keine Prüfsummendatei.</translation>
     </message>
     <message>
+        <source>File &quot;%1&quot; changed while it was read.</source>
+        <translation>Die Datei „%1“ hat sich geändert, während sie gelesen wurde.</translation>
+    </message>
+    <message>
         <source>Checksums does not match, not modified since the checksums file was written</source>
         <translation>Prüfsumme stimmt nicht überein, seit dem Schreiben der Prüfsummendatei nicht geändert</translation>
     </message>

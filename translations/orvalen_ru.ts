@@ -413,6 +413,10 @@ Exit codes:
         <translation>«%1» не является файлом сумм.</translation>
     </message>
     <message>
+        <source>File &quot;%1&quot; changed while it was read.</source>
+        <translation>Файл «%1» изменился во время чтения.</translation>
+    </message>
+    <message>
         <source>Checksums does not match, not modified since the checksums file was written</source>
         <translation>Контрольная сумма не совпадает, файл не изменялся после записи файла сумм</translation>
     </message>
