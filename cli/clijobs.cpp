@@ -140,81 +140,71 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     qint64 checked = 0;
     // The files the slice holds now, new ones among them.
     qint64 sliceFiles = 0;
+    // The checksums file is read into a compact index while the first
+    // files are hashed, by an engine of its own (the scan's hash object
+    // is not to be shared); each file is compared as it comes. The
+    // reading ends inside this call, whatever the scan's outcome. Where
+    // no thread can start, the reading is deferred to get(). The reader
+    // is handed over by name: libstdc++ moves a temporary into the
+    // thread that fails to start and defers the moved-from rest, whose
+    // path is then empty.
+    StoredIndex stored;
+    long long written = 0;
+    const auto read = [&stored, &written, name = checksumFile.toStdString()] {
+        HashTools reader(engineAlgorithm);
+        std::string digest = reader.loadDB(name, stored);
+        written = reader.referenceTime();
+        return digest;
+    };
+    std::future<std::string> loaded;
+    bool isLoaded = false;
     if (subsetSlices != 0) {
         // A slice is chosen by the stored records, so they come first; files
         // without one are read in every run, so that a move is still told.
-        std::vector<HashRecord> stored;
-        digest = tools.loadDB(checksumFile.toStdString(), stored);
+        isLoaded = true;
+        digest = read();
         if (digest.empty()) {
             message(tr("Checksums file load error"));
             return ExitError;
         }
-        const long long written = tools.referenceTime();
-        tools.setSlice(&stored, subsetSlice, subsetSlices);
-        std::vector<HashRecord> current;
-        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-            tools.calculateHashes(sourceDir.toStdString(), current, report, checksumFile.toStdString(), true);
-            return true;
-        });
-        if (scanned != ExitSuccess)
-            return scanned;
-        InterruptFlag::setPhase(InterruptFlag::Reading);
         tools.setReferenceTime(written);
-        tools.compare(current, stored, errors);
-        checked = qint64(current.size());
-        for (const HashRecord &record : current)
-            sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
+        tools.setSlice(&stored, subsetSlice, subsetSlices);
     } else {
-        // The checksums file is read into a compact index while the first
-        // files are hashed, by an engine of its own (the scan's hash object
-        // is not to be shared); each file is compared as it comes. The
-        // reading ends inside this call, whatever the scan's outcome. Where
-        // no thread can start, the reading is deferred to get(). The reader
-        // is handed over by name: libstdc++ moves a temporary into the
-        // thread that fails to start and defers the moved-from rest, whose
-        // path is then empty.
-        StoredIndex stored;
-        long long written = 0;
-        const auto read = [&stored, &written, name = checksumFile.toStdString()] {
-            HashTools reader(engineAlgorithm);
-            std::string digest = reader.loadDB(name, stored);
-            written = reader.referenceTime();
-            return digest;
-        };
-        std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
-        bool isLoaded = false;
-        const auto waitForIndex = [&] {
-            if (isLoaded)
-                return;
-            isLoaded = true;
-            digest = loaded.get();
-            tools.setReferenceTime(written);
-        };
-        const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
-                                                  bool changed) {
-            waitForIndex();
-            ++checked;
-            // Without an index the scan still runs to its end, so that a
-            // failing file or directory is told first, as ever.
-            if (!digest.empty())
-                tools.checkRecord(stored, path, now, before, changed, errors);
-            return true;
-        };
-        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-            tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
-            return true;
-        });
-        if (scanned != ExitSuccess)
-            return scanned;
-        // The rest only reads: a signal from now on ends the process at once.
-        InterruptFlag::setPhase(InterruptFlag::Reading);
-        waitForIndex();
-        if (digest.empty()) {
-            message(tr("Checksums file load error"));
-            return ExitError;
-        }
-        tools.addMissing(stored, errors);
+        loaded = std::async(std::launch::async | std::launch::deferred, read);
     }
+    const auto waitForIndex = [&] {
+        if (isLoaded)
+            return;
+        isLoaded = true;
+        digest = loaded.get();
+        tools.setReferenceTime(written);
+    };
+    const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
+                                              bool changed) {
+        waitForIndex();
+        ++checked;
+        if (subsetSlices != 0 && HashTools::sliceOf(path, subsetSlices) == subsetSlice)
+            ++sliceFiles;
+        // Without an index the scan still runs to its end, so that a
+        // failing file or directory is told first, as ever.
+        if (!digest.empty())
+            tools.checkRecord(stored, path, now, before, changed, errors);
+        return true;
+    };
+    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+        tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
+        return true;
+    });
+    if (scanned != ExitSuccess)
+        return scanned;
+    // The rest only reads: a signal from now on ends the process at once.
+    InterruptFlag::setPhase(InterruptFlag::Reading);
+    waitForIndex();
+    if (digest.empty()) {
+        message(tr("Checksums file load error"));
+        return ExitError;
+    }
+    tools.addMissing(stored, errors);
 
     // A move is told on the new file's line; the missing file's goes.
     const std::size_t none = errors.size();

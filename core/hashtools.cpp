@@ -124,7 +124,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.update = updateCounts;
         options.settled = reference - timeTolerance;
     } else if (sliceCount != 0) {
-        options.known = sliceIndex.get();
+        options.known = sliceIndex;
         options.slice = readSlice;
         options.slices = sliceCount;
     }
@@ -180,13 +180,9 @@ bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, 
     return true;
 }
 
-void HashTools::setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices)
+void HashTools::setSlice(StoredIndex *stored, unsigned slice, unsigned slices)
 {
-    sliceIndex.reset();
-    if (stored) {
-        sliceIndex = std::make_unique<StoredIndex>();
-        sliceIndex->assign(*stored);
-    }
+    sliceIndex = stored;
     readSlice = slice;
     sliceCount = stored ? slices : 0;
 }

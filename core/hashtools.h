@@ -116,8 +116,9 @@ public:
     // `slice` of `slices` (see sliceOf) and the files stored holds no record
     // of, so that new files can still be matched to missing ones; every
     // other file takes its stored digest unread and so cannot differ.
-    // slices 0 reads everything again.
-    void setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices);
+    // stored must outlive those scans, which mark the records they meet;
+    // slices 0, or no stored records, reads everything again.
+    void setSlice(StoredIndex *stored, unsigned slice, unsigned slices);
     // The slice, 1 to slices, a record path falls into: FNV-1a (64 bit) of
     // the path's bytes modulo slices, plus one. Checksums files outlive
     // program versions, and a slice must keep its files across them: this
@@ -213,7 +214,7 @@ private:
     // Set for the length of updateHashes.
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
-    std::unique_ptr<StoredIndex> sliceIndex;
+    StoredIndex *sliceIndex = nullptr;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;
 };

@@ -350,9 +350,12 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     // file is taken, so that memory does not grow with the tree; the count
     // of files then comes last, unless it is wanted first: then the listing
     // never waits, and the paths are held once, until they are taken.
-    ListingThread lister(*listing, pipeline);
+    // Whatever the listing thread touches is declared before the lister,
+    // whose destructor stops and joins it: on every way out, a cancel and
+    // an exception too, the thread has ended before any of it goes away.
     std::size_t handedIn = 0;
     std::string planned;
+    ListingThread lister(*listing, pipeline);
     listing->setListedHandler([&](std::size_t listed) {
         for (; handedIn < listed; ++handedIn) {
             std::size_t length = 0;
