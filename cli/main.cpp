@@ -12,6 +12,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <new>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -76,19 +77,27 @@ int main(int argc, char *argv[])
     jobs.setJsonOutput(arguments.json);
     jobs.setSubset(arguments.subsetSlice, arguments.subsetSlices);
     int status = ExitError;
-    switch (arguments.command) {
-    case CliArguments::Create:
-        status = jobs.create(arguments.sourceDir, arguments.checksumFile);
-        break;
-    case CliArguments::Verify:
-        status = jobs.verify(arguments.sourceDir, arguments.checksumFile, arguments.damageOnly);
-        break;
-    case CliArguments::Update:
-        status = jobs.update(arguments.sourceDir, arguments.checksumFile);
-        break;
-    case CliArguments::Digest:
-        status = jobs.digest(arguments.algorithm, arguments.files);
-        break;
+    try {
+        switch (arguments.command) {
+        case CliArguments::Create:
+            status = jobs.create(arguments.sourceDir, arguments.checksumFile);
+            break;
+        case CliArguments::Verify:
+            status = jobs.verify(arguments.sourceDir, arguments.checksumFile, arguments.damageOnly);
+            break;
+        case CliArguments::Update:
+            status = jobs.update(arguments.sourceDir, arguments.checksumFile);
+            break;
+        case CliArguments::Digest:
+            status = jobs.digest(arguments.algorithm, arguments.files);
+            break;
+        }
+    } catch (const std::bad_alloc &) {
+        // Wherever memory ran out, the same message as where the scan
+        // itself meets it; what the job held is freed by now.
+        printError(QCoreApplication::translate("HashTools", "Not enough system resources to hash the tree: %1.")
+                       .arg(QCoreApplication::translate("HashTools", "not enough memory")));
+        return ExitError;
     }
 
     // A result that did not reach its reader (full disk, closed pipe) must

@@ -314,6 +314,9 @@ std::string HashTools::loadDB(const std::string &fileName, StoredIndex &index)
             if (!digest.empty())
                 return digest;
         }
+    } catch (const std::bad_alloc &) {
+        index = StoredIndex();
+        throw;
     } catch (...) {
     }
     index = StoredIndex();

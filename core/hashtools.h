@@ -143,7 +143,9 @@ public:
     // saveDB for a writer that was handed its records through append.
     std::string saveDB(ChecksumFile::Writer &writer);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
-    // loadDB into a compact index, replacing what it held.
+    // loadDB into a compact index, replacing what it held. Unlike the others
+    // it throws std::bad_alloc where memory runs out, so that a caller can
+    // tell that from a file that is no checksums file.
     std::string loadDB(const std::string &fileName, StoredIndex &index);
 
     // A stored record of the checksums file itself, where the last scan met

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #ifdef ORVALEN_POSIX_LISTING
 #include <dirent.h>
@@ -289,6 +290,14 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
     return paths.data() + begin;
 }
 
+bool TreeListing::unreadable(int error)
+{
+    // Memory that runs out is no fault of the directory.
+    if (error == ENOMEM)
+        throw std::bad_alloc();
+    return unreadable();
+}
+
 bool TreeListing::unreadable()
 {
     failed = Failure::UnreadableDirectory;
@@ -452,8 +461,9 @@ bool TreeListing::collect(int fd)
     // can be listed but not searched every file would fail as unreadable,
     // and every subdirectory would be blamed instead of this one.
     if (::fstatat(fd, ".", &dirStat, 0) != 0) {
+        const int error = errno;
         ::close(fd);
-        return unreadable();
+        return unreadable(error);
     }
     for (const auto &onPath : descent) {
         if (onPath.first == dirStat.st_dev && onPath.second == dirStat.st_ino) {
@@ -463,18 +473,19 @@ bool TreeListing::collect(int fd)
     }
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
+        const int error = errno;
         ::close(fd);
-        return unreadable();
+        return unreadable(error);
     }
 
     std::vector<SortedName> files;
     std::vector<SortedName> dirs;
-    bool readFailed = false;
+    int readError = 0;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir);
         if (!entry) {
-            readFailed = errno != 0;
+            readError = errno;
             break;
         }
         const char *name = entry->d_name;
@@ -520,9 +531,9 @@ bool TreeListing::collect(int fd)
         else if (isDir)
             dirs.push_back(sortedName(name));
     }
-    if (readFailed) {
+    if (readError != 0) {
         ::closedir(dir);
-        return unreadable();
+        return unreadable(readError);
     }
 
     sortNames(files);
@@ -555,6 +566,8 @@ bool TreeListing::collect(int fd)
             goOn = false;
             break;
         }
+        if (subFd < 0 && errno == ENOMEM)
+            throw std::bad_alloc();
         if (!(goOn = collectBelow(sub.name, subFd)))
             break;
     }

@@ -93,10 +93,15 @@ public:
     {
         try {
             thread = std::thread([this, stopAtUnreadable] {
+                // The last files go out before finish(), which must not
+                // throw: short of memory here, they are dropped with the
+                // failure, which the scan rethrows once it has joined.
                 try {
                     listed = listing.list(stopAtUnreadable);
+                    pipeline.publish();
                 } catch (...) {
                     failure = std::current_exception();
+                    pipeline.dropUnpublished();
                 }
                 pipeline.finish();
                 done = true;
@@ -182,12 +187,14 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
-            pipeline = std::make_unique<ScanPipeline>(
-                nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
-                listing->rootDescriptor());
+            if (settings.hashers > 0)
+                pipeline = std::make_unique<ScanPipeline>(
+                    nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
+                    listing->rootDescriptor());
         } catch (const std::system_error &) {
-            // Not one worker could start: the files are hashed on this
-            // thread instead.
+            // Not one worker could start, or there was no memory for them:
+            // the files are hashed on this thread instead.
+        } catch (const std::bad_alloc &) {
         }
         if (pipeline)
             return runPipelined(*pipeline);
@@ -425,14 +432,28 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
+        bool changed = result.after.differsFrom(result.before);
+        if (result.shortage == ENOMEM && !result.unread) {
+            // A worker found no memory for the file: this thread, whose
+            // own is there already, reads it instead, one job fewer.
+            result = ScanPipeline::Result();
+            CancelProbe probe(report);
+            try {
+                result.digest = hashOneFile(nativePrefix + below, result.before, changed,
+                                            [&] { return probe.keepGoing(); });
+            } catch (const hlException &failed) {
+                result.error = failed.messageText();
+            }
+            if (probe.wasCanceled())
+                return false;
+        }
         if (result.shortage == ENOMEM)
             throw std::bad_alloc();
         if (result.shortage != 0)
             throw std::system_error(result.shortage, std::generic_category());
         if (canceled())
             return false;
-        if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
-                     result.unread)) {
+        if (!deliver(below, result.digest, result.error, result.before, changed, result.unread)) {
             if (failure.empty())
                 return false;
             // A directory that cannot be read fails the scan before any

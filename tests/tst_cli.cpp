@@ -389,6 +389,7 @@ private slots:
     void progressLineEscapesNames();
     void machineLimits_data();
     void machineLimits();
+    void addressSpaceLimit();
     void ignoreFileOnCreate_data();
     void ignoreFileOnCreate();
     void ignoreFileOnVerify_data();
@@ -1571,6 +1572,69 @@ void TestCli::machineLimits()
             QCOMPARE(QFile::exists(sums), verify);
         }
     }
+}
+
+// verify under a limit on the address space (ulimit -v), with a checksums
+// file of many records whose files are gone: the limit is raised in steps
+// until plain verify, one file after another, gets through. A rolling slice,
+// which holds no more than plain verify, must get through in it too, and so
+// must verify with the jobs chosen from the machine, with fewer threads where
+// the limit leaves room for fewer. Below it, a run that fails says that
+// memory ran out, and nothing else.
+void TestCli::addressSpaceLimit()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    writeFile(tree + "/a.txt", "a");
+    QByteArray records = sha256Hex("a") + " a.txt\r\n";
+    const QByteArray dir(60, 'd');
+    const QByteArray name(60, 'f');
+    for (int i = 0; i < 100000; ++i)
+        records += sha256Hex("") + ' ' + dir + QByteArray::number(i / 500) + '/' + name + QByteArray::number(i)
+                   + "\r\n";
+    const QString sums = root.filePath("sums.sha256");
+    writeFile(sums, records);
+
+    const auto runUnder = [&](int megabytes, const QStringList &args) {
+        const QString limit = QString("ulimit -v %1 && exec \"$0\" \"$@\"").arg(megabytes * 1024);
+        return runCli(args + QStringList{"-q", "verify", "--damage-only", tree, sums}, root.path(),
+                      {"sh", "-c", limit});
+    };
+    const QStringList oneJob{"--jobs", "1"};
+    const auto plainPasses = [&](int megabytes) {
+        const Result plain = runUnder(megabytes, oneJob);
+        // 127: too little even to load the program's libraries.
+        if (plain.code != 0 && plain.code != 127) {
+            [&] {
+                QCOMPARE(plain.err, QByteArray("Not enough system resources to hash the tree: not enough memory.\n"));
+                QCOMPARE(plain.code, 2);
+                const Result automatic = runUnder(megabytes, QStringList());
+                QCOMPARE(automatic.err, plain.err);
+                QCOMPARE(automatic.code, 2);
+            }();
+        }
+        return plain.code == 0;
+    };
+    // The least limit, to 4 MiB, that plain verify gets through.
+    int failing = 0;
+    int limit = 32;
+    for (; !plainPasses(limit); limit *= 2) {
+        QVERIFY2(limit < 4096 && !QTest::currentTestFailed(), "plain verify fails in 4 GiB");
+        failing = limit;
+    }
+    while (limit - failing > 4 && !QTest::currentTestFailed()) {
+        const int middle = (failing + limit) / 2;
+        (plainPasses(middle) ? limit : failing) = middle;
+    }
+    if (QTest::currentTestFailed())
+        return;
+    const Result slice = runUnder(limit, oneJob + QStringList{"--subset", "1/1000"});
+    QCOMPARE(slice.err, QByteArray());
+    QCOMPARE(slice.code, 0);
+    const Result automatic = runUnder(limit, QStringList());
+    QCOMPARE(automatic.err, QByteArray());
+    QCOMPARE(automatic.code, 0);
 }
 
 namespace {
