@@ -36,6 +36,10 @@ public:
     // verify: read only slice subsetSlice of subsetSlices; 0 of 0 reads all.
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    // verify --subset next/N: the slice comes from stateFile, which keeps
+    // the last one completed.
+    bool subsetNext = false;
+    QByteArray stateFile;
 
     QString errorText() const;
 

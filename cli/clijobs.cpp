@@ -12,6 +12,7 @@
 #include "interruptflag.h"
 #include "jsonline.h"
 #include "localpath.h"
+#include "slicestate.h"
 #include "storedindex.h"
 
 #include <QByteArray>
@@ -47,6 +48,11 @@ void CliJobs::setSubset(unsigned slice, unsigned slices)
 {
     subsetSlice = slices == 0 ? 0 : slice;
     subsetSlices = slices;
+}
+
+void CliJobs::setSliceState(const QByteArray &stateFile)
+{
+    sliceStateFile = stateFile;
 }
 
 bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
@@ -132,6 +138,20 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     const int readable = checkReadable(checksumFile);
     if (readable != ExitSuccess)
         return readable;
+    SliceState sliceState(sliceStateFile);
+    if (!sliceStateFile.isEmpty()) {
+        if (!sliceState.load()) {
+            if (sliceState.error() == 0)
+                messageNaming(tr("\"%1\" is not a state file of --subset next/N."), sliceStateFile);
+            else
+                messageNaming(tr("Cannot keep state file \"%1\": %2.")
+                                  .arg(QStringLiteral("%1"),
+                                       QString::fromLocal8Bit(std::strerror(sliceState.error()))),
+                              sliceStateFile);
+            return ExitError;
+        }
+        subsetSlice = sliceState.nextSlice(subsetSlices);
+    }
 
     HashTools tools(engineAlgorithm);
     tools.setStampsWanted(true);
@@ -324,9 +344,19 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
                                       .number("files", sliceFiles));
         output(last.line());
     }
-    if (damageOnly)
-        return damaged > 0 ? ExitDiscrepancies : ExitSuccess;
-    return errors.empty() ? ExitSuccess : ExitDiscrepancies;
+    const int status = (damageOnly ? damaged > 0 : !errors.empty()) ? ExitDiscrepancies : ExitSuccess;
+    if (!sliceStateFile.isEmpty()) {
+        // Only a run that completed moves on; a signal no longer stops it.
+        InterruptFlag::setPhase(InterruptFlag::Writing);
+        if (!sliceState.record(subsetSlice, subsetSlices)) {
+            messageNaming(tr("Cannot keep state file \"%1\": %2.")
+                              .arg(QStringLiteral("%1"),
+                                   QString::fromLocal8Bit(std::strerror(sliceState.error()))),
+                          sliceStateFile);
+            return ExitError;
+        }
+    }
+    return status;
 }
 
 int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)

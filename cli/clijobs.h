@@ -35,6 +35,9 @@ public:
     // verify reads only the files of slice `slice` (1 to slices) and new
     // ones; the names of the whole tree are still compared. 0 reads all.
     void setSubset(unsigned slice, unsigned slices);
+    // The slice is the one after the last that a completed verify read, as
+    // stateFile keeps it (see SliceState); a run that completes records it.
+    void setSliceState(const QByteArray &stateFile);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -100,6 +103,7 @@ private:
     bool json = false;
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    QByteArray sliceStateFile;
     bool progress;
     int jobs;
 };

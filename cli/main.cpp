@@ -76,6 +76,8 @@ int main(int argc, char *argv[])
     CliJobs jobs(arguments.quiet, stderrIsTerminal(), arguments.jobs);
     jobs.setJsonOutput(arguments.json);
     jobs.setSubset(arguments.subsetSlice, arguments.subsetSlices);
+    if (arguments.subsetNext)
+        jobs.setSliceState(arguments.stateFile);
     int status = ExitError;
     try {
         switch (arguments.command) {

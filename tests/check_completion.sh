@@ -39,5 +39,8 @@ expect "orvalen-cli --dam" "--damage-only"
 expect "orvalen-cli --format " "json text"
 expect "orvalen-cli --format json --subset 2/7 verify " "dir"
 expect "orvalen-cli update dir " "dir file"
+expect "orvalen-cli verify --subset " "auto/7 next/7"
+expect "orvalen-cli --sta" "--state"
+expect "orvalen-cli --subset next/7 --state file verify " "dir"
 expect "orvalen-cli digest -a md5 file " "dir file"
 exit $failures

@@ -412,6 +412,8 @@ private slots:
     void subsetReadsEachFileOnce();
     void subsetArgument_data();
     void subsetArgument();
+    void subsetNextSlice_data();
+    void subsetNextSlice();
     void verifyWithoutListsAsWithLists_data();
     void verifyWithoutListsAsWithLists();
 };
@@ -2428,6 +2430,7 @@ void TestCli::subsetArgument_data()
     QTest::newRow("1/0") << QStringList{"--subset", "1/0"} << 0;
     QTest::newRow("no slash") << QStringList{"--subset", "3"} << 0;
     QTest::newRow("a sign") << QStringList{"--subset", "+1/7"} << 0;
+    QTest::newRow("next/7 without --state") << QStringList{"--subset", "next/7"} << 0;
 }
 
 void TestCli::subsetArgument()
@@ -2455,6 +2458,87 @@ void TestCli::subsetArgument()
     QCOMPARE(objects.first().value("subset").toObject().value("slice").toInt(), slice);
 }
 
+void TestCli::subsetNextSlice_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the state file's bytes; "missing" for none
+    QTest::addColumn<QString>("happening"); // "", "interrupted" or "new file"
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("slice");          // the slice read; 0 for none
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("missing state file: made, slice 1 read and kept")
+        << QByteArray("missing") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("after slice 1 the second run reads slice 2")
+        << QByteArray("1/3\n") << "" << 0 << 2 << QByteArray("2/3\n");
+    QTest::newRow("after the last slice the first again")
+        << QByteArray("3/3\n") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("a state of another count starts at slice 1")
+        << QByteArray("4/5\n") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("discrepancies: the run completed, its slice is kept")
+        << QByteArray("1/3\n") << "new file" << 1 << 2 << QByteArray("2/3\n");
+    QTest::newRow("interrupted: the state stays, the slice comes again")
+        << QByteArray("1/3\n") << "interrupted" << 130 << 0 << QByteArray("1/3\n");
+    QTest::newRow("no state file: refused, left as it was")
+        << QByteArray("1/3\nmore\n") << "" << 2 << 0 << QByteArray("1/3\nmore\n");
+}
+
+void TestCli::subsetNextSlice()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, happening);
+    QFETCH(int, code);
+    QFETCH(int, slice);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    for (int i = 0; i < 12; ++i)
+        writeFile(tree + QString("/f%1").arg(i), QByteArray::number(i));
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+    const QString state = root.filePath("state/tree.slice");
+    QVERIFY(QDir().mkpath(root.filePath("state")));
+    if (before != "missing")
+        writeFile(state, before);
+    if (happening == "new file")
+        writeFile(tree + "/new", "new");
+    if (happening == "interrupted") {
+        // New files are read in every run: 2 GiB of holes, hashed for
+        // seconds at any speed.
+        for (int i = 0; i < 64; ++i) {
+            QFile file(tree + QString("/big%1").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(32) << 20));
+        }
+    }
+
+    const QStringList args{"--format", "json", "verify", "--subset", "next/3", "--state", state, tree, sums};
+    Result r;
+    if (happening == "interrupted") {
+        QProcess process;
+        startCli(process, args, root.path());
+        QVERIFY(process.waitForStarted());
+        const qint64 pid = process.processId();
+        QVERIFY(pid > 0);
+        while (!touchesTree(pid, tree) && !process.waitForFinished(5)) {
+        }
+        QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
+        QVERIFY(::kill(static_cast<pid_t>(pid), SIGTERM) == 0);
+        r = finish(process);
+    } else {
+        r = runCli(args, root.path());
+    }
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, code);
+    QCOMPARE(readFile(state), after);
+    QCOMPARE(entries(root.filePath("state")), QStringList{"tree.slice"});
+    if (slice != 0) {
+        const QList<QJsonObject> objects = jsonLines(r.out);
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last().value("subset").toObject().value("slice").toInt(), slice);
+    }
+}
 
 void TestCli::verifyWithoutListsAsWithLists_data()
 {
