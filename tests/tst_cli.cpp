@@ -2553,9 +2553,9 @@ void TestCli::verifyWithoutListsAsWithLists_data()
     }
 }
 
-// Plain verify compares each file as it comes against a compact index of the
-// checksums file; a one-slice subset (every file read) compares the two
-// record lists. Their reports must not differ by a byte.
+// Plain verify reads the checksums file into its compact index while the
+// tree is hashed; a one-slice subset (every file read) reads it first and
+// chooses by it what to read. Their reports must not differ by a byte.
 void TestCli::verifyWithoutListsAsWithLists()
 {
     QFETCH(QStringList, jobs);
