@@ -160,9 +160,9 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     qint64 checked = 0;
     // The files the slice holds now, new ones among them.
     qint64 sliceFiles = 0;
-    // The checksums file is read into a compact index while the first
-    // files are hashed, by an engine of its own (the scan's hash object
-    // is not to be shared); each file is compared as it comes. The
+    // The checksums file is read into a compact index, without a slice
+    // while the first files are hashed, by an engine of its own (the scan's
+    // hash object is not to be shared); each file is compared as it comes. The
     // reading ends inside this call, whatever the scan's outcome. Where
     // no thread can start, the reading is deferred to get(). The reader
     // is handed over by name: libstdc++ moves a temporary into the

@@ -437,6 +437,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             // A worker found no memory for the file: this thread, whose
             // own is there already, reads it instead, one job fewer.
             result = ScanPipeline::Result();
+            changed = false;
             CancelProbe probe(report);
             try {
                 result.digest = hashOneFile(nativePrefix + below, result.before, changed,
