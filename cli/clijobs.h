@@ -39,6 +39,9 @@ public:
     void setSubset(unsigned slice, unsigned slices);
     // Where create, verify and update leave what they found; none by default.
     void setMetrics(MetricsFile *metricsFile);
+    // The slice is the one after the last that a completed verify read, as
+    // stateFile keeps it (see SliceState); a run that completes records it.
+    void setSliceState(const QByteArray &stateFile);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -123,6 +126,7 @@ private:
     bool json = false;
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    QByteArray sliceStateFile;
     bool progress;
     int jobs;
     MetricsFile *metrics = nullptr;

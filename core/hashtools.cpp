@@ -143,7 +143,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.reference = reference;
         options.scanStart = scanStart;
     } else if (sliceCount != 0) {
-        options.known = sliceIndex.get();
+        options.known = sliceIndex;
         options.slice = readSlice;
         options.slices = sliceCount;
     }
@@ -200,13 +200,9 @@ bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, 
     return true;
 }
 
-void HashTools::setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices)
+void HashTools::setSlice(StoredIndex *stored, unsigned slice, unsigned slices)
 {
-    sliceIndex.reset();
-    if (stored) {
-        sliceIndex = std::make_unique<StoredIndex>();
-        sliceIndex->assign(*stored);
-    }
+    sliceIndex = stored;
     readSlice = slice;
     sliceCount = stored ? slices : 0;
 }
@@ -338,6 +334,9 @@ std::string HashTools::loadDB(const std::string &fileName, StoredIndex &index)
             if (!digest.empty())
                 return digest;
         }
+    } catch (const std::bad_alloc &) {
+        index = StoredIndex();
+        throw;
     } catch (...) {
     }
     index = StoredIndex();

@@ -156,8 +156,9 @@ public:
     // `slice` of `slices` (see sliceOf) and the files stored holds no record
     // of, so that new files can still be matched to missing ones; every
     // other file takes its stored digest unread and so cannot differ.
-    // slices 0 reads everything again.
-    void setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices);
+    // stored must outlive those scans, which mark the records they meet;
+    // slices 0, or no stored records, reads everything again.
+    void setSlice(StoredIndex *stored, unsigned slice, unsigned slices);
     // The slice, 1 to slices, a record path falls into: FNV-1a (64 bit) of
     // the path's bytes modulo slices, plus one. Checksums files outlive
     // program versions, and a slice must keep its files across them: this
@@ -182,7 +183,9 @@ public:
     // saveDB for a writer that was handed its records through append.
     std::string saveDB(ChecksumFile::Writer &writer);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
-    // loadDB into a compact index, replacing what it held.
+    // loadDB into a compact index, replacing what it held. Unlike the others
+    // it throws std::bad_alloc where memory runs out, so that a caller can
+    // tell that from a file that is no checksums file.
     std::string loadDB(const std::string &fileName, StoredIndex &index);
 
     // A stored record of the checksums file itself, where the last scan met
@@ -258,7 +261,7 @@ private:
     // Set for the length of updateHashes.
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
-    std::unique_ptr<StoredIndex> sliceIndex;
+    StoredIndex *sliceIndex = nullptr;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;
     UnreadableSink unreadableSink;

@@ -59,6 +59,19 @@ long long openDescriptors(rlim_t limit)
 }
 #endif
 
+#if defined(__linux__)
+// The address space the process has mapped, as the kernel counts it against
+// its limit; -1 where unknown.
+long long mappedBytes()
+{
+    std::ifstream in("/proc/self/statm");
+    long long pages = 0;
+    if (!(in >> pages))
+        return -1;
+    return pages * ::sysconf(_SC_PAGESIZE);
+}
+#endif
+
 bool outOfDescriptors(int error)
 {
     return error == EMFILE || error == ENFILE;
@@ -240,6 +253,15 @@ bool ScanPipeline::publish()
             addedUnread.clear();
             return false;
         }
+        // Room first, grown as the containers grow themselves: once it is
+        // there nothing below can fail half way.
+        const auto makeRoom = [](auto &held, std::size_t more) {
+            if (held.capacity() - held.size() < more)
+                held.reserve(std::max(held.size() + more, 2 * held.capacity()));
+        };
+        makeRoom(paths, addedPaths.size());
+        makeRoom(pathEnds, addedEnds.size());
+        makeRoom(unreadFiles, addedUnread.size());
         const std::size_t base = baseBytes + paths.size();
         paths += addedPaths;
         for (const std::size_t end : addedEnds)
@@ -260,6 +282,13 @@ bool ScanPipeline::publish()
     if (wakeCaller)
         hashed.notify_one();
     return true;
+}
+
+void ScanPipeline::dropUnpublished()
+{
+    addedPaths.clear();
+    addedEnds.clear();
+    addedUnread.clear();
 }
 
 void ScanPipeline::finish()
@@ -938,6 +967,28 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
             std::min<long long>(static_cast<long long>(settings.openAhead), budget - settings.hashers));
         settings.openers = static_cast<int>(
             std::min<long long>(settings.openers, static_cast<long long>(settings.openAhead)));
+    }
+#endif
+#if defined(__linux__)
+    // A limit on the address space (ulimit -v) is used up by threads long
+    // before memory: each maps its stack, and glibc gives each of the first
+    // threads a malloc arena of its own that reserves 64 MiB. The workers
+    // and the listing's thread take at most half of what is left, so that
+    // the paths listed, the index of a checksums file and the results in
+    // the window still fit; where not one hasher fits beside the listing,
+    // no worker is wanted and the files are hashed on the calling thread.
+    rlimit space;
+    const long long mapped = mappedBytes();
+    if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && mapped >= 0) {
+        rlimit stack;
+        long long stackBytes = 8LL << 20;
+        if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY)
+            stackBytes = static_cast<long long>(stack.rlim_cur);
+        const long long perThread = stackBytes + (64LL << 20);
+        const long long spare = (static_cast<long long>(space.rlim_cur) - mapped) / 2;
+        const long long threads = std::max<long long>(spare / perThread - 1, 0);
+        settings.hashers = static_cast<int>(std::min<long long>(settings.hashers, threads));
+        settings.openers = static_cast<int>(std::min<long long>(settings.openers, threads - settings.hashers));
     }
 #endif
     return settings;

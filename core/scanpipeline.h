@@ -91,8 +91,11 @@ public:
     // only keeps its place in the order.
     void add(const char *below, std::size_t length, bool read = true);
     // With listAhead, waits for room first; false once stopping, when the
-    // files are not taken.
+    // files are not taken. Short of memory it throws std::bad_alloc and
+    // publishes none of them.
     bool publish();
+    // Forgets the files added since the last publish(), which failed.
+    void dropUnpublished();
     // Every file has been handed in.
     void finish();
     // With a listing on a thread of its own: publish() waits while this
@@ -135,7 +138,9 @@ public:
 
     // How the pipeline is set up for a tree on the device of sourcePath:
     // jobs hashers (0: one per core; at most maxHashers), fewer where the
-    // descriptors the process may still open would not serve them.
+    // descriptors the process may still open, or the address space it may
+    // still map, would not serve them; no hasher at all where not even one
+    // fits in that address space.
     static Settings settingsFor(const std::string &sourcePath, int jobs);
 
     // A file written while it is read has a digest of no content it ever

@@ -93,10 +93,15 @@ public:
     {
         try {
             thread = std::thread([this, stopAtUnreadable] {
+                // The last files go out before finish(), which must not
+                // throw: short of memory here, they are dropped with the
+                // failure, which the scan rethrows once it has joined.
                 try {
                     listed = listing.list(stopAtUnreadable);
+                    pipeline.publish();
                 } catch (...) {
                     failure = std::current_exception();
+                    pipeline.dropUnpublished();
                 }
                 pipeline.finish();
                 done = true;
@@ -189,12 +194,14 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
-            pipeline = std::make_unique<ScanPipeline>(
-                nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
-                listing->rootDescriptor());
+            if (settings.hashers > 0)
+                pipeline = std::make_unique<ScanPipeline>(
+                    nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
+                    listing->rootDescriptor());
         } catch (const std::system_error &) {
-            // Not one worker could start: the files are hashed on this
-            // thread instead.
+            // Not one worker could start, or there was no memory for them:
+            // the files are hashed on this thread instead.
+        } catch (const std::bad_alloc &) {
         }
         if (pipeline)
             return runPipelined(*pipeline);
@@ -388,9 +395,12 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     // file is taken, so that memory does not grow with the tree; the count
     // of files then comes last, unless it is wanted first: then the listing
     // never waits, and the paths are held once, until they are taken.
-    ListingThread lister(*listing, pipeline);
+    // Whatever the listing thread touches is declared before the lister,
+    // whose destructor stops and joins it: on every way out, a cancel and
+    // an exception too, the thread has ended before any of it goes away.
     std::size_t handedIn = 0;
     std::string planned;
+    ListingThread lister(*listing, pipeline);
     listing->setListedHandler([&](std::size_t listed) {
         for (; handedIn < listed; ++handedIn) {
             std::size_t length = 0;
@@ -460,6 +470,22 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
+        bool changed = result.after.differsFrom(result.before);
+        if (result.shortage == ENOMEM && !result.unread) {
+            // A worker found no memory for the file: this thread, whose
+            // own is there already, reads it instead, one job fewer.
+            result = ScanPipeline::Result();
+            changed = false;
+            CancelProbe probe(report);
+            try {
+                result.digest = hashOneFile(nativePrefix + below, result.before, changed, result.changing,
+                                            [&] { return probe.keepGoing(); });
+            } catch (const hlException &failed) {
+                result.error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
+            }
+            if (probe.wasCanceled())
+                return false;
+        }
         if (result.shortage == ENOMEM)
             throw std::bad_alloc();
         if (result.shortage != 0)
@@ -468,8 +494,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             return false;
         if (result.changing)
             changingPaths.push_back(path);
-        if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
-                     result.unread)) {
+        if (!deliver(below, result.digest, result.error, result.before, changed, result.unread)) {
             if (failure == 0)
                 return false;
             // A directory that cannot be read fails the scan before any
