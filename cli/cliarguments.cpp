@@ -169,6 +169,14 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "\"K/N\"; made where missing, and written (atomically) only when the run "
            "completes with exit code 0 or 1. Other runs ignore it."),
         tr("FILE"));
+    const QCommandLineOption acceptOption(
+        QStringLiteral("accept"),
+        tr("update: read FILE (below SOURCE_DIR; relative to the working directory) and "
+           "store its digest even where it would be held back as possibly damaged, as "
+           "after an edit that kept the old modification time. Each file so accepted is "
+           "named on standard error. May be given more than once."),
+        tr("FILE"));
+    parser.addOption(acceptOption);
     parser.addOption(quietOption);
     parser.addOption(checkOption);
     parser.addOption(damageOption);
@@ -239,6 +247,15 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
             return false;
         }
         stateFile = bytesOf(parser.value(stateOption));
+    }
+    if (parser.isSet(acceptOption)) {
+        if (name != "update") {
+            error = tr("The option --accept belongs to the update command only.");
+            return false;
+        }
+        const QStringList values = parser.values(acceptOption);
+        for (const QString &value : values)
+            accepted << bytesOf(value);
     }
     if (subsetNext && stateFile.isEmpty()) {
         error = tr("The option --subset next/N needs --state FILE.");

@@ -47,6 +47,8 @@ public:
     // the last one completed.
     bool subsetNext = false;
     QByteArray stateFile;
+    // update: files to store even where they would be held back as damage.
+    QList<QByteArray> accepted;
 
     QString errorText() const;
 

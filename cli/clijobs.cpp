@@ -24,8 +24,10 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -60,6 +62,11 @@ void CliJobs::setMetrics(MetricsFile *metricsFile)
 void CliJobs::setSliceState(const QByteArray &stateFile)
 {
     sliceStateFile = stateFile;
+}
+
+void CliJobs::setAccepted(const QList<QByteArray> &files)
+{
+    acceptedFiles = files;
 }
 
 bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
@@ -463,6 +470,19 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
     clock.start();
     if (!namesArePlausible(sourceDir, checksumFile))
         return ExitError;
+    std::set<std::string> accepted;
+    for (const QByteArray &file : std::as_const(acceptedFiles)) {
+        QByteArray recordPath;
+        if (!LocalPath::below(sourceDir, file, recordPath)) {
+            messageNaming(tr("File \"%1\" to accept is not below the source directory."), file);
+            return ExitError;
+        }
+        if (LocalPath::kindOf(file) != LocalPath::RegularFile) {
+            messageNaming(tr("File \"%1\" to accept is no regular file."), file);
+            return ExitError;
+        }
+        accepted.insert(recordPath.toStdString());
+    }
     if (LocalPath::kindOf(checksumFile) == LocalPath::Missing)
         return create(sourceDir, checksumFile);
     const int readable = checkReadable(checksumFile);
@@ -482,6 +502,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
         return ExitError;
     }
     const long long written = tools.referenceTime();
+    tools.setAccepted(std::move(accepted));
 
     qint64 total = 0;
     std::string digest;
@@ -515,6 +536,18 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
                                 .boolean("held_back", true)
                                 .line();
     }
+    // Said even when quiet: the file's content was stored against the
+    // evidence of its time, on the caller's word.
+    for (const HashTools::UpdateCounts::HeldBack &file : counts.accepted) {
+        heldBack += reportLine(file.path, tr("Accepted, although not modified since the checksums file was written"));
+        if (json)
+            heldBackJson += JsonLine()
+                                .path("path", file.path)
+                                .text("status", "accepted")
+                                .text("stored", QByteArray::fromStdString(file.stored))
+                                .text("current", QByteArray::fromStdString(file.current))
+                                .line();
+    }
     output(heldBackJson);
     std::fflush(stdout);
     std::fwrite(heldBack.constData(), 1, static_cast<size_t>(heldBack.size()), stderr);
@@ -527,6 +560,8 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
                           .arg(counts.heldBack.size());
     if (unreadables.count > 0)
         summary += tr(", %1 unreadable").arg(unreadables.count);
+    if (!counts.accepted.empty())
+        summary += tr(", %1 accepted").arg(counts.accepted.size());
     info(summary);
     if (metrics)
         metrics->setCounts({total, qint64(counts.rehashed), qint64(counts.heldBack.size()),
@@ -540,6 +575,8 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("kept", qint64(counts.kept) + unreadables.kept)
             .number("damaged", qint64(counts.heldBack.size()))
             .number("unreadable", unreadables.count);
+        if (!counts.accepted.empty())
+            numbers.number("accepted", qint64(counts.accepted.size()));
         countChanging(numbers, tools);
         output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }

@@ -43,6 +43,10 @@ public:
     // stateFile keeps it (see SliceState); a run that completes records it.
     void setSliceState(const QByteArray &stateFile);
 
+    // update stores the current digests of these files (named as given,
+    // below the source directory) even where they may be damaged.
+    void setAccepted(const QList<QByteArray> &files);
+
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
     // since the checksums file, and fail only for them.
@@ -127,6 +131,7 @@ private:
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
     QByteArray sliceStateFile;
+    QList<QByteArray> acceptedFiles;
     bool progress;
     int jobs;
     MetricsFile *metrics = nullptr;

@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +30,41 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
     if (info.isDir())
         return Directory;
     return info.isFile() ? RegularFile : OtherKind;
+#endif
+}
+
+bool LocalPath::below(const QByteArray &directory, const QByteArray &path, QByteArray &recordPath)
+{
+#ifdef Q_OS_UNIX
+    const int slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    if (name.isEmpty() || name == "." || name == "..")
+        return false;
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    const auto resolved = [](const QByteArray &given, QByteArray &result) {
+        char *real = ::realpath(given.constData(), nullptr);
+        if (!real)
+            return false;
+        result = QByteArray(real);
+        std::free(real);
+        return true;
+    };
+    QByteArray top;
+    QByteArray inside;
+    if (directory.isEmpty() || !resolved(directory, top) || !resolved(folder, inside))
+        return false;
+    if (!top.endsWith('/'))
+        top += '/';
+    inside += '/';
+    if (!inside.startsWith(top))
+        return false;
+    recordPath = inside.mid(top.size()) + name;
+    return true;
+#else
+    (void)directory;
+    (void)path;
+    (void)recordPath;
+    return false;
 #endif
 }
 

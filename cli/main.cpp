@@ -85,6 +85,7 @@ int main(int argc, char *argv[])
                         arguments.checksumFile);
     if (!arguments.metricsFile.isEmpty())
         jobs.setMetrics(&metrics);
+    jobs.setAccepted(arguments.accepted);
     if (arguments.subsetNext)
         jobs.setSliceState(arguments.stateFile);
     int status = ExitError;

@@ -142,6 +142,7 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.settled = reference - timeTolerance;
         options.reference = reference;
         options.scanStart = scanStart;
+        options.accepted = acceptedPaths.empty() ? nullptr : &acceptedPaths;
     } else if (sliceCount != 0) {
         options.known = sliceIndex;
         options.slice = readSlice;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -136,7 +137,14 @@ public:
             std::string current;
         };
         std::vector<HeldBack> heldBack;
+        // Files that would have been held back but were named to accept
+        // (setAccepted): their current digests are stored.
+        std::vector<HeldBack> accepted;
     };
+    // Record paths that the following updates read whatever their status,
+    // and whose current digests they store even where the files may be
+    // damaged: edits made with the old modification time kept.
+    void setAccepted(std::set<std::string> recordPaths) { acceptedPaths = std::move(recordPaths); }
     // calculateHashes that reads only what may have changed: files not in
     // stored, and files written (or whose inode changed) after
     // referenceTime less the tolerance. Every other file keeps its stored
@@ -261,6 +269,7 @@ private:
     // Set for the length of updateHashes.
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
+    std::set<std::string> acceptedPaths;
     StoredIndex *sliceIndex = nullptr;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;

@@ -220,6 +220,8 @@ bool TreeScan::toBeRead(const char *below, std::size_t length, std::string &reco
         return true;
     if (options.slices != 0)
         return HashTools::sliceOf(recordPath, options.slices) == options.slice;
+    if (options.accepted && options.accepted->count(recordPath) != 0)
+        return true;
     // The inode time too: restoring an old modification time after a write
     // leaves it behind, which no bit flip does.
     const FileStamp now = stampBelow(listing->rootDescriptor(), nativePrefix, below, length);
@@ -294,10 +296,15 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
                    && HashTools::mayBeDamaged(digest, options.known->digest(record), before, changed,
                                               options.reference, options.scanStart)) {
             // Possibly damaged: the stored digest stays, so that the next
-            // verify still shows it.
+            // verify still shows it, unless the file was named to accept.
             std::string stored = options.known->digest(record);
-            options.update->heldBack.push_back({path, stored, digest});
-            digest = HashTools::digestAsWritten(std::move(stored));
+            if (options.accepted && options.accepted->count(path) != 0) {
+                options.update->accepted.push_back({path, std::move(stored), digest});
+                ++options.update->rehashed;
+            } else {
+                options.update->heldBack.push_back({path, stored, digest});
+                digest = HashTools::digestAsWritten(std::move(stored));
+            }
         } else {
             ++options.update->rehashed;
         }

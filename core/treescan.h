@@ -12,6 +12,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ public:
         // With update: what HashTools::mayBeDamaged measures against.
         long long reference = 0;
         long long scanStart = 0;
+        // With update: record paths read whatever their status and stored
+        // even where they may be damaged.
+        const std::set<std::string> *accepted = nullptr;
         unsigned slice = 0;
         unsigned slices = 0;
         // Where a file or directory that cannot be read goes, in listing
