@@ -64,8 +64,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# Purging removes the settings file the desktop program wrote as root.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
+# Installing makes /var/lib/orvalen; purging removes the settings file the
+# desktop program wrote as root.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/dist/debian/postinst
+                                       ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 include(CPack)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The systemd units as the install rules lay them out: systemd-analyze verify
 # takes them without a word, systemd-analyze security rates the service as
-# hardened, and the service's command line, run the way the service runs it,
-# leaves the unit succeeded on an intact tree and failed on discrepancies and
-# on errors.
+# hardened, the tmpfiles entry makes the folder for checksums files, and the
+# service's command lines, run one after the other the way the service runs
+# them, leave the unit succeeded on an intact tree, with new files taken into
+# the checksums file, and failed on damage, on discrepancies and on errors.
 # Usage: check_units.sh <cmake> <build folder>
 # Exits with 77 (skipped) where systemd-analyze is not installed.
 set -u
@@ -19,7 +20,8 @@ done
 units=$root/usr/lib/systemd/system
 service=$units/orvalen-verify@.service
 example=$root/usr/share/doc/orvalen/examples/photos.conf
-for f in "$service" "$units/orvalen-verify@.timer" "$example"; do
+tmpfiles=$root/usr/lib/tmpfiles.d/orvalen.conf
+for f in "$service" "$units/orvalen-verify@.timer" "$example" "$tmpfiles"; do
     [ -f "$f" ] || { echo "not installed: ${f#"$root"}"; exit 1; }
 done
 
@@ -44,6 +46,13 @@ if systemd-analyze security --help 2>/dev/null | grep -q -- --offline; then
         || fail "systemd-analyze security: $(echo "$report" | tail -n 1)"
 fi
 
+# Only root may give the folder its owner.
+if [ "$(id -u)" -eq 0 ] && command -v systemd-tmpfiles >/dev/null; then
+    report=$(systemd-tmpfiles --root="$root" --create orvalen.conf 2>&1)
+    [ -z "$report" ] && [ -d "$root/var/lib/orvalen" ] \
+        || fail "systemd-tmpfiles did not make /var/lib/orvalen: $report"
+fi
+
 # The default options are the ones the example settings file documents.
 default=$(sed -n 's/^Environment="OPTIONS=\(.*\)"$/\1/p' "$service")
 [ -n "$default" ] || fail "the service sets no default OPTIONS"
@@ -51,41 +60,48 @@ grep -qxF "#OPTIONS=$default" "$example" \
     || fail "the example settings file does not document OPTIONS=$default"
 
 mapfile -t execs < <(sed -n 's/^ExecStart=//p' "$service")
-[ ${#execs[@]} -eq 1 ] || { echo "expected one ExecStart=, found ${#execs[@]}"; exit 1; }
-exec_line=${execs[0]}
-# "-" would ignore the exit status; the others change who runs it.
-case $exec_line in
-    [-@:+!]*) fail "ExecStart= has a prefix: $exec_line" ;;
-esac
-case $exec_line in
-    *[\"\'\\]*) echo "ExecStart= quotes or escapes, which this test does not read: $exec_line"; exit 1 ;;
-esac
+[ ${#execs[@]} -eq 2 ] || { echo "expected two ExecStart=, verify and update, found ${#execs[@]}"; exit 1; }
+for exec_line in "${execs[@]}"; do
+    # "-" would ignore the exit status; the others change who runs it.
+    case $exec_line in
+        [-@:+!]*) fail "ExecStart= has a prefix: $exec_line" ;;
+    esac
+    case $exec_line in
+        *[\"\'\\]*) echo "ExecStart= quotes or escapes, which this test does not read: $exec_line"; exit 1 ;;
+    esac
+done
 successes=" 0 $(sed -n 's/^SuccessExitStatus=//p' "$service" | tr '\n' ' ') "
 
 scratch=$root/scratch
 mkdir -p "$scratch/my photos/private" || exit 1
 echo "The quick brown fox jumps over the lazy dog" > "$scratch/my photos/fox.txt"
 echo "kept from everyone else" > "$scratch/my photos/private/diary.txt"
+# Older than any checksums file, so that an edit that keeps the time
+# passes for damage.
+touch -d 2020-01-01 "$scratch/my photos/fox.txt" "$scratch/my photos/private/diary.txt"
 # Only the service's capability reads these.
 chmod 700 "$scratch/my photos/private"
 chmod 600 "$scratch/my photos/private/diary.txt"
 export SOURCE_DIR="$scratch/my photos"
-export CHECKSUMS_FILE="$scratch/photos sums.sha256"
+# The instance's state folder, which systemd makes for the service's user,
+# holds the checksums file and the slice.
+mkdir "$scratch/state" || exit 1
+export CHECKSUMS_FILE="$scratch/state/photos sums.sha256"
+export STATE_FILE="$scratch/state/photos.slice"
 # Two words: one argument each only when split.
 export OPTIONS="--jobs 1"
-# The state folder, which systemd makes for the service's user.
-mkdir "$scratch/state" || exit 1
-export STATE_FILE="$scratch/state/photos.slice"
 "$root/usr/bin/orvalen-cli" -q create "$SOURCE_DIR" "$CHECKSUMS_FILE" >/dev/null || exit 1
+# The administrator's file, as root made it.
 chmod 600 "$CHECKSUMS_FILE"
 
 # systemd's rules for a command line without quotes: $NAME as a word of its
 # own is the variable split at whitespace, ${NAME} is the variable as one
 # argument.
+# argv: the command of an ExecStart= line.
 command_line() {
     argv=()
     local word words split
-    read -ra words <<<"$exec_line"
+    read -ra words <<<"$1"
     for word in "${words[@]}"; do
         if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
             read -ra split <<<"${!BASH_REMATCH[1]}"
@@ -101,7 +117,6 @@ command_line() {
     done
     argv[0]=$root${argv[0]}
 }
-command_line
 
 # The service's user owns nothing and holds only its ambient capabilities;
 # nobody with the same capabilities stands in for it.
@@ -117,26 +132,50 @@ if grep -qx 'DynamicUser=yes' "$service"; then
         echo "not root or no setpriv: the command runs with this test's privileges"
     fi
 fi
-[ ${#runner[@]} -eq 0 ] || chown nobody "$scratch/state" || exit 1
+# systemd hands the state folder and all in it to the service's user at
+# its first start; a file root makes there later stays root's.
+[ ${#runner[@]} -eq 0 ] || chown -R nobody "$scratch/state" || exit 1
 
-# expect <what> <succeeded|failed>
+# expect <what> <succeeded|failed>: runs the ExecStart= lines in order as
+# systemd does, up to the first that fails; journal gets what they wrote.
+journal=
 expect() {
-    local what=$1 want=$2 status got
-    (cd "$scratch" && "${runner[@]}" "${argv[@]}") >/dev/null 2>&1
-    status=$?
+    local what=$1 want=$2 status=0 got exec_line
+    journal=
+    for exec_line in "${execs[@]}"; do
+        command_line "$exec_line"
+        journal+=$(cd "$scratch" && LC_ALL=C "${runner[@]}" "${argv[@]}" 2>&1)$'\n'
+        status=$?
+        [[ $successes == *" $status "* ]] || break
+    done
     if [[ $successes == *" $status "* ]]; then got=succeeded; else got=failed; fi
-    [ "$got" = "$want" ] || fail "$what: exit status $status leaves the service $got, expected $want"
+    [ "$got" = "$want" ] || fail "$what: exit status $status leaves the service $got, expected $want: $journal"
 }
 expect "intact tree" succeeded
-# With the default options each completed run reads the next slice.
-OPTIONS=$default command_line
+# A clean run says what it checked and what it took in.
+grep -q '^2 files checked: 0 changed, 0 new, 0 missing$' <<<"$journal" \
+    && grep -q '^2 files: 0 added, .* 0 held back$' <<<"$journal" \
+    || fail "the journal of a clean run lacks the summaries: $journal"
+
+# With the default options each completed run reads the next slice, and
+# new files are taken into the checksums file.
+echo "new" > "$scratch/my photos/new.txt"
 for slice in 1 2; do
-    expect "intact tree, default options, run $slice" succeeded
+    OPTIONS=$default expect "intact tree, default options, run $slice" succeeded
     [ "$(cat "$STATE_FILE" 2>&1)" = "$slice/7" ] \
         || fail "after run $slice of the default options the state file holds: $(cat "$STATE_FILE" 2>&1)"
 done
-command_line
+grep -q ' new\.txt'$'\r''$' "$CHECKSUMS_FILE" || fail "the new file was not taken into the checksums file"
+
+# An edit that keeps the old time fails the run until it is accepted.
 echo "The quick brown fox jumps over the lazy cat" > "$scratch/my photos/fox.txt"
+touch -d 2020-01-01 "$scratch/my photos/fox.txt"
+OPTIONS=$default expect "edit with the old time kept" failed
+"$root/usr/bin/orvalen-cli" -q update --accept "$SOURCE_DIR/fox.txt" "$SOURCE_DIR" "$CHECKSUMS_FILE" >/dev/null \
+    || fail "update --accept failed"
+OPTIONS=$default expect "edit accepted" succeeded
+
+echo "The quick brown fox jumps over the lazy dog" > "$scratch/my photos/fox.txt"
 expect "changed file" failed
 rm "$CHECKSUMS_FILE"
 expect "missing checksums file" failed
