@@ -22,6 +22,7 @@ expect 'orvalen-cli digest -a sha' 'sha1 sha256 sha384 sha512'
 expect 'orvalen-cli create ' 'dir/ file'
 expect 'orvalen-cli digest --che' '--check'
 expect 'orvalen-cli --metrics-l' '--metrics-label'
+expect 'orvalen-cli update --acc' '--accept'
 expect 'orvalen-cli --metrics ' 'dir/ file'
 cd /; rm -rf $scratch
 exit $failures

@@ -43,4 +43,5 @@ expect 'orvalen-cli digest -a sha' sha1 sha256 sha384 sha512
 expect 'orvalen-cli create ' dir/
 expect 'orvalen-cli digest --che' --check
 expect 'orvalen-cli --metrics-l' --metrics-label=
+expect 'orvalen-cli update --acc' --accept=
 exit $failures

@@ -23,3 +23,4 @@ complete -c orvalen-cli -l format -x -a 'text json' -d 'Output of create, verify
 complete -c orvalen-cli -l subset -x -a 'auto/7' -d 'verify: read only slice K of N'
 complete -c orvalen-cli -l metrics -r -F -d "Write the run's figures for Prometheus to FILE"
 complete -c orvalen-cli -l metrics-label -x -d 'The name label of the metrics'
+complete -c orvalen-cli -l accept -r -F -d "update: store FILE's digest even where it is held back"
