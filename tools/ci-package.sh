@@ -57,6 +57,11 @@ cleanup() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge orvalen
   fi
   if [ -n "${scratch:-}" ]; then rm -rf "$scratch"; fi
+  if ${scrub_made:-false}; then
+    as_root rm -rf /srv/photos /etc/orvalen/photos.conf /var/lib/orvalen/photos
+    as_root rmdir /etc/orvalen 2>/dev/null || true
+    scrub_made=false
+  fi
 }
 trap cleanup EXIT
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "./$deb"
@@ -89,6 +94,7 @@ expected=(
   /usr/share/doc/orvalen/examples/photos.conf
   "/usr/lib/systemd/system/orvalen-verify@.service"
   "/usr/lib/systemd/system/orvalen-verify@.timer"
+  /usr/lib/tmpfiles.d/orvalen.conf
 )
 absent=0
 for f in "${expected[@]}"; do
@@ -127,6 +133,48 @@ echo "The quick brown fox jumps over the lazy dog" > "$scratch/tree/fox.txt"
   [ -n "$english" ] && [ "$english" != "$german" ] \
     || { echo "ci-package: the installed German translation was not used" >&2; exit 1; }
 )
+
+# The scrub as orvalen-cli(1) EXAMPLES sets it up, its lines run as written;
+# without systemd as PID 1 the systemctl and journalctl lines are left out
+# and the service's command lines are run by hand, as systemd expands them.
+if command -v systemd-tmpfiles >/dev/null; then
+  [ -d /var/lib/orvalen ] || { echo "ci-package: installing did not make /var/lib/orvalen" >&2; exit 1; }
+fi
+if [ -e /srv/photos ] || [ -e /etc/orvalen/photos.conf ] || [ -e /var/lib/orvalen/photos ]; then
+  echo "ci-package: a scrub of /srv/photos is set up here already; its set-up is not run"
+else
+  scrub_made=true
+  as_root mkdir -p /srv/photos
+  echo "The quick brown fox jumps over the lazy dog" | as_root tee /srv/photos/fox.txt >/dev/null
+  mapfile -t setup < <(zcat /usr/share/man/man1/orvalen-cli.1.gz |
+    sed -n '/^\.\\" The lines up to the next \.fi are run as written/,/^\.fi$/p' | sed -e '1d' -e '$d' -e 's/\\-/-/g')
+  [ ${#setup[@]} -ge 5 ] || { echo "ci-package: no set-up found in orvalen-cli(1)" >&2; exit 1; }
+  for line in "${setup[@]}"; do
+    case $line in
+      systemctl* | journalctl*) [ -d /run/systemd/system ] || { echo "left out: $line"; continue; } ;;
+    esac
+    echo "+ $line"
+    as_root env DEBIAN_FRONTEND=noninteractive bash -ec "$line" </dev/null \
+      || { echo "ci-package: the documented command failed: $line" >&2; exit 1; }
+  done
+  if [ ! -d /run/systemd/system ]; then
+    unit=/usr/lib/systemd/system/orvalen-verify@.service
+    run_service() {
+      as_root bash -c '
+        unit=$1
+        fallback() { sed -n "s/^Environment=\"$1=\(.*\)\"$/\1/p" "$unit" | sed -e "s|%S|/var/lib|g" -e "s|%i|photos|g"; }
+        OPTIONS=$(fallback OPTIONS) CHECKSUMS_FILE=$(fallback CHECKSUMS_FILE) STATE_FILE=$(fallback STATE_FILE)
+        set -a; . /etc/orvalen/photos.conf; set +a
+        sed -n "s/^ExecStart=//p" "$unit" | sed "s/\${\([A-Z_]*\)}/\"\${\1}\"/g" | while read -r line; do
+          eval "$line" || exit
+        done' sh "$unit"
+    }
+    echo "new" | as_root tee /srv/photos/new.txt >/dev/null
+    run_service || { echo "ci-package: the service's commands failed on the documented set-up" >&2; exit 1; }
+    as_root grep -q " new\.txt"$'\r'"$" /var/lib/orvalen/photos/photos.sha256 \
+      || { echo "ci-package: the service's update did not take in a new file" >&2; exit 1; }
+  fi
+fi
 
 # The settings file the desktop program writes when run as root survives a
 # remove, as configuration does, and goes with a purge.
