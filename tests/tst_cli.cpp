@@ -2049,93 +2049,6 @@ void TestCli::updateEqualsCreate()
 }
 
 
-void TestCli::updateAccepts_data()
-{
-    QTest::addColumn<QStringList>("jobs");
-    QTest::addColumn<QString>("workDir");  // below the temporary folder
-    QTest::addColumn<QStringList>("accept"); // as given; "@" stands for the temporary folder
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QStringList>("accepted"); // record paths stored on the caller's word
-    QTest::addColumn<QStringList>("heldBack");
-
-    const auto rows = [](const char *tag, const QString &workDir, const QStringList &accept, int code,
-                         const QStringList &accepted, const QStringList &heldBack) {
-        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
-            QTest::newRow(name.constData()) << jobs << workDir << accept << code << accepted << heldBack;
-        });
-    };
-    // a.txt and sub/b.txt are both edited with their old times kept.
-    rows("both accepted, absolute paths", QString(), {"@/tree/a.txt", "@/tree/sub/b.txt"}, 0,
-         {"a.txt", "sub/b.txt"}, {});
-    rows("one accepted, the other still held back", QString(), {"@/tree/sub/b.txt"}, 1, {"sub/b.txt"},
-         {"a.txt"});
-    rows("relative to the working directory", "tree/sub", {"b.txt", "../a.txt"}, 0, {"a.txt", "sub/b.txt"}, {});
-    rows("an unchanged file accepted is no discrepancy", QString(), {"tree/c.txt"}, 1, {}, {"a.txt", "sub/b.txt"});
-    rows("outside the source directory", QString(), {"tree/a.txt", "other.txt"}, 2, {}, {});
-    rows("out through the parent", "tree", {"../other.txt"}, 2, {}, {});
-    rows("no such file", QString(), {"tree/gone.txt"}, 2, {}, {});
-}
-
-// An edit that kept the file's old modification time is held back by
-// update as possible damage until it is accepted by name.
-void TestCli::updateAccepts()
-{
-    QFETCH(QStringList, jobs);
-    QFETCH(QString, workDir);
-    QFETCH(QStringList, accept);
-    QFETCH(int, code);
-    QFETCH(QStringList, accepted);
-    QFETCH(QStringList, heldBack);
-
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString tree = root.filePath("tree");
-    for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
-        writeFile(tree + '/' + name, QByteArray("original ") + name);
-        QVERIFY(setModified(tree + '/' + name, longAgo));
-    }
-    writeFile(root.filePath("other.txt"), "outside");
-    const QString sums = root.filePath("sums.sha256");
-    QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
-    const QByteArray before = readFile(sums);
-    for (const char *name : {"a.txt", "sub/b.txt"}) {
-        writeFile(tree + '/' + name, "edited, time kept");
-        QVERIFY(setModified(tree + '/' + name, longAgo));
-    }
-
-    QStringList args = jobs;
-    for (const QString &file : accept)
-        args << "--accept" << QString(file).replace('@', root.path());
-    const Result updated = runCli(args + QStringList{"update", tree, sums}, root.filePath(workDir));
-    QCOMPARE(updated.code, code);
-    if (code == 2) {
-        QCOMPARE(updated.out, QByteArray());
-        const QString named = QString(accept.last()).replace('@', root.path());
-        const QByteArray why = named.endsWith("gone.txt") ? "is no regular file" : "is not below the source directory";
-        QCOMPARE(updated.err, "File \"" + named.toUtf8() + "\" to accept " + why + ".\n");
-        QCOMPARE(readFile(sums), before);
-        return;
-    }
-    QByteArray lines;
-    for (const QString &name : heldBack)
-        lines += name.toUtf8() + '\t' + damagedText + '\n';
-    for (const QString &name : accepted)
-        lines += name.toUtf8() + "\tAccepted, although not modified since the checksums file was written\n";
-    QVERIFY2(updated.err.startsWith(lines), updated.err.constData());
-
-    // Accepted files hold their new content's digest, held back ones their old.
-    const QByteArray after = readFile(sums);
-    for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
-        const QByteArray tail = QByteArray(" ") + name + "\r\n";
-        const QByteArray stored = after.mid(after.indexOf(tail) - 64, 64);
-        const QByteArray expected = accepted.contains(name) ? sha256(tree + '/' + name)
-                                                            : sha256Hex(QByteArray("original ") + name);
-        QCOMPARE(stored, expected);
-    }
-    QCOMPARE(runCli(withJobs(jobs, {"verify", "--damage-only", tree, sums}), root.path()).code,
-             heldBack.isEmpty() ? 0 : 1);
-}
-
 
 void TestCli::ignoreFileOnCreate_data()
 {
@@ -2504,6 +2417,109 @@ void TestCli::jsonSummary()
     QVERIFY(last.value("seconds").isDouble() && last.value("seconds").toDouble() >= 0);
     QCOMPARE(last.size(), 4);
 }
+
+void TestCli::updateAccepts_data()
+{
+    QTest::addColumn<QStringList>("jobs");
+    QTest::addColumn<QString>("workDir");  // below the temporary folder
+    // As given; "@" stands for the temporary folder, "json" asks for --format json.
+    QTest::addColumn<QStringList>("accept");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("accepted"); // record paths stored on the caller's word
+    QTest::addColumn<QStringList>("heldBack");
+
+    const auto rows = [](const char *tag, const QString &workDir, const QStringList &accept, int code,
+                         const QStringList &accepted, const QStringList &heldBack) {
+        forBothJobSettings(tag, [&](const QStringList &jobs, const QByteArray &name) {
+            QTest::newRow(name.constData()) << jobs << workDir << accept << code << accepted << heldBack;
+        });
+    };
+    // a.txt and sub/b.txt are both edited with their old times kept.
+    rows("both accepted, absolute paths", QString(), {"@/tree/a.txt", "@/tree/sub/b.txt"}, 0,
+         {"a.txt", "sub/b.txt"}, {});
+    rows("one accepted, the other still held back", QString(), {"@/tree/sub/b.txt"}, 1, {"sub/b.txt"},
+         {"a.txt"});
+    rows("relative to the working directory", "tree/sub", {"b.txt", "../a.txt"}, 0, {"a.txt", "sub/b.txt"}, {});
+    rows("as JSON", QString(), {"json", "tree/a.txt"}, 1, {"a.txt"}, {"sub/b.txt"});
+    rows("an unchanged file accepted is no discrepancy", QString(), {"tree/c.txt"}, 1, {}, {"a.txt", "sub/b.txt"});
+    rows("outside the source directory", QString(), {"tree/a.txt", "other.txt"}, 2, {}, {});
+    rows("out through the parent", "tree", {"../other.txt"}, 2, {}, {});
+    rows("no such file", QString(), {"tree/gone.txt"}, 2, {}, {});
+}
+
+// An edit that kept the file's old modification time is held back by
+// update as possible damage until it is accepted by name.
+void TestCli::updateAccepts()
+{
+    QFETCH(QStringList, jobs);
+    QFETCH(QString, workDir);
+    QFETCH(QStringList, accept);
+    QFETCH(int, code);
+    QFETCH(QStringList, accepted);
+    QFETCH(QStringList, heldBack);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
+        writeFile(tree + '/' + name, QByteArray("original ") + name);
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+    writeFile(root.filePath("other.txt"), "outside");
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli(withJobs(jobs, {"create", tree, sums}), root.path()).code, 0);
+    const QByteArray before = readFile(sums);
+    for (const char *name : {"a.txt", "sub/b.txt"}) {
+        writeFile(tree + '/' + name, "edited, time kept");
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
+
+    QStringList args = jobs;
+    const bool json = accept.removeAll("json") > 0;
+    if (json)
+        args << "--format" << "json";
+    for (const QString &file : accept)
+        args << "--accept" << QString(file).replace('@', root.path());
+    const Result updated = runCli(args + QStringList{"update", tree, sums}, root.filePath(workDir));
+    QCOMPARE(updated.code, code);
+    if (json) {
+        const QList<QJsonObject> objects = jsonLines(updated.out);
+        QCOMPARE(objects.size(), 3);
+        const QJsonObject taken{{"path", "a.txt"},
+                                {"status", "accepted"},
+                                {"stored", QString::fromLatin1(sha256Hex("original a.txt"))},
+                                {"current", QString::fromLatin1(sha256(tree + "/a.txt"))}};
+        QCOMPARE(objects.at(1), taken);
+        QCOMPARE(objects.at(2).value("summary").toObject().value("accepted").toInt(), 1);
+    }
+    if (code == 2) {
+        QCOMPARE(updated.out, QByteArray());
+        const QString named = QString(accept.last()).replace('@', root.path());
+        const QByteArray why = named.endsWith("gone.txt") ? "is no regular file" : "is not below the source directory";
+        QCOMPARE(updated.err, "File \"" + named.toUtf8() + "\" to accept " + why + ".\n");
+        QCOMPARE(readFile(sums), before);
+        return;
+    }
+    QByteArray lines;
+    for (const QString &name : heldBack)
+        lines += name.toUtf8() + '\t' + damagedText + '\n';
+    for (const QString &name : accepted)
+        lines += name.toUtf8() + "\tAccepted, although not modified since the checksums file was written\n";
+    QVERIFY2(updated.err.startsWith(lines), updated.err.constData());
+
+    // Accepted files hold their new content's digest, held back ones their old.
+    const QByteArray after = readFile(sums);
+    for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
+        const QByteArray tail = QByteArray(" ") + name + "\r\n";
+        const QByteArray stored = after.mid(after.indexOf(tail) - 64, 64);
+        const QByteArray expected = accepted.contains(name) ? sha256(tree + '/' + name)
+                                                            : sha256Hex(QByteArray("original ") + name);
+        QCOMPARE(stored, expected);
+    }
+    QCOMPARE(runCli(withJobs(jobs, {"verify", "--damage-only", tree, sums}), root.path()).code,
+             heldBack.isEmpty() ? 0 : 1);
+}
+
 
 void TestCli::sliceOfPath_data()
 {
