@@ -60,6 +60,14 @@
 <context>
     <name>CliArguments</name>
     <message>
+        <source>update: read FILE (below SOURCE_DIR; relative to the working directory) and store its digest even where it would be held back as possibly damaged, as after an edit that kept the old modification time. Each file so accepted is named on standard error. May be given more than once.</source>
+        <translation>update: DATEI (unterhalb von QUELLVERZEICHNIS; relativ zum Arbeitsverzeichnis) lesen und ihre Prüfsumme speichern, auch wo sie als möglicherweise beschädigt zurückgehalten würde, etwa nach einer Bearbeitung, die die alte Änderungszeit behielt. Jede so angenommene Datei wird auf der Standardfehlerausgabe genannt. Mehrfach angebbar.</translation>
+    </message>
+    <message>
+        <source>The option --accept belongs to the update command only.</source>
+        <translation>Die Option --accept gehört nur zum Befehl update.</translation>
+    </message>
+    <message>
         <source>Write nothing to standard error but error messages.</source>
         <translation>Auf die Standardfehlerausgabe nur Fehlermeldungen schreiben.</translation>
     </message>
@@ -134,8 +142,9 @@ Commands:
       Bring CHECKSUMS_FILE up to date: hash new files and files modified
       after it, drop missing ones, keep every other record without
       reading its file. A possibly damaged file keeps its stored digest,
-      is named on standard error, and the exit code is 1. Prints the
-      digest like create; without CHECKSUMS_FILE it is create.
+      is named on standard error, and the exit code is 1; --accept FILE
+      stores it all the same, after an edit that kept the old time.
+      Prints the digest like create; without CHECKSUMS_FILE it is create.
   digest [--algorithm NAME] FILE...
       Print &quot;digest  path&quot; for each file, as sha256sum does.
 
@@ -215,8 +224,10 @@ Befehle:
       danach geänderte Dateien hashen, fehlende streichen, jeden anderen
       Eintrag behalten, ohne seine Datei zu lesen. Eine möglicherweise
       beschädigte Datei behält ihre gespeicherte Prüfsumme, wird auf der
-      Standardfehlerausgabe genannt, und der Exit-Code ist 1. Gibt die
-      Prüfsumme aus wie create; ohne PRÜFSUMMENDATEI ist es create.
+      Standardfehlerausgabe genannt, und der Exit-Code ist 1; --accept
+      DATEI speichert sie dennoch, nach einer Bearbeitung, die die alte
+      Zeit behielt. Gibt die Prüfsumme aus wie create; ohne
+      PRÜFSUMMENDATEI ist es create.
   digest [--algorithm NAME] DATEI...
       Für jede Datei „Prüfsumme  Pfad“ ausgeben, wie sha256sum.
 
@@ -380,6 +391,22 @@ Exit-Codes:
 </context>
 <context>
     <name>CliJobs</name>
+    <message>
+        <source>File &quot;%1&quot; to accept is not below the source directory.</source>
+        <translation>Die anzunehmende Datei „%1“ liegt nicht unterhalb des Quellverzeichnisses.</translation>
+    </message>
+    <message>
+        <source>File &quot;%1&quot; to accept is no regular file.</source>
+        <translation>Die anzunehmende Datei „%1“ ist keine reguläre Datei.</translation>
+    </message>
+    <message>
+        <source>Accepted, although not modified since the checksums file was written</source>
+        <translation>Angenommen, obwohl seit dem Schreiben der Prüfsummendatei nicht geändert</translation>
+    </message>
+    <message>
+        <source>, %1 accepted</source>
+        <translation>, %1 angenommen</translation>
+    </message>
     <message>
         <source>Directory is not exists</source>
         <translation>Verzeichnis existiert nicht</translation>

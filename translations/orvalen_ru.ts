@@ -60,6 +60,14 @@
 <context>
     <name>CliArguments</name>
     <message>
+        <source>update: read FILE (below SOURCE_DIR; relative to the working directory) and store its digest even where it would be held back as possibly damaged, as after an edit that kept the old modification time. Each file so accepted is named on standard error. May be given more than once.</source>
+        <translation>update: прочитать ФАЙЛ (внутри КАТАЛОГА; относительно рабочего каталога) и сохранить его сумму, даже если он был бы задержан как возможно повреждённый, например после правки, сохранившей прежнее время изменения. Каждый принятый так файл называется в стандартном потоке ошибок. Можно указать несколько раз.</translation>
+    </message>
+    <message>
+        <source>The option --accept belongs to the update command only.</source>
+        <translation>Параметр --accept относится только к команде update.</translation>
+    </message>
+    <message>
         <source>Write nothing to standard error but error messages.</source>
         <translation>Писать в стандартный поток ошибок только сообщения об ошибках.</translation>
     </message>
@@ -134,8 +142,9 @@ Commands:
       Bring CHECKSUMS_FILE up to date: hash new files and files modified
       after it, drop missing ones, keep every other record without
       reading its file. A possibly damaged file keeps its stored digest,
-      is named on standard error, and the exit code is 1. Prints the
-      digest like create; without CHECKSUMS_FILE it is create.
+      is named on standard error, and the exit code is 1; --accept FILE
+      stores it all the same, after an edit that kept the old time.
+      Prints the digest like create; without CHECKSUMS_FILE it is create.
   digest [--algorithm NAME] FILE...
       Print &quot;digest  path&quot; for each file, as sha256sum does.
 
@@ -215,8 +224,9 @@ Exit codes:
       изменённых после него, убрать отсутствующие, остальные записи
       сохранить, не читая их файлов. Возможно, повреждённый файл сохраняет
       записанную сумму, называется в стандартном потоке ошибок, и код
-      завершения равен 1. Выводит сумму как create; без ФАЙЛА_СУММ это
-      create.
+      завершения равен 1; --accept ФАЙЛ всё же сохраняет её после правки,
+      сохранившей прежнее время. Выводит сумму как create; без ФАЙЛА_СУММ
+      это create.
   digest [--algorithm ИМЯ] ФАЙЛ...
       Вывести «сумма  путь» для каждого файла, как sha256sum.
 
@@ -376,6 +386,22 @@ Exit codes:
 </context>
 <context>
     <name>CliJobs</name>
+    <message>
+        <source>File &quot;%1&quot; to accept is not below the source directory.</source>
+        <translation>Принимаемый файл «%1» находится не внутри исходного каталога.</translation>
+    </message>
+    <message>
+        <source>File &quot;%1&quot; to accept is no regular file.</source>
+        <translation>Принимаемый файл «%1» не является обычным файлом.</translation>
+    </message>
+    <message>
+        <source>Accepted, although not modified since the checksums file was written</source>
+        <translation>Принят, хотя не изменялся после записи файла сумм</translation>
+    </message>
+    <message>
+        <source>, %1 accepted</source>
+        <translation>, принято: %1</translation>
+    </message>
     <message>
         <source>Directory is not exists</source>
         <translation>Каталог не существует</translation>
