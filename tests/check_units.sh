@@ -118,7 +118,8 @@ command_line() {
     argv[0]=$root${argv[0]}
 }
 
-# The service's user owns nothing and holds only its ambient capabilities;
+# The service's user owns nothing but its state folder and holds only its
+# ambient capabilities;
 # nobody with the same capabilities stands in for it.
 runner=()
 if grep -qx 'DynamicUser=yes' "$service"; then
