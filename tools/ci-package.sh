@@ -53,15 +53,15 @@ lintian --display-info --fail-on error "$deb"
 
 installed=false
 cleanup() {
-  if $installed; then
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge orvalen
-  fi
-  if [ -n "${scratch:-}" ]; then rm -rf "$scratch"; fi
   if ${scrub_made:-false}; then
     as_root rm -rf /srv/photos /etc/orvalen/photos.conf /var/lib/orvalen/photos
     as_root rmdir /etc/orvalen 2>/dev/null || true
     scrub_made=false
   fi
+  if $installed; then
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y --purge orvalen
+  fi
+  if [ -n "${scratch:-}" ]; then rm -rf "$scratch"; fi
 }
 trap cleanup EXIT
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y "./$deb"
