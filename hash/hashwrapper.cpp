@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -256,16 +255,7 @@ int hashwrapper::openRegularFileBelow(int dirFd, const std::string &path, std::s
 long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,
                                      long long offset)
 {
-#if defined(RWF_NOWAIT)
-    iovec piece{buffer, length};
-    return static_cast<long>(::preadv2(fd, &piece, 1, offset, RWF_NOWAIT));
-#else
-    (void)fd;
-    (void)buffer;
-    (void)length;
-    (void)offset;
-    return -1;
-#endif
+    return filepieces::readWithoutWaiting(fd, buffer, length, offset);
 }
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filepieces.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -18,7 +20,7 @@ public:
     // digestOfFile reads what must come from the device in pieces of this
     // many bytes: large enough that the system call per piece costs nothing
     // beside the hashing, small enough to stay in the second-level cache.
-    static constexpr unsigned int fileChunkSize = 256 * 1024;
+    static constexpr unsigned int fileChunkSize = filepieces::chunkSize;
 
     hashwrapper();
 
@@ -43,7 +45,7 @@ public:
     using KeepGoing = std::function<bool()>;
     // Files of at least this size are read on a second thread while the
     // first one hashes, from the first piece that is not in memory on.
-    static constexpr long long overlapFileSize = 4LL * 1024 * 1024;
+    static constexpr long long overlapFileSize = filepieces::overlapFileSize;
 
     // The text of hlException code 1 for path.
     static std::string cannotReadMessage(const std::string &path);
