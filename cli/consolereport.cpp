@@ -1,7 +1,7 @@
 #include "consolereport.h"
 
-#include "clijobs.h"
 #include "interruptflag.h"
+#include "terminalname.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -140,7 +140,7 @@ QByteArray ConsoleReport::errorText() const
 QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArray &path)
 {
     bool escaped = false;
-    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
     const int at = format.indexOf(QLatin1String("%1"));
     if (at < 0)
         return format.toLocal8Bit();
@@ -150,7 +150,7 @@ QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArra
 QByteArray ConsoleReport::shownName(const QByteArray &path, int room)
 {
     bool escaped = false;
-    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
     // A character is one column; UTF-8 continuation bytes add none.
     const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; };
     int columns = 0;
