@@ -29,16 +29,6 @@
 #include <sys/stat.h>
 #endif
 
-namespace {
-
-// Letter case as digests have it, whatever the locale.
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
 HashTools::HashTools(const std::string &algorithm, QObject *parent)
     : QObject(parent), hasher(hashfactory().makeWrapper(algorithm)), algorithm(algorithm)
 {
@@ -210,12 +200,7 @@ void HashTools::setSlice(const std::vector<HashRecord> *stored, unsigned slice, 
 
 unsigned HashTools::sliceOf(const std::string &recordPath, unsigned slices)
 {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : recordPath) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ULL;
-    }
-    return slices == 0 ? 0 : static_cast<unsigned>(hash % slices) + 1;
+    return ScanRecords::sliceOf(recordPath, slices);
 }
 
 void HashTools::setStampsWanted(bool wanted)
@@ -385,34 +370,9 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
 }
 
 bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
-                             bool changedWhileRead, long long reference, long long scanStart)
-{
-    if (reference == 0 || !before.known || changedWhileRead)
-        return false;
-    const bool sameContent = current.size() == stored.size()
-                             && std::equal(current.begin(), current.end(), stored.begin(),
-                                           [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
-    if (sameContent)
-        return false;
-    const long long written = before.modified > scanStart + timeTolerance ? before.changed : before.modified;
-    return written <= reference - timeTolerance;
-}
-
-bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
                              bool changedWhileRead) const
 {
-    return mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
-}
-
-std::string HashTools::digestAsWritten(std::string digest)
-{
-    const bool hexadecimal = std::all_of(digest.begin(), digest.end(), [](char c) {
-        const char lower = lowerAscii(c);
-        return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'f');
-    });
-    if (hexadecimal)
-        std::transform(digest.begin(), digest.end(), digest.begin(), lowerAscii);
-    return digest;
+    return ScanRecords::mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
 }
 
 bool HashTools::countsAsMissing(const std::string &recordPath) const

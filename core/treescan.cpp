@@ -156,7 +156,7 @@ TreeScan::TreeScan(hashwrapper &hasher, std::string algorithm, const Options &op
 TreeScan::~TreeScan() = default;
 
 bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile,
-                   const HashTools::RecordSink &recordSink)
+                   const ScanRecords::RecordSink &recordSink)
 {
     sink = &recordSink;
     listing = std::make_unique<TreeListing>(sourceDir, checksumFile, options.recordsToBeWritten);
@@ -213,7 +213,7 @@ bool TreeScan::toBeRead(const char *below, std::size_t length, std::string &reco
     if (options.known->find(recordPath.data(), recordPath.size()) == StoredIndex::none)
         return true;
     if (options.slices != 0)
-        return HashTools::sliceOf(recordPath, options.slices) == options.slice;
+        return ScanRecords::sliceOf(recordPath, options.slices) == options.slice;
     // The inode time too: restoring an old modification time after a write
     // leaves it behind, which no bit flip does.
     const FileStamp now = stampBelow(listing->rootDescriptor(), nativePrefix, below, length);
@@ -276,7 +276,7 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
             ++options.update->kept;
         digest = options.known->digest(record);
         if (options.update)
-            digest = HashTools::digestAsWritten(std::move(digest));
+            digest = ScanRecords::digestAsWritten(std::move(digest));
         return (*sink)(path, digest, FileStamp(), false);
     }
     if (digest.empty())
@@ -285,13 +285,13 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
         if (record == StoredIndex::none) {
             ++options.update->added;
         } else if (!options.known->digestIs(record, digest)
-                   && HashTools::mayBeDamaged(digest, options.known->digest(record), before, changed,
-                                              options.reference, options.scanStart)) {
+                   && ScanRecords::mayBeDamaged(digest, options.known->digest(record), before, changed,
+                                                options.reference, options.scanStart)) {
             // Possibly damaged: the stored digest stays, so that the next
             // verify still shows it.
             std::string stored = options.known->digest(record);
             options.update->heldBack.push_back({path, stored, digest});
-            digest = HashTools::digestAsWritten(std::move(stored));
+            digest = ScanRecords::digestAsWritten(std::move(stored));
         } else {
             ++options.update->rehashed;
         }
