@@ -143,22 +143,6 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     return finished;
 }
 
-void HashTools::updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
-                             long long referenceTime, std::vector<HashRecord> &records,
-                             UpdateCounts &counts, ICreateHashReport *report,
-                             const std::string &checksumFile)
-{
-    StoredIndex index;
-    index.assign(stored);
-    records.clear();
-    const RecordSink keep = [&records](std::string &path, std::string &digest, const FileStamp &, bool) {
-        records.push_back(HashRecord{std::move(path), std::move(digest)});
-        return true;
-    };
-    if (!updateHashes(sourceDir, index, referenceTime, keep, counts, report, checksumFile))
-        records.clear();
-}
-
 bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, long long referenceTime,
                              const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
                              const std::string &checksumFile)

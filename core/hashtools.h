@@ -93,17 +93,12 @@ public:
 
     // What updateHashes did with the stored records.
     using UpdateCounts = ScanRecords::UpdateCounts;
-    // calculateHashes that reads only what may have changed: files not in
+    // A streaming scan that reads only what may have changed: files not in
     // stored, and files written (or whose inode changed) after
     // referenceTime less the tolerance. Every other file keeps its stored
-    // digest without being read. records end up as a full scan would make
-    // them, but for held-back files.
-    void updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
-                      long long referenceTime, std::vector<HashRecord> &records,
-                      UpdateCounts &counts, ICreateHashReport *report,
-                      const std::string &checksumFile);
-    // The same as a streaming scan: each record goes to sink as it comes,
-    // record paths below sourceDir. True when the run finished.
+    // digest without being read. Each record goes to sink as it comes,
+    // record paths below sourceDir, as a full scan would make them but for
+    // held-back files. True when the run finished.
     bool updateHashes(const std::string &sourceDir, StoredIndex &stored, long long referenceTime,
                       const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
                       const std::string &checksumFile);
