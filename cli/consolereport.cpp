@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ const qint64 redrawIntervalMs = 100;
 
 int terminalWidth()
 {
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct winsize size = {};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
@@ -199,7 +199,7 @@ std::int64_t ConsoleReport::fileSize(const QByteArray &relativePath) const
     // A file that cannot be looked at by its path (one beyond the longest
     // path the system takes) counts as empty: only the rate shown suffers.
     const QByteArray path = sourcePrefix + relativePath;
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct stat info;
     if (::stat(path.constData(), &info) == 0)
         return info.st_size;

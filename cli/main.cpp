@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <unistd.h>
 #endif
 
@@ -25,7 +25,7 @@ namespace {
 
 bool stderrIsTerminal()
 {
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     return isatty(STDERR_FILENO) == 1;
 #else
     return false;

@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <utility>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #endif
 
@@ -254,7 +254,7 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer)
     try {
         if (!writer.commit())
             return std::string();
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
         // The digest of the very file put in place: the name may lead
         // elsewhere by now.
         const int fd = writer.committedFile();
@@ -270,7 +270,7 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer)
 
 std::string HashTools::readFrom(const std::string &fileName)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     struct stat info;
     reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
 #endif

@@ -12,7 +12,7 @@
 #include <system_error>
 #include <utility>
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,7 +44,7 @@ constexpr int inMemoryToTrust = 8;
 // directories and the checksums file a verification reads alongside.
 constexpr int descriptorsOutsideTheScan = TreeListing::heldDirectories + 4;
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 // The descriptors the process holds. The system hands out the lowest free
 // number, so a process that holds few holds low ones: looking up to a bound
 // is enough, and cheap.
@@ -80,7 +80,7 @@ bool startThread(std::vector<std::thread> &threads, Work work)
 
 void closeFile(int fd)
 {
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     if (fd >= 0)
         ::close(fd);
 #else
@@ -437,7 +437,7 @@ bool ScanPipeline::narrowWindow(std::size_t index)
 int ScanPipeline::openForHashing(std::size_t index, const std::string &path, long long *size,
                                  Result &result)
 {
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     bool triedAlone = false;
     for (;;) {
         const unsigned long long seen = descriptorsReleased.load();
@@ -537,7 +537,7 @@ void ScanPipeline::openLoop()
         bool looked = false;
         bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
         bool openLater = false;
         if (!failed.unread && !failed.failure && !failed.shortage) {
             fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
@@ -709,7 +709,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
         handBack = true;
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
         if (opensItself && !result.failure && !result.shortage) {
             fd = openForHashing(index, path, &size, result);
             if (fd >= 0 && settings.stampFiles)
@@ -738,7 +738,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             } catch (...) {
                 keepFailure(result);
             }
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
             if (settings.stampFiles)
                 result.after = FileStamp::ofOpen(fd);
 #endif
@@ -902,7 +902,7 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
     // and let a disk with moving heads order them; opening costs no core.
     settings.openers = std::min(std::max(16, 2 * settings.hashers), maxHashers);
     settings.oneLargeFileAtATime = isRotational(sourcePath);
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     // Each hasher holds its file's descriptor, and every file opened ahead
     // one more; what the process holds already, and what the listing and a
     // verification's reader need beside the scan, are not the scan's. Where

@@ -23,7 +23,7 @@
 #include <thread>
 #include <utility>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,7 +61,7 @@ private:
 // The status of a listed file, looked up without opening it.
 FileStamp stampBelow(int rootFd, const std::string &nativePrefix, const char *below, std::size_t length)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     struct stat info;
     const int got = rootFd >= 0 ? ::fstatat(rootFd, std::string(below, length).c_str(), &info, 0)
                                 : ::stat((nativePrefix + std::string(below, length)).c_str(), &info);
@@ -183,7 +183,7 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
     if (nativePrefix.back() != '/')
         nativePrefix += '/';
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     if (options.jobs != 1) {
         ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
         settings.stampFiles = options.stampFiles;
@@ -495,7 +495,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
 std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed,
                                   const std::function<bool()> &keepGoing)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     long long size = 0;
     const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &size);
     if (fd < 0)

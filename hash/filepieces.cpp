@@ -1,6 +1,6 @@
 #include "filepieces.h"
 
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
 #include <sys/uio.h>
 #endif
 

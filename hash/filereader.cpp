@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <atomic>
 
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -85,7 +85,7 @@ filereader::~filereader()
 
 long filereader::readChunk(unsigned char *buffer)
 {
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
     (void)buffer;
     return -1;
 #else
@@ -139,7 +139,7 @@ long filereader::readChunk(unsigned char *buffer)
 
 long filereader::readFromMemory(unsigned char *buffer)
 {
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
     (void)buffer;
     return -1;
 #else

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #include <sys/types.h>
 #else
@@ -28,7 +28,7 @@ namespace {
     throw hlException(1, hashwrapper::cannotReadMessage(path), error != 0 ? error : EIO);
 }
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 
 class FileCloser
 {
@@ -107,7 +107,7 @@ void hashwrapper::finishDigestInto(std::string &text)
     text = finishDigest();
 }
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
 {

@@ -53,7 +53,7 @@ public:
     // digestOfFile that gives up, with an empty result, once keepGoing
     // answers false.
     std::string digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing);
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
     // Opens path as digestOfFile does; -1 with errno set when it is not a
     // regular file that can be read. size receives the file's size.
     static int openRegularFile(const std::string &path, long long *size);
