@@ -119,10 +119,10 @@ public:
     void setJobs(int jobs);
     int jobs() const;
 
-    // Both return the digest of the checksums file as it stands on disk,
-    // or an empty string on any failure; neither throws. saveDB replaces
-    // the file as a whole or not at all. loadDB extends records, and leaves
-    // them as they were when it fails.
+    // "DB" is the checksums file. Both return its digest as it stands on
+    // disk, or an empty string on any failure; neither throws. saveDB
+    // replaces the file as a whole or not at all. loadDB extends records,
+    // and leaves them as they were when it fails.
     std::string saveDB(const std::string &fileName, const std::vector<HashRecord> &records);
     // saveDB through a writer prepared before the scan, which keeps the
     // system's reason when it fails.
