@@ -121,7 +121,8 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         {QStringLiteral("j"), QStringLiteral("jobs")},
         tr("How many files create, verify and update hash at once (N at least 1; "
            "more than %1 counts as %1; default: chosen from the machine and its "
-           "disks; 1: one file after another).")
+           "disks; fewer where threads, descriptors or address space run short; "
+           "1: one file after another).")
             .arg(HashTools::maxJobs),
         tr("N"));
     const QCommandLineOption damageOption(
@@ -137,8 +138,10 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
     const QCommandLineOption subsetOption(
         QStringLiteral("subset"),
         tr("verify: read only the files of slice K of N (K from 1 to N, or auto: the "
-           "days since 1970-01-01 UTC modulo N, plus one) and new files; names are "
-           "still compared for the whole tree."),
+           "days since 1970-01-01 UTC modulo N, plus one, so that with N a multiple of 7 "
+           "each slice falls on the same weekday, or next: the slice after the last one "
+           "a completed run read, as --state keeps it) and new files; names are still "
+           "compared for the whole tree."),
         tr("K/N"));
     const QCommandLineOption metricsOption(
         QStringLiteral("metrics"),
@@ -160,11 +163,18 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
            "FAILED\" or \"path: FAILED open or read\" in list order (-q: no OK lines), "
            "then warnings on standard error; --jobs applies. Exit code 1 when a file "
            "failed, 2 when a list cannot be read or holds no usable line."));
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"),
+        tr("verify --subset next/N: the file that keeps the last slice read, one line "
+           "\"K/N\"; made where missing, and written (atomically) only when the run "
+           "completes with exit code 0 or 1. Other runs ignore it."),
+        tr("FILE"));
     parser.addOption(quietOption);
     parser.addOption(checkOption);
     parser.addOption(damageOption);
     parser.addOption(formatOption);
     parser.addOption(subsetOption);
+    parser.addOption(stateOption);
     parser.addOption(algorithmOption);
     parser.addOption(jobsOption);
     parser.addPositionalArgument(QStringLiteral("command"),
@@ -222,6 +232,17 @@ bool CliArguments::parse(const QList<QByteArray> &arguments)
         }
         if (!parseSubset(bytesOf(parser.value(subsetOption))))
             return false;
+    }
+    if (parser.isSet(stateOption)) {
+        if (name != "verify") {
+            error = tr("The option --state belongs to the verify command only.");
+            return false;
+        }
+        stateFile = bytesOf(parser.value(stateOption));
+    }
+    if (subsetNext && stateFile.isEmpty()) {
+        error = tr("The option --subset next/N needs --state FILE.");
+        return false;
     }
 
     if (parser.isSet(metricsLabelOption) && !parser.isSet(metricsOption)) {
@@ -341,9 +362,10 @@ bool CliArguments::parseSubset(const QByteArray &value)
     const QByteArray slices = value.mid(slash + 1);
     const unsigned count = digitsOnly(slices) ? slices.toUInt() : 0;
     const bool automatic = slice == "auto";
+    subsetNext = slice == "next";
     const unsigned chosen = digitsOnly(slice) ? slice.toUInt() : 0;
-    if (slash < 0 || count == 0 || (!automatic && (chosen == 0 || chosen > count))) {
-        error = tr("The option --subset takes K/N, N at least 1 and K from 1 to N or auto, "
+    if (slash < 0 || count == 0 || (!automatic && !subsetNext && (chosen == 0 || chosen > count))) {
+        error = tr("The option --subset takes K/N, N at least 1 and K from 1 to N, auto or next, "
                    "not \"%1\".")
                     .arg(LocalPath::display(value));
         return false;

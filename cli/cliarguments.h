@@ -43,6 +43,10 @@ public:
     // Prometheus; empty for none. metricsLabel: its "name" label.
     QByteArray metricsFile;
     QString metricsLabel;
+    // verify --subset next/N: the slice comes from stateFile, which keeps
+    // the last one completed.
+    bool subsetNext = false;
+    QByteArray stateFile;
 
     QString errorText() const;
 

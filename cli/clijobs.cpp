@@ -13,6 +13,7 @@
 #include "jsonline.h"
 #include "localpath.h"
 #include "metricsfile.h"
+#include "slicestate.h"
 #include "storedindex.h"
 #include "terminalname.h"
 #include "unreadablereport.h"
@@ -53,6 +54,11 @@ void CliJobs::setSubset(unsigned slice, unsigned slices)
 void CliJobs::setMetrics(MetricsFile *metricsFile)
 {
     metrics = metricsFile;
+}
+
+void CliJobs::setSliceState(const QByteArray &stateFile)
+{
+    sliceStateFile = stateFile;
 }
 
 bool CliJobs::namesArePlausible(const QByteArray &sourceDir, const QByteArray &checksumFile) const
@@ -117,15 +123,16 @@ int CliJobs::create(const QByteArray &sourceDir, const QByteArray &checksumFile)
                  .arg(unreadables.kept));
     if (metrics)
         metrics->setCounts({added - unreadables.kept, 0, 0, 0, 0, 0, unreadables.count});
-    if (json)
-        output(summaryLine(JsonLine()
-                               .number("added", added - unreadables.kept)
-                               .number("unreadable", unreadables.count)
-                               .number("kept", unreadables.kept),
-                           checksumFile, digest, clock, &writer)
-                   .line());
-    else
+    if (json) {
+        JsonLine counts;
+        counts.number("added", added - unreadables.kept)
+            .number("unreadable", unreadables.count)
+            .number("kept", unreadables.kept);
+        countChanging(counts, tools);
+        output(summaryLine(counts, checksumFile, digest, clock, &writer).line());
+    } else {
         output(QByteArray::fromStdString(digest) + '\n');
+    }
     return unreadables.count > 0 ? ExitDiscrepancies : ExitSuccess;
 }
 
@@ -194,6 +201,20 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     const int readable = checkReadable(checksumFile);
     if (readable != ExitSuccess)
         return readable;
+    SliceState sliceState(sliceStateFile);
+    if (!sliceStateFile.isEmpty()) {
+        if (!sliceState.load()) {
+            if (sliceState.error() == 0)
+                messageNaming(tr("\"%1\" is not a state file of --subset next/N."), sliceStateFile);
+            else
+                messageNaming(tr("Cannot keep state file \"%1\": %2.")
+                                  .arg(QStringLiteral("%1"),
+                                       QString::fromLocal8Bit(std::strerror(sliceState.error()))),
+                              sliceStateFile);
+            return ExitError;
+        }
+        subsetSlice = sliceState.nextSlice(subsetSlices);
+    }
 
     HashTools tools(engineAlgorithm);
     tools.setStampsWanted(true);
@@ -204,112 +225,84 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
     qint64 sliceFiles = 0;
     // Stored records below a directory that could not be read.
     qint64 notChecked = 0;
-    std::vector<ReadFailure> unreadable;
+    // The checksums file is read into a compact index, without a slice
+    // while the first files are hashed, by an engine of its own (the scan's
+    // hash object is not to be shared); each file is compared as it comes. The
+    // reading ends inside this call, whatever the scan's outcome. Where
+    // no thread can start, the reading is deferred to get(). The reader
+    // is handed over by name: libstdc++ moves a temporary into the
+    // thread that fails to start and defers the moved-from rest, whose
+    // path is then empty.
+    StoredIndex stored;
+    long long written = 0;
+    const auto read = [&stored, &written, name = checksumFile.toStdString()] {
+        HashTools reader(engineAlgorithm);
+        std::string digest = reader.loadDB(name, stored);
+        written = reader.referenceTime();
+        return digest;
+    };
+    std::future<std::string> loaded;
+    bool isLoaded = false;
     if (subsetSlices != 0) {
         // A slice is chosen by the stored records, so they come first; files
         // without one are read in every run, so that a move is still told.
-        std::vector<HashRecord> stored;
-        digest = tools.loadDB(checksumFile.toStdString(), stored);
+        isLoaded = true;
+        digest = read();
         if (digest.empty()) {
             message(tr("Checksums file load error"));
             return ExitError;
         }
-        const long long written = tools.referenceTime();
-        tools.setSlice(&stored, subsetSlice, subsetSlices);
-        tools.setUnreadableSink([&unreadable](const ReadFailure &failure) {
-            unreadable.push_back(failure);
-            return true;
-        });
-        std::vector<HashRecord> current;
-        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-            tools.calculateHashes(sourceDir.toStdString(), current, report, checksumFile.toStdString(), true);
-            return true;
-        });
-        if (scanned != ExitSuccess)
-            return scanned;
-        InterruptFlag::setPhase(InterruptFlag::Reading);
         tools.setReferenceTime(written);
-        tools.compare(current, stored, errors);
-        // What cannot be read is not missing; it goes last, each once.
-        for (std::size_t i = errors.size(); i-- > 0;) {
-            const CompareErr &error = *errors[i];
-            for (const ReadFailure &failure : unreadable) {
-                if (error.type != CompareErr::AbsentFile || !UnreadableReport::hides(failure, error.path))
-                    continue;
-                notChecked += failure.kind == ReadFailure::Kind::Directory ? 1 : 0;
-                errors.erase(errors.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
-        }
-        for (const ReadFailure &failure : unreadable)
-            errors.push_back(std::make_unique<CE_IOError>(failure));
-        checked = qint64(current.size());
-        for (const HashRecord &record : current)
-            sliceFiles += HashTools::sliceOf(record.path, subsetSlices) == subsetSlice ? 1 : 0;
+        tools.setSlice(&stored, subsetSlice, subsetSlices);
     } else {
-        // The checksums file is read into a compact index while the first
-        // files are hashed, by an engine of its own (the scan's hash object
-        // is not to be shared); each file is compared as it comes. The
-        // reading ends inside this call, whatever the scan's outcome. Where
-        // no thread can start, the reading is deferred to get(). The reader
-        // is handed over by name: libstdc++ moves a temporary into the
-        // thread that fails to start and defers the moved-from rest, whose
-        // path is then empty.
-        StoredIndex stored;
-        long long written = 0;
-        const auto read = [&stored, &written, name = checksumFile.toStdString()] {
-            HashTools reader(engineAlgorithm);
-            std::string digest = reader.loadDB(name, stored);
-            written = reader.referenceTime();
-            return digest;
-        };
-        std::future<std::string> loaded = std::async(std::launch::async | std::launch::deferred, read);
-        bool isLoaded = false;
-        const auto waitForIndex = [&] {
-            if (isLoaded)
-                return;
-            isLoaded = true;
-            digest = loaded.get();
-            tools.setReferenceTime(written);
-        };
-        const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
-                                                  bool changed) {
-            waitForIndex();
-            ++checked;
-            // Without an index the scan still runs to its end, so that a
-            // failing file or directory is told first, as ever.
-            if (!digest.empty())
-                tools.checkRecord(stored, path, now, before, changed, errors);
-            return true;
-        };
-        // A file or directory that cannot be read takes its place in the
-        // report; its stored records are neither compared nor missing.
-        tools.setUnreadableSink([&](const ReadFailure &failure) {
-            waitForIndex();
-            if (!digest.empty()) {
-                const std::size_t hidden = UnreadableReport::forEachHidden(
-                    stored, failure, [&stored](std::size_t record) { stored.markSeen(record); });
-                if (failure.kind == ReadFailure::Kind::Directory)
-                    notChecked += qint64(hidden);
-            }
-            errors.push_back(std::make_unique<CE_IOError>(failure));
-            return true;
-        });
-        const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-            tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
-            return true;
-        });
-        if (scanned != ExitSuccess)
-            return scanned;
-        // The rest only reads: a signal from now on ends the process at once.
-        InterruptFlag::setPhase(InterruptFlag::Reading);
-        waitForIndex();
-        if (digest.empty()) {
-            message(tr("Checksums file load error"));
-            return ExitError;
-        }
-        tools.addMissing(stored, errors);
+        loaded = std::async(std::launch::async | std::launch::deferred, read);
     }
+    const auto waitForIndex = [&] {
+        if (isLoaded)
+            return;
+        isLoaded = true;
+        digest = loaded.get();
+        tools.setReferenceTime(written);
+    };
+    const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
+                                              bool changed) {
+        waitForIndex();
+        ++checked;
+        if (subsetSlices != 0 && HashTools::sliceOf(path, subsetSlices) == subsetSlice)
+            ++sliceFiles;
+        // Without an index the scan still runs to its end, so that a
+        // failing file or directory is told first, as ever.
+        if (!digest.empty())
+            tools.checkRecord(stored, path, now, before, changed, errors);
+        return true;
+    };
+    // A file or directory that cannot be read takes its place in the
+    // report; its stored records are neither compared nor missing.
+    tools.setUnreadableSink([&](const ReadFailure &failure) {
+        waitForIndex();
+        if (!digest.empty()) {
+            const std::size_t hidden = UnreadableReport::forEachHidden(
+                stored, failure, [&stored](std::size_t record) { stored.markSeen(record); });
+            if (failure.kind == ReadFailure::Kind::Directory)
+                notChecked += qint64(hidden);
+        }
+        errors.push_back(std::make_unique<CE_IOError>(failure));
+        return true;
+    });
+    const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
+        tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
+        return true;
+    });
+    if (scanned != ExitSuccess)
+        return scanned;
+    // The rest only reads: a signal from now on ends the process at once.
+    InterruptFlag::setPhase(InterruptFlag::Reading);
+    waitForIndex();
+    if (digest.empty()) {
+        message(tr("Checksums file load error"));
+        return ExitError;
+    }
+    tools.addMissing(stored, errors);
 
     // A move is told on the new file's line; the missing file's goes.
     const std::size_t none = errors.size();
@@ -438,6 +431,7 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
             .number("moved", qint64(moved))
             .number("unreadable", qint64(unreadableCount))
             .number("not_checked", notChecked);
+        countChanging(counts, tools);
         JsonLine last = summaryLine(counts, checksumFile, digest, clock);
         if (subsetSlices != 0)
             last.object("subset", JsonLine()
@@ -446,9 +440,20 @@ int CliJobs::verify(const QByteArray &sourceDir, const QByteArray &checksumFile,
                                       .number("files", sliceFiles));
         output(last.line());
     }
-    if (damageOnly)
-        return damaged + unreadableCount > 0 ? ExitDiscrepancies : ExitSuccess;
-    return errors.empty() ? ExitSuccess : ExitDiscrepancies;
+    const int status
+        = (damageOnly ? damaged + unreadableCount > 0 : !errors.empty()) ? ExitDiscrepancies : ExitSuccess;
+    if (!sliceStateFile.isEmpty()) {
+        // Only a run that completed moves on; a signal no longer stops it.
+        InterruptFlag::setPhase(InterruptFlag::Writing);
+        if (!sliceState.record(subsetSlice, subsetSlices)) {
+            messageNaming(tr("Cannot keep state file \"%1\": %2.")
+                              .arg(QStringLiteral("%1"),
+                                   QString::fromLocal8Bit(std::strerror(sliceState.error()))),
+                          sliceStateFile);
+            return ExitError;
+        }
+    }
+    return status;
 }
 
 int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
@@ -534,6 +539,7 @@ int CliJobs::update(const QByteArray &sourceDir, const QByteArray &checksumFile)
             .number("kept", qint64(counts.kept) + unreadables.kept)
             .number("damaged", qint64(counts.heldBack.size()))
             .number("unreadable", unreadables.count);
+        countChanging(numbers, tools);
         output(summaryLine(numbers, checksumFile, digest, clock, &writer).line());
     }
     return counts.heldBack.empty() && unreadables.count == 0 ? ExitSuccess : ExitDiscrepancies;
@@ -637,7 +643,21 @@ int CliJobs::scan(HashTools &tools, const QByteArray &sourceDir,
         message(tr("Checksums calculation did not finish"));
         return ExitError;
     }
+    // Even when quiet: such a file's record holds the digest of one
+    // moment's content, which a later verify may well not find.
+    QByteArray prefix = sourceDir;
+    if (!prefix.endsWith('/'))
+        prefix += '/';
+    for (const std::string &path : tools.changingFiles())
+        messageNaming(tr("File \"%1\" changed while it was read."), prefix + QByteArray::fromStdString(path));
     return ExitSuccess;
+}
+
+void CliJobs::countChanging(JsonLine &counts, const HashTools &tools)
+{
+    // Only where there is one, as the fields of names that are not text.
+    if (!tools.changingFiles().empty())
+        counts.number("changed_while_read", qint64(tools.changingFiles().size()));
 }
 
 int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)

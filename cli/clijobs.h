@@ -39,6 +39,9 @@ public:
     void setSubset(unsigned slice, unsigned slices);
     // Where create, verify and update leave what they found; none by default.
     void setMetrics(MetricsFile *metricsFile);
+    // The slice is the one after the last that a completed verify read, as
+    // stateFile keeps it (see SliceState); a run that completes records it.
+    void setSliceState(const QByteArray &stateFile);
 
     int create(const QByteArray &sourceDir, const QByteArray &checksumFile);
     // damageOnly: report only files that differ without having been written
@@ -68,7 +71,8 @@ private:
                                                 const std::function<StoredIndex *()> &stored,
                                                 const HashTools::RecordSink &write, Unreadables &tally) const;
     // Runs a scan of the tree, which reports to the report it is given;
-    // ExitSuccess when the run completed, otherwise the exit code, its
+    // ExitSuccess when the run completed, each file still changing when its
+    // last read ended then named on stderr, otherwise the exit code, its
     // message already printed. run answers false when it stopped the scan
     // for a reason of its own, which its caller tells: then ExitError.
     int scan(HashTools &tools, const QByteArray &sourceDir,
@@ -100,6 +104,9 @@ private:
     static void writeError(const QByteArray &line);
     void info(const QString &text) const;
     static void output(const QByteArray &bytes);
+    // Adds to a JSON summary's counts how many files of the last scan were
+    // still changing when their last read ended, where any were.
+    static void countChanging(JsonLine &counts, const HashTools &tools);
     // The JSON report's last line; counts is its "summary" object. written:
     // the writer of a job that wrote the checksums file.
     static JsonLine summaryLine(const JsonLine &counts, const QByteArray &checksumFile,
@@ -110,6 +117,7 @@ private:
     bool json = false;
     unsigned subsetSlice = 0;
     unsigned subsetSlices = 0;
+    QByteArray sliceStateFile;
     bool progress;
     int jobs;
     MetricsFile *metrics = nullptr;

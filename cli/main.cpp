@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #ifdef ORVALEN_POSIX
 #include <unistd.h>
@@ -84,23 +85,33 @@ int main(int argc, char *argv[])
                         arguments.checksumFile);
     if (!arguments.metricsFile.isEmpty())
         jobs.setMetrics(&metrics);
+    if (arguments.subsetNext)
+        jobs.setSliceState(arguments.stateFile);
     int status = ExitError;
-    switch (arguments.command) {
-    case CliArguments::Create:
-        status = jobs.create(arguments.sourceDir, arguments.checksumFile);
-        break;
-    case CliArguments::Verify:
-        status = jobs.verify(arguments.sourceDir, arguments.checksumFile, arguments.damageOnly);
-        break;
-    case CliArguments::Update:
-        status = jobs.update(arguments.sourceDir, arguments.checksumFile);
-        break;
-    case CliArguments::Digest:
-        status = arguments.check
-                     ? DigestCheck(arguments.algorithm.toLower().toStdString(), arguments.quiet, arguments.jobs)
-                           .run(arguments.files)
-                     : jobs.digest(arguments.algorithm, arguments.files);
-        break;
+    try {
+        switch (arguments.command) {
+        case CliArguments::Create:
+            status = jobs.create(arguments.sourceDir, arguments.checksumFile);
+            break;
+        case CliArguments::Verify:
+            status = jobs.verify(arguments.sourceDir, arguments.checksumFile, arguments.damageOnly);
+            break;
+        case CliArguments::Update:
+            status = jobs.update(arguments.sourceDir, arguments.checksumFile);
+            break;
+        case CliArguments::Digest:
+            status = arguments.check
+                         ? DigestCheck(arguments.algorithm.toLower().toStdString(), arguments.quiet, arguments.jobs)
+                               .run(arguments.files)
+                         : jobs.digest(arguments.algorithm, arguments.files);
+            break;
+        }
+    } catch (const std::bad_alloc &) {
+        // Wherever memory ran out, the same message as where the scan
+        // itself meets it; what the job held is freed by now.
+        printError(QCoreApplication::translate("HashTools", "Not enough system resources to hash the tree: %1.")
+                       .arg(QCoreApplication::translate("HashTools", "not enough memory")));
+        status = ExitError;
     }
 
     // A result that did not reach its reader (full disk, closed pipe) must

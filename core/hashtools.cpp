@@ -57,10 +57,9 @@ void HashTools::calculateHashes(const std::string &sourceDir, std::vector<HashRe
     changedWhileRead.clear();
     const RecordSink keep = [&](std::string &path, std::string &digest, const FileStamp &before, bool changed) {
         records.push_back(HashRecord{std::move(path), std::move(digest)});
-        if (stampsWanted) {
+        if (stampsWanted)
             stampsBefore.push_back(before);
-            changedWhileRead.push_back(changed);
-        }
+        changedWhileRead.push_back(changed);
         return true;
     };
     if (!scanTree(sourceDir, keep, report, checksumFile, recordsBelowSource, true)) {
@@ -103,6 +102,10 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
                          const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
     checksumsFileRecords.clear();
+    changingRecords.clear();
+    // Only calculateHashes keeps what compare takes of a scan's files.
+    stampsBefore.clear();
+    changedWhileRead.clear();
     ignoreRules = IgnoreRules();
     if (!hasher) {
         if (report)
@@ -123,7 +126,6 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
     // no record of; the others keep their stored records unread.
-    options.stampFiles = stampsWanted || updatedFrom;
     if (updatedFrom) {
         options.known = updatedFrom;
         options.update = updateCounts;
@@ -131,13 +133,14 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.reference = reference;
         options.scanStart = scanStart;
     } else if (sliceCount != 0) {
-        options.known = sliceIndex.get();
+        options.known = sliceIndex;
         options.slice = readSlice;
         options.slices = sliceCount;
     }
     TreeScan scan(*hasher, algorithm, options, report);
     const bool finished = scan.run(sourceDir, checksumFile, sink);
     checksumsFileRecords = scan.checksumsFileRecords();
+    changingRecords = std::move(scan.changingRecords());
     ignoreRules = scan.ignoreRules();
     ignoredPrefix = scan.recordPrefix();
     return finished;
@@ -171,13 +174,9 @@ bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, 
     return true;
 }
 
-void HashTools::setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices)
+void HashTools::setSlice(StoredIndex *stored, unsigned slice, unsigned slices)
 {
-    sliceIndex.reset();
-    if (stored) {
-        sliceIndex = std::make_unique<StoredIndex>();
-        sliceIndex->assign(*stored);
-    }
+    sliceIndex = stored;
     readSlice = slice;
     sliceCount = stored ? slices : 0;
 }
@@ -304,6 +303,9 @@ std::string HashTools::loadDB(const std::string &fileName, StoredIndex &index)
             if (!digest.empty())
                 return digest;
         }
+    } catch (const std::bad_alloc &) {
+        index = StoredIndex();
+        throw;
     } catch (...) {
     }
     index = StoredIndex();
@@ -322,12 +324,18 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
         if (!before) {
             errors.push_back(std::make_unique<CE_NewFile>(now.path));
             errors.back()->digest = now.hash;
-        } else if (before->hash != now.hash) {
+            return;
+        }
+        // Stamps belong to the last scan's records, in their order.
+        const std::size_t at = static_cast<std::size_t>(&now - current.data());
+        const bool ofLastScan = changedWhileRead.size() == current.size() && at < current.size();
+        // A file written while it was read was modified now, whatever
+        // content its last read found.
+        const bool written = ofLastScan && changedWhileRead[at];
+        if (before->hash != now.hash || written) {
             auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
-            // Stamps belong to the last scan's records, in their order.
-            const std::size_t at = static_cast<std::size_t>(&now - current.data());
-            if (stampsBefore.size() == current.size() && at < current.size())
-                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], changedWhileRead[at]);
+            if (ofLastScan && stampsBefore.size() == current.size())
+                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], written);
             errors.push_back(std::move(difference));
         }
     });
@@ -377,7 +385,9 @@ void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const 
         return;
     }
     stored.markSeen(record);
-    if (stored.digestIs(record, digest))
+    // A file written while it was read was modified now, whatever content
+    // its last read found.
+    if (stored.digestIs(record, digest) && !changedWhileRead)
         return;
     const std::string storedDigest = stored.digest(record);
     auto difference = std::make_unique<CE_HashDiff>(path, digest, storedDigest);

@@ -80,9 +80,17 @@ public:
     // file is scanned like any other.
     void setRecordsToBeWritten(bool toBeWritten);
 
-    // Whether the following scans take each file's status as it is opened
-    // and once it is hashed, so that compare can tell an edit from damage.
+    // Whether calculateHashes keeps each file's status as it was read, so
+    // that compare can tell an edit from damage.
     void setStampsWanted(bool wanted);
+
+    // A file whose status (size, modification or inode change time) moved
+    // while it was read is read again, at most three times more, so that
+    // its digest is that of one content it held; compare and checkRecord
+    // report such a file as modified even where that digest matches. The
+    // record paths of the files of the last scan that changed during every
+    // read, in listing order: each keeps the digest of its last read.
+    const std::vector<std::string> &changingFiles() const { return changingRecords; }
 
     // The moment a checksums file's records were taken: its modification
     // time, set to the start of the scan that wrote it. loadDB takes it
@@ -107,8 +115,9 @@ public:
     // `slice` of `slices` (see sliceOf) and the files stored holds no record
     // of, so that new files can still be matched to missing ones; every
     // other file takes its stored digest unread and so cannot differ.
-    // slices 0 reads everything again.
-    void setSlice(const std::vector<HashRecord> *stored, unsigned slice, unsigned slices);
+    // stored must outlive those scans, which mark the records they meet;
+    // slices 0, or no stored records, reads everything again.
+    void setSlice(StoredIndex *stored, unsigned slice, unsigned slices);
     // The slice, 1 to slices, a record path falls into: ScanRecords::sliceOf.
     static unsigned sliceOf(const std::string &recordPath, unsigned slices);
 
@@ -130,7 +139,9 @@ public:
     // saveDB for a writer that was handed its records through append.
     std::string saveDB(ChecksumFile::Writer &writer);
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
-    // loadDB into a compact index, replacing what it held.
+    // loadDB into a compact index, replacing what it held. Unlike the others
+    // it throws std::bad_alloc where memory runs out, so that a caller can
+    // tell that from a file that is no checksums file.
     std::string loadDB(const std::string &fileName, StoredIndex &index);
 
     // A stored record of the checksums file itself, where the last scan met
@@ -199,13 +210,15 @@ private:
     // When the last scan began, by the system's clock.
     long long scanStart = 0;
     // With stampsWanted, the status of each record's file from the last
-    // scan, in record order.
+    // scan, in record order; whether each was written while it was read,
+    // always.
     std::vector<FileStamp> stampsBefore;
     std::vector<bool> changedWhileRead;
+    std::vector<std::string> changingRecords;
     // Set for the length of updateHashes.
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
-    std::unique_ptr<StoredIndex> sliceIndex;
+    StoredIndex *sliceIndex = nullptr;
     unsigned readSlice = 0;
     unsigned sliceCount = 0;
     UnreadableSink unreadableSink;

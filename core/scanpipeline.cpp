@@ -59,6 +59,19 @@ long long openDescriptors(rlim_t limit)
 }
 #endif
 
+#if defined(__linux__)
+// The address space the process has mapped, as the kernel counts it against
+// its limit; -1 where unknown.
+long long mappedBytes()
+{
+    std::ifstream in("/proc/self/statm");
+    long long pages = 0;
+    if (!(in >> pages))
+        return -1;
+    return pages * ::sysconf(_SC_PAGESIZE);
+}
+#endif
+
 bool outOfDescriptors(int error)
 {
     return error == EMFILE || error == ENFILE;
@@ -240,6 +253,15 @@ bool ScanPipeline::publish()
             addedUnread.clear();
             return false;
         }
+        // Room first, grown as the containers grow themselves: once it is
+        // there nothing below can fail half way.
+        const auto makeRoom = [](auto &held, std::size_t more) {
+            if (held.capacity() - held.size() < more)
+                held.reserve(std::max(held.size() + more, 2 * held.capacity()));
+        };
+        makeRoom(paths, addedPaths.size());
+        makeRoom(pathEnds, addedEnds.size());
+        makeRoom(unreadFiles, addedUnread.size());
         const std::size_t base = baseBytes + paths.size();
         paths += addedPaths;
         for (const std::size_t end : addedEnds)
@@ -260,6 +282,13 @@ bool ScanPipeline::publish()
     if (wakeCaller)
         hashed.notify_one();
     return true;
+}
+
+void ScanPipeline::dropUnpublished()
+{
+    addedPaths.clear();
+    addedEnds.clear();
+    addedUnread.clear();
 }
 
 void ScanPipeline::finish()
@@ -441,9 +470,13 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
     bool triedAlone = false;
     for (;;) {
         const unsigned long long seen = descriptorsReleased.load();
-        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), size);
-        if (fd >= 0)
+        struct stat status;
+        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
+        if (fd >= 0) {
+            *size = static_cast<long long>(status.st_size);
+            result.before = FileStamp::of(status);
             return fd;
+        }
         const int cause = errno;
         std::unique_lock<std::mutex> guard(lock);
         // While it waits this hasher holds nothing: another one short of a
@@ -540,8 +573,12 @@ void ScanPipeline::openLoop()
 #if defined(ORVALEN_POSIX)
         bool openLater = false;
         if (!failed.unread && !failed.failure && !failed.shortage) {
-            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &size);
-            if (fd < 0) {
+            struct stat status;
+            fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
+            if (fd >= 0) {
+                size = static_cast<long long>(status.st_size);
+                failed.before = FileStamp::of(status);
+            } else {
                 // Short of descriptors, the file is left to its hasher,
                 // which waits for one where an opener must not.
                 const int cause = errno;
@@ -551,8 +588,6 @@ void ScanPipeline::openLoop()
             }
         }
         if (fd >= 0) {
-            if (settings.stampFiles)
-                failed.before = FileStamp::ofOpen(fd);
             if (settings.hashersOpenFromMemory && size > 0 && index % lookEvery == 0) {
                 looked = true;
                 unsigned char first;
@@ -710,11 +745,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         handBack = true;
 
 #if defined(ORVALEN_POSIX)
-        if (opensItself && !result.failure && !result.shortage) {
+        if (opensItself && !result.failure && !result.shortage)
             fd = openForHashing(index, path, &size, result);
-            if (fd >= 0 && settings.stampFiles)
-                result.before = FileStamp::ofOpen(fd);
-        }
 #endif
         if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
             std::unique_lock<std::mutex> guard = locked();
@@ -733,15 +765,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             // read call; as the openers do, every lookEvery'th file tells.
             const bool look = opensItself && index % lookEvery == 0;
             try {
-                hasher->digestOfOpenFile(result.digest, fd, size, path, overlap, keepGoing,
-                                         look ? &missedCache : nullptr);
+                result.changing = hashSteadily(*hasher, result.digest, fd, size, path, overlap, keepGoing,
+                                               look ? &missedCache : nullptr, result.before, result.after);
             } catch (...) {
                 keepFailure(result);
             }
-#if defined(ORVALEN_POSIX)
-            if (settings.stampFiles)
-                result.after = FileStamp::ofOpen(fd);
-#endif
             closeFile(fd);
         }
     }
@@ -893,6 +921,28 @@ void ScanPipeline::tookSome(std::unique_lock<std::mutex> &guard)
         roomToList.notify_one();
 }
 
+bool ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
+                                const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
+                                bool *missedCache, const FileStamp &before, FileStamp &after)
+{
+    FileStamp start = before;
+    for (int read = 0;; ++read) {
+        hasher.digestOfOpenFile(digest, fd, size, path, overlap, keepGoing, read == 0 ? missedCache : nullptr);
+#if defined(ORVALEN_POSIX)
+        // The one look a file costs beyond its open: a file that held still
+        // is read once.
+        after = FileStamp::ofOpen(fd);
+#else
+        after = start;
+#endif
+        const bool changed = after.differsFrom(start);
+        if (digest.empty() || read == rereads || !changed)
+            return changed && !digest.empty();
+        start = after;
+        size = after.size;
+    }
+}
+
 ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, int jobs)
 {
     Settings settings;
@@ -917,6 +967,28 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
             std::min<long long>(static_cast<long long>(settings.openAhead), budget - settings.hashers));
         settings.openers = static_cast<int>(
             std::min<long long>(settings.openers, static_cast<long long>(settings.openAhead)));
+    }
+#endif
+#if defined(__linux__)
+    // A limit on the address space (ulimit -v) is used up by threads long
+    // before memory: each maps its stack, and glibc gives each of the first
+    // threads a malloc arena of its own that reserves 64 MiB. The workers
+    // and the listing's thread take at most half of what is left, so that
+    // the paths listed, the index of a checksums file and the results in
+    // the window still fit; where not one hasher fits beside the listing,
+    // no worker is wanted and the files are hashed on the calling thread.
+    rlimit space;
+    const long long mapped = mappedBytes();
+    if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY && mapped >= 0) {
+        rlimit stack;
+        long long stackBytes = 8LL << 20;
+        if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY)
+            stackBytes = static_cast<long long>(stack.rlim_cur);
+        const long long perThread = stackBytes + (64LL << 20);
+        const long long spare = (static_cast<long long>(space.rlim_cur) - mapped) / 2;
+        const long long threads = std::max<long long>(spare / perThread - 1, 0);
+        settings.hashers = static_cast<int>(std::min<long long>(settings.hashers, threads));
+        settings.openers = static_cast<int>(std::min<long long>(settings.openers, threads - settings.hashers));
     }
 #endif
     return settings;

@@ -52,9 +52,6 @@ public:
         // Whether hashers open the files themselves while they are found in
         // memory; without it the openers open every file.
         bool hashersOpenFromMemory = true;
-        // Whether each file's status is taken as it is opened and again
-        // once it is hashed, for telling an edit from damage.
-        bool stampFiles = false;
     };
 
     struct Result
@@ -68,10 +65,13 @@ public:
         // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
         // the caller throws for it when it reaches the file.
         int shortage = 0;
-        // With stampFiles: the file's status when it was opened and when
-        // its last byte had been read.
+        // The file's status when it was opened and once the last byte of
+        // its last read was in: they differ when it was written meanwhile.
         FileStamp before;
         FileStamp after;
+        // It changed during each of its reads (see hashSteadily): its digest
+        // is that of the last.
+        bool changing = false;
         // The file was handed in not to be read: it has no digest.
         bool unread = false;
     };
@@ -91,8 +91,11 @@ public:
     // only keeps its place in the order.
     void add(const char *below, std::size_t length, bool read = true);
     // With listAhead, waits for room first; false once stopping, when the
-    // files are not taken.
+    // files are not taken. Short of memory it throws std::bad_alloc and
+    // publishes none of them.
     bool publish();
+    // Forgets the files added since the last publish(), which failed.
+    void dropUnpublished();
     // Every file has been handed in.
     void finish();
     // With a listing on a thread of its own: publish() waits while this
@@ -135,8 +138,24 @@ public:
 
     // How the pipeline is set up for a tree on the device of sourcePath:
     // jobs hashers (0: one per core; at most maxHashers), fewer where the
-    // descriptors the process may still open would not serve them.
+    // descriptors the process may still open, or the address space it may
+    // still map, would not serve them; no hasher at all where not even one
+    // fits in that address space.
     static Settings settingsFor(const std::string &sourcePath, int jobs);
+
+    // A file written while it is read has a digest of no content it ever
+    // held, and one written behind the read position would pass unseen: the
+    // file is read again, from the same descriptor, while its status changed
+    // during the read, at most this many times more.
+    static constexpr int rereads = 3;
+    // Hashes the file open at fd, of size bytes and with the status before
+    // as it was opened, into digest, reading it again as above; after ends
+    // as the status once the last read was done. True when the file changed
+    // during every read. An empty digest once keepGoing answered false;
+    // missedCache as for the first read.
+    static bool hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
+                             const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
+                             bool *missedCache, const FileStamp &before, FileStamp &after);
 
 private:
     struct Slot;
@@ -193,8 +212,9 @@ private:
     // opens, and then every sleeper is to be woken once the lock is free.
     bool setFromMemory(bool inMemory);
     void wakeEveryone();
-    // A hasher opens the file of index it claimed at path; -1 with result's
-    // error or failure set, or when stopping.
+    // A hasher opens the file of index it claimed at path, its status as
+    // opened into result.before; -1 with result's error or failure set, or
+    // when stopping.
     int openForHashing(std::size_t index, const std::string &path, long long *size, Result &result);
     // Under the lock: a claimed file's descriptor was closed, or its open
     // failed and it never held one.

@@ -15,9 +15,9 @@ class ScanRecords
 {
 public:
     // Takes one record of a scan: its path, its digest (both may be moved
-    // from), the file's status as it was opened and whether it changed
-    // while it was read (both with setStampsWanted only). False ends the
-    // scan at once, with nothing more reported.
+    // from), the file's status as it was opened and whether it was written
+    // while it was read (see HashTools::changingFiles). False ends the scan
+    // at once, with nothing more reported.
     using RecordSink = std::function<bool(std::string &path, std::string &digest, const FileStamp &before,
                                           bool changedWhileRead)>;
     // Takes a file or directory that cannot be read; false ends the scan as

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #ifdef ORVALEN_POSIX_LISTING
 #include <dirent.h>
@@ -292,6 +293,9 @@ const char *TreeListing::below(std::size_t i, std::size_t &length) const
 
 bool TreeListing::unreadable(int error)
 {
+    // Memory that runs out is no fault of the directory.
+    if (error == ENOMEM)
+        throw std::bad_alloc();
     // The source directory itself is no finding: without it there is no
     // scan to go on with.
     if (unreadableHandler && !relPath.empty()) {

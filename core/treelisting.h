@@ -64,7 +64,9 @@ public:
     // line feed where that is refused; failure() and failedPath() then say
     // which. Without stopAtUnreadable such a directory or file is passed
     // over. What the ignore file excludes is left out, and an excluded
-    // directory is not even opened.
+    // directory is not even opened. Memory that runs out, also where a
+    // directory cannot be opened or read for want of it, throws
+    // std::bad_alloc.
     bool list(bool stopAtUnreadable);
     // Called after each directory's files were added, with the number of
     // files listed so far, so that work on them can start before the whole
@@ -133,7 +135,8 @@ private:
     bool collectBelow(const std::string &name);
     bool isSkipped(const char *name, bool mayLeadThere);
 #endif
-    // The directory being read failed with errno error.
+    // The directory being read failed with errno error; throws
+    // std::bad_alloc for ENOMEM.
     bool unreadable(int error);
     bool loadRules();
     // Whether the ignore rules leave out the entry name of the directory

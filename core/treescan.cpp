@@ -93,10 +93,15 @@ public:
     {
         try {
             thread = std::thread([this, stopAtUnreadable] {
+                // The last files go out before finish(), which must not
+                // throw: short of memory here, they are dropped with the
+                // failure, which the scan rethrows once it has joined.
                 try {
                     listed = listing.list(stopAtUnreadable);
+                    pipeline.publish();
                 } catch (...) {
                     failure = std::current_exception();
+                    pipeline.dropUnpublished();
                 }
                 pipeline.finish();
                 done = true;
@@ -185,17 +190,18 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
 
 #if defined(ORVALEN_POSIX)
     if (options.jobs != 1) {
-        ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
-        settings.stampFiles = options.stampFiles;
+        const ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
-            pipeline = std::make_unique<ScanPipeline>(
-                nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
-                listing->rootDescriptor());
+            if (settings.hashers > 0)
+                pipeline = std::make_unique<ScanPipeline>(
+                    nativePrefix, [&name] { return hashfactory().makeWrapper(name); }, settings,
+                    listing->rootDescriptor());
         } catch (const std::system_error &) {
-            // Not one worker could start: the files are hashed on this
-            // thread instead.
+            // Not one worker could start, or there was no memory for them:
+            // the files are hashed on this thread instead.
+        } catch (const std::bad_alloc &) {
         }
         if (pipeline)
             return runPipelined(*pipeline);
@@ -352,6 +358,7 @@ bool TreeScan::runSerially()
         int error = 0;
         FileStamp before;
         bool changed = false;
+        bool changing = false;
         if (!toBeRead(at, length, planned)) {
             if (!deliver(below, digest, error, before, changed, true))
                 return false;
@@ -359,12 +366,14 @@ bool TreeScan::runSerially()
         }
         CancelProbe probe(report);
         try {
-            digest = hashOneFile(nativePrefix + below, before, changed, [&] { return probe.keepGoing(); });
+            digest = hashOneFile(nativePrefix + below, before, changed, changing, [&] { return probe.keepGoing(); });
         } catch (const hlException &failed) {
             error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
         }
         if (probe.wasCanceled())
             return false;
+        if (changing)
+            changingPaths.push_back(path);
         if (!deliver(below, digest, error, before, changed, false)) {
             if (failure != 0)
                 fileFailed();
@@ -386,9 +395,12 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     // file is taken, so that memory does not grow with the tree; the count
     // of files then comes last, unless it is wanted first: then the listing
     // never waits, and the paths are held once, until they are taken.
-    ListingThread lister(*listing, pipeline);
+    // Whatever the listing thread touches is declared before the lister,
+    // whose destructor stops and joins it: on every way out, a cancel and
+    // an exception too, the thread has ended before any of it goes away.
     std::size_t handedIn = 0;
     std::string planned;
+    ListingThread lister(*listing, pipeline);
     listing->setListedHandler([&](std::size_t listed) {
         for (; handedIn < listed; ++handedIn) {
             std::size_t length = 0;
@@ -458,14 +470,31 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             return false;
         if (result.failure)
             std::rethrow_exception(result.failure);
+        bool changed = result.after.differsFrom(result.before);
+        if (result.shortage == ENOMEM && !result.unread) {
+            // A worker found no memory for the file: this thread, whose
+            // own is there already, reads it instead, one job fewer.
+            result = ScanPipeline::Result();
+            changed = false;
+            CancelProbe probe(report);
+            try {
+                result.digest = hashOneFile(nativePrefix + below, result.before, changed, result.changing,
+                                            [&] { return probe.keepGoing(); });
+            } catch (const hlException &failed) {
+                result.error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
+            }
+            if (probe.wasCanceled())
+                return false;
+        }
         if (result.shortage == ENOMEM)
             throw std::bad_alloc();
         if (result.shortage != 0)
             throw std::system_error(result.shortage, std::generic_category());
         if (canceled())
             return false;
-        if (!deliver(below, result.digest, result.error, result.before, result.after.differsFrom(result.before),
-                     result.unread)) {
+        if (result.changing)
+            changingPaths.push_back(path);
+        if (!deliver(below, result.digest, result.error, result.before, changed, result.unread)) {
             if (failure == 0)
                 return false;
             // A directory that cannot be read fails the scan before any
@@ -492,14 +521,15 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     return true;
 }
 
-std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                                   const std::function<bool()> &keepGoing)
 {
 #if defined(ORVALEN_POSIX)
-    long long size = 0;
-    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &size);
+    struct stat status;
+    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
     if (fd < 0)
         throw hlException(1, hashwrapper::cannotReadMessage(file), errno);
+    const long long size = static_cast<long long>(status.st_size);
     struct Closer
     {
         int fd;
@@ -510,15 +540,17 @@ std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bo
     if (size > 1024 * 1024)
         (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    if (options.stampFiles)
-        before = FileStamp::ofOpen(fd);
-    std::string digest = hasher.digestOfOpenFile(fd, size, file, size >= hashwrapper::overlapFileSize, keepGoing);
-    if (options.stampFiles)
-        changed = FileStamp::ofOpen(fd).differsFrom(before);
+    before = FileStamp::of(status);
+    FileStamp after;
+    std::string digest;
+    changing = ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize,
+                                          keepGoing, nullptr, before, after);
+    changed = after.differsFrom(before);
     return digest;
 #else
     (void)before;
     (void)changed;
+    (void)changing;
     return hasher.digestOfFileWhile(file, keepGoing);
 #endif
 }

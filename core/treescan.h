@@ -33,7 +33,6 @@ public:
         int jobs = 0;
         // A file whose path no checksums file line can hold fails the scan.
         bool recordsToBeWritten = false;
-        bool stampFiles = false;
         // Record paths are the paths below the source directory even where
         // it is relative.
         bool recordsBelowSource = false;
@@ -73,6 +72,9 @@ public:
     const std::vector<std::string> &checksumsFileRecords() const { return skippedRecords; }
     const IgnoreRules &ignoreRules() const { return rules; }
     const std::string &recordPrefix() const { return prefix; }
+    // The record paths of the files that changed during every read, in
+    // listing order.
+    std::vector<std::string> &changingRecords() { return changingPaths; }
 
 private:
     bool runSerially();
@@ -90,7 +92,9 @@ private:
     bool listingFailed();
     void fileFailed();
     void listingEnded();
-    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed,
+    // changed: the file was written while it was read; changing: during
+    // every read.
+    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                             const std::function<bool()> &keepGoing);
 
     hashwrapper &hasher;
@@ -118,4 +122,5 @@ private:
     std::size_t directoriesDelivered = 0;
     std::vector<std::string> skippedRecords;
     IgnoreRules rules;
+    std::vector<std::string> changingPaths;
 };

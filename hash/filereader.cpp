@@ -21,6 +21,7 @@ namespace {
 
 std::atomic<std::size_t> memoryPieceSize{filereader::defaultMemoryPieceSize};
 std::atomic<long long> missFrom{-1};
+std::atomic<filereader::PieceHook> pieceHook{nullptr};
 
 #if defined(__linux__)
 // tmpfs and ramfs cannot be asked to read without waiting, yet hold every
@@ -44,6 +45,11 @@ void filereader::setMemoryPieceSize(std::size_t bytes)
 void filereader::pretendMissFrom(long long offset)
 {
     missFrom = offset;
+}
+
+void filereader::setPieceHook(PieceHook hook)
+{
+    pieceHook = hook;
 }
 
 filereader::filereader(int fd, bool overlap, long long size, bool probeCache, unsigned char *buffer)
@@ -191,6 +197,16 @@ long filereader::readFromMemory(unsigned char *buffer)
 }
 
 long filereader::next(const unsigned char **data)
+{
+    const long n = nextPiece(data);
+    if (n > 0) {
+        if (const PieceHook hook = pieceHook.load(std::memory_order_relaxed))
+            hook(fd);
+    }
+    return n;
+}
+
+long filereader::nextPiece(const unsigned char **data)
 {
     if (fromMemory) {
         const long n = readFromMemory(ring[0].bytes);

@@ -55,8 +55,16 @@ public:
     // cache holds: from offset on, every byte counts as not in memory, and a
     // read from memory stops there. -1, the default, leaves it to the kernel.
     static void pretendMissFrom(long long offset);
+    // For the tests, which must change a file while it is being read,
+    // without timing: called with the file's descriptor on the thread that
+    // takes the pieces, after each piece it is handed that holds bytes.
+    // nullptr, the default, calls nothing.
+    using PieceHook = void (*)(int fd);
+    static void setPieceHook(PieceHook hook);
 
 private:
+    long nextPiece(const unsigned char **data);
+
     struct Piece
     {
         std::unique_ptr<unsigned char[]> owned;

@@ -214,12 +214,13 @@ int openBelow(int dirFd, const char *path, std::size_t length)
     return fd;
 }
 
-int checkedRegular(int fd, long long *size)
+int checkedRegular(int fd, long long *size, struct stat *status = nullptr)
 {
     if (fd < 0)
         return -1;
 
-    struct stat info;
+    struct stat own;
+    struct stat &info = status ? *status : own;
     int failure = 0;
     if (::fstat(fd, &info) != 0)
         failure = errno;
@@ -250,6 +251,15 @@ int hashwrapper::openRegularFileBelow(int dirFd, const std::string &path, std::s
     if (dirFd < 0)
         return openRegularFile(path, size);
     return checkedRegular(openBelow(dirFd, path.c_str() + belowOffset, path.size() - belowOffset), size);
+}
+
+int hashwrapper::openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
+                                      struct stat *status)
+{
+    if (dirFd < 0)
+        return checkedRegular(openForHashing(-1, path.c_str()), nullptr, status);
+    return checkedRegular(openBelow(dirFd, path.c_str() + belowOffset, path.size() - belowOffset), nullptr,
+                          status);
 }
 
 long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,

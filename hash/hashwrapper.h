@@ -7,6 +7,10 @@
 #include <memory>
 #include <string>
 
+#if defined(ORVALEN_POSIX)
+struct stat;
+#endif
+
 // Common face of the five digest algorithms. A concrete wrapper supplies the
 // first five operations; the file, string and self-test operations are built
 // once on top of them here. The order of the virtual operations is part of
@@ -64,6 +68,10 @@ public:
     // whole path is opened as it stands.
     static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
                                     long long *size);
+    // The same, with the file's status as it was opened, from the look at
+    // it that the open takes anyway; its size is status->st_size.
+    static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
+                                    struct stat *status);
     // digestOfFileWhile for a file opened as openRegularFileBelow opens it;
     // a failure names the whole path.
     std::string digestOfFileBelowWhile(int dirFd, const std::string &path, std::size_t belowOffset,

@@ -73,28 +73,35 @@ export SOURCE_DIR="$scratch/my photos"
 export CHECKSUMS_FILE="$scratch/photos sums.sha256"
 # Two words: one argument each only when split.
 export OPTIONS="--jobs 1"
+# The state folder, which systemd makes for the service's user.
+mkdir "$scratch/state" || exit 1
+export STATE_FILE="$scratch/state/photos.slice"
 "$root/usr/bin/orvalen-cli" -q create "$SOURCE_DIR" "$CHECKSUMS_FILE" >/dev/null || exit 1
 chmod 600 "$CHECKSUMS_FILE"
 
 # systemd's rules for a command line without quotes: $NAME as a word of its
 # own is the variable split at whitespace, ${NAME} is the variable as one
 # argument.
-argv=()
-read -ra words <<<"$exec_line"
-for word in "${words[@]}"; do
-    if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
-        read -ra split <<<"${!BASH_REMATCH[1]}"
-        argv+=("${split[@]}")
-    elif [[ $word =~ ^\$\{([A-Za-z_][A-Za-z0-9_]*)\}$ ]]; then
-        argv+=("${!BASH_REMATCH[1]}")
-    elif [[ $word == *\$* ]]; then
-        echo "ExecStart= uses a variable in a way this test does not read: $word"
-        exit 1
-    else
-        argv+=("$word")
-    fi
-done
-argv[0]=$root${argv[0]}
+command_line() {
+    argv=()
+    local word words split
+    read -ra words <<<"$exec_line"
+    for word in "${words[@]}"; do
+        if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
+            read -ra split <<<"${!BASH_REMATCH[1]}"
+            argv+=("${split[@]}")
+        elif [[ $word =~ ^\$\{([A-Za-z_][A-Za-z0-9_]*)\}$ ]]; then
+            argv+=("${!BASH_REMATCH[1]}")
+        elif [[ $word == *\$* ]]; then
+            echo "ExecStart= uses a variable in a way this test does not read: $word"
+            exit 1
+        else
+            argv+=("$word")
+        fi
+    done
+    argv[0]=$root${argv[0]}
+}
+command_line
 
 # The service's user owns nothing and holds only its ambient capabilities;
 # nobody with the same capabilities stands in for it.
@@ -110,6 +117,7 @@ if grep -qx 'DynamicUser=yes' "$service"; then
         echo "not root or no setpriv: the command runs with this test's privileges"
     fi
 fi
+[ ${#runner[@]} -eq 0 ] || chown nobody "$scratch/state" || exit 1
 
 # expect <what> <succeeded|failed>
 expect() {
@@ -120,6 +128,14 @@ expect() {
     [ "$got" = "$want" ] || fail "$what: exit status $status leaves the service $got, expected $want"
 }
 expect "intact tree" succeeded
+# With the default options each completed run reads the next slice.
+OPTIONS=$default command_line
+for slice in 1 2; do
+    expect "intact tree, default options, run $slice" succeeded
+    [ "$(cat "$STATE_FILE" 2>&1)" = "$slice/7" ] \
+        || fail "after run $slice of the default options the state file holds: $(cat "$STATE_FILE" 2>&1)"
+done
+command_line
 echo "The quick brown fox jumps over the lazy cat" > "$scratch/my photos/fox.txt"
 expect "changed file" failed
 rm "$CHECKSUMS_FILE"

@@ -1,5 +1,7 @@
+#include "clijobs.h"
 #include "compareerr.h"
 #include "consolereport.h"
+#include "filereader.h"
 #include "hashrecord.h"
 #include "hashtools.h"
 
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -435,6 +438,7 @@ private slots:
     void progressLineEscapesNames();
     void machineLimits_data();
     void machineLimits();
+    void addressSpaceLimit();
     void ignoreFileOnCreate_data();
     void ignoreFileOnCreate();
     void ignoreFileOnVerify_data();
@@ -451,12 +455,16 @@ private slots:
     void jsonVerifyReport();
     void jsonSummary_data();
     void jsonSummary();
+    void changingFileNamed_data();
+    void changingFileNamed();
     void sliceOfPath_data();
     void sliceOfPath();
     void subsetReadsEachFileOnce_data();
     void subsetReadsEachFileOnce();
     void subsetArgument_data();
     void subsetArgument();
+    void subsetNextSlice_data();
+    void subsetNextSlice();
     void verifyWithoutListsAsWithLists_data();
     void verifyWithoutListsAsWithLists();
     void folderMovedDuringCreate_data();
@@ -1649,6 +1657,69 @@ void TestCli::machineLimits()
     }
 }
 
+// verify under a limit on the address space (ulimit -v), with a checksums
+// file of many records whose files are gone: the limit is raised in steps
+// until plain verify, one file after another, gets through. A rolling slice,
+// which holds no more than plain verify, must get through in it too, and so
+// must verify with the jobs chosen from the machine, with fewer threads where
+// the limit leaves room for fewer. Below it, a run that fails says that
+// memory ran out, and nothing else.
+void TestCli::addressSpaceLimit()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    writeFile(tree + "/a.txt", "a");
+    QByteArray records = sha256Hex("a") + " a.txt\r\n";
+    const QByteArray dir(60, 'd');
+    const QByteArray name(60, 'f');
+    for (int i = 0; i < 100000; ++i)
+        records += sha256Hex("") + ' ' + dir + QByteArray::number(i / 500) + '/' + name + QByteArray::number(i)
+                   + "\r\n";
+    const QString sums = root.filePath("sums.sha256");
+    writeFile(sums, records);
+
+    const auto runUnder = [&](int megabytes, const QStringList &args) {
+        const QString limit = QString("ulimit -v %1 && exec \"$0\" \"$@\"").arg(megabytes * 1024);
+        return runCli(args + QStringList{"-q", "verify", "--damage-only", tree, sums}, root.path(),
+                      {"sh", "-c", limit});
+    };
+    const QStringList oneJob{"--jobs", "1"};
+    const auto plainPasses = [&](int megabytes) {
+        const Result plain = runUnder(megabytes, oneJob);
+        // 127: too little even to load the program's libraries.
+        if (plain.code != 0 && plain.code != 127) {
+            [&] {
+                QCOMPARE(plain.err, QByteArray("Not enough system resources to hash the tree: not enough memory.\n"));
+                QCOMPARE(plain.code, 2);
+                const Result automatic = runUnder(megabytes, QStringList());
+                QCOMPARE(automatic.err, plain.err);
+                QCOMPARE(automatic.code, 2);
+            }();
+        }
+        return plain.code == 0;
+    };
+    // The least limit, to 4 MiB, that plain verify gets through.
+    int failing = 0;
+    int limit = 32;
+    for (; !plainPasses(limit); limit *= 2) {
+        QVERIFY2(limit < 4096 && !QTest::currentTestFailed(), "plain verify fails in 4 GiB");
+        failing = limit;
+    }
+    while (limit - failing > 4 && !QTest::currentTestFailed()) {
+        const int middle = (failing + limit) / 2;
+        (plainPasses(middle) ? limit : failing) = middle;
+    }
+    if (QTest::currentTestFailed())
+        return;
+    const Result slice = runUnder(limit, oneJob + QStringList{"--subset", "1/1000"});
+    QCOMPARE(slice.err, QByteArray());
+    QCOMPARE(slice.code, 0);
+    const Result automatic = runUnder(limit, QStringList());
+    QCOMPARE(automatic.err, QByteArray());
+    QCOMPARE(automatic.code, 0);
+}
+
 namespace {
 
 const long long nanosecond = 1;
@@ -2468,6 +2539,7 @@ void TestCli::subsetArgument_data()
     QTest::newRow("1/0") << QStringList{"--subset", "1/0"} << 0;
     QTest::newRow("no slash") << QStringList{"--subset", "3"} << 0;
     QTest::newRow("a sign") << QStringList{"--subset", "+1/7"} << 0;
+    QTest::newRow("next/7 without --state") << QStringList{"--subset", "next/7"} << 0;
 }
 
 void TestCli::subsetArgument()
@@ -2495,6 +2567,87 @@ void TestCli::subsetArgument()
     QCOMPARE(objects.first().value("subset").toObject().value("slice").toInt(), slice);
 }
 
+void TestCli::subsetNextSlice_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the state file's bytes; "missing" for none
+    QTest::addColumn<QString>("happening"); // "", "interrupted" or "new file"
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("slice");          // the slice read; 0 for none
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("missing state file: made, slice 1 read and kept")
+        << QByteArray("missing") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("after slice 1 the second run reads slice 2")
+        << QByteArray("1/3\n") << "" << 0 << 2 << QByteArray("2/3\n");
+    QTest::newRow("after the last slice the first again")
+        << QByteArray("3/3\n") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("a state of another count starts at slice 1")
+        << QByteArray("4/5\n") << "" << 0 << 1 << QByteArray("1/3\n");
+    QTest::newRow("discrepancies: the run completed, its slice is kept")
+        << QByteArray("1/3\n") << "new file" << 1 << 2 << QByteArray("2/3\n");
+    QTest::newRow("interrupted: the state stays, the slice comes again")
+        << QByteArray("1/3\n") << "interrupted" << 130 << 0 << QByteArray("1/3\n");
+    QTest::newRow("no state file: refused, left as it was")
+        << QByteArray("1/3\nmore\n") << "" << 2 << 0 << QByteArray("1/3\nmore\n");
+}
+
+void TestCli::subsetNextSlice()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, happening);
+    QFETCH(int, code);
+    QFETCH(int, slice);
+    QFETCH(QByteArray, after);
+
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString tree = root.filePath("tree");
+    for (int i = 0; i < 12; ++i)
+        writeFile(tree + QString("/f%1").arg(i), QByteArray::number(i));
+    const QString sums = root.filePath("sums.sha256");
+    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
+    const QString state = root.filePath("state/tree.slice");
+    QVERIFY(QDir().mkpath(root.filePath("state")));
+    if (before != "missing")
+        writeFile(state, before);
+    if (happening == "new file")
+        writeFile(tree + "/new", "new");
+    if (happening == "interrupted") {
+        // New files are read in every run: 2 GiB of holes, hashed for
+        // seconds at any speed.
+        for (int i = 0; i < 64; ++i) {
+            QFile file(tree + QString("/big%1").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(qint64(32) << 20));
+        }
+    }
+
+    const QStringList args{"--format", "json", "verify", "--subset", "next/3", "--state", state, tree, sums};
+    Result r;
+    if (happening == "interrupted") {
+        QProcess process;
+        startCli(process, args, root.path());
+        QVERIFY(process.waitForStarted());
+        const qint64 pid = process.processId();
+        QVERIFY(pid > 0);
+        while (!touchesTree(pid, tree) && !process.waitForFinished(5)) {
+        }
+        QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
+        QVERIFY(::kill(static_cast<pid_t>(pid), SIGTERM) == 0);
+        r = finish(process);
+    } else {
+        r = runCli(args, root.path());
+    }
+    QVERIFY(r.normalExit);
+    QCOMPARE(r.code, code);
+    QCOMPARE(readFile(state), after);
+    QCOMPARE(entries(root.filePath("state")), QStringList{"tree.slice"});
+    if (slice != 0) {
+        const QList<QJsonObject> objects = jsonLines(r.out);
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last().value("subset").toObject().value("slice").toInt(), slice);
+    }
+}
 
 void TestCli::verifyWithoutListsAsWithLists_data()
 {
@@ -2509,9 +2662,9 @@ void TestCli::verifyWithoutListsAsWithLists_data()
     }
 }
 
-// Plain verify compares each file as it comes against a compact index of the
-// checksums file; a one-slice subset (every file read) compares the two
-// record lists. Their reports must not differ by a byte.
+// Plain verify reads the checksums file into its compact index while the
+// tree is hashed; a one-slice subset (every file read) reads it first and
+// chooses by it what to read. Their reports must not differ by a byte.
 void TestCli::verifyWithoutListsAsWithLists()
 {
     QFETCH(QStringList, jobs);
@@ -2571,6 +2724,94 @@ void TestCli::verifyWithoutListsAsWithLists()
                  lists.err.split('\n').at(lists.err.count('\n') - 1));
     }
     QCOMPARE(plainLines, listLines);
+}
+
+// The file being read grows by one byte after each piece, so that it never
+// holds still while the engine reads it.
+ino_t growingFile = 0;
+QByteArray growingPath;
+
+void growWhileRead(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_ino != growingFile)
+        return;
+    const int out = ::open(growingPath.constData(), O_WRONLY | O_APPEND);
+    if (out >= 0) {
+        (void)!::write(out, "x", 1);
+        ::close(out);
+    }
+}
+
+void TestCli::changingFileNamed_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("statuses"); // of the JSON lines before the summary
+
+    QTest::newRow("create") << "create" << 0 << QByteArray();
+    QTest::newRow("verify") << "verify" << 1 << QByteArray("modified");
+}
+
+// In this process, where the engine's reader can change the file between
+// its pieces.
+void TestCli::changingFileNamed()
+{
+    QFETCH(QString, command);
+    QFETCH(int, code);
+    QFETCH(QByteArray, statuses);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QByteArray tree = QFile::encodeName(root.filePath("tree"));
+    const QByteArray sums = QFile::encodeName(root.filePath("sums"));
+    QVERIFY(QDir().mkpath(QFile::decodeName(tree)));
+    writeBytesFile(tree + "/steady", "steady");
+    growingPath = tree + "/log\tname";
+    writeBytesFile(growingPath, "0123456789");
+    struct stat info;
+    QCOMPARE(::stat(growingPath.constData(), &info), 0);
+    growingFile = info.st_ino;
+    // Runs a job with stdout and stderr into files.
+    const QByteArray out = QFile::encodeName(root.filePath("out"));
+    const QByteArray err = QFile::encodeName(root.filePath("err"));
+    const auto run = [&](const std::function<int(CliJobs &)> &job) {
+        const int outFile = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int errFile = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int savedOut = ::dup(STDOUT_FILENO);
+        const int savedErr = ::dup(STDERR_FILENO);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::dup2(outFile, STDOUT_FILENO);
+        ::dup2(errFile, STDERR_FILENO);
+        CliJobs jobs(true, false, 0);
+        jobs.setJsonOutput(true);
+        const int exitCode = job(jobs);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::dup2(savedOut, STDOUT_FILENO);
+        ::dup2(savedErr, STDERR_FILENO);
+        for (const int fd : {savedOut, savedErr, outFile, errFile})
+            ::close(fd);
+        return exitCode;
+    };
+    if (command == "verify")
+        QCOMPARE(run([&](CliJobs &jobs) { return jobs.create(tree, sums); }), 0);
+    filereader::setPieceHook(&growWhileRead);
+    const int exitCode = run([&](CliJobs &jobs) {
+        return command == "create" ? jobs.create(tree, sums) : jobs.verify(tree, sums);
+    });
+    filereader::setPieceHook(nullptr);
+
+    QCOMPARE(exitCode, code);
+    // Named even when quiet, escaped as names in messages are.
+    QCOMPARE(readBytesFile(err), "File \"" + tree + "/log\\tname\" changed while it was read.\n");
+    QList<QJsonObject> objects = jsonLines(readBytesFile(out));
+    QVERIFY(!objects.isEmpty());
+    QCOMPARE(objects.takeLast().value("summary").toObject().value("changed_while_read").toInt(), 1);
+    QByteArrayList seen;
+    for (const QJsonObject &object : objects)
+        seen << object.value("status").toString().toUtf8();
+    QCOMPARE(seen.join(' '), statuses);
 }
 
 void TestCli::folderMovedDuringCreate_data()

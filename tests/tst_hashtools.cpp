@@ -4,19 +4,25 @@
 #include "storedindex.h"
 #include "icreatehashreport.h"
 #include "scanpipeline.h"
+#include "storedindex.h"
 #include "hashfactory.h"
+#include "filereader.h"
+#include "storedindex.h"
 #include "treelisting.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -118,6 +124,35 @@ private:
     rlimit saved{};
 };
 
+// Writes to one file while the engine reads it, from the reader's own hook,
+// so that the change falls inside a read whatever the timing: after each
+// piece of the file, during its first read or during every read, one byte
+// is appended or the first byte overwritten, behind the read position.
+namespace writer {
+std::atomic<int> pieces{0};
+ino_t target = 0;
+QByteArray path;
+bool everyRead = false;
+bool append = true;
+
+void write(int fd)
+{
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_ino != target)
+        return;
+    if (++pieces > 1 && !everyRead)
+        return;
+    const int out = ::open(path.constData(), O_WRONLY | (append ? O_APPEND : 0));
+    if (out < 0)
+        return;
+    if (append)
+        (void)!::write(out, "x", 1);
+    else
+        (void)!::pwrite(out, "X", 1, 0);
+    ::close(out);
+}
+} // namespace writer
+
 } // namespace
 
 class TestHashTools : public QObject
@@ -147,6 +182,8 @@ private slots:
     void unreadableInListingOrder_data();
     void unreadableInListingOrder();
     void cancelDuringLongFile();
+    void cancelWhileListing_data();
+    void cancelWhileListing();
     void sameResultForAnyJobCount();
     void pipelineWindows_data();
     void pipelineWindows();
@@ -159,6 +196,8 @@ private slots:
     void ignoredStoredRecords();
     void malformedIgnoreFileStopsBeforeHashing_data();
     void malformedIgnoreFileStopsBeforeHashing();
+    void fileChangedWhileRead_data();
+    void fileChangedWhileRead();
     void damageOrEdit_data();
     void damageOrEdit();
 
@@ -759,6 +798,69 @@ void TestHashTools::cancelDuringLongFile()
     }
 }
 
+void TestHashTools::cancelWhileListing_data()
+{
+    QTest::addColumn<bool>("update");
+    QTest::addColumn<int>("cancelAt");
+    for (const int at : {1, 200, 700, 2500}) {
+        QTest::newRow(qPrintable(QString("update, canceled at file %1").arg(at))) << true << at;
+        QTest::newRow(qPrintable(QString("slice, canceled at file %1").arg(at))) << false << at;
+    }
+}
+
+// Files kept unread are reported about as fast as the tree is listed, and
+// the listing may run only one directory ahead, so the cancel comes while
+// the listing thread is looking files up in the stored records. Under
+// AddressSanitizer a listing thread that outlived the scan's own state
+// would be caught here.
+void TestHashTools::cancelWhileListing()
+{
+    QFETCH(bool, update);
+    QFETCH(int, cancelAt);
+    const int perDirectory = 300;
+    const int files = 3000;
+    static QTemporaryDir root;
+    static std::vector<HashRecord> stored;
+    const QByteArray source = QFile::encodeName(root.path());
+    // Names long enough that a path is never kept inside its string object.
+    for (int i = int(stored.size()); i < files; ++i) {
+        const QString dir = QString("a directory with a long name %1").arg(i / perDirectory);
+        const QString path = QString("%1/a file with a long name %2").arg(dir).arg(i % perDirectory);
+        if (i % perDirectory == 0)
+            QCOMPARE(::mkdir(QFile::encodeName(root.filePath(dir)).constData(), 0755), 0);
+        QCOMPARE(::close(::creat(QFile::encodeName(root.filePath(path)).constData(), 0644)), 0);
+        stored.push_back(HashRecord{path.toStdString(), sha256Of(QByteArray())});
+    }
+
+    // Which part of the listing meets the cancel depends on timing.
+    for (int run = 0; run < 5; ++run) {
+        StoredIndex index;
+        index.assign(stored);
+        HashTools tools("sha256");
+        tools.setListAhead(perDirectory);
+        Recorder recorder;
+        recorder.cancelAt = cancelAt;
+        std::size_t delivered = 0;
+        const HashTools::RecordSink count = [&delivered](std::string &, std::string &, const FileStamp &, bool) {
+            ++delivered;
+            return true;
+        };
+        bool finished = true;
+        if (update) {
+            HashTools::UpdateCounts counts;
+            finished = tools.updateHashes(source.toStdString(), index, std::numeric_limits<long long>::max() / 2,
+                                          count, counts, &recorder, std::string());
+        } else {
+            tools.setSlice(&index, 1, 1000);
+            finished = tools.streamHashes(source.toStdString(), count, &recorder, std::string());
+        }
+        QVERIFY(!finished);
+        QCOMPARE(delivered, std::size_t(cancelAt - 1));
+        QCOMPARE(recorder.calls.last(), QStringLiteral("canceled?"));
+        QVERIFY(!recorder.calls.contains(QStringLiteral("finish")));
+    }
+}
+
 void TestHashTools::sameResultForAnyJobCount()
 {
     QTemporaryDir root;
@@ -1122,6 +1224,102 @@ void TestHashTools::malformedIgnoreFileStopsBeforeHashing()
     QCOMPARE(recorder.calls, QStringList{"error Malformed pattern in \"" + root.path()
                                          + "/.orvalenignore\", line 3: \"[\" is not closed."});
     QVERIFY(records.empty());
+}
+
+void TestHashTools::fileChangedWhileRead_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<bool>("everyRead");
+    QTest::addColumn<bool>("append");
+    QTest::addColumn<QByteArray>("lastRead"); // the content the kept digest is of
+    QTest::addColumn<int>("reads");
+
+    for (const int jobs : {1, 2}) {
+        const QByteArray how = jobs == 1 ? ", one job" : ", two jobs";
+        QTest::newRow("appended during the first read" + how) << jobs << false << true
+                                                                << QByteArray("0123456789x") << 2;
+        QTest::newRow("written behind the read position during the first read" + how)
+            << jobs << false << false << QByteArray("X123456789") << 2;
+        QTest::newRow("appended during every read" + how) << jobs << true << true
+                                                          << QByteArray("0123456789xxx") << 4;
+    }
+}
+
+void TestHashTools::fileChangedWhileRead()
+{
+    QFETCH(int, jobs);
+    QFETCH(bool, everyRead);
+    QFETCH(bool, append);
+    QFETCH(QByteArray, lastRead);
+    QFETCH(int, reads);
+    QTemporaryDir root;
+    writer::path = QFile::encodeName(root.filePath("f"));
+    writer::everyRead = everyRead;
+    writer::append = append;
+    // The file as it was, written long ago: a write of the same size then
+    // moves its modification time.
+    const auto makeFiles = [&] {
+        makeTree(root.path(), {"a=still", "f=0123456789"});
+        const timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, writer::path.constData(), longAgo, 0), 0);
+        struct stat info;
+        QCOMPARE(::stat(writer::path.constData(), &info), 0);
+        writer::target = info.st_ino;
+        writer::pieces = 0;
+    };
+    const std::vector<std::string> changing = everyRead ? std::vector<std::string>{"f"} : std::vector<std::string>();
+    const std::vector<HashRecord> stored{{"a", sha256Of("still")}, {"f", sha256Of(lastRead)}};
+
+    HashTools tools("sha256");
+    tools.setJobs(jobs);
+    tools.setStampsWanted(true);
+    tools.setReferenceTime(QDateTime::currentMSecsSinceEpoch() * 1000000LL);
+    const auto checkDifference = [](const std::vector<std::unique_ptr<CompareErr>> &errors) {
+        // Written while it was read: modified now, never damaged, even where
+        // the content of its last read is the stored one.
+        QCOMPARE(errors.size(), std::size_t(1));
+        QCOMPARE(errors[0]->type, CompareErr::HashDiff);
+        QCOMPARE(errors[0]->path, std::string("f"));
+        QVERIFY(!static_cast<const CE_HashDiff &>(*errors[0]).damaged);
+    };
+
+    // As the desktop creates and verifies.
+    makeFiles();
+    std::vector<HashRecord> records;
+    Recorder recorder;
+    filereader::setPieceHook(&writer::write);
+    tools.calculateHashes(root.path(), records, &recorder);
+    filereader::setPieceHook(nullptr);
+    QCOMPARE(recorder.calls.last(), QStringLiteral("finish"));
+    QCOMPARE(writer::pieces.load(), reads);
+    QCOMPARE(records.size(), std::size_t(2));
+    QCOMPARE(records[0].hash, sha256Of("still"));
+    QCOMPARE(records[1].hash, sha256Of(lastRead));
+    QCOMPARE(tools.changingFiles(), changing);
+    std::vector<std::unique_ptr<CompareErr>> errors;
+    tools.compare(records, stored, errors);
+    checkDifference(errors);
+    if (QTest::currentTestFailed())
+        return;
+
+    // As orvalen-cli verifies, each record as it comes.
+    makeFiles();
+    StoredIndex index;
+    index.assign(stored);
+    errors.clear();
+    filereader::setPieceHook(&writer::write);
+    const bool finished = tools.streamHashes(
+        QFile::encodeName(root.path()).toStdString(),
+        [&](std::string &path, std::string &digest, const FileStamp &before, bool written) {
+            tools.checkRecord(index, path, digest, before, written, errors);
+            return true;
+        },
+        &recorder, std::string());
+    filereader::setPieceHook(nullptr);
+    QVERIFY(finished);
+    QCOMPARE(writer::pieces.load(), reads);
+    QCOMPARE(tools.changingFiles(), changing);
+    checkDifference(errors);
 }
 
 namespace {

@@ -282,8 +282,8 @@ Exit-Codes:
        Exit-Code ist 0</translation>
     </message>
     <message>
-        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; 1: one file after another).</source>
-        <translation>Wie viele Dateien create, verify und update gleichzeitig hashen (N mindestens 1; mehr als %1 zählt als %1; Vorgabe: nach Rechner und Datenträgern gewählt; 1: eine Datei nach der anderen).</translation>
+        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; fewer where threads, descriptors or address space run short; 1: one file after another).</source>
+        <translation>Wie viele Dateien create, verify und update gleichzeitig hashen (N mindestens 1; mehr als %1 zählt als %1; Vorgabe: nach Rechner und Datenträgern gewählt; weniger, wo Threads, Dateideskriptoren oder Adressraum knapp werden; 1: eine Datei nach der anderen).</translation>
     </message>
     <message>
         <source>verify: print only possibly damaged and unreadable files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
@@ -298,8 +298,8 @@ Exit-Codes:
         <translation>FORMAT</translation>
     </message>
     <message>
-        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one) and new files; names are still compared for the whole tree.</source>
-        <translation>verify: nur die Dateien des Teils K von N (K von 1 bis N, oder auto: die Tage seit 1970-01-01 UTC modulo N, plus eins) und neue Dateien lesen; die Namen werden weiterhin für den ganzen Baum verglichen.</translation>
+        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one, so that with N a multiple of 7 each slice falls on the same weekday, or next: the slice after the last one a completed run read, as --state keeps it) and new files; names are still compared for the whole tree.</source>
+        <translation>verify: nur die Dateien des Teils K von N (K von 1 bis N, oder auto: die Tage seit 1970-01-01 UTC modulo N, plus eins, sodass bei N als Vielfachem von 7 jeder Teil auf denselben Wochentag fällt, oder next: der Teil nach dem letzten, den ein abgeschlossener Lauf gelesen hat, wie --state ihn festhält) und neue Dateien lesen; die Namen werden weiterhin für den ganzen Baum verglichen.</translation>
     </message>
     <message>
         <source>K/N</source>
@@ -326,16 +326,28 @@ Exit-Codes:
         <translation>Die Option --format gehört nur zu den Befehlen create, verify und update.</translation>
     </message>
     <message>
-        <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
-        <translation>Die Option --subset nimmt K/N, N mindestens 1 und K von 1 bis N oder auto, nicht „%1“.</translation>
+        <source>The option --subset takes K/N, N at least 1 and K from 1 to N, auto or next, not &quot;%1&quot;.</source>
+        <translation>Die Option --subset nimmt K/N, N mindestens 1 und K von 1 bis N, auto oder next, nicht „%1“.</translation>
     </message>
     <message>
-        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
-        <translation>create, verify und update: die Kennzahlen des Laufs im Textformat von Prometheus in DATEI schreiben, für den Textfile-Collector von node_exporter (DATEI endet auf .prom), wie auch immer der Lauf ausgeht. Eine DATEI, die nicht geschrieben werden kann, macht aus Exit-Code 0 eine 2.</translation>
+        <source>verify --subset next/N: the file that keeps the last slice read, one line &quot;K/N&quot;; made where missing, and written (atomically) only when the run completes with exit code 0 or 1. Other runs ignore it.</source>
+        <translation>verify --subset next/N: die Datei, die den zuletzt gelesenen Teil festhält, eine Zeile „K/N“; wird angelegt, wo sie fehlt, und nur (atomar) geschrieben, wenn der Lauf mit Exit-Code 0 oder 1 abschließt. Andere Läufe übergehen sie.</translation>
     </message>
     <message>
         <source>FILE</source>
         <translation>DATEI</translation>
+    </message>
+    <message>
+        <source>The option --state belongs to the verify command only.</source>
+        <translation>Die Option --state gehört nur zum Befehl verify.</translation>
+    </message>
+    <message>
+        <source>The option --subset next/N needs --state FILE.</source>
+        <translation>Die Option --subset next/N braucht --state DATEI.</translation>
+    </message>
+    <message>
+        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
+        <translation>create, verify und update: die Kennzahlen des Laufs im Textformat von Prometheus in DATEI schreiben, für den Textfile-Collector von node_exporter (DATEI endet auf .prom), wie auch immer der Lauf ausgeht. Eine DATEI, die nicht geschrieben werden kann, macht aus Exit-Code 0 eine 2.</translation>
     </message>
     <message>
         <source>The value of the name label of the --metrics figures.</source>
@@ -417,6 +429,10 @@ Exit-Codes:
         <translation>„%1“ ist keine Prüfsummendatei.</translation>
     </message>
     <message>
+        <source>File &quot;%1&quot; changed while it was read.</source>
+        <translation>Die Datei „%1“ hat sich geändert, während sie gelesen wurde.</translation>
+    </message>
+    <message>
         <source>Checksums does not match, not modified since the checksums file was written</source>
         <translation>Prüfsumme stimmt nicht überein, seit dem Schreiben der Prüfsummendatei nicht geändert</translation>
     </message>
@@ -455,6 +471,14 @@ Exit-Codes:
     <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Verschoben von „%1“</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a state file of --subset next/N.</source>
+        <translation>„%1“ ist keine Zustandsdatei von --subset next/N.</translation>
+    </message>
+    <message>
+        <source>Cannot keep state file &quot;%1&quot;: %2.</source>
+        <translation>Zustandsdatei „%1“ kann nicht geführt werden: %2.</translation>
     </message>
     <message>
         <source>%1 unreadable, %2 records kept from the checksums file replaced</source>

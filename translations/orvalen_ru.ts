@@ -278,8 +278,8 @@ Exit codes:
        выводится, и код завершения равен 0</translation>
     </message>
     <message>
-        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; 1: one file after another).</source>
-        <translation>Сколько файлов create, verify и update хешируют одновременно (N не меньше 1; больше %1 считается как %1; по умолчанию выбирается по машине и её дискам; 1: файлы по одному).</translation>
+        <source>How many files create, verify and update hash at once (N at least 1; more than %1 counts as %1; default: chosen from the machine and its disks; fewer where threads, descriptors or address space run short; 1: one file after another).</source>
+        <translation>Сколько файлов create, verify и update хешируют одновременно (N не меньше 1; больше %1 считается как %1; по умолчанию выбирается по машине и её дискам; меньше, где не хватает потоков, дескрипторов или адресного пространства; 1: файлы по одному).</translation>
     </message>
     <message>
         <source>verify: print only possibly damaged and unreadable files, and exit with 1 only for them (edits, new, missing and moved files are not reported).</source>
@@ -294,8 +294,8 @@ Exit codes:
         <translation>ФОРМАТ</translation>
     </message>
     <message>
-        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one) and new files; names are still compared for the whole tree.</source>
-        <translation>verify: читать только файлы части K из N (K от 1 до N, или auto: число дней с 1970-01-01 UTC по модулю N, плюс один) и новые файлы; имена по-прежнему сравниваются для всего дерева.</translation>
+        <source>verify: read only the files of slice K of N (K from 1 to N, or auto: the days since 1970-01-01 UTC modulo N, plus one, so that with N a multiple of 7 each slice falls on the same weekday, or next: the slice after the last one a completed run read, as --state keeps it) and new files; names are still compared for the whole tree.</source>
+        <translation>verify: читать только файлы части K из N (K от 1 до N, или auto: число дней с 1970-01-01 UTC по модулю N, плюс один, так что при N, кратном 7, каждая часть приходится на один и тот же день недели, или next: часть после последней, прочитанной завершённым запуском, как её хранит --state) и новые файлы; имена по-прежнему сравниваются для всего дерева.</translation>
     </message>
     <message>
         <source>K/N</source>
@@ -322,16 +322,28 @@ Exit codes:
         <translation>Параметр --format относится только к командам create, verify и update.</translation>
     </message>
     <message>
-        <source>The option --subset takes K/N, N at least 1 and K from 1 to N or auto, not &quot;%1&quot;.</source>
-        <translation>Параметр --subset принимает K/N, где N не меньше 1, а K от 1 до N или auto, а не «%1».</translation>
+        <source>The option --subset takes K/N, N at least 1 and K from 1 to N, auto or next, not &quot;%1&quot;.</source>
+        <translation>Параметр --subset принимает K/N, где N не меньше 1, а K от 1 до N, auto или next, а не «%1».</translation>
     </message>
     <message>
-        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
-        <translation>create, verify и update: записать показатели запуска в ФАЙЛ в текстовом формате Prometheus, для сборщика textfile в node_exporter (ФАЙЛ с окончанием .prom), при любом исходе. Если ФАЙЛ не удаётся записать, код выхода 0 становится 2.</translation>
+        <source>verify --subset next/N: the file that keeps the last slice read, one line &quot;K/N&quot;; made where missing, and written (atomically) only when the run completes with exit code 0 or 1. Other runs ignore it.</source>
+        <translation>verify --subset next/N: файл, хранящий последнюю прочитанную часть, одна строка «K/N»; создаётся, если его нет, и записывается (атомарно) только при завершении запуска с кодом 0 или 1. Другие запуски его не трогают.</translation>
     </message>
     <message>
         <source>FILE</source>
         <translation>ФАЙЛ</translation>
+    </message>
+    <message>
+        <source>The option --state belongs to the verify command only.</source>
+        <translation>Параметр --state относится только к команде verify.</translation>
+    </message>
+    <message>
+        <source>The option --subset next/N needs --state FILE.</source>
+        <translation>Параметру --subset next/N нужен --state ФАЙЛ.</translation>
+    </message>
+    <message>
+        <source>create, verify and update: write the run&apos;s figures to FILE in the Prometheus text format, for node_exporter&apos;s textfile collector (FILE ending in .prom), whatever the outcome. A FILE that cannot be written turns exit code 0 into 2.</source>
+        <translation>create, verify и update: записать показатели запуска в ФАЙЛ в текстовом формате Prometheus, для сборщика textfile в node_exporter (ФАЙЛ с окончанием .prom), при любом исходе. Если ФАЙЛ не удаётся записать, код выхода 0 становится 2.</translation>
     </message>
     <message>
         <source>The value of the name label of the --metrics figures.</source>
@@ -413,6 +425,10 @@ Exit codes:
         <translation>«%1» не является файлом сумм.</translation>
     </message>
     <message>
+        <source>File &quot;%1&quot; changed while it was read.</source>
+        <translation>Файл «%1» изменился во время чтения.</translation>
+    </message>
+    <message>
         <source>Checksums does not match, not modified since the checksums file was written</source>
         <translation>Контрольная сумма не совпадает, файл не изменялся после записи файла сумм</translation>
     </message>
@@ -451,6 +467,14 @@ Exit codes:
     <message>
         <source>Moved from &quot;%1&quot;</source>
         <translation>Перемещён из «%1»</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a state file of --subset next/N.</source>
+        <translation>«%1» не является файлом состояния --subset next/N.</translation>
+    </message>
+    <message>
+        <source>Cannot keep state file &quot;%1&quot;: %2.</source>
+        <translation>Невозможно вести файл состояния «%1»: %2.</translation>
     </message>
     <message>
         <source>%1 unreadable, %2 records kept from the checksums file replaced</source>
