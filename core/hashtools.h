@@ -97,6 +97,7 @@ public:
     // from the file it reads; compare measures against it. 0 for none.
     void setReferenceTime(long long nanoseconds);
     long long referenceTime() const;
+    // How far an edit may be dated before the reference (ScanRecords).
     static constexpr long long timeTolerance = ScanRecords::timeTolerance;
 
     // What updateHashes did with the stored records.
