@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
 {
     if (path.isEmpty())
         return Missing;
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct stat info;
     if (::stat(path.constData(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? Missing : Unreachable;
