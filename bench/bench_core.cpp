@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <sys/resource.h>
 #endif
 
@@ -24,7 +24,7 @@ namespace {
 
 long peakKiB()
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;

@@ -15,6 +15,7 @@
 #include "metricsfile.h"
 #include "slicestate.h"
 #include "storedindex.h"
+#include "terminalname.h"
 #include "unreadablereport.h"
 
 #include <QByteArray>
@@ -33,8 +34,6 @@
 namespace {
 
 const char engineAlgorithm[] = "sha256";
-
-const char hexDigits[] = "0123456789abcdef";
 
 } // namespace
 
@@ -728,47 +727,10 @@ int CliJobs::digest(const QString &algorithm, const QList<QByteArray> &files)
     return status;
 }
 
-QByteArray CliJobs::escapedName(const QByteArray &name, NameForm form, bool &escaped)
-{
-    QByteArray text;
-    text.reserve(name.size());
-    escaped = false;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool special = c == '\\' || c == '\n' || c == '\r';
-        const bool control = byte < 0x20 || byte == 0x7f;
-        if (!special && !(form == NameForm::Report && control)) {
-            text += c;
-            continue;
-        }
-        escaped = true;
-        text += '\\';
-        switch (c) {
-        case '\\':
-            text += '\\';
-            break;
-        case '\n':
-            text += 'n';
-            break;
-        case '\r':
-            text += 'r';
-            break;
-        case '\t':
-            text += 't';
-            break;
-        default:
-            text += 'x';
-            text += hexDigits[byte >> 4];
-            text += hexDigits[byte & 0x0f];
-        }
-    }
-    return text;
-}
-
 QByteArray CliJobs::digestLine(const std::string &digest, const QByteArray &path)
 {
     bool escaped = false;
-    const QByteArray name = escapedName(path, NameForm::Coreutils, escaped);
+    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Coreutils, escaped);
     QByteArray line;
     if (escaped)
         line += '\\';
@@ -781,24 +743,16 @@ QByteArray CliJobs::digestLine(const std::string &digest, const QByteArray &path
 
 QByteArray CliJobs::reportLine(const std::string &path, const QString &message)
 {
-    bool escaped = false;
-    const QByteArray name = escapedName(QByteArray::fromStdString(path), NameForm::Report, escaped);
-    QByteArray line;
-    if (escaped)
-        line += '\\';
-    line += name;
-    line += '\t';
-    line += message.toLocal8Bit();
-    line += '\n';
-    return line;
+    return TerminalName::reportLine(path, message);
 }
 
 QByteArray CliJobs::moveLine(const std::string &path, const std::string &from)
 {
     bool escaped = false;
     bool fromEscaped = false;
-    const QByteArray name = escapedName(QByteArray::fromStdString(path), NameForm::Report, escaped);
-    const QByteArray old = escapedName(QByteArray::fromStdString(from), NameForm::Report, fromEscaped);
+    const auto form = TerminalName::Form::Report;
+    const QByteArray name = TerminalName::escapedName(QByteArray::fromStdString(path), form, escaped);
+    const QByteArray old = TerminalName::escapedName(QByteArray::fromStdString(from), form, fromEscaped);
     const QString text = tr("Moved from \"%1\"");
     const int at = text.indexOf(QLatin1String("%1"));
     QByteArray line;

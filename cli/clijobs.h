@@ -56,20 +56,9 @@ public:
     int update(const QByteArray &sourceDir, const QByteArray &checksumFile);
     int digest(const QString &algorithm, const QList<QByteArray> &files);
 
-    // How a path is written into a line of output. Coreutils: as sha256sum
-    // writes it, a backslash, line feed or carriage return escaped. Report:
-    // also a tab and every other control byte, so that a line of the verify
-    // report is one discrepancy and its first tab ends the path, whatever
-    // the name holds. Sets escaped when anything was.
-    enum class NameForm { Coreutils, Report };
-    static QByteArray escapedName(const QByteArray &name, NameForm form, bool &escaped);
-
     // coreutils' line format, so that `sha256sum -c` accepts the output; the
     // line starts with a backslash when the name was escaped.
     static QByteArray digestLine(const std::string &digest, const QByteArray &path);
-    // "path<TAB>message", the path in the report form; the line starts with
-    // a backslash when the path was escaped.
-    static QByteArray reportLine(const std::string &path, const QString &message);
 
 private:
     // Files and directories a create or update could not read, and the
@@ -102,6 +91,8 @@ private:
     // ExitSuccess when the existing checksumFile can be read as one,
     // otherwise ExitError with the reason printed.
     int checkReadable(const QByteArray &checksumFile) const;
+    // A line of the verify report: TerminalName::reportLine.
+    static QByteArray reportLine(const std::string &path, const QString &message);
     // "newpath<TAB>Moved from "oldpath"", both paths in the report form.
     static QByteArray moveLine(const std::string &path, const std::string &from);
     // Names the checksums file and the system's reason (an errno value);

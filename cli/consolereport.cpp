@@ -1,14 +1,14 @@
 #include "consolereport.h"
 
-#include "clijobs.h"
 #include "interruptflag.h"
+#include "terminalname.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ const qint64 redrawIntervalMs = 100;
 
 int terminalWidth()
 {
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct winsize size = {};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
@@ -140,7 +140,7 @@ QByteArray ConsoleReport::errorText() const
 QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArray &path)
 {
     bool escaped = false;
-    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
     const int at = format.indexOf(QLatin1String("%1"));
     if (at < 0)
         return format.toLocal8Bit();
@@ -150,7 +150,7 @@ QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArra
 QByteArray ConsoleReport::shownName(const QByteArray &path, int room)
 {
     bool escaped = false;
-    const QByteArray name = CliJobs::escapedName(path, CliJobs::NameForm::Report, escaped);
+    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
     // A character is one column; UTF-8 continuation bytes add none.
     const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; };
     int columns = 0;
@@ -199,7 +199,7 @@ std::int64_t ConsoleReport::fileSize(const QByteArray &relativePath) const
     // A file that cannot be looked at by its path (one beyond the longest
     // path the system takes) counts as empty: only the rate shown suffers.
     const QByteArray path = sourcePrefix + relativePath;
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct stat info;
     if (::stat(path.constData(), &info) == 0)
         return info.st_size;

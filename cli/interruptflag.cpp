@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#ifndef _WIN32
+#ifdef ORVALEN_POSIX
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -31,7 +31,7 @@ extern "C" void onInterrupt(int)
                           || (phase == InterruptFlag::Scanning && count > 1);
     if (!leaveNow)
         return;
-#ifndef _WIN32
+#ifdef ORVALEN_POSIX
     if (const char *name = leftoverName.load())
         (void)::unlinkat(leftoverFolder.load(), name, 0);
 #endif
@@ -42,7 +42,7 @@ extern "C" void onInterrupt(int)
 
 void InterruptFlag::install()
 {
-#ifdef _WIN32
+#ifndef ORVALEN_POSIX
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 #else

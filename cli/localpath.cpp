@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,7 +16,7 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
 {
     if (path.isEmpty())
         return Missing;
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     struct stat info;
     if (::stat(path.constData(), &info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? Missing : Unreachable;

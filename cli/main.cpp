@@ -18,7 +18,7 @@
 #include <cstring>
 #include <new>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <unistd.h>
 #endif
 
@@ -26,7 +26,7 @@ namespace {
 
 bool stderrIsTerminal()
 {
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     return isatty(STDERR_FILENO) == 1;
 #else
     return false;

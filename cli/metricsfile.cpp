@@ -1,5 +1,7 @@
 #include "metricsfile.h"
 
+#include "atomicfile.h"
+
 #include <QDateTime>
 
 #include <cerrno>
@@ -29,22 +31,6 @@ QByteArray labelValue(const QByteArray &bytes)
             escaped += c;
     }
     return escaped;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *at = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t done = ::write(fd, at, static_cast<size_t>(left));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        at += done;
-        left -= done;
-    }
-    return true;
 }
 
 } // namespace
@@ -99,27 +85,9 @@ QByteArray MetricsFile::text(int exitStatus, qint64 endMilliseconds) const
 
 bool MetricsFile::write(int exitStatus, int &error) const
 {
-    const QByteArray content = text(exitStatus, QDateTime::currentMSecsSinceEpoch());
     // The temporary name does not end in .prom, so the collector never
-    // reads it.
-    QByteArray temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    // Read by the collector, which runs as another user.
-    bool done = ::fchmod(fd, 0644) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-    error = done ? 0 : errno;
-    if (::close(fd) != 0 && done) {
-        done = false;
-        error = errno;
-    }
-    if (done && ::rename(temporary.constData(), target.constData()) != 0) {
-        done = false;
-        error = errno;
-    }
-    if (!done)
-        ::unlink(temporary.constData());
-    return done;
+    // reads it; the file is read by the collector, which runs as another
+    // user.
+    return AtomicFile::replace(target, target + ".XXXXXX", text(exitStatus, QDateTime::currentMSecsSinceEpoch()),
+                               0644, error);
 }

@@ -1,5 +1,7 @@
 #include "slicestate.h"
 
+#include "atomicfile.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -83,36 +85,12 @@ unsigned SliceState::nextSlice(unsigned slices) const
 bool SliceState::record(unsigned slice, unsigned slices)
 {
     const QByteArray line = QByteArray::number(slice) + '/' + QByteArray::number(slices) + '\n';
-    const QByteArray folder = folderOf(name);
     const int base = name.lastIndexOf('/') + 1;
-    QByteArray temporary = (base > 0 ? name.left(base) : QByteArray()) + '.' + name.mid(base) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        failure = errno;
-        return false;
-    }
+    const QByteArray temporary = (base > 0 ? name.left(base) : QByteArray()) + '.' + name.mid(base) + ".XXXXXX";
     struct stat old;
-    bool done = (::stat(name.constData(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0)
-                && ::write(fd, line.constData(), size_t(line.size())) == line.size() && ::fsync(fd) == 0;
-    failure = done ? 0 : (errno != 0 ? errno : EIO);
-    if (::close(fd) != 0 && done) {
-        failure = errno;
-        done = false;
-    }
-    if (done && ::rename(temporary.constData(), name.constData()) != 0) {
-        failure = errno;
-        done = false;
-    }
-    if (!done) {
-        ::unlink(temporary.constData());
+    const mode_t mode = ::stat(name.constData(), &old) == 0 ? old.st_mode & 07777 : 0600;
+    if (!AtomicFile::replace(name, temporary, line, mode, failure))
         return false;
-    }
-    // The rename itself lasts once the folder is synced.
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
     lastSlice = slice;
     lastSlices = slices;
     return true;

@@ -1,9 +1,9 @@
 #include "unreadablereport.h"
 
-#include "clijobs.h"
 #include "consolereport.h"
 #include "jsonline.h"
 #include "storedindex.h"
+#include "terminalname.h"
 
 #include <cerrno>
 #include <cstring>
@@ -63,7 +63,7 @@ QByteArray UnreadableReport::errnoName(int error)
 QByteArray UnreadableReport::reportLine(const ReadFailure &failure)
 {
     const QString format = isFile(failure) ? tr("Cannot read file: %1") : tr("Cannot read directory: %1");
-    return CliJobs::reportLine(failure.path, format.arg(reason(failure.error)));
+    return TerminalName::reportLine(failure.path, format.arg(reason(failure.error)));
 }
 
 QByteArray UnreadableReport::message(const QByteArray &sourceDir, const ReadFailure &failure)

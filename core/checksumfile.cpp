@@ -19,8 +19,7 @@
 #include <utility>
 #include <vector>
 
-#if defined(Q_OS_UNIX)
-#define ORVALEN_POSIX_FILES
+#if defined(ORVALEN_POSIX)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -101,7 +100,7 @@ using InputFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
 InputFile openRegularFile(const std::string &fileName, int &error)
 {
     InputFile none(nullptr, &std::fclose);
-#ifdef ORVALEN_POSIX_FILES
+#ifdef ORVALEN_POSIX
     struct stat info;
     if (::stat(fileName.c_str(), &info) != 0) {
         error = errno;
@@ -200,7 +199,7 @@ int forEachLine(std::FILE *file, std::vector<char> &buffer, Take take)
     return 0;
 }
 
-#ifdef ORVALEN_POSIX_FILES
+#ifdef ORVALEN_POSIX
 
 class Descriptor
 {
@@ -441,7 +440,7 @@ std::string randomSuffix()
 
 } // namespace
 
-#ifdef ORVALEN_POSIX_FILES
+#ifdef ORVALEN_POSIX
 
 // The new content goes to a temporary file beside the old one, which is
 // replaced only once every byte has been written and synced: a full disk or

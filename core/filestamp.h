@@ -1,6 +1,6 @@
 #pragma once
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #endif
 
@@ -22,7 +22,7 @@ struct FileStamp
                || size != other.size;
     }
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     static FileStamp of(const struct stat &info)
     {
         FileStamp stamp;

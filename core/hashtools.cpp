@@ -25,19 +25,9 @@
 #include <unordered_map>
 #include <utility>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #endif
-
-namespace {
-
-// Letter case as digests have it, whatever the locale.
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
 
 HashTools::HashTools(const std::string &algorithm, QObject *parent)
     : QObject(parent), hasher(hashfactory().makeWrapper(algorithm)), algorithm(algorithm)
@@ -157,22 +147,6 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
     return finished;
 }
 
-void HashTools::updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
-                             long long referenceTime, std::vector<HashRecord> &records,
-                             UpdateCounts &counts, ICreateHashReport *report,
-                             const std::string &checksumFile)
-{
-    StoredIndex index;
-    index.assign(stored);
-    records.clear();
-    const RecordSink keep = [&records](std::string &path, std::string &digest, const FileStamp &, bool) {
-        records.push_back(HashRecord{std::move(path), std::move(digest)});
-        return true;
-    };
-    if (!updateHashes(sourceDir, index, referenceTime, keep, counts, report, checksumFile))
-        records.clear();
-}
-
 bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, long long referenceTime,
                              const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
                              const std::string &checksumFile)
@@ -210,12 +184,7 @@ void HashTools::setSlice(StoredIndex *stored, unsigned slice, unsigned slices)
 
 unsigned HashTools::sliceOf(const std::string &recordPath, unsigned slices)
 {
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (const char c : recordPath) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ULL;
-    }
-    return slices == 0 ? 0 : static_cast<unsigned>(hash % slices) + 1;
+    return ScanRecords::sliceOf(recordPath, slices);
 }
 
 void HashTools::setStampsWanted(bool wanted)
@@ -285,7 +254,7 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer)
     try {
         if (!writer.commit())
             return std::string();
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
         // The digest of the very file put in place: the name may lead
         // elsewhere by now.
         const int fd = writer.committedFile();
@@ -301,7 +270,7 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer)
 
 std::string HashTools::readFrom(const std::string &fileName)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     struct stat info;
     reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
 #endif
@@ -394,34 +363,9 @@ void HashTools::compare(const std::vector<HashRecord> &current, const std::vecto
 }
 
 bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
-                             bool changedWhileRead, long long reference, long long scanStart)
-{
-    if (reference == 0 || !before.known || changedWhileRead)
-        return false;
-    const bool sameContent = current.size() == stored.size()
-                             && std::equal(current.begin(), current.end(), stored.begin(),
-                                           [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
-    if (sameContent)
-        return false;
-    const long long written = before.modified > scanStart + timeTolerance ? before.changed : before.modified;
-    return written <= reference - timeTolerance;
-}
-
-bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
                              bool changedWhileRead) const
 {
-    return mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
-}
-
-std::string HashTools::digestAsWritten(std::string digest)
-{
-    const bool hexadecimal = std::all_of(digest.begin(), digest.end(), [](char c) {
-        const char lower = lowerAscii(c);
-        return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'f');
-    });
-    if (hexadecimal)
-        std::transform(digest.begin(), digest.end(), digest.begin(), lowerAscii);
-    return digest;
+    return ScanRecords::mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
 }
 
 bool HashTools::countsAsMissing(const std::string &recordPath) const

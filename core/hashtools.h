@@ -5,6 +5,7 @@
 #include "hashrecord.h"
 #include "ignorerules.h"
 #include "readfailure.h"
+#include "scanrecords.h"
 
 #include <QObject>
 #include <QString>
@@ -49,12 +50,8 @@ public:
                          ICreateHashReport *report, const std::string &checksumFile,
                          bool recordsBelowSource = false);
 
-    // Takes one record of a scan: its path, its digest (both may be moved
-    // from), the file's status as it was opened and whether it was written
-    // while it was read (see changingFiles). False ends the scan at once,
-    // with nothing more reported.
-    using RecordSink = std::function<bool(std::string &path, std::string &digest, const FileStamp &before,
-                                          bool changedWhileRead)>;
+    // A scan's records go one by one to a RecordSink (scanrecords.h).
+    using RecordSink = ScanRecords::RecordSink;
     // The scan of calculateHashes, record paths below sourceDir, that keeps
     // no list: each record goes to sink in listing order as soon as it is
     // there, and the tree is listed while it is hashed, so that memory does
@@ -71,7 +68,7 @@ public:
     // files would have come), and the run finishes. False from the sink
     // ends the scan as a record sink's does. Without one (the default),
     // the first such file or directory fails the run.
-    using UnreadableSink = std::function<bool(const ReadFailure &failure)>;
+    using UnreadableSink = ScanRecords::UnreadableSink;
     void setUnreadableSink(UnreadableSink sink) { unreadableSink = std::move(sink); }
 
     // How many files a streaming scan lists ahead of the one it waits for.
@@ -101,61 +98,21 @@ public:
     // from the file it reads; compare measures against it. 0 for none.
     void setReferenceTime(long long nanoseconds);
     long long referenceTime() const;
-    // An edit may be dated up to this much before the reference on a file
-    // system with coarse timestamps (FAT keeps two seconds).
-    static constexpr long long timeTolerance = 2000000000LL;
-
-    // The one rule that tells damage from an edit, for verify and for
-    // update's hold-back alike: whether a file whose current digest differs
-    // from its stored one may be damaged, judged by its status as it was
-    // opened. It may be when the file did not change while it was read and
-    // says it was not written after reference less the tolerance. Its
-    // modification time says so, unless that lies later than scanStart plus
-    // the tolerance: a clock that was wrong when the file was written (a
-    // camera's) is no witness of an edit, and the inode time, which no
-    // program can set, speaks instead. Digests that differ only in letter
-    // case hold the same content, which is never damage.
-    static bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
-                             bool changedWhileRead, long long reference, long long scanStart);
-    // A digest as create writes it: hexadecimal digits lower-cased; any
-    // other text as it is.
-    static std::string digestAsWritten(std::string digest);
+    // How far an edit may be dated before the reference (ScanRecords).
+    static constexpr long long timeTolerance = ScanRecords::timeTolerance;
 
     // What updateHashes did with the stored records.
-    struct UpdateCounts
-    {
-        std::size_t added = 0;
-        std::size_t rehashed = 0;
-        std::size_t removed = 0;
-        std::size_t kept = 0;
-        // Files whose content differs although they were not written since
-        // the reference (mayBeDamaged): their stored digests stay.
-        struct HeldBack
-        {
-            std::string path;
-            std::string stored;
-            std::string current;
-        };
-        std::vector<HeldBack> heldBack;
-        // Files that would have been held back but were named to accept
-        // (setAccepted): their current digests are stored.
-        std::vector<HeldBack> accepted;
-    };
+    using UpdateCounts = ScanRecords::UpdateCounts;
     // Record paths that the following updates read whatever their status,
     // and whose current digests they store even where the files may be
     // damaged: edits made with the old modification time kept.
     void setAccepted(std::set<std::string> recordPaths) { acceptedPaths = std::move(recordPaths); }
-    // calculateHashes that reads only what may have changed: files not in
+    // A streaming scan that reads only what may have changed: files not in
     // stored, and files written (or whose inode changed) after
     // referenceTime less the tolerance. Every other file keeps its stored
-    // digest without being read. records end up as a full scan would make
-    // them, but for held-back files.
-    void updateHashes(const std::string &sourceDir, const std::vector<HashRecord> &stored,
-                      long long referenceTime, std::vector<HashRecord> &records,
-                      UpdateCounts &counts, ICreateHashReport *report,
-                      const std::string &checksumFile);
-    // The same as a streaming scan: each record goes to sink as it comes,
-    // record paths below sourceDir. True when the run finished.
+    // digest without being read. Each record goes to sink as it comes,
+    // record paths below sourceDir, as a full scan would make them but for
+    // held-back files. True when the run finished.
     bool updateHashes(const std::string &sourceDir, StoredIndex &stored, long long referenceTime,
                       const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
                       const std::string &checksumFile);
@@ -167,10 +124,7 @@ public:
     // stored must outlive those scans, which mark the records they meet;
     // slices 0, or no stored records, reads everything again.
     void setSlice(StoredIndex *stored, unsigned slice, unsigned slices);
-    // The slice, 1 to slices, a record path falls into: FNV-1a (64 bit) of
-    // the path's bytes modulo slices, plus one. Checksums files outlive
-    // program versions, and a slice must keep its files across them: this
-    // is never to change.
+    // The slice, 1 to slices, a record path falls into: ScanRecords::sliceOf.
     static unsigned sliceOf(const std::string &recordPath, unsigned slices);
 
     // How many files are hashed at once: 0 chooses from the machine, 1
@@ -180,10 +134,10 @@ public:
     void setJobs(int jobs);
     int jobs() const;
 
-    // Both return the digest of the checksums file as it stands on disk,
-    // or an empty string on any failure; neither throws. saveDB replaces
-    // the file as a whole or not at all. loadDB extends records, and leaves
-    // them as they were when it fails.
+    // "DB" is the checksums file. Both return its digest as it stands on
+    // disk, or an empty string on any failure; neither throws. saveDB
+    // replaces the file as a whole or not at all. loadDB extends records,
+    // and leaves them as they were when it fails.
     std::string saveDB(const std::string &fileName, const std::vector<HashRecord> &records);
     // saveDB through a writer prepared before the scan, which keeps the
     // system's reason when it fails.
@@ -241,7 +195,8 @@ private:
     // Whether a stored record's file missing from the last scan counts as
     // missing: neither the checksums file itself nor ignored.
     bool countsAsMissing(const std::string &recordPath) const;
-    // mayBeDamaged against the reference and the last scan's start.
+    // ScanRecords::mayBeDamaged against the reference and the last scan's
+    // start.
     bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
                       bool changedWhileRead) const;
 

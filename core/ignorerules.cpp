@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 #include <cerrno>
 
 #include <fcntl.h>
@@ -424,7 +424,7 @@ QString displayNameOf(const std::string &path)
 
 } // namespace
 
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
 
 bool IgnoreRules::load(const std::string &sourceDir)
 {

@@ -33,7 +33,7 @@ public:
     // read. False when the file cannot be read or holds a malformed line;
     // errorText() then says which, and no rule is kept.
     bool load(const std::string &sourceDir);
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     // The same for a source directory already opened; sourceDir only names
     // the file in messages.
     bool load(int sourceDirFd, const std::string &sourceDir);
@@ -97,7 +97,7 @@ private:
 
     // 1 excluded, -1 taken back by a "!" line, 0 no line says anything.
     int judge(const char *path, std::size_t length, bool isDirectory) const;
-#ifdef Q_OS_UNIX
+#ifdef ORVALEN_POSIX
     // dangling: the name is a symbolic link whose target does not exist.
     bool loadOpened(int fd, const QString &displayName, bool dangling);
 #endif

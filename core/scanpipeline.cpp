@@ -12,7 +12,7 @@
 #include <system_error>
 #include <utility>
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,7 +44,7 @@ constexpr int inMemoryToTrust = 8;
 // directories and the checksums file a verification reads alongside.
 constexpr int descriptorsOutsideTheScan = TreeListing::heldDirectories + 4;
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 // The descriptors the process holds. The system hands out the lowest free
 // number, so a process that holds few holds low ones: looking up to a bound
 // is enough, and cheap.
@@ -93,7 +93,7 @@ bool startThread(std::vector<std::thread> &threads, Work work)
 
 void closeFile(int fd)
 {
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     if (fd >= 0)
         ::close(fd);
 #else
@@ -466,7 +466,7 @@ bool ScanPipeline::narrowWindow(std::size_t index)
 int ScanPipeline::openForHashing(std::size_t index, const std::string &path, long long *size,
                                  Result &result)
 {
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     bool triedAlone = false;
     for (;;) {
         const unsigned long long seen = descriptorsReleased.load();
@@ -570,7 +570,7 @@ void ScanPipeline::openLoop()
         bool looked = false;
         bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
         bool openLater = false;
         if (!failed.unread && !failed.failure && !failed.shortage) {
             struct stat status;
@@ -744,7 +744,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
         handBack = true;
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
         if (opensItself && !result.failure && !result.shortage)
             fd = openForHashing(index, path, &size, result);
 #endif
@@ -928,7 +928,7 @@ bool ScanPipeline::hashSteadily(hashwrapper &hasher, std::string &digest, int fd
     FileStamp start = before;
     for (int read = 0;; ++read) {
         hasher.digestOfOpenFile(digest, fd, size, path, overlap, keepGoing, read == 0 ? missedCache : nullptr);
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
         // The one look a file costs beyond its open: a file that held still
         // is read once.
         after = FileStamp::ofOpen(fd);
@@ -952,7 +952,7 @@ ScanPipeline::Settings ScanPipeline::settingsFor(const std::string &sourcePath, 
     // and let a disk with moving heads order them; opening costs no core.
     settings.openers = std::min(std::max(16, 2 * settings.hashers), maxHashers);
     settings.oneLargeFileAtATime = isRotational(sourcePath);
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     // Each hasher holds its file's descriptor, and every file opened ahead
     // one more; what the process holds already, and what the listing and a
     // verification's reader need beside the scan, are not the scan's. Where

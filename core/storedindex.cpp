@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #endif
 
@@ -52,7 +52,7 @@ bool decode(const char *text, std::size_t length, std::uint8_t *bytes)
 bool StoredIndex::load(const std::string &fileName)
 {
     *this = StoredIndex();
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(ORVALEN_POSIX)
     // A line holds at least a digest and its line end: room for that many
     // records is set aside, and only what is filled takes memory.
     struct stat info;

@@ -176,7 +176,7 @@ bool isDangling(int error)
 
 bool isSearchable(const QFileInfo &dir)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     return dir.isExecutable();
 #else
     (void)dir;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#if defined(Q_OS_UNIX) && !defined(ORVALEN_QT_LISTING)
+#if defined(ORVALEN_POSIX) && !defined(ORVALEN_QT_LISTING)
 // The listing reads directories itself: QDir takes a stat call for every
 // entry, which costs more than hashing a small file, and decodes names,
 // which would merge names that decode alike.

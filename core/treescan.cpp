@@ -23,7 +23,7 @@
 #include <thread>
 #include <utility>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,7 +61,7 @@ private:
 // The status of a listed file, looked up without opening it.
 FileStamp stampBelow(int rootFd, const std::string &nativePrefix, const char *below, std::size_t length)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     struct stat info;
     const int got = rootFd >= 0 ? ::fstatat(rootFd, std::string(below, length).c_str(), &info, 0)
                                 : ::stat((nativePrefix + std::string(below, length)).c_str(), &info);
@@ -161,7 +161,7 @@ TreeScan::TreeScan(hashwrapper &hasher, std::string algorithm, const Options &op
 TreeScan::~TreeScan() = default;
 
 bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile,
-                   const HashTools::RecordSink &recordSink)
+                   const ScanRecords::RecordSink &recordSink)
 {
     sink = &recordSink;
     listing = std::make_unique<TreeListing>(sourceDir, checksumFile, options.recordsToBeWritten);
@@ -188,7 +188,7 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
     if (nativePrefix.back() != '/')
         nativePrefix += '/';
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     if (options.jobs != 1) {
         const ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
         std::unique_ptr<ScanPipeline> pipeline;
@@ -219,7 +219,7 @@ bool TreeScan::toBeRead(const char *below, std::size_t length, std::string &reco
     if (options.known->find(recordPath.data(), recordPath.size()) == StoredIndex::none)
         return true;
     if (options.slices != 0)
-        return HashTools::sliceOf(recordPath, options.slices) == options.slice;
+        return ScanRecords::sliceOf(recordPath, options.slices) == options.slice;
     if (options.accepted && options.accepted->count(recordPath) != 0)
         return true;
     // The inode time too: restoring an old modification time after a write
@@ -284,7 +284,7 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
             ++options.update->kept;
         digest = options.known->digest(record);
         if (options.update)
-            digest = HashTools::digestAsWritten(std::move(digest));
+            digest = ScanRecords::digestAsWritten(std::move(digest));
         return (*sink)(path, digest, FileStamp(), false);
     }
     if (digest.empty())
@@ -293,8 +293,8 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
         if (record == StoredIndex::none) {
             ++options.update->added;
         } else if (!options.known->digestIs(record, digest)
-                   && HashTools::mayBeDamaged(digest, options.known->digest(record), before, changed,
-                                              options.reference, options.scanStart)) {
+                   && ScanRecords::mayBeDamaged(digest, options.known->digest(record), before, changed,
+                                                options.reference, options.scanStart)) {
             // Possibly damaged: the stored digest stays, so that the next
             // verify still shows it, unless the file was named to accept.
             std::string stored = options.known->digest(record);
@@ -303,7 +303,7 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
                 ++options.update->rehashed;
             } else {
                 options.update->heldBack.push_back({path, stored, digest});
-                digest = HashTools::digestAsWritten(std::move(stored));
+                digest = ScanRecords::digestAsWritten(std::move(stored));
             }
         } else {
             ++options.update->rehashed;
@@ -531,7 +531,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
 std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
                                   const std::function<bool()> &keepGoing)
 {
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     struct stat status;
     const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
     if (fd < 0)

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "filestamp.h"
-#include "hashtools.h"
 #include "ignorerules.h"
 #include "readfailure.h"
+#include "scanrecords.h"
 
 #include <QCoreApplication>
 
@@ -45,9 +45,9 @@ public:
         // hold that was neither written nor changed after settled keeps its
         // stored digest unread; with slices, one outside slice does.
         StoredIndex *known = nullptr;
-        HashTools::UpdateCounts *update = nullptr;
+        ScanRecords::UpdateCounts *update = nullptr;
         long long settled = 0;
-        // With update: what HashTools::mayBeDamaged measures against.
+        // With update: what ScanRecords::mayBeDamaged measures against.
         long long reference = 0;
         long long scanStart = 0;
         // With update: record paths read whatever their status and stored
@@ -58,7 +58,7 @@ public:
         // Where a file or directory that cannot be read goes, in listing
         // order among the records, instead of failing the scan; false from
         // it ends the scan as a sink's false does. None: the first fails it.
-        const HashTools::UnreadableSink *unreadable = nullptr;
+        const ScanRecords::UnreadableSink *unreadable = nullptr;
     };
 
     TreeScan(hashwrapper &hasher, std::string algorithm, const Options &options, ICreateHashReport *report);
@@ -68,7 +68,7 @@ public:
 
     // True when every file reached sink and the run finished; a failure or
     // cancel is reported, a sink that answered false is not.
-    bool run(const std::string &sourceDir, const std::string &checksumFile, const HashTools::RecordSink &sink);
+    bool run(const std::string &sourceDir, const std::string &checksumFile, const ScanRecords::RecordSink &sink);
 
     // After a run whose listing ended: where the checksums file was met, as
     // record paths, and the ignore rules with what stands before the path
@@ -105,7 +105,7 @@ private:
     const std::string algorithm;
     const Options options;
     ICreateHashReport *const report;
-    const HashTools::RecordSink *sink = nullptr;
+    const ScanRecords::RecordSink *sink = nullptr;
     std::unique_ptr<TreeListing> listing;
     std::string prefix;
     std::string nativePrefix;

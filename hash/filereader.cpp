@@ -1,13 +1,13 @@
 #include "filereader.h"
 
-#include "hashwrapper.h"
+#include "filepieces.h"
 
 #include <new>
 #include <system_error>
 #include <algorithm>
 #include <atomic>
 
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -39,7 +39,7 @@ bool heldInMemory(int fd)
 void filereader::setMemoryPieceSize(std::size_t bytes)
 {
     memoryPieceSize = std::min<std::size_t>(std::max<std::size_t>(bytes, 4096),
-                                            hashwrapper::fileChunkSize);
+                                            filepieces::chunkSize);
 }
 
 void filereader::pretendMissFrom(long long offset)
@@ -54,7 +54,7 @@ void filereader::setPieceHook(PieceHook hook)
 
 filereader::filereader(int fd, bool overlap, long long size, bool probeCache, unsigned char *buffer)
     : fd(fd), size(size), overlap(overlap), memoryPiece(memoryPieceSize.load()),
-      probe(probeCache), fromMemory(overlap || size >= hashwrapper::overlapFileSize)
+      probe(probeCache), fromMemory(overlap || size >= filepieces::overlapFileSize)
 {
     const int buffers = overlap ? ringSize : 1;
     for (int i = 0; i < buffers; ++i) {
@@ -62,7 +62,7 @@ filereader::filereader(int fd, bool overlap, long long size, bool probeCache, un
             ring[i].bytes = buffer;
             continue;
         }
-        ring[i].owned.reset(new unsigned char[hashwrapper::fileChunkSize]);
+        ring[i].owned.reset(new unsigned char[filepieces::chunkSize]);
         ring[i].bytes = ring[i].owned.get();
     }
 }
@@ -91,21 +91,21 @@ filereader::~filereader()
 
 long filereader::readChunk(unsigned char *buffer)
 {
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
     (void)buffer;
     return -1;
 #else
     if (atEnd)
         return 0;
     long filled = 0;
-    while (filled < static_cast<long>(hashwrapper::fileChunkSize)) {
-        const std::size_t wanted = hashwrapper::fileChunkSize - filled;
+    while (filled < static_cast<long>(filepieces::chunkSize)) {
+        const std::size_t wanted = filepieces::chunkSize - filled;
         ssize_t n;
         if (probe) {
             probe = false;
             // On a miss the plain read below waits for the kernel's read
             // that this one started.
-            n = hashwrapper::readWithoutWaiting(fd, buffer + filled, wanted, position);
+            n = filepieces::readWithoutWaiting(fd, buffer + filled, wanted, position);
             if (n < 0) {
                 missed = true;
                 continue;
@@ -145,7 +145,7 @@ long filereader::readChunk(unsigned char *buffer)
 
 long filereader::readFromMemory(unsigned char *buffer)
 {
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
     (void)buffer;
     return -1;
 #else
@@ -166,7 +166,7 @@ long filereader::readFromMemory(unsigned char *buffer)
             // without setting errno.
             errno = 0;
             n = memoryFileSystem ? ::pread(fd, buffer, wanted, position)
-                                 : hashwrapper::readWithoutWaiting(fd, buffer, wanted, position);
+                                 : filepieces::readWithoutWaiting(fd, buffer, wanted, position);
         }
         if (n < 0) {
             if (errno == EINTR)

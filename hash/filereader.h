@@ -11,10 +11,11 @@
 // thread in pieces small enough to stay in the second-level cache while they
 // are hashed, for as long as each piece is in memory already: a second
 // thread would only make every byte cross the memory bus twice. From the first
-// piece that must come from the device on, the pieces are of hashwrapper's
-// chunk size, and with overlap a second thread reads the next ones while the
-// caller hashes this one, so that waiting for the disk does not hold the
-// hashing up; that thread ends inside the destructor. POSIX descriptors only.
+// piece that must come from the device on, the pieces are of the chunk size
+// of filepieces.h, and with overlap a second thread reads the next ones
+// while the caller hashes this one, so that waiting for the disk does not
+// hold the hashing up; that thread ends inside the destructor. POSIX
+// descriptors only.
 class filereader
 {
 public:
@@ -22,7 +23,7 @@ public:
     // short exactly there ends the file without one more read to find 0.
     // probeCache: the first read does not wait for the disk, so that
     // cacheMissed() can tell whether the file's start was in memory.
-    // buffer: hashwrapper::fileChunkSize bytes of the caller's for the first
+    // buffer: filepieces::chunkSize bytes of the caller's for the first
     // piece, so that a reader for each of a million small files does not
     // cost a million large allocations.
     filereader(int fd, bool overlap, long long size = -1, bool probeCache = false,

@@ -1,5 +1,7 @@
 #include "hashcpu.h"
 
+#include "hashkernels.h"
+
 #include <atomic>
 
 #if defined(HASH_X86)

@@ -1,8 +1,8 @@
 #pragma once
 
 // Internal to the hash library (and its tests and benchmark): the block
-// functions behind the engines and the choice between the portable code and
-// the instruction-set specific code.
+// functions the engines call, which choose between the portable code and
+// the instruction-set specific code of hashkernels.h.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,26 +13,6 @@ void md5Blocks(std::uint32_t state[4], const unsigned char *data, std::size_t bl
 void sha1Blocks(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
 void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
 void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-
-// The portable versions, correct on every CPU.
-void md5BlocksPortable(std::uint32_t state[4], const unsigned char *data, std::size_t blocks);
-void sha1BlocksPortable(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
-void sha256BlocksPortable(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
-void sha512BlocksPortable(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-
-#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
-#define HASH_X86 1
-// x86 SHA extensions; only to be called when hashCpuHasShaExtensions().
-void sha1BlocksShaNi(std::uint32_t state[5], const unsigned char *data, std::size_t blocks);
-void sha256BlocksShaNi(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
-// The portable code built for BMI2; only to be called when hashCpuHasBmi2().
-void sha256BlocksBmi2(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
-void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-// Vector message schedule, two blocks at a time; only to be called when
-// hashCpuHasAvx2(), or hashCpuHasAvx512() for the second.
-void sha512BlocksAvx2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-void sha512BlocksAvx512(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
-#endif
 
 // Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked
 // of cpuid once.

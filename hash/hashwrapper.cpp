@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #include <sys/types.h>
 #else
@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -29,7 +28,7 @@ namespace {
     throw hlException(1, hashwrapper::cannotReadMessage(path), error != 0 ? error : EIO);
 }
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 
 class FileCloser
 {
@@ -108,7 +107,7 @@ void hashwrapper::finishDigestInto(std::string &text)
     text = finishDigest();
 }
 
-#if defined(_WIN32)
+#if !defined(ORVALEN_POSIX)
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)
 {
@@ -266,16 +265,7 @@ int hashwrapper::openRegularFileBelow(int dirFd, const std::string &path, std::s
 long hashwrapper::readWithoutWaiting(int fd, unsigned char *buffer, std::size_t length,
                                      long long offset)
 {
-#if defined(RWF_NOWAIT)
-    iovec piece{buffer, length};
-    return static_cast<long>(::preadv2(fd, &piece, 1, offset, RWF_NOWAIT));
-#else
-    (void)fd;
-    (void)buffer;
-    (void)length;
-    (void)offset;
-    return -1;
-#endif
+    return filepieces::readWithoutWaiting(fd, buffer, length, offset);
 }
 
 std::string hashwrapper::digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "filepieces.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
 struct stat;
 #endif
 
@@ -22,7 +24,7 @@ public:
     // digestOfFile reads what must come from the device in pieces of this
     // many bytes: large enough that the system call per piece costs nothing
     // beside the hashing, small enough to stay in the second-level cache.
-    static constexpr unsigned int fileChunkSize = 256 * 1024;
+    static constexpr unsigned int fileChunkSize = filepieces::chunkSize;
 
     hashwrapper();
 
@@ -47,7 +49,7 @@ public:
     using KeepGoing = std::function<bool()>;
     // Files of at least this size are read on a second thread while the
     // first one hashes, from the first piece that is not in memory on.
-    static constexpr long long overlapFileSize = 4LL * 1024 * 1024;
+    static constexpr long long overlapFileSize = filepieces::overlapFileSize;
 
     // The text of hlException code 1 for path.
     static std::string cannotReadMessage(const std::string &path);
@@ -55,7 +57,7 @@ public:
     // digestOfFile that gives up, with an empty result, once keepGoing
     // answers false.
     std::string digestOfFileWhile(const std::string &path, const KeepGoing &keepGoing);
-#if !defined(_WIN32)
+#if defined(ORVALEN_POSIX)
     // Opens path as digestOfFile does; -1 with errno set when it is not a
     // regular file that can be read. size receives the file's size.
     static int openRegularFile(const std::string &path, long long *size);

@@ -2,7 +2,7 @@
 // carry the instruction-set attribute, so the rest of the binary runs on any
 // x86-64; the dispatcher calls in here only when cpuid says so.
 
-#include "hashcpu.h"
+#include "hashkernels.h"
 
 #if defined(HASH_X86)
 

@@ -3,7 +3,7 @@
 // about a tenth faster on SHA-512. The dispatcher calls in here only when
 // cpuid reports BMI2.
 
-#include "hashcpu.h"
+#include "hashkernels.h"
 
 #if defined(HASH_X86)
 

@@ -16,11 +16,6 @@ void toHex(const unsigned char *digest, std::size_t bytes, char *text)
 
 } // namespace
 
-#define SHA256_KERNEL_NAME sha256BlocksPortable
-#define SHA512_KERNEL_NAME sha512BlocksPortable
-#define SHA2_KERNEL_TARGET
-#include "sha2blocks.inc"
-
 void sha2engine::sha256Init(sha256context *context)
 {
     static const std::uint32_t initial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,

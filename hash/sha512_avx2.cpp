@@ -3,7 +3,7 @@
 // an or. The dispatcher calls in here only when cpuid (and the operating
 // system, for the vector state) allow it.
 
-#include "hashcpu.h"
+#include "hashkernels.h"
 
 #if defined(HASH_X86)
 

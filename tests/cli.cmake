@@ -7,6 +7,7 @@ orvalen_add_test(tst_cli
     ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp ${PROJECT_SOURCE_DIR}/cli/localpath.cpp
     ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
     ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp ${PROJECT_SOURCE_DIR}/cli/slicestate.cpp
+    ${PROJECT_SOURCE_DIR}/cli/atomicfile.cpp ${PROJECT_SOURCE_DIR}/cli/terminalname.cpp
   LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_include_directories(tst_cli PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_cli PRIVATE
@@ -25,7 +26,8 @@ orvalen_add_test(tst_digestcheck
     ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp
     ${PROJECT_SOURCE_DIR}/cli/localpath.cpp ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
     ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp
-    ${PROJECT_SOURCE_DIR}/cli/slicestate.cpp
+    ${PROJECT_SOURCE_DIR}/cli/slicestate.cpp ${PROJECT_SOURCE_DIR}/cli/atomicfile.cpp
+    ${PROJECT_SOURCE_DIR}/cli/terminalname.cpp
   LIBS core ${ORVALEN_QT_PREFIX}::Core)
 target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
 target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")

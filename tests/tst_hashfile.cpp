@@ -22,7 +22,7 @@
 #include <memory>
 #include <thread>
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -151,7 +151,7 @@ private slots:
     void usableAfterException();
     void largeSparseFile_data();
     void largeSparseFile();
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     void sizeChangedAfterOpen_data();
     void sizeChangedAfterOpen();
     void fromMemoryOrDevice_data();
@@ -175,7 +175,7 @@ void tst_hashfile::init()
 void tst_hashfile::cleanup()
 {
     hashForcePortable(false);
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     filereader::pretendMissFrom(-1);
 #endif
     dir.reset();
@@ -287,7 +287,7 @@ QString tst_hashfile::prepare(const QString &kind)
         return dir->path();
     if (kind == QLatin1String("directory with slash"))
         return dir->path() + QLatin1Char('/');
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     if (kind == QLatin1String("fifo") || kind == QLatin1String("link to fifo")) {
         const QString fifo = dir->filePath(QStringLiteral("pipe"));
         if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
@@ -320,7 +320,7 @@ void tst_hashfile::refused_data()
     QTest::newRow("empty path") << "empty path" << ENOENT;
     QTest::newRow("directory") << "directory" << EISDIR;
     QTest::newRow("directory with trailing slash") << "directory with slash" << EISDIR;
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     QTest::newRow("no read permission") << "unreadable" << EACCES;
     QTest::newRow("FIFO without writer") << "fifo" << EINVAL;
     QTest::newRow("symbolic link to a FIFO") << "link to fifo" << EINVAL;
@@ -340,7 +340,7 @@ void tst_hashfile::refused()
 
     const QString path = prepare(kind);
     const QByteArray native = QFile::encodeName(path);
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     if (kind == QLatin1String("unreadable") && ::geteuid() == 0) {
         // The file's own mode must be what refuses the read, not the folder's.
         QVERIFY(QFile::setPermissions(dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -382,7 +382,7 @@ void tst_hashfile::usableAfterException_data()
 
     QTest::newRow("after missing file") << "missing";
     QTest::newRow("after directory") << "directory";
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
     QTest::newRow("after FIFO") << "fifo";
 #endif
 #if defined(Q_OS_LINUX)
@@ -458,7 +458,7 @@ void tst_hashfile::largeSparseFile()
     QCOMPARE(QString::fromStdString(wrapper->digestOfFile(QFile::encodeName(path).toStdString())), expected);
 }
 
-#if defined(Q_OS_UNIX)
+#if defined(ORVALEN_POSIX)
 void tst_hashfile::sizeChangedAfterOpen_data()
 {
     QTest::addColumn<qint64>("before");

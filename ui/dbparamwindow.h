@@ -8,6 +8,9 @@ class SettingsFile;
 
 // Asks for the source directory and the checksums file before a job. Both
 // paths are loaded from the settings on every opening and stored on Ok.
+// "DB", here and in the names of the other windows (CreateDBWindow,
+// CheckDBWindow, DBHashWidget, CreationDBResult, CheckDBResult) and of
+// HashTools::saveDB and loadDB, stands for the checksums file.
 class DBParamWindow : public QDialog
 {
     Q_OBJECT
