@@ -442,8 +442,12 @@ void ScanPipeline::releaseDescriptor(bool wasOpen, bool byHasher)
     --descriptorsHeld;
     if (byHasher)
         --hashersHolding;
+    // Written only under the lock: a plain store, where an atomic increment
+    // would cost every file a locked instruction on a line the other
+    // workers read.
     if (wasOpen)
-        ++descriptorsReleased;
+        descriptorsReleased.store(descriptorsReleased.load(std::memory_order_relaxed) + 1,
+                                  std::memory_order_release);
     if (descriptorWaiters > 0 && (wasOpen || descriptorsHeld == 0 || (byHasher && hashersHolding == 0)))
         descriptorFreed.notify_all();
 }
@@ -469,7 +473,7 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
 #if defined(__unix__) || defined(__APPLE__)
     bool triedAlone = false;
     for (;;) {
-        const unsigned long long seen = descriptorsReleased.load();
+        const unsigned long long seen = descriptorsReleased.load(std::memory_order_acquire);
         struct stat status;
         const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
         if (fd >= 0) {
@@ -530,7 +534,7 @@ bool ScanPipeline::waitForDescriptor()
     std::unique_lock<std::mutex> guard(lock);
     if (stopping || descriptorsHeld == 0)
         return false;
-    const unsigned long long seen = descriptorsReleased.load();
+    const unsigned long long seen = descriptorsReleased.load(std::memory_order_acquire);
     ++descriptorWaiters;
     descriptorFreed.wait(guard, [&] {
         return stopping || descriptorsReleased != seen || descriptorsHeld == 0;
