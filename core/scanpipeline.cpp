@@ -826,8 +826,20 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 } catch (...) {
                     keepFailure(result);
                 }
-                missedCache = missedCache || missed;
                 closeFile(fd);
+                // The rest of the run would wait for the disk one file at a
+                // time: the openers take over at once, not at its end.
+                if (missed && i + 1 < count) {
+                    bool switched;
+                    {
+                        std::unique_lock<std::mutex> guard = locked();
+                        switched = openersRunning && setFromMemory(false);
+                    }
+                    if (switched)
+                        wakeEveryone();
+                } else {
+                    missedCache = missedCache || missed;
+                }
             }
             if (large) {
                 {
