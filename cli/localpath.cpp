@@ -35,7 +35,7 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
 
 bool LocalPath::below(const QByteArray &directory, const QByteArray &path, QByteArray &recordPath)
 {
-#ifdef Q_OS_UNIX
+#if defined(ORVALEN_POSIX)
     const int slash = path.lastIndexOf('/');
     const QByteArray name = path.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")

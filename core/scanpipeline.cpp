@@ -40,6 +40,8 @@ constexpr auto slowOpen = std::chrono::microseconds(200);
 // memory; so many such files in a row hand the opening back to the hashers.
 constexpr std::size_t lookEvery = 16;
 constexpr int inMemoryToTrust = 8;
+// Files a hasher that opens them itself claims at once, at most.
+constexpr std::size_t filesPerClaim = 8;
 // Descriptors left to the rest of the process while it scans: the listing's
 // directories and the checksums file a verification reads alongside.
 constexpr int descriptorsOutsideTheScan = TreeListing::heldDirectories + 4;
@@ -442,8 +444,12 @@ void ScanPipeline::releaseDescriptor(bool wasOpen, bool byHasher)
     --descriptorsHeld;
     if (byHasher)
         --hashersHolding;
+    // Written only under the lock: a plain store, where an atomic increment
+    // would cost every file a locked instruction on a line the other
+    // workers read.
     if (wasOpen)
-        ++descriptorsReleased;
+        descriptorsReleased.store(descriptorsReleased.load(std::memory_order_relaxed) + 1,
+                                  std::memory_order_release);
     if (descriptorWaiters > 0 && (wasOpen || descriptorsHeld == 0 || (byHasher && hashersHolding == 0)))
         descriptorFreed.notify_all();
 }
@@ -469,7 +475,7 @@ int ScanPipeline::openForHashing(std::size_t index, const std::string &path, lon
 #if defined(ORVALEN_POSIX)
     bool triedAlone = false;
     for (;;) {
-        const unsigned long long seen = descriptorsReleased.load();
+        const unsigned long long seen = descriptorsReleased.load(std::memory_order_acquire);
         struct stat status;
         const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
         if (fd >= 0) {
@@ -530,7 +536,7 @@ bool ScanPipeline::waitForDescriptor()
     std::unique_lock<std::mutex> guard(lock);
     if (stopping || descriptorsHeld == 0)
         return false;
-    const unsigned long long seen = descriptorsReleased.load();
+    const unsigned long long seen = descriptorsReleased.load(std::memory_order_acquire);
     ++descriptorWaiters;
     descriptorFreed.wait(guard, [&] {
         return stopping || descriptorsReleased != seen || descriptorsHeld == 0;
@@ -648,39 +654,42 @@ void ScanPipeline::openLoop()
 void ScanPipeline::hashLoop(hashwrapper *hasher)
 {
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
-    // Kept from file to file, so that a path costs no allocation.
-    std::string path;
-    // The file hashed last is handed back in the same turn of the lock that
-    // claims the next one: with small files the lock is the hashers' most
-    // contended resource.
-    bool handBack = false;
-    std::size_t index = 0;
-    int fd = -1;
-    bool large = false;
+    // A hasher that opens the files itself claims a few in a row in one
+    // turn of the lock, and hands them back in one: with small files the
+    // lock, and the lines of memory every turn of it moves between the
+    // cores, cost more than the kernel's work on a file. Kept from run to
+    // run, so that paths and digests cost no allocation.
+    std::vector<std::string> runPaths(filesPerClaim);
+    std::vector<Result> results(filesPerClaim);
+    std::vector<std::exception_ptr> pathFailures(filesPerClaim);
+    std::vector<char> unread(filesPerClaim);
+    std::size_t first = 0;
+    std::size_t count = 0;
+    // The run counts one descriptor as held by this hasher, which opens
+    // its files one at a time.
+    bool holding = false;
     bool missedCache = false;
-    Result result;
     for (;;) {
         bool opensItself;
-        long long size = 0;
-        bool overlap = false;
+        bool fromOpener = false;
+        int openedFd = -1;
+        long long openedSize = 0;
         bool wakeOpener;
         Wakes wakes;
         {
             std::unique_lock<std::mutex> guard = locked();
-            if (handBack)
-                wakes = handBackUnderLock(index, result, fd >= 0, large, missedCache);
-            handBack = false;
-            fd = -1;
-            large = false;
+            if (count > 0)
+                wakes = handBackUnderLock(first, count, results, holding, missedCache);
+            count = 0;
+            holding = false;
             missedCache = false;
-            result = Result();
             const auto ready = [&] {
                 return stopping || (listed && nextToHash >= published())
                        || (nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                        || hasherMayOpen();
             };
             if (!ready()) {
-                // Whoever the file just handed back wakes must not wait
+                // Whoever the files just handed back wake must not wait
                 // for this hasher's sleep.
                 sendWakes(wakes);
                 wakes = Wakes();
@@ -696,104 +705,173 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 sendWakes(wakes);
                 return;
             }
-            index = nextToHash++;
-            Slot &claimed = slot(index);
-            claimed.state = Slot::Hashing;
+            first = nextToHash;
             ++filesBeingHashed;
-            opensItself = index == nextToOpen;
-            if (opensItself && isUnread(index)) {
-                ++nextToOpen;
-                opensItself = false;
-                result.unread = true;
-            } else if (opensItself) {
-                ++nextToOpen;
-                ++descriptorsHeld;
-                ++hashersHolding;
-                try {
-                    pathInto(index, path);
-                } catch (...) {
-                    keepFailure(result);
-                    releaseDescriptor(false, true);
+            opensItself = first == nextToOpen;
+            if (opensItself) {
+                bool toOpen = false;
+                // Half of what may be claimed, so that the other hashers
+                // find files too.
+                count = std::min(filesPerClaim, std::max<std::size_t>((room() + 1) / 2, 1));
+                nextToHash += count;
+                nextToOpen += count;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::size_t index = first + i;
+                    slot(index).state = Slot::Hashing;
+                    pathFailures[i] = nullptr;
+                    unread[i] = isUnread(index);
+                    if (unread[i])
+                        continue;
+                    try {
+                        pathInto(index, runPaths[i]);
+                        toOpen = true;
+                    } catch (...) {
+                        pathFailures[i] = std::current_exception();
+                    }
                 }
-            } else if (claimed.openLater) {
-                opensItself = true;
-                claimed.openLater = false;
-                ++descriptorsHeld;
-                ++hashersHolding;
-                path = std::move(claimed.path);
-                result = std::move(claimed.result);
-            } else {
-                if (claimed.fd >= 0)
+                if (toOpen) {
+                    ++descriptorsHeld;
                     ++hashersHolding;
-                fd = claimed.fd;
-                claimed.fd = -1;
-                size = claimed.size;
-                path = std::move(claimed.path);
-                result = std::move(claimed.result);
+                    holding = true;
+                }
+            } else {
+                count = 1;
+                ++nextToHash;
+                Slot &claimed = slot(first);
+                claimed.state = Slot::Hashing;
+                fromOpener = true;
+                results[0] = std::move(claimed.result);
+                runPaths[0] = std::move(claimed.path);
+                if (claimed.openLater) {
+                    opensItself = true;
+                    claimed.openLater = false;
+                    ++descriptorsHeld;
+                    ++hashersHolding;
+                    holding = true;
+                } else if (claimed.fd >= 0) {
+                    ++hashersHolding;
+                    holding = true;
+                    openedFd = claimed.fd;
+                    openedSize = claimed.size;
+                    claimed.fd = -1;
+                }
             }
             // Another hasher may take the next file at once.
             if (hashersAsleep > 0
                 && ((nextToHash < nextToOpen && slot(nextToHash).state == Slot::Opened)
                     || hasherMayOpen()))
                 openedInOrder.notify_one();
-            // This file no longer counts against the files held open.
+            // These files no longer count against the files held open.
             wakeOpener = openerWanted();
         }
         sendWakes(wakes);
         if (wakeOpener)
             roomToOpen.notify_one();
-        handBack = true;
 
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t index = first + i;
+            Result &result = results[i];
+            int fd = openedFd;
+            long long size = openedSize;
+            if (!fromOpener) {
+                result = Result();
+                result.unread = unread[i] != 0;
+                if (pathFailures[i]) {
+                    try {
+                        std::rethrow_exception(pathFailures[i]);
+                    } catch (...) {
+                        keepFailure(result);
+                    }
+                    pathFailures[i] = nullptr;
+                }
+            }
 #if defined(ORVALEN_POSIX)
-        if (opensItself && !result.failure && !result.shortage)
-            fd = openForHashing(index, path, &size, result);
+            if (opensItself && !result.unread && !result.failure && !result.shortage
+                && !stopping.load(std::memory_order_relaxed)) {
+                // After a failed open, which gave its descriptor back, the
+                // next file takes one again.
+                if (!holding) {
+                    std::unique_lock<std::mutex> guard = locked();
+                    ++descriptorsHeld;
+                    ++hashersHolding;
+                }
+                fd = openForHashing(index, runPaths[i], &size, result);
+                holding = fd >= 0;
+            }
 #endif
-        if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
-            std::unique_lock<std::mutex> guard = locked();
-            // Reading on a second thread pays only where a core would
-            // otherwise wait.
-            overlap = filesBeingHashed < cores;
-            large = settings.oneLargeFileAtATime && size >= largeFileSize;
-            if (large && !waitForLargeFileTurn(guard)) {
+            bool overlap = false;
+            bool large = false;
+            if (fd >= 0 && size >= hashwrapper::overlapFileSize) {
+                std::unique_lock<std::mutex> guard = locked();
+                // Reading on a second thread pays only where a core would
+                // otherwise wait.
+                overlap = filesBeingHashed < cores;
+                large = settings.oneLargeFileAtATime && size >= largeFileSize;
+                if (large && !waitForLargeFileTurn(guard)) {
+                    closeFile(fd);
+                    releaseDescriptor(true, true);
+                    return;
+                }
+            }
+            if (fd >= 0) {
+                // Asking the kernel whether a file is in memory costs a
+                // heavier read call; as the openers do, every lookEvery'th
+                // file tells.
+                const bool look = opensItself && index % lookEvery == 0;
+                bool missed = false;
+                try {
+                    result.changing = hashSteadily(*hasher, result.digest, fd, size, runPaths[i], overlap,
+                                                   keepGoing, look ? &missed : nullptr, result.before,
+                                                   result.after);
+                } catch (...) {
+                    keepFailure(result);
+                }
                 closeFile(fd);
-                releaseDescriptor(true, true);
-                return;
+                // The rest of the run would wait for the disk one file at a
+                // time: the openers take over at once, not at its end.
+                if (missed && i + 1 < count) {
+                    bool switched;
+                    {
+                        std::unique_lock<std::mutex> guard = locked();
+                        switched = openersRunning && setFromMemory(false);
+                    }
+                    if (switched)
+                        wakeEveryone();
+                } else {
+                    missedCache = missedCache || missed;
+                }
             }
-        }
-        if (fd >= 0) {
-            // Asking the kernel whether a file is in memory costs a heavier
-            // read call; as the openers do, every lookEvery'th file tells.
-            const bool look = opensItself && index % lookEvery == 0;
-            try {
-                result.changing = hashSteadily(*hasher, result.digest, fd, size, path, overlap, keepGoing,
-                                               look ? &missedCache : nullptr, result.before, result.after);
-            } catch (...) {
-                keepFailure(result);
+            if (large) {
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    largeFileBusy = false;
+                }
+                largeFileFree.notify_one();
             }
-            closeFile(fd);
         }
     }
 }
 
-ScanPipeline::Wakes ScanPipeline::handBackUnderLock(std::size_t index, Result &result, bool wasOpen,
-                                                    bool large, bool missedCache)
+ScanPipeline::Wakes ScanPipeline::handBackUnderLock(std::size_t first, std::size_t count,
+                                                    std::vector<Result> &results, bool holding,
+                                                    bool missedCache)
 {
     Wakes wakes;
-    Slot &done = slot(index);
-    done.result = std::move(result);
-    done.state = Slot::Done;
+    for (std::size_t i = 0; i < count; ++i) {
+        Slot &done = slot(first + i);
+        done.result = std::move(results[i]);
+        done.state = Slot::Done;
+    }
     --filesBeingHashed;
-    if (wasOpen)
+    if (holding)
         releaseDescriptor(true, true);
-    if (large)
-        largeFileBusy = false;
-    wakes.largeFileFree = large;
     // From here the openers read ahead of the hashers.
     wakes.everyone = missedCache && openersRunning && setFromMemory(false);
-    // The caller waits for both ends of its batch: only the file that
+    // The caller waits for both ends of its batch: only the run that
     // completes them can end its wait, and other files need not touch
     // their slots, which lie far apart in the ring.
-    wakes.caller = callerWaiting && (index == nextToTake || index == callerBatchEnd)
+    const auto inRun = [&](std::size_t index) { return index >= first && index - first < count; };
+    wakes.caller = callerWaiting && (inRun(nextToTake) || inRun(callerBatchEnd))
                    && slot(nextToTake).state == Slot::Done && slot(callerBatchEnd).state == Slot::Done;
     return wakes;
 }

@@ -169,8 +169,10 @@ private:
         bool caller = false;
         bool largeFileFree = false;
     };
-    // Under the lock: a hasher hands back the result of the file of index.
-    Wakes handBackUnderLock(std::size_t index, Result &result, bool wasOpen, bool large, bool missedCache);
+    // Under the lock: a hasher hands back the results of the count files
+    // from first on; holding, it gives back the descriptor its run held.
+    Wakes handBackUnderLock(std::size_t first, std::size_t count, std::vector<Result> &results, bool holding,
+                            bool missedCache);
     void sendWakes(const Wakes &wakes);
     Slot &slot(std::size_t index);
     // The lock, tried for a moment before sleeping on it: it is held for

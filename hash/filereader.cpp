@@ -71,7 +71,9 @@ void filereader::startReader()
 {
     // Where the system has no thread to spare, the caller reads for itself.
     try {
-        reader = std::thread(&filereader::readLoop, this);
+        std::unique_ptr<Overlap> starting(new Overlap);
+        starting->reader = std::thread(&filereader::readLoop, this, starting.get());
+        second = std::move(starting);
     } catch (const std::system_error &) {
     } catch (const std::bad_alloc &) {
     }
@@ -79,13 +81,13 @@ void filereader::startReader()
 
 filereader::~filereader()
 {
-    if (reader.joinable()) {
+    if (second) {
         {
-            std::lock_guard<std::mutex> guard(lock);
-            stopping = true;
+            std::lock_guard<std::mutex> guard(second->lock);
+            second->stopping = true;
         }
-        changed.notify_all();
-        reader.join();
+        second->changed.notify_all();
+        second->reader.join();
     }
 }
 
@@ -220,28 +222,28 @@ long filereader::nextPiece(const unsigned char **data)
         if (overlap)
             startReader();
     }
-    if (!reader.joinable()) {
+    if (!second) {
         const long n = readChunk(ring[0].bytes);
         *data = ring[0].bytes;
         return n;
     }
 
-    std::unique_lock<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(second->lock);
     if (handedOne) {
         // The caller is done with the piece handed out last time.
         Piece &previous = ring[(nextToHand + ringSize - 1) % ringSize];
         previous.filled = false;
-        changed.notify_all();
+        second->changed.notify_all();
     }
     Piece &piece = ring[nextToHand];
-    changed.wait(guard, [&] { return piece.filled; });
+    second->changed.wait(guard, [&] { return piece.filled; });
     nextToHand = (nextToHand + 1) % ringSize;
     handedOne = true;
     *data = piece.bytes;
     return piece.length;
 }
 
-void filereader::readLoop()
+void filereader::readLoop(Overlap *shared)
 {
 #if defined(POSIX_FADV_WILLNEED)
     // The kernel's own read-ahead keeps only a few hundred KiB in flight,
@@ -260,20 +262,20 @@ void filereader::readLoop()
 #endif
         Piece &piece = ring[slot];
         {
-            std::unique_lock<std::mutex> guard(lock);
-            changed.wait(guard, [&] { return stopping || !piece.filled; });
-            if (stopping)
+            std::unique_lock<std::mutex> guard(shared->lock);
+            shared->changed.wait(guard, [&] { return shared->stopping || !piece.filled; });
+            if (shared->stopping)
                 return;
         }
         // The piece is free: the consumer does not touch it until it is
         // marked filled under the lock.
         const long n = readChunk(piece.bytes);
         {
-            std::lock_guard<std::mutex> guard(lock);
+            std::lock_guard<std::mutex> guard(shared->lock);
             piece.length = n;
             piece.filled = true;
         }
-        changed.notify_all();
+        shared->changed.notify_all();
         if (n <= 0)
             return;
     }

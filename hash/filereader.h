@@ -83,7 +83,8 @@ private:
     // Starts the reader thread, or leaves the reading to next() where no
     // thread can be had.
     void startReader();
-    void readLoop();
+    struct Overlap;
+    void readLoop(Overlap *shared);
 
     const int fd;
     const long long size;
@@ -101,8 +102,15 @@ private:
     Piece ring[ringSize];
     int nextToHand = 0;
     bool handedOne = false;
-    bool stopping = false;
-    std::mutex lock;
-    std::condition_variable changed;
-    std::thread reader;
+    // What only the second thread needs, made when it starts: a reader for
+    // each of a million small files would otherwise make and destroy a
+    // condition variable each, which costs a locked instruction apiece.
+    struct Overlap
+    {
+        bool stopping = false;
+        std::mutex lock;
+        std::condition_variable changed;
+        std::thread reader;
+    };
+    std::unique_ptr<Overlap> second;
 };
