@@ -5,32 +5,18 @@
 # failing / sound, which is to stay at or below 1.1.
 #   bench/unreadable_bench.sh path/to/orvalen-cli path/to/faultfs [runs]
 # Needs root (or fusermount3) and /dev/fuse. ORVALEN_BENCH_DIR: where the
-# tree is kept between runs (default /tmp/orvalen-unreadable-bench).
+# data of bench-data.sh is kept between runs (default /tmp/orvalen-scan-bench,
+# shared with scan_bench.sh).
 set -euo pipefail
 
 cli=$(readlink -f "${1:?usage: $0 path/to/orvalen-cli path/to/faultfs [runs]}")
 faultfs=$(readlink -f "${2:?usage: $0 path/to/orvalen-cli path/to/faultfs [runs]}")
 runs=${3:-5}
-dir=${ORVALEN_BENCH_DIR:-/tmp/orvalen-unreadable-bench}
-mkdir -p "$dir"
+dir=${ORVALEN_BENCH_DIR:-/tmp/orvalen-scan-bench}
+# The tree of the other benchmarks: 1,000 folders of 100 files of 0-8 KiB.
+"$(dirname "$(readlink -f "$0")")/bench-data.sh" "$dir"
 cd "$dir"
-
-if [ ! -f tree.done ]; then
-  echo "Writing 100,000 small files..."
-  rm -rf tree
-  python3 - <<'PY'
-import os, random
-rnd = random.Random(20261207)
-for d in range(1000):
-    path = os.path.join("tree", "d%04d" % d)
-    os.makedirs(path)
-    for f in range(100):
-        with open(os.path.join(path, "f%03d.bin" % f), "wb") as out:
-            out.write(rnd.randbytes(rnd.randint(0, 8192)))
-PY
-  touch tree.done
-fi
-[ -f sums ] || "$cli" -q create tree sums > /dev/null
+[ -f unreadable.sha256 ] || "$cli" -q create tree unreadable.sha256 > /dev/null
 
 faults=()
 for d in $(seq 0 10 990); do
@@ -52,7 +38,7 @@ trap unmount EXIT
 timed() {
   local start end status=0
   start=$(date +%s.%N)
-  "$cli" -q verify "$1" sums > /dev/null || status=$?
+  "$cli" -q verify "$1" unreadable.sha256 > /dev/null || status=$?
   end=$(date +%s.%N)
   [ "$status" -eq "$2" ] || { echo "verify $1 exited $status, not $2" >&2; exit 2; }
   echo "$end - $start" | bc -l
