@@ -1,4 +1,5 @@
 #include "digestcheck.h"
+#include "processrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,33 +10,11 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProcessRun;
 
 Run runIn(const QString &dir, const QString &program, const QStringList &args)
 {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("LANGUAGE"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(env);
-    process.start(program, args);
-    process.closeWriteChannel();
-    Run run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return runProgram(program, args, dir);
 }
 
 void writeFile(const QString &path, const QByteArray &content)

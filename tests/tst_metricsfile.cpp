@@ -1,3 +1,5 @@
+#include "processrun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,33 +28,11 @@ for family in text_string_to_metric_families(open(sys.argv[1], encoding='utf-8')
                           'value': sample.value}))
 )";
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProcessRun;
 
 Run run(const QString &program, const QStringList &args, const QString &dir)
 {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("LANGUAGE"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(env);
-    process.start(program, args);
-    process.closeWriteChannel();
-    Run result;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return runProgram(program, args, dir);
 }
 
 bool parserAvailable()
