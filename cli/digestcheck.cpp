@@ -1,12 +1,12 @@
 #include "digestcheck.h"
 
-#include "consolereport.h"
 #include "exitcode.h"
 #include "hashfactory.h"
 #include "hashwrapper.h"
 #include "hlexception.h"
 #include "interruptflag.h"
 #include "scanpipeline.h"
+#include "terminalname.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -198,18 +198,8 @@ QByteArray DigestCheck::shownName(const QByteArray &path)
 {
     if (!path.contains('\n'))
         return path;
-    QByteArray shown("\\");
-    for (const char c : path) {
-        if (c == '\\')
-            shown += "\\\\";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else
-            shown += c;
-    }
-    return shown;
+    bool escaped = false;
+    return '\\' + TerminalName::escapedName(path, TerminalName::Form::Coreutils, escaped);
 }
 
 int DigestCheck::run(const QList<QByteArray> &lists)
@@ -242,7 +232,7 @@ int DigestCheck::checkList(const QByteArray &listName)
     if (!readList(listName, content)) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         std::fflush(stdout);
-        warn(ConsoleReport::withEscapedName(QStringLiteral("%1: ") + reason, shownList));
+        warn(TerminalName::withEscapedName(QStringLiteral("%1: ") + reason, shownList));
         return ExitError;
     }
 
@@ -273,7 +263,7 @@ int DigestCheck::checkList(const QByteArray &listName)
     content.clear();
     if (entries.empty()) {
         std::fflush(stdout);
-        warn(ConsoleReport::withEscapedName(tr("%1: no properly formatted checksum lines found"),
+        warn(TerminalName::withEscapedName(tr("%1: no properly formatted checksum lines found"),
                                             shownList));
         return ExitError;
     }
@@ -398,7 +388,7 @@ void DigestCheck::writeSettled(const std::vector<Entry> &entries)
             std::fwrite(lines.constData(), 1, static_cast<size_t>(lines.size()), stdout);
             lines.clear();
             std::fflush(stdout);
-            warn(ConsoleReport::withEscapedName(QStringLiteral("%1: ") + reasons[written],
+            warn(TerminalName::withEscapedName(QStringLiteral("%1: ") + reasons[written],
                                                 entries[written].path));
             lines += name + ": FAILED open or read\n";
             break;
