@@ -68,7 +68,7 @@ QByteArray CliCommand::reportLine(const std::string &path, const QString &messag
     return TerminalName::reportLine(path, message);
 }
 
-void CliCommand::message(const QString &text) const
+void CliCommand::message(const QString &text)
 {
     writeError(text.toLocal8Bit());
 }

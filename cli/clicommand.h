@@ -26,6 +26,13 @@ public:
     // The command's own copy: verify moves on to the slice a state file names.
     explicit CliCommand(const CliSettings &settings);
 
+    // How everything of orvalen-cli reaches its two streams, the commands
+    // of its own and main's messages.
+    static void output(const QByteArray &bytes);
+    // One line on stderr, already in the local encoding.
+    static void writeError(const QByteArray &line);
+    static void message(const QString &text);
+
 protected:
     // The source is a directory and the checksums file has a name; says
     // which is not.
@@ -39,14 +46,10 @@ protected:
 
     // A line of the verify report: TerminalName::reportLine.
     static QByteArray reportLine(const std::string &path, const QString &message);
-    void message(const QString &text) const;
     // text with its "%1" standing for name.
     void messageNaming(const QString &format, const QByteArray &name) const;
-    // One line on stderr, already in the local encoding.
-    static void writeError(const QByteArray &line);
     // A message that quiet leaves out.
     void info(const QString &text) const;
-    static void output(const QByteArray &bytes);
 
     // Adds to a JSON summary's counts how many files of the last scan were
     // still changing when their last read ended, where any were.
