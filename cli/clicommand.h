@@ -26,10 +26,11 @@ public:
     // The command's own copy: verify moves on to the slice a state file names.
     explicit CliCommand(const CliSettings &settings);
 
-    // How everything of orvalen-cli reaches its two streams, the commands
-    // of its own and main's messages.
+    // The two streams as every part of orvalen-cli writes them, main and
+    // digest --check too: results on stdout as the bytes they are, messages
+    // on stderr a line each.
     static void output(const QByteArray &bytes);
-    // One line on stderr, already in the local encoding.
+    // line is already in the local encoding.
     static void writeError(const QByteArray &line);
     static void message(const QString &text);
 
