@@ -134,39 +134,7 @@ QByteArray ConsoleReport::errorText() const
 {
     if (errorFormat.isEmpty())
         return error.toLocal8Bit();
-    return withEscapedName(errorFormat, errorPath);
-}
-
-QByteArray ConsoleReport::withEscapedName(const QString &format, const QByteArray &path)
-{
-    bool escaped = false;
-    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
-    const int at = format.indexOf(QLatin1String("%1"));
-    if (at < 0)
-        return format.toLocal8Bit();
-    return format.left(at).toLocal8Bit() + name + format.mid(at + 2).toLocal8Bit();
-}
-
-QByteArray ConsoleReport::shownName(const QByteArray &path, int room)
-{
-    bool escaped = false;
-    const QByteArray name = TerminalName::escapedName(path, TerminalName::Form::Report, escaped);
-    // A character is one column; UTF-8 continuation bytes add none.
-    const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; };
-    int columns = 0;
-    for (const char c : name)
-        columns += isContinuation(c) ? 0 : 1;
-    if (columns <= room)
-        return name;
-    if (room <= 3)
-        return QByteArray();
-    int start = name.size();
-    for (int kept = 0; start > 0 && kept < room - 3;) {
-        --start;
-        if (!isContinuation(name.at(start)))
-            ++kept;
-    }
-    return "..." + name.mid(start);
+    return TerminalName::withEscapedName(errorFormat, errorPath);
 }
 
 void ConsoleReport::draw()
@@ -179,7 +147,7 @@ void ConsoleReport::draw()
                                     : tr("%1 files  %2 MB/s  ").arg(done).arg(rate, 0, 'f', 1);
     // One column stays free so that the cursor never wraps to a new line.
     const int room = terminalWidth() - 1 - head.size();
-    const QByteArray line = "\r" + head.toLocal8Bit() + shownName(currentFile, room) + "\033[K";
+    const QByteArray line = "\r" + head.toLocal8Bit() + TerminalName::shownName(currentFile, room) + "\033[K";
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
     std::fflush(stderr);
     lineShown = true;

@@ -40,13 +40,6 @@ public:
     // The error as it goes to the terminal, in the local encoding, a path
     // in it written as the verify report writes paths.
     QByteArray errorText() const;
-    // The text of format with %1 replaced by the path as the verify report
-    // writes it: no byte of a name can move the cursor or retitle the
-    // terminal, and bytes that are not valid text are written unchanged.
-    static QByteArray withEscapedName(const QString &format, const QByteArray &path);
-    // The progress line's name: the last room characters of the path as the
-    // verify report writes it, "..." in front when it was cut.
-    static QByteArray shownName(const QByteArray &path, int room);
 
 private:
     void draw();

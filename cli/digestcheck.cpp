@@ -1,12 +1,13 @@
 #include "digestcheck.h"
 
-#include "consolereport.h"
+#include "clicommand.h"
 #include "exitcode.h"
 #include "hashfactory.h"
 #include "hashwrapper.h"
 #include "hlexception.h"
 #include "interruptflag.h"
 #include "scanpipeline.h"
+#include "terminalname.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -198,18 +199,8 @@ QByteArray DigestCheck::shownName(const QByteArray &path)
 {
     if (!path.contains('\n'))
         return path;
-    QByteArray shown("\\");
-    for (const char c : path) {
-        if (c == '\\')
-            shown += "\\\\";
-        else if (c == '\n')
-            shown += "\\n";
-        else if (c == '\r')
-            shown += "\\r";
-        else
-            shown += c;
-    }
-    return shown;
+    bool escaped = false;
+    return '\\' + TerminalName::escapedName(path, TerminalName::Form::Coreutils, escaped);
 }
 
 int DigestCheck::run(const QList<QByteArray> &lists)
@@ -225,7 +216,7 @@ int DigestCheck::run(const QList<QByteArray> &lists)
         } catch (const std::exception &failure) {
             // The machine refused memory, threads or descriptors.
             std::fflush(stdout);
-            warn(QByteArray(failure.what()));
+            CliCommand::writeError(QByteArray(failure.what()));
         }
         if (listStatus == ExitError || status == ExitError)
             status = ExitError;
@@ -242,7 +233,7 @@ int DigestCheck::checkList(const QByteArray &listName)
     if (!readList(listName, content)) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         std::fflush(stdout);
-        warn(ConsoleReport::withEscapedName(QStringLiteral("%1: ") + reason, shownList));
+        CliCommand::writeError(TerminalName::withEscapedName(QStringLiteral("%1: ") + reason, shownList));
         return ExitError;
     }
 
@@ -273,8 +264,8 @@ int DigestCheck::checkList(const QByteArray &listName)
     content.clear();
     if (entries.empty()) {
         std::fflush(stdout);
-        warn(ConsoleReport::withEscapedName(tr("%1: no properly formatted checksum lines found"),
-                                            shownList));
+        CliCommand::writeError(
+            TerminalName::withEscapedName(tr("%1: no properly formatted checksum lines found"), shownList));
         return ExitError;
     }
 
@@ -302,17 +293,17 @@ int DigestCheck::checkList(const QByteArray &listName)
     }
     std::fflush(stdout);
     if (malformed == 1)
-        warn(tr("WARNING: 1 line is improperly formatted").toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: 1 line is improperly formatted").toLocal8Bit());
     else if (malformed > 1)
-        warn(tr("WARNING: %1 lines are improperly formatted").arg(malformed).toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: %1 lines are improperly formatted").arg(malformed).toLocal8Bit());
     if (unreadable == 1)
-        warn(tr("WARNING: 1 listed file could not be read").toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: 1 listed file could not be read").toLocal8Bit());
     else if (unreadable > 1)
-        warn(tr("WARNING: %1 listed files could not be read").arg(unreadable).toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: %1 listed files could not be read").arg(unreadable).toLocal8Bit());
     if (failed == 1)
-        warn(tr("WARNING: 1 computed checksum did NOT match").toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: 1 computed checksum did NOT match").toLocal8Bit());
     else if (failed > 1)
-        warn(tr("WARNING: %1 computed checksums did NOT match").arg(failed).toLocal8Bit());
+        CliCommand::writeError(tr("WARNING: %1 computed checksums did NOT match").arg(failed).toLocal8Bit());
     return failed + unreadable == 0 ? ExitSuccess : ExitDiscrepancies;
 }
 
@@ -395,18 +386,18 @@ void DigestCheck::writeSettled(const std::vector<Entry> &entries)
             break;
         case Unreadable:
             // The reason comes first, as its line on a shared terminal.
-            std::fwrite(lines.constData(), 1, static_cast<size_t>(lines.size()), stdout);
+            CliCommand::output(lines);
             lines.clear();
             std::fflush(stdout);
-            warn(ConsoleReport::withEscapedName(QStringLiteral("%1: ") + reasons[written],
-                                                entries[written].path));
+            CliCommand::writeError(
+                TerminalName::withEscapedName(QStringLiteral("%1: ") + reasons[written], entries[written].path));
             lines += name + ": FAILED open or read\n";
             break;
         case Pending:
             break;
         }
     }
-    std::fwrite(lines.constData(), 1, static_cast<size_t>(lines.size()), stdout);
+    CliCommand::output(lines);
 }
 
 QString DigestCheck::whyUnreadable(const QByteArray &path, int error)
@@ -437,10 +428,4 @@ QString DigestCheck::whyUnreadable(const QByteArray &path, int error)
     }
     ::close(fd);
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-void DigestCheck::warn(const QByteArray &line)
-{
-    const QByteArray bytes = line + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }

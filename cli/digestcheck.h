@@ -62,7 +62,6 @@ private:
     // next file whose state is still pending.
     void writeSettled(const std::vector<Entry> &entries);
     static QString whyUnreadable(const QByteArray &path, int error);
-    static void warn(const QByteArray &line);
 
     enum class Marks { Unknown, With, Without };
     Marks marks = Marks::Unknown;

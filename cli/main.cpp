@@ -1,4 +1,5 @@
 #include "cliarguments.h"
+#include "clicommand.h"
 #include "clijobs.h"
 #include "digestcheck.h"
 #include "exitcode.h"
@@ -33,12 +34,6 @@ bool stderrIsTerminal()
 #endif
 }
 
-void printError(const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -71,9 +66,9 @@ int main(int argc, char *argv[])
 
     CliArguments arguments;
     if (!arguments.parse(given)) {
-        printError(arguments.errorText());
-        printError(QCoreApplication::translate("main", "Try \"%1 --help\".")
-                       .arg(QCoreApplication::applicationName()));
+        CliCommand::message(arguments.errorText());
+        CliCommand::message(QCoreApplication::translate("main", "Try \"%1 --help\".")
+                                .arg(QCoreApplication::applicationName()));
         return ExitError;
     }
 
@@ -110,23 +105,24 @@ int main(int argc, char *argv[])
     } catch (const std::bad_alloc &) {
         // Wherever memory ran out, the same message as where the scan
         // itself meets it; what the job held is freed by now.
-        printError(QCoreApplication::translate("HashTools", "Not enough system resources to hash the tree: %1.")
-                       .arg(QCoreApplication::translate("HashTools", "not enough memory")));
+        CliCommand::message(
+            QCoreApplication::translate("HashTools", "Not enough system resources to hash the tree: %1.")
+                .arg(QCoreApplication::translate("HashTools", "not enough memory")));
         status = ExitError;
     }
 
     // A result that did not reach its reader (full disk, closed pipe) must
     // not end as a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        printError(QCoreApplication::translate("main", "Cannot write to standard output"));
+        CliCommand::message(QCoreApplication::translate("main", "Cannot write to standard output"));
         status = ExitError;
     }
     // Monitoring that cannot learn of the run must not take it for a clean one.
     int metricsError = 0;
     if (!arguments.metricsFile.isEmpty() && !metrics.write(status, metricsError)) {
-        printError(QCoreApplication::translate("main", "Cannot write metrics file \"%1\": %2.")
-                       .arg(LocalPath::display(arguments.metricsFile),
-                            QString::fromLocal8Bit(std::strerror(metricsError))));
+        CliCommand::message(QCoreApplication::translate("main", "Cannot write metrics file \"%1\": %2.")
+                                .arg(LocalPath::display(arguments.metricsFile),
+                                     QString::fromLocal8Bit(std::strerror(metricsError))));
         status = status == ExitSuccess ? ExitError : status;
     }
     return status;

@@ -4,6 +4,28 @@ namespace {
 
 const char hexDigits[] = "0123456789abcdef";
 
+// format with its %1 replaced by name, the rest in the local encoding.
+QByteArray substituted(const QString &format, const QByteArray &name)
+{
+    const int at = format.indexOf(QLatin1String("%1"));
+    if (at < 0)
+        return format.toLocal8Bit();
+    return format.left(at).toLocal8Bit() + name + format.mid(at + 2).toLocal8Bit();
+}
+
+// "name<TAB>text", a backslash in front when a name in it was escaped.
+QByteArray tabbedLine(const QByteArray &name, bool escaped, const QByteArray &text)
+{
+    QByteArray line;
+    if (escaped)
+        line += '\\';
+    line += name;
+    line += '\t';
+    line += text;
+    line += '\n';
+    return line;
+}
+
 } // namespace
 
 QByteArray TerminalName::escapedName(const QByteArray &name, Form form, bool &escaped)
@@ -47,12 +69,56 @@ QByteArray TerminalName::reportLine(const std::string &path, const QString &mess
 {
     bool escaped = false;
     const QByteArray name = escapedName(QByteArray::fromStdString(path), Form::Report, escaped);
+    return tabbedLine(name, escaped, message.toLocal8Bit());
+}
+
+QByteArray TerminalName::moveLine(const std::string &path, const std::string &from, const QString &message)
+{
+    bool escaped = false;
+    bool fromEscaped = false;
+    const QByteArray name = escapedName(QByteArray::fromStdString(path), Form::Report, escaped);
+    const QByteArray old = escapedName(QByteArray::fromStdString(from), Form::Report, fromEscaped);
+    return tabbedLine(name, escaped || fromEscaped, substituted(message, old));
+}
+
+QByteArray TerminalName::withEscapedName(const QString &format, const QByteArray &path)
+{
+    bool escaped = false;
+    return substituted(format, escapedName(path, Form::Report, escaped));
+}
+
+QByteArray TerminalName::shownName(const QByteArray &path, int room)
+{
+    bool escaped = false;
+    const QByteArray name = escapedName(path, Form::Report, escaped);
+    // A character is one column; UTF-8 continuation bytes add none.
+    const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; };
+    int columns = 0;
+    for (const char c : name)
+        columns += isContinuation(c) ? 0 : 1;
+    if (columns <= room)
+        return name;
+    if (room <= 3)
+        return QByteArray();
+    int start = name.size();
+    for (int kept = 0; start > 0 && kept < room - 3;) {
+        --start;
+        if (!isContinuation(name.at(start)))
+            ++kept;
+    }
+    return "..." + name.mid(start);
+}
+
+QByteArray TerminalName::digestLine(const std::string &digest, const QByteArray &path)
+{
+    bool escaped = false;
+    const QByteArray name = escapedName(path, Form::Coreutils, escaped);
     QByteArray line;
     if (escaped)
         line += '\\';
+    line += QByteArray::fromStdString(digest);
+    line += "  ";
     line += name;
-    line += '\t';
-    line += message.toLocal8Bit();
     line += '\n';
     return line;
 }

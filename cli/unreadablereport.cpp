@@ -1,6 +1,5 @@
 #include "unreadablereport.h"
 
-#include "consolereport.h"
 #include "jsonline.h"
 #include "storedindex.h"
 #include "terminalname.h"
@@ -75,7 +74,7 @@ QByteArray UnreadableReport::message(const QByteArray &sourceDir, const ReadFail
         path += '/';
     path += QByteArray::fromStdString(failure.path);
     const QString format = isFile(failure) ? tr("Cannot read file \"%1\": %2.") : tr("Cannot read directory \"%1\": %2.");
-    return ConsoleReport::withEscapedName(format.arg(QStringLiteral("%1"), reason(failure.error)), path);
+    return TerminalName::withEscapedName(format.arg(QStringLiteral("%1"), reason(failure.error)), path);
 }
 
 JsonLine UnreadableReport::json(const ReadFailure &failure)

@@ -3,13 +3,7 @@
 # the terminal reporter to look at its progress line.
 orvalen_add_test(tst_cli
   SOURCES tst_cli.cpp
-    ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp
-    ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp ${PROJECT_SOURCE_DIR}/cli/localpath.cpp
-    ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp
-    ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp ${PROJECT_SOURCE_DIR}/cli/slicestate.cpp
-    ${PROJECT_SOURCE_DIR}/cli/atomicfile.cpp ${PROJECT_SOURCE_DIR}/cli/terminalname.cpp
-  LIBS core ${ORVALEN_QT_PREFIX}::Core)
-target_include_directories(tst_cli PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+  LIBS cli)
 target_compile_definitions(tst_cli PRIVATE
   ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>"
   ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"
@@ -22,14 +16,7 @@ endif()
 # digest --check: its line parser in process, its runs beside coreutils'.
 orvalen_add_test(tst_digestcheck
   SOURCES tst_digestcheck.cpp
-    ${PROJECT_SOURCE_DIR}/cli/digestcheck.cpp ${PROJECT_SOURCE_DIR}/cli/consolereport.cpp
-    ${PROJECT_SOURCE_DIR}/cli/clijobs.cpp ${PROJECT_SOURCE_DIR}/cli/interruptflag.cpp
-    ${PROJECT_SOURCE_DIR}/cli/localpath.cpp ${PROJECT_SOURCE_DIR}/cli/jsonline.cpp
-    ${PROJECT_SOURCE_DIR}/cli/metricsfile.cpp ${PROJECT_SOURCE_DIR}/cli/unreadablereport.cpp
-    ${PROJECT_SOURCE_DIR}/cli/slicestate.cpp ${PROJECT_SOURCE_DIR}/cli/atomicfile.cpp
-    ${PROJECT_SOURCE_DIR}/cli/terminalname.cpp
-  LIBS core ${ORVALEN_QT_PREFIX}::Core)
-target_include_directories(tst_digestcheck PRIVATE ${PROJECT_SOURCE_DIR}/cli)
+  LIBS cli)
 target_compile_definitions(tst_digestcheck PRIVATE ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>")
 add_dependencies(tst_digestcheck orvalen-cli)
 
