@@ -1,12 +1,8 @@
-
 #include "checkdbwindow.h"
 #include "choosedirwidget.h"
 #include "createdbwindow.h"
 #include "uitestsupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
