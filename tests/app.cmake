@@ -6,21 +6,25 @@ if(TARGET app)
     # read the sources by other rules.
     ORVALEN_LUPDATE="$<TARGET_FILE:${ORVALEN_QT_PREFIX}::lupdate>"
   )
-  orvalen_add_test(tst_mainwindow
-    SOURCES tst_mainwindow.cpp guidriver.cpp guidriver.h
-    LIBS app)
-  target_compile_definitions(tst_mainwindow PRIVATE ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  # The driver and the fixture the main window's tests share, built once.
+  add_library(mainwindowtest STATIC guidriver.cpp guidriver.h mainwindowtest.cpp mainwindowtest.h)
+  set_target_properties(mainwindowtest PROPERTIES AUTOMOC ON)
+  target_link_libraries(mainwindowtest PUBLIC app ${ORVALEN_QT_PREFIX}::Test)
+  foreach(unit tst_mainwindow tst_mainwindowerrors tst_mainwindowcancel tst_stopsignals tst_applicationicon)
+    orvalen_add_test(${unit} SOURCES ${unit}.cpp LIBS mainwindowtest)
+  endforeach()
+  target_compile_definitions(tst_applicationicon PRIVATE ORVALEN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(UNIX)
-    add_test(NAME tst_mainwindow_exit
+    add_test(NAME tst_stopsignals_exit
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/check_exit_during_create.sh
-                     $<TARGET_FILE:tst_mainwindow>)
+                     $<TARGET_FILE:tst_stopsignals>)
   endif()
   # A real Escape key, sent through an X server with no window manager.
   find_program(ORVALEN_XVFB_RUN xvfb-run)
   if(ORVALEN_XVFB_RUN)
-    add_test(NAME tst_mainwindow_x11
-             COMMAND ${ORVALEN_XVFB_RUN} -a $<TARGET_FILE:tst_mainwindow> realEscapeKeyCancels)
-    set_tests_properties(tst_mainwindow_x11 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb")
+    add_test(NAME tst_mainwindowcancel_x11
+             COMMAND ${ORVALEN_XVFB_RUN} -a $<TARGET_FILE:tst_mainwindowcancel> realEscapeKeyCancels)
+    set_tests_properties(tst_mainwindowcancel_x11 PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=xcb")
   endif()
   orvalen_add_test(tst_translationloader
     SOURCES tst_translationloader.cpp guidriver.cpp guidriver.h

@@ -2,7 +2,7 @@
 # The desktop ends through exit() during a create, as Qt's X11 plugin ends it
 # when the connection to the display breaks: no stack unwinds, yet the
 # temporary checksums file must go, and the old checksums file stay.
-# Usage: check_exit_during_create.sh <tst_mainwindow>
+# Usage: check_exit_during_create.sh <tst_stopsignals>
 set -u
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT

@@ -24,7 +24,13 @@ target_compile_definitions(tst_hashvectors PRIVATE ORVALEN_HASH_VECTORS="${ORVAL
 
 orvalen_add_test(tst_hashwrapper SOURCES tst_hashwrapper.cpp LIBS hash ${ORVALEN_QT_PREFIX}::Core)
 
-orvalen_add_test(tst_hashfile SOURCES tst_hashfile.cpp LIBS hash ${ORVALEN_QT_PREFIX}::Core)
+orvalen_add_test(tst_hashfile SOURCES tst_hashfile.cpp hashfiletest.h LIBS hash ${ORVALEN_QT_PREFIX}::Core)
 
 # A hang on a FIFO or a device must fail, not stall the whole run.
 set_tests_properties(tst_hashvectors tst_hashwrapper tst_hashfile PROPERTIES TIMEOUT 300)
+
+# Reading an open file: POSIX descriptors only.
+if(UNIX)
+  orvalen_add_test(tst_filereader SOURCES tst_filereader.cpp hashfiletest.h LIBS hash ${ORVALEN_QT_PREFIX}::Core)
+  set_tests_properties(tst_filereader PROPERTIES TIMEOUT 300)
+endif()

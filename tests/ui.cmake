@@ -1,4 +1,6 @@
 orvalen_add_test(tst_dbparamwindow SOURCES tst_dbparamwindow.cpp uitestsupport.h LIBS ui)
+orvalen_add_test(tst_choosedirwidget SOURCES tst_choosedirwidget.cpp uitestsupport.h LIBS ui)
+orvalen_add_test(tst_settingsfile SOURCES tst_settingsfile.cpp uitestsupport.h LIBS ui)
 orvalen_add_test(tst_createhashwindow SOURCES tst_createhashwindow.cpp uitestsupport.h LIBS ui)
 # The window's width is checked against its title in every shipped language.
 target_compile_definitions(tst_createhashwindow PRIVATE ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}")
