@@ -37,11 +37,7 @@ public:
     // The symbolic name of error ("EIO"), or its number where it has none.
     static QByteArray errnoName(int error);
 
-    // Calls take for each record of stored that counts (the first of its
-    // path) and that the failure hides: the file's own, or every one below
-    // the directory. Returns how many.
+    // VerifySession::forEachHidden.
     static std::size_t forEachHidden(const StoredIndex &stored, const ReadFailure &failure,
                                      const std::function<void(std::size_t record)> &take);
-    // Whether the failure hides the record path.
-    static bool hides(const ReadFailure &failure, const std::string &recordPath);
 };
