@@ -24,7 +24,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <set>
 #include <string>

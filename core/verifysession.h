@@ -89,7 +89,7 @@ public:
     // A file or directory that cannot be read takes its place among the
     // differences; its stored records are neither compared nor missing.
     void unreadable(const ReadFailure &failure);
-    // Once the scan has finished: what it found besides the records.
+    // After the scan: what it found besides the records.
     void scanned(ScanFacts facts) { scan = std::move(facts); }
     // Judges each difference as an edit or possible damage, against the
     // checksums file's time and the scan's start, and adds the stored
