@@ -6,6 +6,7 @@
 #include "jsonline.h"
 #include "storedindex.h"
 #include "unreadablereport.h"
+#include "verifysession.h"
 
 #include <cstdio>
 
@@ -25,7 +26,7 @@ HashTools::UnreadableSink ScanningCommand::keepingUnreadable(const QByteArray &s
         if (!index)
             return true;
         bool written = true;
-        UnreadableReport::forEachHidden(*index, failure, [&](std::size_t record) {
+        VerifySession::forEachHidden(*index, failure, [&](std::size_t record) {
             index->markSeen(record);
             if (!written)
                 return;

@@ -1,7 +1,6 @@
 #include "unreadablereport.h"
 
 #include "jsonline.h"
-#include "storedindex.h"
 #include "terminalname.h"
 
 #include <cerrno>
@@ -86,34 +85,4 @@ JsonLine UnreadableReport::json(const ReadFailure &failure)
         .text("error", untranslatedReason(failure.error))
         .text("errno", errnoName(failure.error));
     return line;
-}
-
-bool UnreadableReport::hides(const ReadFailure &failure, const std::string &recordPath)
-{
-    if (isFile(failure))
-        return recordPath == failure.path;
-    return recordPath.size() > failure.path.size() && recordPath[failure.path.size()] == '/'
-           && recordPath.compare(0, failure.path.size(), failure.path) == 0;
-}
-
-std::size_t UnreadableReport::forEachHidden(const StoredIndex &stored, const ReadFailure &failure,
-                                            const std::function<void(std::size_t record)> &take)
-{
-    if (isFile(failure)) {
-        const std::size_t record = stored.find(failure.path.data(), failure.path.size());
-        if (record == StoredIndex::none)
-            return 0;
-        take(record);
-        return 1;
-    }
-    // Rare, and once per directory: a walk over every record costs less
-    // than an index of directories kept for every run.
-    std::size_t count = 0;
-    for (std::size_t record = 0; record < stored.recordCount(); ++record) {
-        if (stored.counting(record) != record || !hides(failure, stored.path(record)))
-            continue;
-        take(record);
-        ++count;
-    }
-    return count;
 }

@@ -6,12 +6,9 @@
 #include <QCoreApplication>
 #include <QString>
 
-#include <cstddef>
-#include <functional>
 #include <string>
 
 class JsonLine;
-class StoredIndex;
 
 // How orvalen-cli tells of a file or directory it could not read. Every
 // text is made here, from the failure as the engine handed it over: the
@@ -36,12 +33,4 @@ public:
     static QByteArray untranslatedReason(int error);
     // The symbolic name of error ("EIO"), or its number where it has none.
     static QByteArray errnoName(int error);
-
-    // Calls take for each record of stored that counts (the first of its
-    // path) and that the failure hides: the file's own, or every one below
-    // the directory. Returns how many.
-    static std::size_t forEachHidden(const StoredIndex &stored, const ReadFailure &failure,
-                                     const std::function<void(std::size_t record)> &take);
-    // Whether the failure hides the record path.
-    static bool hides(const ReadFailure &failure, const std::string &recordPath);
 };

@@ -7,14 +7,13 @@
 #include "localpath.h"
 #include "metricsfile.h"
 #include "slicestate.h"
-#include "storedindex.h"
 #include "terminalname.h"
 #include "unreadablereport.h"
+#include "verifysession.h"
 
 #include <QElapsedTimer>
 
 #include <cstring>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,98 +49,38 @@ int VerifyCommand::run(const QByteArray &sourceDir, const QByteArray &checksumFi
     }
 
     HashTools tools(engineAlgorithm);
-    tools.setStampsWanted(true);
-    std::vector<std::unique_ptr<CompareErr>> errors;
-    std::string digest;
-    qint64 checked = 0;
-    // The files the slice holds now, new ones among them.
-    qint64 sliceFiles = 0;
-    // Stored records below a directory that could not be read.
-    qint64 notChecked = 0;
-    // The checksums file is read into a compact index, without a slice
-    // while the first files are hashed, by an engine of its own (the scan's
-    // hash object is not to be shared); each file is compared as it comes. The
-    // reading ends inside this call, whatever the scan's outcome. Where
-    // no thread can start, the reading is deferred to get(). The reader
-    // is handed over by name: libstdc++ moves a temporary into the
-    // thread that fails to start and defers the moved-from rest, whose
-    // path is then empty.
-    StoredIndex stored;
-    long long written = 0;
-    const auto read = [&stored, &written, name = checksumFile.toStdString()] {
-        HashTools reader(engineAlgorithm);
-        std::string digest = reader.loadDB(name, stored);
-        written = reader.referenceTime();
-        return digest;
-    };
-    std::future<std::string> loaded;
-    bool isLoaded = false;
-    if (subsetSlices != 0) {
-        // A slice is chosen by the stored records, so they come first; files
-        // without one are read in every run, so that a move is still told.
-        isLoaded = true;
-        digest = read();
-        if (digest.empty()) {
-            message(tr("Checksums file load error"));
-            return ExitError;
-        }
-        tools.setReferenceTime(written);
-        tools.setSlice(&stored, subsetSlice, subsetSlices);
-    } else {
-        loaded = std::async(std::launch::async | std::launch::deferred, read);
+    // The checksums file is read while the first files are hashed; a slice
+    // is chosen by the stored records, so with one they come first. Files
+    // without one are read in every run, so that a move is still told.
+    VerifySession session(subsetSlice, subsetSlices);
+    if (!session.load(checksumFile.toStdString(), engineAlgorithm)) {
+        message(tr("Checksums file load error"));
+        return ExitError;
     }
-    const auto waitForIndex = [&] {
-        if (isLoaded)
-            return;
-        isLoaded = true;
-        digest = loaded.get();
-        tools.setReferenceTime(written);
-    };
-    const HashTools::RecordSink compare = [&](std::string &path, std::string &now, const FileStamp &before,
-                                              bool changed) {
-        waitForIndex();
-        ++checked;
-        if (subsetSlices != 0 && HashTools::sliceOf(path, subsetSlices) == subsetSlice)
-            ++sliceFiles;
-        // Without an index the scan still runs to its end, so that a
-        // failing file or directory is told first, as ever.
-        if (!digest.empty())
-            tools.checkRecord(stored, path, now, before, changed, errors);
-        return true;
-    };
-    // A file or directory that cannot be read takes its place in the
-    // report; its stored records are neither compared nor missing.
-    tools.setUnreadableSink([&](const ReadFailure &failure) {
-        waitForIndex();
-        if (!digest.empty()) {
-            const std::size_t hidden = UnreadableReport::forEachHidden(
-                stored, failure, [&stored](std::size_t record) { stored.markSeen(record); });
-            if (failure.kind == ReadFailure::Kind::Directory)
-                notChecked += qint64(hidden);
-        }
-        errors.push_back(std::make_unique<CE_IOError>(failure));
-        return true;
-    });
     const int scanned = scan(tools, sourceDir, [&](ICreateHashReport *report) {
-        tools.streamHashes(sourceDir.toStdString(), compare, report, checksumFile.toStdString());
+        tools.verifyHashes(sourceDir.toStdString(), session, report, checksumFile.toStdString());
         return true;
     });
     if (scanned != ExitSuccess)
         return scanned;
     // The rest only reads: a signal from now on ends the process at once.
     InterruptFlag::setPhase(InterruptFlag::Reading);
-    waitForIndex();
+    const std::string digest = session.digest();
     if (digest.empty()) {
         message(tr("Checksums file load error"));
         return ExitError;
     }
-    tools.addMissing(stored, errors);
+    session.finish();
+    const std::vector<std::unique_ptr<CompareErr>> &errors = session.errors();
+    const qint64 checked = session.checked();
+    const qint64 sliceFiles = session.sliceFiles();
+    const qint64 notChecked = session.notChecked();
 
     // A move is told on the new file's line; the missing file's goes.
     const std::size_t none = errors.size();
     std::vector<std::size_t> movedFrom(errors.size(), none);
     std::vector<bool> movedAway(errors.size(), false);
-    for (const auto &move : HashTools::findMoves(errors)) {
+    for (const auto &move : VerifySession::findMoves(errors)) {
         movedFrom[move.first] = move.second;
         movedAway[move.second] = true;
     }

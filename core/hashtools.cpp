@@ -3,7 +3,6 @@
 #include "checksumfile.h"
 #include "compareerr.h"
 #include "icreatehashreport.h"
-#include "pathindex.h"
 #include "scanpipeline.h"
 #include "storedindex.h"
 #include "treescan.h"
@@ -22,7 +21,6 @@
 #include <memory>
 #include <new>
 #include <system_error>
-#include <unordered_map>
 #include <utility>
 
 #if defined(ORVALEN_POSIX)
@@ -101,28 +99,31 @@ bool HashTools::scanTree(const std::string &sourceDir, const RecordSink &sink, I
 bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, ICreateHashReport *report,
                          const std::string &checksumFile, bool recordsBelowSource, bool countFirst)
 {
-    checksumsFileRecords.clear();
+    lastScan = VerifySession::ScanFacts();
     changingRecords.clear();
     // Only calculateHashes keeps what compare takes of a scan's files.
     stampsBefore.clear();
     changedWhileRead.clear();
-    ignoreRules = IgnoreRules();
     if (!hasher) {
         if (report)
             report->reportError(tr("Unsupported hash algorithm \"%1\".")
                                     .arg(QString::fromStdString(algorithm)));
         return false;
     }
-    scanStart = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                    std::chrono::system_clock::now().time_since_epoch())
-                    .count();
+    lastScan.start = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
     TreeScan::Options options;
     options.jobs = jobCount;
     options.recordsToBeWritten = recordsToBeWritten;
     options.recordsBelowSource = recordsBelowSource;
     options.countFirst = countFirst;
     options.listAhead = listAhead;
-    options.unreadable = unreadableSink ? &unreadableSink : nullptr;
+    const UnreadableSink toSession = [this](const ReadFailure &failure) {
+        verifying->unreadable(failure);
+        return true;
+    };
+    options.unreadable = verifying ? &toSession : unreadableSink ? &unreadableSink : nullptr;
     // An update reads only the files that may have changed since the
     // reference, and a rolling scrub only its slice and the files it has
     // no record of; the others keep their stored records unread.
@@ -131,19 +132,19 @@ bool HashTools::hashTree(const std::string &sourceDir, const RecordSink &sink, I
         options.update = updateCounts;
         options.settled = reference - timeTolerance;
         options.reference = reference;
-        options.scanStart = scanStart;
+        options.scanStart = lastScan.start;
         options.accepted = acceptedPaths.empty() ? nullptr : &acceptedPaths;
-    } else if (sliceCount != 0) {
-        options.known = sliceIndex;
-        options.slice = readSlice;
-        options.slices = sliceCount;
+    } else if (verifying && verifying->slices() != 0) {
+        options.known = &verifying->stored();
+        options.slice = verifying->slice();
+        options.slices = verifying->slices();
     }
     TreeScan scan(*hasher, algorithm, options, report);
     const bool finished = scan.run(sourceDir, checksumFile, sink);
-    checksumsFileRecords = scan.checksumsFileRecords();
+    lastScan.checksumsFileRecords = scan.checksumsFileRecords();
     changingRecords = std::move(scan.changingRecords());
-    ignoreRules = scan.ignoreRules();
-    ignoredPrefix = scan.recordPrefix();
+    lastScan.ignoreRules = scan.ignoreRules();
+    lastScan.ignoredPrefix = scan.recordPrefix();
     return finished;
 }
 
@@ -175,11 +176,23 @@ bool HashTools::updateHashes(const std::string &sourceDir, StoredIndex &stored, 
     return true;
 }
 
-void HashTools::setSlice(StoredIndex *stored, unsigned slice, unsigned slices)
+bool HashTools::verifyHashes(const std::string &sourceDir, VerifySession &session, ICreateHashReport *report,
+                             const std::string &checksumFile)
 {
-    sliceIndex = stored;
-    readSlice = slice;
-    sliceCount = stored ? slices : 0;
+    verifying = &session;
+    struct Restore
+    {
+        HashTools *tools;
+        ~Restore() { tools->verifying = nullptr; }
+    } restore{this};
+    const RecordSink check = [&session](std::string &path, std::string &digest, const FileStamp &before,
+                                        bool changed) {
+        session.check(path, digest, before, changed);
+        return true;
+    };
+    const bool finished = scanTree(sourceDir, check, report, checksumFile, true, false);
+    session.scanned(lastScan);
+    return finished;
 }
 
 unsigned HashTools::sliceOf(const std::string &recordPath, unsigned slices)
@@ -298,146 +311,20 @@ std::string HashTools::loadDB(const std::string &fileName, StoredIndex &index)
 {
     if (!hasher)
         return std::string();
-    try {
-        if (index.load(fileName)) {
-            std::string digest = readFrom(fileName);
-            if (!digest.empty())
-                return digest;
-        }
-    } catch (const std::bad_alloc &) {
-        index = StoredIndex();
-        throw;
-    } catch (...) {
-    }
-    index = StoredIndex();
-    return std::string();
+    return VerifySession::loadIndex(*hasher, fileName, index, reference);
 }
 
 void HashTools::compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                         std::vector<std::unique_ptr<CompareErr>> &errors)
 {
-    errors.clear();
-
-    // One table serves both passes, so its memory is touched only once.
-    PathIndex index;
-    index.assign(stored);
-    index.lookUp(current, [&](const HashRecord &now, const HashRecord *before) {
-        if (!before) {
-            errors.push_back(std::make_unique<CE_NewFile>(now.path));
-            errors.back()->digest = now.hash;
-            return;
-        }
-        // Stamps belong to the last scan's records, in their order.
-        const std::size_t at = static_cast<std::size_t>(&now - current.data());
-        const bool ofLastScan = changedWhileRead.size() == current.size() && at < current.size();
-        // A file written while it was read was modified now, whatever
-        // content its last read found.
-        const bool written = ofLastScan && changedWhileRead[at];
-        if (before->hash != now.hash || written) {
-            auto difference = std::make_unique<CE_HashDiff>(now.path, now.hash, before->hash);
-            if (ofLastScan && stampsBefore.size() == current.size())
-                difference->damaged = mayBeDamaged(now.hash, before->hash, stampsBefore[at], written);
-            errors.push_back(std::move(difference));
-        }
-    });
-
-    index.assign(current);
-    std::size_t missing = 0;
-    index.lookUp(stored, [&](const HashRecord &before, const HashRecord *now) {
-        if (!now && countsAsMissing(before.path)) {
-            errors.push_back(std::make_unique<CE_AbsentFile>(before.path));
-            ++missing;
-        }
-    });
-    // A missing file's digest is that of the first record of its path.
-    if (missing > 0) {
-        index.assign(stored);
-        std::vector<HashRecord> paths(1);
-        for (std::size_t i = errors.size() - missing; i < errors.size(); ++i) {
-            paths[0].path = errors[i]->path;
-            index.lookUp(paths, [&](const HashRecord &, const HashRecord *first) {
-                errors[i]->digest = first->hash;
-            });
-        }
-    }
-}
-
-bool HashTools::mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
-                             bool changedWhileRead) const
-{
-    return ScanRecords::mayBeDamaged(current, stored, before, changedWhileRead, reference, scanStart);
-}
-
-bool HashTools::countsAsMissing(const std::string &recordPath) const
-{
-    return std::find(checksumsFileRecords.begin(), checksumsFileRecords.end(), recordPath)
-               == checksumsFileRecords.end()
-           && !isIgnored(recordPath);
-}
-
-void HashTools::checkRecord(StoredIndex &stored, const std::string &path, const std::string &digest,
-                            const FileStamp &before, bool changedWhileRead,
-                            std::vector<std::unique_ptr<CompareErr>> &errors) const
-{
-    const std::size_t record = stored.find(path.data(), path.size());
-    if (record == StoredIndex::none) {
-        errors.push_back(std::make_unique<CE_NewFile>(path));
-        errors.back()->digest = digest;
-        return;
-    }
-    stored.markSeen(record);
-    // A file written while it was read was modified now, whatever content
-    // its last read found.
-    if (stored.digestIs(record, digest) && !changedWhileRead)
-        return;
-    const std::string storedDigest = stored.digest(record);
-    auto difference = std::make_unique<CE_HashDiff>(path, digest, storedDigest);
-    difference->damaged = mayBeDamaged(digest, storedDigest, before, changedWhileRead);
-    errors.push_back(std::move(difference));
-}
-
-void HashTools::addMissing(const StoredIndex &stored, std::vector<std::unique_ptr<CompareErr>> &errors) const
-{
-    for (std::size_t record = 0; record < stored.recordCount(); ++record) {
-        const std::size_t first = stored.counting(record);
-        if (stored.wasSeen(first))
-            continue;
-        const std::string path = stored.path(record);
-        if (!countsAsMissing(path))
-            continue;
-        errors.push_back(std::make_unique<CE_AbsentFile>(path));
-        errors.back()->digest = stored.digest(first);
-    }
-}
-
-bool HashTools::isIgnored(const std::string &recordPath) const
-{
-    if (ignoreRules.isEmpty() || recordPath.compare(0, ignoredPrefix.size(), ignoredPrefix) != 0)
-        return false;
-    return ignoreRules.excluded(recordPath.data() + ignoredPrefix.size(),
-                                recordPath.size() - ignoredPrefix.size(), false);
-}
-
-std::vector<std::pair<std::size_t, std::size_t>>
-HashTools::findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors)
-{
-    std::unordered_map<std::string, std::size_t> firstNew;
-    for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (errors[i]->type == CompareErr::NewFile && !errors[i]->digest.empty())
-            firstNew.emplace(errors[i]->digest, i);
-    }
-    std::vector<std::pair<std::size_t, std::size_t>> moves;
-    if (firstNew.empty())
-        return moves;
-    for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (errors[i]->type != CompareErr::AbsentFile || errors[i]->digest.empty())
-            continue;
-        const auto found = firstNew.find(errors[i]->digest);
-        if (found == firstNew.end())
-            continue;
-        moves.emplace_back(found->second, i);
-        firstNew.erase(found);
-    }
-    std::sort(moves.begin(), moves.end());
-    return moves;
+    VerifySession session;
+    session.assign(stored, reference);
+    // Stamps belong to the last scan's records, in their order.
+    const bool ofLastScan = changedWhileRead.size() == current.size();
+    static const std::vector<FileStamp> noStamps;
+    static const std::vector<bool> notTold;
+    session.check(current, ofLastScan ? stampsBefore : noStamps, ofLastScan ? changedWhileRead : notTold);
+    session.scanned(lastScan);
+    session.finish();
+    errors = std::move(session.errors());
 }

@@ -3,9 +3,9 @@
 #include "checksumfile.h"
 #include "filestamp.h"
 #include "hashrecord.h"
-#include "ignorerules.h"
 #include "readfailure.h"
 #include "scanrecords.h"
+#include "verifysession.h"
 
 #include <QObject>
 #include <QString>
@@ -87,7 +87,7 @@ public:
 
     // A file whose status (size, modification or inode change time) moved
     // while it was read is read again, at most three times more, so that
-    // its digest is that of one content it held; compare and checkRecord
+    // its digest is that of one content it held; compare and verifyHashes
     // report such a file as modified even where that digest matches. The
     // record paths of the files of the last scan that changed during every
     // read, in listing order: each keeps the digest of its last read.
@@ -117,13 +117,6 @@ public:
                       const RecordSink &sink, UpdateCounts &counts, ICreateHashReport *report,
                       const std::string &checksumFile);
 
-    // Rolling scrubs: the following scans read only the files of slice
-    // `slice` of `slices` (see sliceOf) and the files stored holds no record
-    // of, so that new files can still be matched to missing ones; every
-    // other file takes its stored digest unread and so cannot differ.
-    // stored must outlive those scans, which mark the records they meet;
-    // slices 0, or no stored records, reads everything again.
-    void setSlice(StoredIndex *stored, unsigned slice, unsigned slices);
     // The slice, 1 to slices, a record path falls into: ScanRecords::sliceOf.
     static unsigned sliceOf(const std::string &recordPath, unsigned slices);
 
@@ -150,32 +143,22 @@ public:
     // tell that from a file that is no checksums file.
     std::string loadDB(const std::string &fileName, StoredIndex &index);
 
-    // A stored record of the checksums file itself, where the last scan met
-    // it in the tree and left it out, is not reported: the program that
-    // wrote the file may have hashed it along with the rest. Nor is one the
-    // last scan's ignore rules exclude: the rules may be younger than the
-    // checksums file. Where the last scan took the files' status
-    // (setStampsWanted) and a reference time is known, a difference tells
-    // whether the file may be damaged.
+    // The differences a VerifySession finds, dated by the reference time,
+    // with the last scan as the scan: a stored record of the checksums file
+    // where that scan met it, or one its ignore rules exclude, is not
+    // missing. Where that scan took the files' status (setStampsWanted) and
+    // a reference time is known, a difference tells whether the file may be
+    // damaged.
     void compare(const std::vector<HashRecord> &current, const std::vector<HashRecord> &stored,
                  std::vector<std::unique_ptr<CompareErr>> &errors);
 
-    // compare for a tree too large to keep its records: checkRecord takes
-    // each record of a scan as it comes, with the file's status where
-    // stamps were wanted, and adds its difference, if any, to errors; once
-    // the scan is over, addMissing adds the stored records whose files it
-    // never reached, in their order. errors end up as compare makes them.
-    void checkRecord(StoredIndex &stored, const std::string &path, const std::string &digest,
-                     const FileStamp &before, bool changedWhileRead,
-                     std::vector<std::unique_ptr<CompareErr>> &errors) const;
-    void addMissing(const StoredIndex &stored, std::vector<std::unique_ptr<CompareErr>> &errors) const;
-
-    // Pairs of indices into errors, a new file first and a missing one
-    // second, that hold the same content: one file moved. Each digest
-    // makes at most one pair, its first new file in listing order with its
-    // first missing record.
-    static std::vector<std::pair<std::size_t, std::size_t>>
-    findMoves(const std::vector<std::unique_ptr<CompareErr>> &errors);
+    // A verify that keeps no list: the scan of streamHashes, each record
+    // and each file or directory that cannot be read going to session as it
+    // comes, reading only the session's slice where it has one; then what
+    // the scan found besides (VerifySession::scanned). True when the run
+    // finished.
+    bool verifyHashes(const std::string &sourceDir, VerifySession &session, ICreateHashReport *report,
+                      const std::string &checksumFile);
 
 private:
     // countFirst: the files are counted before the first is reported, and
@@ -190,31 +173,16 @@ private:
     // After a checksums file was read: takes its time as the reference and
     // returns its digest, or an empty string.
     std::string readFrom(const std::string &fileName);
-    // Whether the last scan's ignore rules leave out a stored record.
-    bool isIgnored(const std::string &recordPath) const;
-    // Whether a stored record's file missing from the last scan counts as
-    // missing: neither the checksums file itself nor ignored.
-    bool countsAsMissing(const std::string &recordPath) const;
-    // ScanRecords::mayBeDamaged against the reference and the last scan's
-    // start.
-    bool mayBeDamaged(const std::string &current, const std::string &stored, const FileStamp &before,
-                      bool changedWhileRead) const;
 
     hashwrapper *hasher;
     std::string algorithm;
     int jobCount = 0;
     std::size_t listAhead = 65536;
     bool recordsToBeWritten = false;
-    // The record paths at which the last scan met the checksums file.
-    std::vector<std::string> checksumsFileRecords;
-    // The ignore rules of the last scan, and what stands before the path
-    // below the source directory in its record paths.
-    IgnoreRules ignoreRules;
-    std::string ignoredPrefix;
+    // What compare takes of the last scan besides its records.
+    VerifySession::ScanFacts lastScan;
     bool stampsWanted = false;
     long long reference = 0;
-    // When the last scan began, by the system's clock.
-    long long scanStart = 0;
     // With stampsWanted, the status of each record's file from the last
     // scan, in record order; whether each was written while it was read,
     // always.
@@ -225,8 +193,7 @@ private:
     StoredIndex *updatedFrom = nullptr;
     UpdateCounts *updateCounts = nullptr;
     std::set<std::string> acceptedPaths;
-    StoredIndex *sliceIndex = nullptr;
-    unsigned readSlice = 0;
-    unsigned sliceCount = 0;
+    // Set for the length of verifyHashes.
+    VerifySession *verifying = nullptr;
     UnreadableSink unreadableSink;
 };

@@ -2,7 +2,6 @@
 
 #include "checksumfile.h"
 #include "hexbytes.h"
-#include "pathindex.h"
 
 #include <cstring>
 
@@ -45,6 +44,23 @@ bool decode(const char *text, std::size_t length, std::uint8_t *bytes)
         bytes[i] = static_cast<std::uint8_t>(high << 4 | (low & 0x0f));
     }
     return (invalid & 0x10) == 0;
+}
+
+inline std::uint64_t load64(const char *p)
+{
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+inline std::uint64_t mix(std::uint64_t x)
+{
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ULL;
+    x ^= x >> 33;
+    return x;
 }
 
 } // namespace
@@ -111,11 +127,10 @@ void StoredIndex::buildTable()
     table.assign(capacity, 0);
     mask = capacity - 1;
     seen.assign(count, false);
-    for (std::size_t record = 0; record < count; ++record) {
+    const auto insert = [this, count](std::size_t record, std::uint64_t hash) {
         const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
         const char *path = paths.data() + begin;
         const std::size_t length = pathEnds[record] - begin;
-        const std::uint64_t hash = PathIndex::hashOf(path, length);
         const std::uint64_t tag = hash & tagMask;
         std::size_t first = none;
         for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
@@ -138,14 +153,41 @@ void StoredIndex::buildTable()
         }
         if (!firstOf.empty())
             firstOf[record] = first == none ? record : first;
+    };
+    // Millions of records do not fit in the cache: each insert waits for
+    // its slot, so the slots are loaded this many records ahead.
+    constexpr std::size_t ahead = 16;
+    std::uint64_t hashes[ahead];
+    for (std::size_t i = 0; i < count + ahead; ++i) {
+        if (i >= ahead)
+            insert(i - ahead, hashes[(i - ahead) % ahead]);
+        if (i < count) {
+            const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
+            hashes[i % ahead] = hashOf(paths.data() + begin, pathEnds[i] - begin);
+            prefetch(hashes[i % ahead]);
+        }
     }
 }
 
 std::size_t StoredIndex::find(const char *path, std::size_t length) const
 {
+    return find(path, length, hashOf(path, length));
+}
+
+void StoredIndex::prefetch(std::uint64_t hash) const
+{
+#if defined(__GNUC__) || defined(__clang__)
+    if (!table.empty())
+        __builtin_prefetch(&table[hash & mask]);
+#else
+    (void)hash;
+#endif
+}
+
+std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_t hash) const
+{
     if (pathEnds.empty())
         return none;
-    const std::uint64_t hash = PathIndex::hashOf(path, length);
     const std::uint64_t tag = hash & tagMask;
     for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
         const std::uint64_t slot = table[pos];
@@ -158,6 +200,23 @@ std::size_t StoredIndex::find(const char *path, std::size_t length) const
         if (pathEnds[record] - begin == length && std::memcmp(paths.data() + begin, path, length) == 0)
             return record;
     }
+}
+
+std::uint64_t StoredIndex::hashOf(const char *p, std::size_t n)
+{
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xff51afd7ed558ccdULL);
+    while (n >= 8) {
+        h = (h ^ mix(load64(p))) * 0x9e3779b97f4a7c15ULL;
+        h = (h << 29) | (h >> 35);
+        p += 8;
+        n -= 8;
+    }
+    if (n > 0) {
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, p, n);
+        h = (h ^ mix(tail ^ 0x5bd1e995ULL)) * 0x9e3779b97f4a7c15ULL;
+    }
+    return mix(h);
 }
 
 std::string StoredIndex::path(std::size_t record) const

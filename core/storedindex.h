@@ -27,6 +27,14 @@ public:
     std::size_t recordCount() const { return pathEnds.size(); }
     // The record of path that counts: the first with it; none for none.
     std::size_t find(const char *path, std::size_t length) const;
+    // The same for a path whose hashOf is known.
+    std::size_t find(const char *path, std::size_t length, std::uint64_t hash) const;
+    // The hash a path is found by.
+    static std::uint64_t hashOf(const char *path, std::size_t length);
+    // Loads the table's slot for hash into the cache: a run of look-ups,
+    // each loaded some way ahead of its find, waits on several misses at
+    // once instead of one after another.
+    void prefetch(std::uint64_t hash) const;
     // The record that counts for the path of record.
     std::size_t counting(std::size_t record) const { return firstOf.empty() ? record : firstOf[record]; }
     std::string path(std::size_t record) const;

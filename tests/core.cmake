@@ -2,4 +2,5 @@
 orvalen_add_test(tst_hashtools SOURCES tst_hashtools.cpp LIBS core)
 orvalen_add_test(tst_checksumfile SOURCES tst_checksumfile.cpp LIBS core)
 orvalen_add_test(tst_compare SOURCES tst_compare.cpp LIBS core)
+orvalen_add_test(tst_verifysession SOURCES tst_verifysession.cpp LIBS core)
 orvalen_add_test(tst_ignorerules SOURCES tst_ignorerules.cpp LIBS core)

@@ -9,6 +9,7 @@
 #include "filereader.h"
 #include "storedindex.h"
 #include "treelisting.h"
+#include "verifysession.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -837,6 +838,8 @@ void TestHashTools::cancelWhileListing()
     for (int run = 0; run < 5; ++run) {
         StoredIndex index;
         index.assign(stored);
+        VerifySession session(1, 1000);
+        session.assign(stored, 0);
         HashTools tools("sha256");
         tools.setListAhead(perDirectory);
         Recorder recorder;
@@ -852,8 +855,8 @@ void TestHashTools::cancelWhileListing()
             finished = tools.updateHashes(source.toStdString(), index, std::numeric_limits<long long>::max() / 2,
                                           count, counts, &recorder, std::string());
         } else {
-            tools.setSlice(&index, 1, 1000);
-            finished = tools.streamHashes(source.toStdString(), count, &recorder, std::string());
+            finished = tools.verifyHashes(source.toStdString(), session, &recorder, std::string());
+            delivered = std::size_t(session.checked());
         }
         QVERIFY(!finished);
         QCOMPARE(delivered, std::size_t(cancelAt - 1));
@@ -1307,22 +1310,17 @@ void TestHashTools::fileChangedWhileRead()
 
     // As orvalen-cli verifies, each record as it comes.
     makeFiles();
-    StoredIndex index;
-    index.assign(stored);
-    errors.clear();
+    VerifySession session;
+    session.assign(stored, tools.referenceTime());
     filereader::setPieceHook(&writer::write);
-    const bool finished = tools.streamHashes(
-        QFile::encodeName(root.path()).toStdString(),
-        [&](std::string &path, std::string &digest, const FileStamp &before, bool written) {
-            tools.checkRecord(index, path, digest, before, written, errors);
-            return true;
-        },
-        &recorder, std::string());
+    const bool finished
+        = tools.verifyHashes(QFile::encodeName(root.path()).toStdString(), session, &recorder, std::string());
     filereader::setPieceHook(nullptr);
     QVERIFY(finished);
     QCOMPARE(writer::pieces.load(), reads);
     QCOMPARE(tools.changingFiles(), changing);
-    checkDifference(errors);
+    session.finish();
+    checkDifference(session.errors());
 }
 
 namespace {
@@ -1421,17 +1419,11 @@ void TestHashTools::damageOrEdit()
     const std::vector<HashRecord> records{HashRecord{"a.txt", stored.toStdString()}};
 
     HashTools tools("sha256");
-    tools.setStampsWanted(true);
-    tools.setReferenceTime(reference);
-    StoredIndex index;
-    index.assign(records);
-    std::vector<std::unique_ptr<CompareErr>> errors;
-    const HashTools::RecordSink check = [&](std::string &path, std::string &digest, const FileStamp &before,
-                                            bool changed) {
-        tools.checkRecord(index, path, digest, before, changed, errors);
-        return true;
-    };
-    QVERIFY(tools.streamHashes(source, check, nullptr, std::string()));
+    VerifySession session;
+    session.assign(records, reference);
+    QVERIFY(tools.verifyHashes(source, session, nullptr, std::string()));
+    session.finish();
+    const VerifySession::Errors &errors = session.errors();
     QCOMPARE(errors.size(), std::size_t(1));
     QCOMPARE(errors[0]->type, CompareErr::HashDiff);
     QCOMPARE(static_cast<const CE_HashDiff &>(*errors[0]).damaged, damaged);
