@@ -1,28 +1,24 @@
 #pragma once
 
 // What the tests of orvalen-cli as a process share: runs of the program,
-// files written and read as bytes, the sample tree.
+// files written and read as bytes, the sample tree; enginerun.h adds the
+// files written as text and their times.
 
+#include "enginerun.h"
 #include "processrun.h"
 
-#include <QCryptographicHash>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QtTest>
 
 #include <algorithm>
 #include <vector>
 
-#include <fcntl.h>
 #include <ftw.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,22 +70,6 @@ inline Result runCli(const QStringList &args, const QString &workDir, const QStr
     if (prefix.isEmpty())
         return runProgram(QStringLiteral(ORVALEN_CLI), args, workDir);
     return runProgram(prefix.first(), prefix.mid(1) + QStringList{QStringLiteral(ORVALEN_CLI)} + args, workDir);
-}
-
-inline void writeFile(const QString &path, const QByteArray &content)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
 }
 
 inline QByteArray randomBytes(int size)
@@ -214,11 +194,6 @@ private:
     QByteArray root;
 };
 
-inline QByteArray sha256Hex(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
 // The lines of a checksums file in byte order: the order the tree lists
 // names that decode alike is the engine's to choose.
 inline QList<QByteArray> sortedLines(const QByteArray &text)
@@ -228,20 +203,9 @@ inline QList<QByteArray> sortedLines(const QByteArray &text)
     return lines;
 }
 
-// Digest of a file's content by a coreutils tool, read from stdin so that
-// the file's name cannot change the output's form.
-inline QByteArray toolDigest(const QString &tool, const QString &path)
-{
-    QProcess process;
-    process.setStandardInputFile(path);
-    process.start(tool, QStringList());
-    process.waitForFinished();
-    return process.readAllStandardOutput().split(' ').value(0);
-}
-
 inline QByteArray sha256(const QString &path)
 {
-    return toolDigest(QStringLiteral("sha256sum"), path);
+    return sha256Hex(readFile(path));
 }
 
 // Six files in two levels and names with spaces; the order the listing must
@@ -280,6 +244,28 @@ inline bool touchesTree(qint64 pid, const QString &tree)
     return readFile(proc + "/maps").contains(QFile::encodeName(tree + '/'));
 }
 
+// Waits on the process, for at most a minute, until it hashes the tree;
+// true when it runs still.
+inline bool waitForHashing(QProcess &process, const QString &tree)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (process.state() == QProcess::Running && !touchesTree(process.processId(), tree)
+           && waited.elapsed() < 60000)
+        process.waitForFinished(1);
+    return process.state() == QProcess::Running;
+}
+
+// 2 GiB of holes in dir: seconds of hashing at any speed, no disk space.
+inline void makeHoles(const QString &dir)
+{
+    QVERIFY(QDir().mkpath(dir));
+    for (int i = 0; i < 64; ++i) {
+        QFile file(QStringLiteral("%1/big%2.bin").arg(dir).arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(32) << 20));
+    }
+}
+
 inline QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -305,13 +291,5 @@ inline QList<QJsonObject> jsonLines(const QByteArray &out)
     return objects;
 }
 
-const long long second = 1000000000LL;
-// 2020-01-01, long before any checksums file of a test.
-const long long longAgo = 1577836800LL * second;
 const char damagedText[] = "Checksums does not match, not modified since the checksums file was written";
 
-inline bool setModified(const QString &path, long long at)
-{
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {at / second, at % second}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-}

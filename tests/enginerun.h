@@ -65,20 +65,15 @@ inline long long modifiedAt(const QString &path)
     return info.st_mtim.tv_sec * second + info.st_mtim.tv_nsec;
 }
 
-// Writes the checksums file of tree as create does: the writer prepared
-// first, which takes the scan's start as the file's time. True on success.
-inline bool createSums(const QString &tree, const QString &sums, int jobs)
+// The lines of a checksums file for files that hold their own paths.
+inline QByteArray recordsOfSelfNamedFiles(const QByteArrayList &paths)
 {
-    ChecksumFile::Writer writer(nativePath(sums));
-    HashTools tools("sha256");
-    tools.setJobs(jobs);
-    tools.setRecordsToBeWritten(true);
-    const HashTools::RecordSink append = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
-        return writer.append(path, digest);
-    };
-    return writer.prepare() && tools.streamHashes(nativePath(tree), append, nullptr, nativePath(sums))
-           && !tools.saveDB(writer).empty();
+    QByteArray lines;
+    for (const QByteArray &path : paths)
+        lines += sha256Hex(path) + ' ' + path + "\r\n";
+    return lines;
 }
+
 
 // What verify finds, a line a difference in the report's order: "damaged",
 // "modified", "new", "missing" or "unreadable" and the record path; a move
@@ -130,23 +125,26 @@ inline QStringList verifyLines(const QString &tree, const QString &sums, int job
     return lines;
 }
 
-// Rewrites the checksums file of tree as update does; counts tells what
-// became of the stored records. True on success.
-inline bool updateSums(const QString &tree, const QString &sums, int jobs, HashTools::UpdateCounts &counts,
-                       const std::set<std::string> &accepted = std::set<std::string>())
+// Writes the checksums file of tree as create does, or with counts as
+// update does, counts then telling what became of the stored records. The
+// writer is prepared first, which takes the scan's start as the file's
+// time. True on success.
+inline bool writeSums(const QString &tree, const QString &sums, int jobs, HashTools::UpdateCounts *counts = nullptr,
+                      const std::set<std::string> &accepted = std::set<std::string>())
 {
     ChecksumFile::Writer writer(nativePath(sums));
     HashTools tools("sha256");
     tools.setJobs(jobs);
     tools.setRecordsToBeWritten(true);
-    StoredIndex stored;
-    if (!writer.prepare() || tools.loadDB(nativePath(sums), stored).empty())
-        return false;
     tools.setAccepted(accepted);
+    StoredIndex stored;
     const HashTools::RecordSink append = [&](std::string &path, std::string &digest, const FileStamp &, bool) {
         return writer.append(path, digest);
     };
-    return tools.updateHashes(nativePath(tree), stored, tools.referenceTime(), append, counts, nullptr,
-                              nativePath(sums))
+    if (!writer.prepare() || (counts && tools.loadDB(nativePath(sums), stored).empty()))
+        return false;
+    return (counts ? tools.updateHashes(nativePath(tree), stored, tools.referenceTime(), append, *counts, nullptr,
+                                        nativePath(sums))
+                   : tools.streamHashes(nativePath(tree), append, nullptr, nativePath(sums)))
            && !tools.saveDB(writer).empty();
 }

@@ -16,8 +16,6 @@ class TestCli : public QObject
 private slots:
     void failures_data();
     void failures();
-    void unprivilegedFailures_data();
-    void unprivilegedFailures();
     void unusableChecksumsFileStopsVerifyBeforeHashing_data();
     void unusableChecksumsFileStopsVerifyBeforeHashing();
     void argumentsQtWouldTakeArePaths_data();
@@ -137,66 +135,6 @@ void TestCli::failures()
         QCOMPARE(readFile(sumsPath), QByteArray("old\r\n"));
     if (sums == "fifo")
         QVERIFY(QFileInfo(sumsPath).isFile() == false && QFileInfo::exists(sumsPath));
-}
-
-void TestCli::unprivilegedFailures_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("locked");  // made inaccessible, relative to the root
-    QTest::addColumn<int>("lockedMode");
-    QTest::addColumn<QString>("message"); // %R: the temporary root
-
-    QTest::newRow("verify: unreadable checksums file")
-        << "verify" << "sums.sha256" << 0 << "Cannot read checksums file \"%R/sums.sha256\": Permission denied.";
-    QTest::newRow("create: read-only checksums file")
-        << "create" << "sums.sha256" << 0444 << "Cannot write checksums file \"%R/sums.sha256\": Permission denied.";
-    // An unreadable entry of the tree is named, and the run goes on.
-    QTest::newRow("create: unreadable file in the tree")
-        << "create" << "tree/b.txt" << 0 << "Cannot read file \"%R/tree/b.txt\": Permission denied.";
-    QTest::newRow("verify: unreadable file in the tree")
-        << "verify" << "tree/b.txt" << 0 << "b.txt\tCannot read file: Permission denied";
-    QTest::newRow("create: unreadable directory in the tree")
-        << "create" << "tree/Y" << 0 << "Cannot read directory \"%R/tree/Y\": Permission denied.";
-}
-
-void TestCli::unprivilegedFailures()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, locked);
-    QFETCH(int, lockedMode);
-    QFETCH(QString, message);
-
-    const QStringList prefix = unprivilegedPrefix();
-    if (!prefix.isEmpty() && QStandardPaths::findExecutable(prefix.first()).isEmpty())
-        QSKIP("running as root without setpriv: file modes cannot be tested");
-
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString tree = root.filePath("tree");
-    makeSampleTree(tree);
-    const QString sums = root.filePath("sums.sha256");
-    const QByteArray old = sha256Hex("old") + " old\r\n";
-    writeFile(sums, old);
-    // The unprivileged user may write into the root and the checksums file,
-    // so a refusal can only come from the locked entry.
-    QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
-    QVERIFY(::chmod(QFile::encodeName(sums).constData(), 0666) == 0);
-    const QString lockedPath = root.filePath(locked);
-    QVERIFY(::chmod(QFile::encodeName(lockedPath).constData(), static_cast<mode_t>(lockedMode)) == 0);
-
-    const Result r = runCli({command, tree, sums}, root.path(), prefix);
-    ::chmod(QFile::encodeName(lockedPath).constData(), 0755);
-
-    QVERIFY(r.code >= 0);
-    if (locked.startsWith("tree/")) {
-        QVERIFY2(wentOnPast(r, message.replace("%R", root.path()).toUtf8()), r.out + r.err);
-        return;
-    }
-    QCOMPARE(r.err, message.replace("%R", root.path()).toUtf8() + '\n');
-    QCOMPARE(r.code, 2);
-    QCOMPARE(r.out, QByteArray());
-    QCOMPARE(readFile(sums), old);
-    QCOMPARE(entries(root.path()), QStringList({"sums.sha256", "tree"}));
 }
 
 void TestCli::unusableChecksumsFileStopsVerifyBeforeHashing_data()

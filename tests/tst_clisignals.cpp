@@ -4,7 +4,6 @@
 #include "clisupport.h"
 #include "consolereport.h"
 
-#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -20,14 +19,8 @@ namespace {
 // caught running and is stopped.
 bool stopDuringScan(QProcess &process, const QString &tree)
 {
-    QElapsedTimer waited;
-    waited.start();
-    // Waiting on the process, not sleeping: only then does its state follow.
-    while (process.state() == QProcess::Running && !touchesTree(process.processId(), tree)
-           && waited.elapsed() < 60000)
-        process.waitForFinished(1);
     const pid_t pid = static_cast<pid_t>(process.processId());
-    if (process.state() != QProcess::Running || ::kill(pid, SIGSTOP) != 0)
+    if (!waitForHashing(process, tree) || ::kill(pid, SIGSTOP) != 0)
         return false;
     // The state field of /proc/PID/stat, after the name in parentheses: "T"
     // once stopped, "Z" had it ended meanwhile.
@@ -99,13 +92,7 @@ void TestCliSignals::interrupt()
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QString tree = root.filePath("tree");
-    QVERIFY(QDir().mkpath(tree));
-    // 2 GiB of holes: seconds of work at any hashing speed, no disk space.
-    for (int i = 0; i < 64; ++i) {
-        QFile file(QStringLiteral("%1/big%2.bin").arg(tree).arg(i, 2, 10, QLatin1Char('0')));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.resize(qint64(32) << 20));
-    }
+    makeHoles(tree);
     const QString sums = root.filePath("sums.sha256");
     const QByteArray old = sha256Hex("old") + " old line\r\n";
     writeFile(sums, old);
@@ -127,12 +114,7 @@ void TestCliSignals::interrupt()
     }
     startCli(process, args, root.path());
     QVERIFY(process.waitForStarted());
-    QElapsedTimer waited;
-    waited.start();
-    while (!touchesTree(process.processId(), tree) && process.state() == QProcess::Running
-           && waited.elapsed() < 60000)
-        QThread::msleep(5);
-    QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be interrupted");
+    QVERIFY2(waitForHashing(process, tree), "the run ended before it could be interrupted");
     QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
     if (second)
         QVERIFY(::kill(static_cast<pid_t>(process.processId()), second) == 0);

@@ -111,10 +111,37 @@ private slots:
 void TestCliUnreadable::unprivilegedNamedFailures_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<QByteArrayList>("files");  // below the root, "path>target" for a link
+    // Below the root, "path>target" for a link; a file holds its path, or
+    // what follows "=".
+    QTest::addColumn<QByteArrayList>("files");
     QTest::addColumn<QByteArray>("locked");     // below the root, mode 0444 or with "*" 0
     QTest::addColumn<QByteArray>("message");    // %R: the temporary root
 
+    QTest::newRow("create: read-only checksums file")
+        << "create" << QByteArrayList{"t/a"} << QByteArray("sums.sha256")
+        << QByteArray("Cannot write checksums file \"%R/sums.sha256\": Permission denied.");
+    // An unreadable entry of the tree is named, and the run goes on.
+    QTest::newRow("create: unreadable file in the tree") << "create" << QByteArrayList{"t/a", "t/b.txt"}
+                                                         << QByteArray("*t/b.txt")
+                                                         << QByteArray("Cannot read file \"%R/t/b.txt\": Permission denied.");
+    QTest::newRow("verify: unreadable file in the tree") << "verify" << QByteArrayList{"t/a", "t/b.txt"}
+                                                         << QByteArray("*t/b.txt")
+                                                         << QByteArray("b.txt\tCannot read file: Permission denied");
+    QTest::newRow("create: unreadable directory in the tree")
+        << "create" << QByteArrayList{"t/a", "t/Y/f"} << QByteArray("*t/Y")
+        << QByteArray("Cannot read directory \"%R/t/Y\": Permission denied.");
+    // The tree's ignore rules are read: a directory they do not exclude is
+    // named; a malformed pattern stops the run before hashing.
+    QTest::newRow("create: a locked directory the rules do not exclude")
+        << "create" << QByteArrayList{"t/.orvalenignore=z/\n", "t/cache/blob", "t/z/f"} << QByteArray("*t/cache")
+        << QByteArray("Cannot read directory \"%R/t/cache\": Permission denied.");
+    QTest::newRow("create: an unclosed set in the rules")
+        << "create" << QByteArrayList{"t/.orvalenignore=cache/\n\n# sets\n[ab.txt\n", "t/cache/blob"}
+        << QByteArray("*t/cache")
+        << QByteArray("Malformed pattern in \"%R/t/.orvalenignore\", line 4: \"[\" is not closed.");
+    QTest::newRow("verify: a lone exclamation mark in the rules")
+        << "verify" << QByteArrayList{"t/.orvalenignore=!\ncache/\n", "t/cache/blob"} << QByteArray("*t/cache")
+        << QByteArray("Malformed pattern in \"%R/t/.orvalenignore\", line 1: \"!\" without a pattern.");
     const QByteArray closed = "Cannot read directory \"%R/t/closed\": Permission denied.";
     const QByteArray lineFeed = " contains a line feed and cannot be stored in a checksums file.";
     QTest::newRow("create: files in a directory that can be listed, not searched")
@@ -158,13 +185,14 @@ void TestCliUnreadable::unprivilegedNamedFailures()
     QVERIFY(rootDir.isValid());
     const QByteArray root = QFile::encodeName(rootDir.path());
     const ByteTreeRemover remover(root);
-    for (const QByteArray &file : files) {
+    for (const QByteArray &entry : files) {
+        const QByteArray file = entry.left(entry.indexOf('=') < 0 ? entry.size() : entry.indexOf('='));
         const QByteArrayList link = file.split('>');
         makeParents(root, link.first());
         if (link.size() > 1)
             QCOMPARE(::symlink(link.last().constData(), (root + '/' + link.first()).constData()), 0);
         else
-            writeBytesFile(root + '/' + file, file);
+            writeBytesFile(root + '/' + file, entry.mid(entry.indexOf('=') + 1));
     }
     const QByteArray sums = root + "/sums.sha256";
     const QByteArray old = sha256Hex("old") + " old\r\n";
@@ -180,7 +208,9 @@ void TestCliUnreadable::unprivilegedNamedFailures()
     const Result r = runCli({command, rootDir.filePath("t"), QFile::decodeName(sums)}, rootDir.path(), prefix);
     ::chmod(lockedPath.constData(), 0755);
 
-    if (!message.contains("line feed")) {
+    // Refused before hashing: a name no line can hold, a checksums file that
+    // cannot be written, malformed rules.
+    if (!message.contains("line feed") && !locked.contains("sums") && !message.startsWith("Malformed")) {
         QVERIFY2(wentOnPast(r, message.replace("%R", root)), r.out + r.err);
         return;
     }
@@ -188,6 +218,7 @@ void TestCliUnreadable::unprivilegedNamedFailures()
     QCOMPARE(r.code, 2);
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(readBytesFile(sums), old);
+    QCOMPARE(entries(rootDir.path()).filter(".sums"), QStringList());
 }
 
 void TestCliUnreadable::failingDisk_data()

@@ -5,55 +5,7 @@
 #include "hashrecord.h"
 #include "hashtools.h"
 
-#include <QScopeGuard>
-
 namespace {
-
-// A tree deeper than the longest path the system takes in one call: on each
-// level a file f.txt and the next level in a directory of 200 letters, with
-// sides also ~side/g.txt, which sorts after it. Each file holds its path
-// below dir; returns the paths in listing order.
-QByteArrayList makeDeepTree(const QByteArray &dir, int levels, bool sides)
-{
-    QByteArrayList files;
-    QByteArrayList sideFiles;
-    const auto write = [](int at, const char *name, const QByteArray &content) {
-        const int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        QVERIFY(fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size());
-        ::close(fd);
-    };
-    ::mkdir(dir.constData(), 0755);
-    int at = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    QByteArray below;
-    for (int level = 0; level < levels; ++level) {
-        files << below + "f.txt";
-        write(at, "f.txt", files.last());
-        if (sides) {
-            sideFiles.prepend(below + "~side/g.txt");
-            ::mkdirat(at, "~side", 0755);
-            const int side = ::openat(at, "~side", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            write(side, "g.txt", sideFiles.first());
-            ::close(side);
-        }
-        const QByteArray name(200, char('a' + level % 26));
-        ::mkdirat(at, name.constData(), 0755);
-        const int next = ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(at);
-        at = next;
-        below += name + '/';
-    }
-    ::close(at);
-    return files + sideFiles;
-}
-
-// The lines of a checksums file for files that hold their own paths.
-QByteArray recordsOfSelfNamedFiles(const QByteArrayList &paths)
-{
-    QByteArray lines;
-    for (const QByteArray &path : paths)
-        lines += sha256Hex(path) + ' ' + path + "\r\n";
-    return lines;
-}
 
 // The status a line of the text report stands for.
 QString statusOfTextLine(const QByteArray &line)
@@ -89,8 +41,6 @@ private slots:
     void namesAsBytes();
     void jsonVerifyReport_data();
     void jsonVerifyReport();
-    void damageAndMoveLines_data();
-    void damageAndMoveLines();
     void sourceDirectoryAsResolved_data();
     void sourceDirectoryAsResolved();
 };
@@ -189,6 +139,8 @@ void TestCliVerify::checksumsFileBytes()
 
 void TestCliVerify::verifyReport_data()
 {
+    // "name" edited, "!name" damaged (written, its old time put back),
+    // "from>to" moved.
     QTest::addColumn<QStringList>("changed");
     QTest::addColumn<QStringList>("added");
     QTest::addColumn<QStringList>("removed");
@@ -198,15 +150,15 @@ void TestCliVerify::verifyReport_data()
     QTest::newRow("one file changed")
         << QStringList{"b.txt"} << QStringList() << QStringList()
         << QByteArray("b.txt\tChecksums does not match\n")
-        << QByteArray("5 files checked: 1 changed, 0 new, 0 missing");
+        << QByteArray("6 files checked: 1 changed, 0 new, 0 missing");
     QTest::newRow("one file added")
         << QStringList() << QStringList{"sub/e.txt"} << QStringList()
         << QByteArray("sub/e.txt\tNew file\n")
-        << QByteArray("6 files checked: 0 changed, 1 new, 0 missing");
+        << QByteArray("7 files checked: 0 changed, 1 new, 0 missing");
     QTest::newRow("one file deleted")
         << QStringList() << QStringList() << QStringList{"c.txt"}
         << QByteArray("c.txt\tFile not found\n")
-        << QByteArray("4 files checked: 0 changed, 0 new, 1 missing");
+        << QByteArray("5 files checked: 0 changed, 0 new, 1 missing");
     // New and changed files in scan order, then missing ones in the order
     // of the checksums file.
     QTest::newRow("all three kinds")
@@ -218,11 +170,25 @@ void TestCliVerify::verifyReport_data()
                       "sub/e.txt\tNew file\n"
                       "a.txt\tFile not found\n"
                       "c.txt\tFile not found\n")
-        << QByteArray("5 files checked: 2 changed, 2 new, 2 missing");
+        << QByteArray("6 files checked: 2 changed, 2 new, 2 missing");
     QTest::newRow("percent signs in a name are printed as they are")
         << QStringList{"100%1 off.txt"} << QStringList() << QStringList()
         << QByteArray("100%1 off.txt\tChecksums does not match\n")
-        << QByteArray("5 files checked: 1 changed, 0 new, 0 missing");
+        << QByteArray("6 files checked: 1 changed, 0 new, 0 missing");
+    // What the engine tells apart (tst_streamverify) as a run says it. The
+    // move's line takes the new file's place in the report.
+    QTest::newRow("damaged, old time restored")
+        << QStringList{"!a.txt"} << QStringList() << QStringList() << QByteArray("a.txt\t") + damagedText + "\n"
+        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, 1 possibly damaged");
+    QTest::newRow("a move plus damage") << QStringList{"sub/d.txt>e/d.txt", "!a.txt"} << QStringList() << QStringList()
+                                        << QByteArray("a.txt\t") + damagedText + "\n"
+                                               "e/d.txt\tMoved from \"sub/d.txt\"\n"
+                                        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, "
+                                                      "1 possibly damaged, 1 moved");
+    QTest::newRow("both names of a move escaped")
+        << QStringList{"in\tside.txt>out\\.txt"} << QStringList() << QStringList()
+        << QByteArray("\\out\\\\.txt\tMoved from \"in\\tside.txt\"\n")
+        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, 1 moved");
 }
 
 void TestCliVerify::verifyReport()
@@ -236,14 +202,25 @@ void TestCliVerify::verifyReport()
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QString tree = root.filePath("tree");
-    for (const char *name : {"a.txt", "b.txt", "c.txt", "sub/d.txt", "100%1 off.txt"})
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "sub/d.txt", "100%1 off.txt", "in\tside.txt"}) {
         writeFile(tree + '/' + name, QByteArray("original ") + name);
+        QVERIFY(setModified(tree + '/' + name, longAgo));
+    }
     const QString sums = root.filePath("sums.sha256");
     QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
     const QByteArray digest = sha256(sums);
 
-    for (const QString &name : changed)
-        writeFile(tree + '/' + name, "changed");
+    for (const QString &name : changed) {
+        const QString to = tree + '/' + name.section('>', 1);
+        if (name.contains('>')) {
+            QVERIFY(QDir().mkpath(QFileInfo(to).absolutePath()));
+            QVERIFY(QFile::rename(tree + '/' + name.section('>', 0, 0), to));
+            continue;
+        }
+        writeFile(tree + '/' + name.mid(name.startsWith('!')), "changed");
+        if (name.startsWith('!'))
+            QVERIFY(setModified(tree + '/' + name.mid(1), longAgo));
+    }
     for (const QString &name : added)
         writeFile(tree + '/' + name, "added");
     for (const QString &name : removed)
@@ -258,6 +235,12 @@ void TestCliVerify::verifyReport()
     QCOMPARE(quiet.out, report);
     QCOMPARE(quiet.err, QByteArray());
     QCOMPARE(quiet.code, 1);
+
+    // An edit, a new, missing or moved file is no reason for the nightly mail.
+    const Result scrub = runCli({"verify", "--damage-only", "-q", tree, sums}, root.path());
+    const QByteArray damage = report.contains(damagedText) ? report.left(report.indexOf('\n') + 1) : QByteArray();
+    QCOMPARE(scrub.out, damage);
+    QCOMPARE(scrub.code, damage.isEmpty() ? 0 : 1);
 }
 
 void TestCliVerify::verifyReportEscapesNames_data()
@@ -487,75 +470,6 @@ void TestCliVerify::jsonVerifyReport()
     QCOMPARE(last.size(), 4);
 }
 
-void TestCliVerify::damageAndMoveLines_data()
-{
-    QTest::addColumn<QStringList>("moves");   // "from>to"
-    QTest::addColumn<QStringList>("damaged"); // content changed, old time kept
-    QTest::addColumn<QByteArray>("report");
-    QTest::addColumn<QByteArray>("summary");
-
-    // What the engine tells apart (tst_streamverify) as a run says it. The
-    // move's line takes the new file's place in the report.
-    QTest::newRow("damaged, old time restored")
-        << QStringList() << QStringList{"a.txt"} << QByteArray("a.txt\t") + damagedText + "\n"
-        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, 1 possibly damaged");
-    QTest::newRow("one file moved") << QStringList{"sub/c.txt>d/c.txt"} << QStringList()
-                                    << QByteArray("d/c.txt\tMoved from \"sub/c.txt\"\n")
-                                    << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, 1 moved");
-    QTest::newRow("a move plus damage") << QStringList{"sub/c.txt>d/c.txt"} << QStringList{"a.txt"}
-                                        << QByteArray("a.txt\t") + damagedText + "\n"
-                                               "d/c.txt\tMoved from \"sub/c.txt\"\n"
-                                        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, "
-                                                      "1 possibly damaged, 1 moved");
-    QTest::newRow("both names escaped") << QStringList{"in\tside.txt>out\\.txt"} << QStringList()
-                                        << QByteArray("\\out\\\\.txt\tMoved from \"in\\tside.txt\"\n")
-                                        << QByteArray("6 files checked: 0 changed, 0 new, 0 missing, 1 moved");
-}
-
-void TestCliVerify::damageAndMoveLines()
-{
-    QFETCH(QStringList, moves);
-    QFETCH(QStringList, damaged);
-    QFETCH(QByteArray, report);
-    QFETCH(QByteArray, summary);
-
-    QTemporaryDir root;
-    QVERIFY(root.isValid());
-    const QString tree = root.filePath("tree");
-    const QList<QPair<QString, QByteArray>> files{{"a.txt", "one"},   {"b.txt", "two"},
-                                                  {"sub/c.txt", "three"}, {"x1.txt", "same"},
-                                                  {"x2.txt", "same"}, {"in\tside.txt", "tab"}};
-    for (const auto &file : files) {
-        writeFile(tree + '/' + file.first, file.second);
-        QVERIFY(setModified(tree + '/' + file.first, longAgo));
-    }
-    const QString sums = root.filePath("sums.sha256");
-    QCOMPARE(runCli({"create", tree, sums}, root.path()).code, 0);
-
-    for (const QString &move : moves) {
-        const QStringList ends = move.split('>');
-        QVERIFY(QDir().mkpath(QFileInfo(tree + '/' + ends.at(1)).absolutePath()));
-        QVERIFY(QFile::rename(tree + '/' + ends.at(0), tree + '/' + ends.at(1)));
-    }
-    for (const QString &name : damaged) {
-        writeFile(tree + '/' + name, "bit flip");
-        QVERIFY(setModified(tree + '/' + name, longAgo));
-    }
-
-    const Result verified = runCli({"verify", tree, sums}, root.path());
-    QCOMPARE(verified.out, report);
-    QVERIFY2(verified.err.endsWith(summary + '\n'), verified.err.constData());
-    QCOMPARE(verified.code, 1);
-
-    // A move is no reason for the nightly mail.
-    const Result scrub = runCli({"verify", "--damage-only", tree, sums}, root.path());
-    QByteArray damageLines;
-    for (const QString &name : damaged)
-        damageLines += name.toUtf8() + '\t' + damagedText + '\n';
-    QCOMPARE(scrub.out, damageLines);
-    QCOMPARE(scrub.code, damaged.isEmpty() ? 0 : 1);
-}
-
 void TestCliVerify::sourceDirectoryAsResolved_data()
 {
     QTest::addColumn<QString>("layout");
@@ -566,10 +480,6 @@ void TestCliVerify::sourceDirectoryAsResolved_data()
     QTest::newRow("link/.. is the parent of the link's target") << "link" << "d/cwd" << "link/.." << "2";
     QTest::newRow("link/.. on one thread") << "link" << "d/cwd" << "link/.." << "1";
     QTest::newRow("a removed working directory is not the root") << "removed" << "gone" << "." << "2";
-    QTest::newRow("24 levels of 200-byte names") << "deep 24" << "." << "deep" << "2";
-    QTest::newRow("24 levels of 200-byte names on one thread") << "deep 24" << "." << "deep" << "1";
-    QTest::newRow("70 levels, a side directory on each") << "deep 70 sides" << "." << "deep" << "2";
-    QTest::newRow("70 levels, a side directory on each, one thread") << "deep 70 sides" << "." << "deep" << "1";
 }
 
 void TestCliVerify::sourceDirectoryAsResolved()
@@ -581,8 +491,6 @@ void TestCliVerify::sourceDirectoryAsResolved()
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    // QTemporaryDir cannot remove a tree this deep; rm(1) can.
-    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", root.path()}); });
     QByteArrayList expected;
     if (layout == "link") {
         writeFile(root.filePath("d/cwd/c.txt"), "c.txt");
@@ -590,11 +498,8 @@ void TestCliVerify::sourceDirectoryAsResolved()
         writeFile(root.filePath("d/real/sub/s.txt"), "sub/s.txt");
         QVERIFY(QFile::link("../real/sub", root.filePath("d/cwd/link")));
         expected = QByteArrayList{"r.txt", "sub/s.txt"};
-    } else if (layout == "removed") {
-        QVERIFY(QDir(root.path()).mkpath(workDir));
     } else {
-        const QStringList words = layout.split(' ');
-        expected = makeDeepTree(QFile::encodeName(root.filePath("deep")), words.at(1).toInt(), words.size() > 2);
+        QVERIFY(QDir(root.path()).mkpath(workDir));
     }
     const QString sums = root.filePath("sums.sha256");
 

@@ -60,7 +60,7 @@ void TestSlices::eachFileReadOnce()
         QVERIFY(setModified(tree + '/' + name, longAgo));
     }
     const QString sums = root.filePath("sums.sha256");
-    QVERIFY(createSums(tree, sums, 0));
+    QVERIFY(writeSums(tree, sums, 0));
     QVERIFY(QFile::remove(tree + "/" + names.takeLast()));
     // Moved unchanged: its new place has no record, so it is read in
     // every run and matched with the old one.
@@ -101,7 +101,7 @@ void TestSlices::oneSliceAsNoSlice()
     for (const char *name : {"a", "b c", "d/e", "d/f", "g\\h", "moved-to", "z"})
         writeFile(tree + '/' + name, QByteArray("content of ") + name);
     const QString sums = root.filePath("sums.sha256");
-    QVERIFY(createSums(tree, sums, 1));
+    QVERIFY(writeSums(tree, sums, 1));
 
     // Missing records first, in the middle (twice) and last, one of them
     // moved; a path twice, the first record counting; one digest in

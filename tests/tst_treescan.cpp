@@ -1,11 +1,54 @@
-// The tree scan under a tree's own ignore rules: which files it lists, and
-// that it never opens a directory the rules leave out.
+// The tree scan under a tree's own ignore rules (which files it lists, and
+// that it never opens a directory the rules leave out) and below paths
+// longer than the system takes in one call.
 
 #include "enginerun.h"
 #include "unprivileged.h"
 
 #include <QScopeGuard>
+#include <QProcess>
 #include <QTemporaryDir>
+
+namespace {
+
+// A tree deeper than the longest path the system takes in one call: on each
+// level a file f.txt and the next level in a directory of 200 letters, with
+// sides also ~side/g.txt, which sorts after it. Each file holds its path
+// below dir; returns the paths in listing order.
+QByteArrayList makeDeepTree(const QByteArray &dir, int levels, bool sides)
+{
+    QByteArrayList files;
+    QByteArrayList sideFiles;
+    const auto write = [](int at, const char *name, const QByteArray &content) {
+        const int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size());
+        ::close(fd);
+    };
+    ::mkdir(dir.constData(), 0755);
+    int at = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QByteArray below;
+    for (int level = 0; level < levels; ++level) {
+        files << below + "f.txt";
+        write(at, "f.txt", files.last());
+        if (sides) {
+            sideFiles.prepend(below + "~side/g.txt");
+            ::mkdirat(at, "~side", 0755);
+            const int side = ::openat(at, "~side", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            write(side, "g.txt", sideFiles.first());
+            ::close(side);
+        }
+        const QByteArray name(200, char('a' + level % 26));
+        ::mkdirat(at, name.constData(), 0755);
+        const int next = ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(at);
+        at = next;
+        below += name + '/';
+    }
+    ::close(at);
+    return files + sideFiles;
+}
+
+} // namespace
 
 class TestTreeScan : public QObject
 {
@@ -14,6 +57,8 @@ class TestTreeScan : public QObject
 private slots:
     void ignoreFile_data();
     void ignoreFile();
+    void deepTree_data();
+    void deepTree();
 };
 
 void TestTreeScan::ignoreFile_data()
@@ -77,6 +122,30 @@ void TestTreeScan::ignoreFile()
                                                                                      : QByteArray("failed\n");
         });
         QCOMPARE(scanned, expected);
+    }
+}
+
+void TestTreeScan::deepTree_data()
+{
+    QTest::addColumn<int>("levels");
+    QTest::addColumn<bool>("sides");
+    QTest::newRow("24 levels of 200-byte names") << 24 << false;
+    QTest::newRow("70 levels, a side directory on each") << 70 << true;
+}
+
+void TestTreeScan::deepTree()
+{
+    QFETCH(int, levels);
+    QFETCH(bool, sides);
+    QTemporaryDir root;
+    // QTemporaryDir cannot remove a tree this deep; rm(1) can.
+    const auto removeAll = qScopeGuard([&] { QProcess::execute("rm", {"-rf", root.path()}); });
+    const QByteArrayList files = makeDeepTree(QFile::encodeName(root.filePath("deep")), levels, sides);
+    for (const int jobs : {2, 1}) {
+        const QString sums = root.filePath(QStringLiteral("sums%1").arg(jobs));
+        QVERIFY(writeSums(root.filePath("deep"), sums, jobs));
+        QCOMPARE(readFile(sums), recordsOfSelfNamedFiles(files));
+        QCOMPARE(verifyLines(root.filePath("deep"), sums, jobs), QStringList());
     }
 }
 

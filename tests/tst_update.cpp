@@ -14,8 +14,6 @@ class TestUpdate : public QObject
 private slots:
     void updateEqualsCreate_data();
     void updateEqualsCreate();
-    void accepted_data();
-    void accepted();
 };
 
 void TestUpdate::updateEqualsCreate_data()
@@ -23,14 +21,22 @@ void TestUpdate::updateEqualsCreate_data()
     QTest::addColumn<QStringList>("edited");
     QTest::addColumn<QStringList>("added");
     QTest::addColumn<QStringList>("removed");
-    QTest::addColumn<QStringList>("damaged");
+    QTest::addColumn<QStringList>("damaged"); // edited with their old times kept
+    QTest::addColumn<QStringList>("accept");  // record paths
     QTest::addColumn<bool>("capitals"); // the checksums file's digests in capitals, its time kept
 
+    const QStringList none;
     QTest::newRow("adds, edits and removals") << QStringList{"b.txt", "sub/d.txt"} << QStringList{"0new.txt", "sub/f.txt"}
-                                              << QStringList{"c.txt"} << QStringList() << false;
+                                              << QStringList{"c.txt"} << none << none << false;
     QTest::newRow("a damaged file is held back")
-        << QStringList{"b.txt"} << QStringList() << QStringList() << QStringList{"sub/d.txt"} << false;
-    QTest::newRow("digests in capitals") << QStringList() << QStringList() << QStringList() << QStringList() << true;
+        << QStringList{"b.txt"} << none << none << QStringList{"sub/d.txt"} << none << false;
+    QTest::newRow("digests in capitals") << none << none << none << none << none << true;
+    const QStringList both{"a.txt", "sub/d.txt"};
+    QTest::newRow("both accepted") << none << none << none << both << both << false;
+    QTest::newRow("one accepted, the other still held back")
+        << none << none << none << both << QStringList{"sub/d.txt"} << false;
+    QTest::newRow("an unchanged file accepted is no discrepancy")
+        << none << none << none << both << QStringList{"c.txt"} << false;
 }
 
 void TestUpdate::updateEqualsCreate()
@@ -39,7 +45,12 @@ void TestUpdate::updateEqualsCreate()
     QFETCH(QStringList, added);
     QFETCH(QStringList, removed);
     QFETCH(QStringList, damaged);
+    QFETCH(QStringList, accept);
     QFETCH(bool, capitals);
+    QStringList accepted;
+    QStringList heldBack;
+    for (const QString &name : damaged)
+        (accept.contains(name) ? accepted : heldBack) << name;
 
     // One tree for each job setting, made before a single wait: files whose
     // inode changed within the tolerance before the scan are read again,
@@ -57,7 +68,7 @@ void TestUpdate::updateEqualsCreate()
     for (const int jobs : jobSettings) {
         const QString tree = root.filePath(QString::number(jobs));
         const QString sums = tree + ".sha256";
-        QVERIFY(createSums(tree, sums, jobs));
+        QVERIFY(writeSums(tree, sums, jobs));
         if (capitals) {
             const long long reference = modifiedAt(sums);
             QByteArray lines = readFile(sums);
@@ -79,70 +90,13 @@ void TestUpdate::updateEqualsCreate()
         }
 
         HashTools::UpdateCounts counts;
-        QVERIFY(updateSums(tree, sums, jobs, counts));
-        QCOMPARE(counts.added, std::size_t(added.size()));
-        QCOMPARE(counts.removed, std::size_t(removed.size()));
-        QCOMPARE(counts.rehashed, std::size_t(edited.size()));
-        QStringList heldBack;
-        for (const auto &file : counts.heldBack)
-            heldBack << QString::fromStdString(file.path);
-        QCOMPARE(heldBack, damaged);
-
-        // What create writes now, but for the held back records, which keep
-        // their old lines.
-        const QString fresh = root.filePath(QStringLiteral("fresh%1.sha256").arg(jobs));
-        QVERIFY(createSums(tree, fresh, jobs));
-        QByteArray expected = readFile(fresh);
-        for (const QString &name : damaged) {
-            const QByteArray tail = ' ' + name.toUtf8() + "\r\n";
-            const int now = expected.indexOf(tail);
-            const int then = before.indexOf(tail);
-            QVERIFY(now >= 64 && then >= 64);
-            expected.replace(now - 64, 64, before.mid(then - 64, 64));
-        }
-        QCOMPARE(readFile(sums), expected);
-    }
-}
-
-void TestUpdate::accepted_data()
-{
-    QTest::addColumn<QStringList>("accept");   // record paths
-    QTest::addColumn<QStringList>("accepted"); // stored on the caller's word
-    QTest::addColumn<QStringList>("heldBack");
-
-    // a.txt and sub/b.txt are both edited with their old times kept.
-    QTest::newRow("both accepted") << QStringList{"a.txt", "sub/b.txt"} << QStringList{"a.txt", "sub/b.txt"}
-                                   << QStringList();
-    QTest::newRow("one accepted, the other still held back")
-        << QStringList{"sub/b.txt"} << QStringList{"sub/b.txt"} << QStringList{"a.txt"};
-    QTest::newRow("an unchanged file accepted is no discrepancy")
-        << QStringList{"c.txt"} << QStringList() << QStringList{"a.txt", "sub/b.txt"};
-}
-
-void TestUpdate::accepted()
-{
-    QFETCH(QStringList, accept);
-    QFETCH(QStringList, accepted);
-    QFETCH(QStringList, heldBack);
-    for (const int jobs : {1, 0}) {
-        QTemporaryDir root;
-        const QString tree = root.filePath("tree");
-        for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
-            writeFile(tree + '/' + name, QByteArray("original ") + name);
-            QVERIFY(setModified(tree + '/' + name, longAgo));
-        }
-        const QString sums = root.filePath("sums.sha256");
-        QVERIFY(createSums(tree, sums, jobs));
-        for (const char *name : {"a.txt", "sub/b.txt"}) {
-            writeFile(tree + '/' + name, "edited, time kept");
-            QVERIFY(setModified(tree + '/' + name, longAgo));
-        }
-
         std::set<std::string> names;
         for (const QString &name : accept)
             names.insert(name.toStdString());
-        HashTools::UpdateCounts counts;
-        QVERIFY(updateSums(tree, sums, jobs, counts, names));
+        QVERIFY(writeSums(tree, sums, jobs, &counts, names));
+        QCOMPARE(counts.added, std::size_t(added.size()));
+        QCOMPARE(counts.removed, std::size_t(removed.size()));
+        QCOMPARE(counts.rehashed, std::size_t(edited.size() + accept.size()));
         QStringList told[2];
         for (const auto &file : counts.accepted)
             told[0] << QString::fromStdString(file.path);
@@ -151,14 +105,19 @@ void TestUpdate::accepted()
         QCOMPARE(told[0], accepted);
         QCOMPARE(told[1], heldBack);
 
-        // Accepted files hold their new content's digest, held back ones their old.
-        const QByteArray after = readFile(sums);
-        for (const char *name : {"a.txt", "sub/b.txt", "c.txt"}) {
-            const QByteArray tail = QByteArray(" ") + name + "\r\n";
-            const QByteArray stored = after.mid(after.indexOf(tail) - 64, 64);
-            QCOMPARE(stored, sha256Hex(accepted.contains(name) ? readFile(tree + '/' + name)
-                                                               : QByteArray("original ") + name));
+        // What create writes now, but for the held back records, which keep
+        // their old lines.
+        const QString fresh = root.filePath(QStringLiteral("fresh%1.sha256").arg(jobs));
+        QVERIFY(writeSums(tree, fresh, jobs));
+        QByteArray expected = readFile(fresh);
+        for (const QString &name : heldBack) {
+            const QByteArray tail = ' ' + name.toUtf8() + "\r\n";
+            const int now = expected.indexOf(tail);
+            const int then = before.indexOf(tail);
+            QVERIFY(now >= 64 && then >= 64);
+            expected.replace(now - 64, 64, before.mid(then - 64, 64));
         }
+        QCOMPARE(readFile(sums), expected);
         QCOMPARE(verifyLines(tree, sums, jobs).size(), heldBack.size());
     }
 }
