@@ -1,10 +1,9 @@
-// What orvalen-cli create and update print and leave, and the state of a
-// rolling --subset next/N.
+// What orvalen-cli update prints and leaves, the summaries, a file named
+// that changed while it was read, and the state of a rolling --subset next/N.
 
 #include "clijobs.h"
 #include "clisupport.h"
 #include "filereader.h"
-
 
 #include <csignal>
 #include <cstdio>

@@ -121,6 +121,8 @@ void TestTreeScan::ignoreFile()
             return tools.streamHashes(nativePath(tree), keep, nullptr, std::string()) ? records
                                                                                      : QByteArray("failed\n");
         });
+        if (scanned.isNull())
+            QSKIP("cannot run as an unprivileged user here");
         QCOMPARE(scanned, expected);
     }
 }
