@@ -1,17 +1,20 @@
-# orvalen-cli is tested as a process; the test also links the engine to write
-# the same tree's checksums file the way the desktop application does, and
-# the terminal reporter to look at its progress line.
-orvalen_add_test(tst_cli
-  SOURCES tst_cli.cpp
-  LIBS cli)
-target_compile_definitions(tst_cli PRIVATE
-  ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>"
-  ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"
-)
-add_dependencies(tst_cli orvalen-cli)
-if(TARGET orvalen_translations)
-  add_dependencies(tst_cli orvalen_translations)
-endif()
+# orvalen-cli is tested as a process, one executable a concern; the tests
+# also link the engine to write the same tree's checksums file the way the
+# desktop application does, and the CLI's jobs and terminal reporter to
+# look at them in process.
+foreach(test tst_cli tst_cliverify tst_cliupdate tst_clisignals tst_cliunreadable)
+  orvalen_add_test(${test}
+    SOURCES ${test}.cpp
+    LIBS cli)
+  target_compile_definitions(${test} PRIVATE
+    ORVALEN_CLI="$<TARGET_FILE:orvalen-cli>"
+    ORVALEN_QM_DIR="${CMAKE_BINARY_DIR}"
+  )
+  add_dependencies(${test} orvalen-cli)
+  if(TARGET orvalen_translations)
+    add_dependencies(${test} orvalen_translations)
+  endif()
+endforeach()
 
 # digest --check: its line parser in process, its runs beside coreutils'.
 orvalen_add_test(tst_digestcheck
@@ -37,6 +40,6 @@ if(FUSE3_FOUND)
   enable_language(C)
   add_executable(faultfs faultfs.c)
   target_link_libraries(faultfs PRIVATE PkgConfig::FUSE3)
-  add_dependencies(tst_cli faultfs)
-  target_compile_definitions(tst_cli PRIVATE ORVALEN_FAULTFS="$<TARGET_FILE:faultfs>")
+  add_dependencies(tst_cliunreadable faultfs)
+  target_compile_definitions(tst_cliunreadable PRIVATE ORVALEN_FAULTFS="$<TARGET_FILE:faultfs>")
 endif()
