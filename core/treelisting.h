@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#if defined(ORVALEN_POSIX) && !defined(ORVALEN_QT_LISTING)
-// The listing reads directories itself: QDir takes a stat call for every
-// entry, which costs more than hashing a small file, and decodes names,
-// which would merge names that decode alike.
-#define ORVALEN_POSIX_LISTING
+// Where the system has POSIX directory calls, the listing reads directories
+// itself (treelisting_posix.cpp): QDir takes a stat call for every entry,
+// which costs more than hashing a small file, and decodes names, which would
+// merge names that decode alike. Elsewhere, or where the build asks for it
+// with ORVALEN_QT_LISTING, it lists through Qt (treelisting_qt.cpp).
+#ifndef ORVALEN_QT_LISTING
 #include <sys/types.h>
 #endif
 
@@ -51,7 +52,7 @@ public:
     // The listing for systems without POSIX directory calls sees names only
     // as Qt decodes them: a name that is not valid in the local encoding
     // cannot be opened through it.
-#ifdef ORVALEN_POSIX_LISTING
+#ifndef ORVALEN_QT_LISTING
     static constexpr bool keepsNameBytes = true;
 #else
     static constexpr bool keepsNameBytes = false;
@@ -112,7 +113,11 @@ public:
     const IgnoreRules &ignoreRules() const { return rules; }
 
 private:
-#ifdef ORVALEN_POSIX_LISTING
+    // Each walker's own part of the ones above.
+    bool listSource();
+    bool readRuleFile();
+    static std::string canonicalPath(const std::string &path);
+#ifndef ORVALEN_QT_LISTING
     // Lists the directory open at fd, which it takes over.
     bool collect(int fd);
     // Lists the subdirectory name of the directory being read, open at fd
@@ -148,6 +153,8 @@ private:
     // Hands the files added since listedBefore to the handler; false when
     // it stops the listing.
     bool handOver(std::size_t listedBefore);
+    // Appends name to path after a slash, where it has none at its end.
+    static void appendName(std::string &path, const char *name);
 
     std::string rootPath;
     // The directory being read, and its path below the source directory
@@ -162,7 +169,7 @@ private:
     bool forgetsListed = false;
     // The directories being read, outermost first: a directory met again on
     // this path is a loop.
-#ifdef ORVALEN_POSIX_LISTING
+#ifndef ORVALEN_QT_LISTING
     std::vector<std::pair<dev_t, ino_t>> descent;
     // The descriptors of the outer directories on that path, one per level
     // down to a fixed depth; below it a directory is reopened by name.
