@@ -58,8 +58,7 @@ bool StoredIndex::load(const std::string &fileName)
     struct stat info;
     if (::stat(fileName.c_str(), &info) == 0 && info.st_size > 0) {
         const std::size_t lines = static_cast<std::size_t>(info.st_size) / (2 * digestBytes + 2) + 1;
-        paths.reserve(static_cast<std::size_t>(info.st_size));
-        pathEnds.reserve(lines);
+        paths.reserve(lines, static_cast<std::size_t>(info.st_size));
         raw.reserve(lines * digestBytes);
     }
 #endif
@@ -68,7 +67,7 @@ bool StoredIndex::load(const std::string &fileName)
         add(path, pathLength, digest, digestLength);
     });
     // The table keeps a record's index in 32 bits.
-    if (!read || pathEnds.size() >= 0xffffffffULL) {
+    if (!read || paths.size() >= 0xffffffffULL) {
         *this = StoredIndex();
         return false;
     }
@@ -94,9 +93,8 @@ std::size_t StoredIndex::unseenPaths() const
 
 void StoredIndex::add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength)
 {
-    const std::size_t record = pathEnds.size();
+    const std::size_t record = paths.size();
     paths.append(path, pathLength);
-    pathEnds.push_back(paths.size());
     raw.resize(raw.size() + digestBytes);
     if (!decode(digest, digestLength, raw.data() + record * digestBytes))
         otherDigests.emplace(record, std::string(digest, digestLength));
@@ -104,7 +102,7 @@ void StoredIndex::add(const char *path, std::size_t pathLength, const char *dige
 
 void StoredIndex::buildTable()
 {
-    const std::size_t count = pathEnds.size();
+    const std::size_t count = paths.size();
     std::size_t capacity = 16;
     while (capacity < count * 2)
         capacity *= 2;
@@ -112,10 +110,8 @@ void StoredIndex::buildTable()
     mask = capacity - 1;
     seen.assign(count, false);
     for (std::size_t record = 0; record < count; ++record) {
-        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-        const char *path = paths.data() + begin;
-        const std::size_t length = pathEnds[record] - begin;
-        const std::uint64_t hash = PathIndex::hashOf(path, length);
+        const std::string_view path = paths.view(record);
+        const std::uint64_t hash = PathIndex::hashOf(path.data(), path.size());
         const std::uint64_t tag = hash & tagMask;
         std::size_t first = none;
         for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
@@ -125,7 +121,7 @@ void StoredIndex::buildTable()
                 break;
             }
             const std::size_t other = (slot & 0xffffffffULL) - 1;
-            if ((slot & tagMask) == tag && this->path(other) == std::string(path, length)) {
+            if ((slot & tagMask) == tag && paths.view(other) == path) {
                 first = other;
                 break;
             }
@@ -143,7 +139,7 @@ void StoredIndex::buildTable()
 
 std::size_t StoredIndex::find(const char *path, std::size_t length) const
 {
-    if (pathEnds.empty())
+    if (paths.empty())
         return none;
     const std::uint64_t hash = PathIndex::hashOf(path, length);
     const std::uint64_t tag = hash & tagMask;
@@ -154,16 +150,15 @@ std::size_t StoredIndex::find(const char *path, std::size_t length) const
         if ((slot & tagMask) != tag)
             continue;
         const std::size_t record = (slot & 0xffffffffULL) - 1;
-        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-        if (pathEnds[record] - begin == length && std::memcmp(paths.data() + begin, path, length) == 0)
+        const std::string_view held = paths.view(record);
+        if (held.size() == length && std::memcmp(held.data(), path, length) == 0)
             return record;
     }
 }
 
 std::string StoredIndex::path(std::size_t record) const
 {
-    const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-    return paths.substr(begin, pathEnds[record] - begin);
+    return std::string(paths.view(record));
 }
 
 std::string StoredIndex::digest(std::size_t record) const

@@ -14,8 +14,6 @@ bool TreeListing::list(bool stopAtUnreadable)
 {
     this->stopAtUnreadable = stopAtUnreadable;
     paths.clear();
-    pathEnds.clear();
-    forgotten = 0;
     descent.clear();
     skippedAt.clear();
     failed = Failure::None;
@@ -28,10 +26,9 @@ bool TreeListing::list(bool stopAtUnreadable)
 
 const char *TreeListing::below(std::size_t i, std::size_t &length) const
 {
-    i -= forgotten;
-    const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
-    length = pathEnds[i] - begin;
-    return paths.data() + begin;
+    const std::string_view path = paths.view(i);
+    length = path.size();
+    return path.data();
 }
 
 bool TreeListing::unreadable(int error)
@@ -73,14 +70,11 @@ bool TreeListing::isIgnored(const char *name, bool isDirectory)
 
 bool TreeListing::handOver(std::size_t listedBefore)
 {
-    if (!listedHandler || pathEnds.size() == listedBefore)
+    if (!listedHandler || paths.size() == listedBefore)
         return true;
     const bool goOn = listedHandler(size());
-    if (forgetsListed) {
-        forgotten += pathEnds.size();
-        paths.clear();
-        pathEnds.clear();
-    }
+    if (forgetsListed)
+        paths.forgetBefore(paths.size());
     if (!goOn)
         failed = Failure::Stopped;
     return goOn;
@@ -98,8 +92,6 @@ bool TreeListing::addFile(const std::string &name)
         appendName(failedAt, name.c_str());
         return !stopAtUnreadable;
     }
-    paths += relPath;
-    paths += name;
-    pathEnds.push_back(paths.size());
+    paths.append(relPath, name);
     return true;
 }

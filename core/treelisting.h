@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ignorerules.h"
+#include "packedpaths.h"
 
 #include <QString>
 
@@ -90,7 +91,7 @@ public:
     // descriptors, which says nothing about the directory; 0 for none.
     int descriptorShortage() const { return shortage; }
 
-    std::size_t size() const { return forgotten + pathEnds.size(); }
+    std::size_t size() const { return paths.size(); }
     // The i-th file's path below the source directory: length bytes at
     // the pointer returned, valid until the listing changes. Where paths
     // are forgotten, only those of the last handler call are held.
@@ -161,11 +162,8 @@ private:
     // ending in a slash (empty for the source directory itself).
     std::string dirPath;
     std::string relPath;
-    // The files found, as paths below the source directory, back to back.
-    std::string paths;
-    std::vector<std::size_t> pathEnds;
-    // How many paths were dropped before those held.
-    std::size_t forgotten = 0;
+    // The files found, as paths below the source directory.
+    PackedPaths paths;
     bool forgetsListed = false;
     // The directories being read, outermost first: a directory met again on
     // this path is a loop.

@@ -287,7 +287,7 @@ bool TreeListing::collect(int fd)
     }
 
     sortNames(files);
-    const std::size_t listedBefore = pathEnds.size();
+    const std::size_t listedBefore = paths.size();
     for (const SortedName &file : files) {
         if (!addFile(file.name)) {
             ::closedir(dir);

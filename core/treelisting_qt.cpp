@@ -99,7 +99,7 @@ bool TreeListing::collect()
 
     // A QDir made from a path sorts by name ignoring case.
     const QDir dir(path);
-    const std::size_t listedBefore = pathEnds.size();
+    const std::size_t listedBefore = paths.size();
     // QDir leaves out names that are not valid in the local encoding; where
     // this listing serves, names are text to the system too.
     for (const QFileInfo &file : dir.entryInfoList(QDir::Files, QDir::NoSort)) {
