@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-tsan}
-tests=(tst_hashvectors tst_hashwrapper tst_hashfile tst_hashtools tst_checksumfile tst_compare)
+tests=(tst_hashvectors tst_hashwrapper tst_hashfile tst_hashtools tst_checksumfile tst_checksumwriter tst_folderwalk tst_compare)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # A build type of its own, so that no Release or Debug flags mix in.
