@@ -74,8 +74,7 @@ bool StoredIndex::load(const std::string &fileName)
     struct stat info;
     if (::stat(fileName.c_str(), &info) == 0 && info.st_size > 0) {
         const std::size_t lines = static_cast<std::size_t>(info.st_size) / (2 * digestBytes + 2) + 1;
-        paths.reserve(static_cast<std::size_t>(info.st_size));
-        pathEnds.reserve(lines);
+        paths.reserve(lines, static_cast<std::size_t>(info.st_size));
         raw.reserve(lines * digestBytes);
     }
 #endif
@@ -84,7 +83,7 @@ bool StoredIndex::load(const std::string &fileName)
         add(path, pathLength, digest, digestLength);
     });
     // The table keeps a record's index in 32 bits.
-    if (!read || pathEnds.size() >= 0xffffffffULL) {
+    if (!read || paths.size() >= 0xffffffffULL) {
         *this = StoredIndex();
         return false;
     }
@@ -110,9 +109,8 @@ std::size_t StoredIndex::unseenPaths() const
 
 void StoredIndex::add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength)
 {
-    const std::size_t record = pathEnds.size();
+    const std::size_t record = paths.size();
     paths.append(path, pathLength);
-    pathEnds.push_back(paths.size());
     raw.resize(raw.size() + digestBytes);
     if (!decode(digest, digestLength, raw.data() + record * digestBytes))
         otherDigests.emplace(record, std::string(digest, digestLength));
@@ -120,7 +118,7 @@ void StoredIndex::add(const char *path, std::size_t pathLength, const char *dige
 
 void StoredIndex::buildTable()
 {
-    const std::size_t count = pathEnds.size();
+    const std::size_t count = paths.size();
     std::size_t capacity = 16;
     while (capacity < count * 2)
         capacity *= 2;
@@ -128,9 +126,7 @@ void StoredIndex::buildTable()
     mask = capacity - 1;
     seen.assign(count, false);
     const auto insert = [this, count](std::size_t record, std::uint64_t hash) {
-        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-        const char *path = paths.data() + begin;
-        const std::size_t length = pathEnds[record] - begin;
+        const std::string_view path = paths.view(record);
         const std::uint64_t tag = hash & tagMask;
         std::size_t first = none;
         for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
@@ -140,7 +136,7 @@ void StoredIndex::buildTable()
                 break;
             }
             const std::size_t other = (slot & 0xffffffffULL) - 1;
-            if ((slot & tagMask) == tag && this->path(other) == std::string(path, length)) {
+            if ((slot & tagMask) == tag && paths.view(other) == path) {
                 first = other;
                 break;
             }
@@ -162,8 +158,8 @@ void StoredIndex::buildTable()
         if (i >= ahead)
             insert(i - ahead, hashes[(i - ahead) % ahead]);
         if (i < count) {
-            const std::size_t begin = i == 0 ? 0 : pathEnds[i - 1];
-            hashes[i % ahead] = hashOf(paths.data() + begin, pathEnds[i] - begin);
+            const std::string_view path = paths.view(i);
+            hashes[i % ahead] = hashOf(path.data(), path.size());
             prefetch(hashes[i % ahead]);
         }
     }
@@ -186,7 +182,7 @@ void StoredIndex::prefetch(std::uint64_t hash) const
 
 std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_t hash) const
 {
-    if (pathEnds.empty())
+    if (paths.empty())
         return none;
     const std::uint64_t tag = hash & tagMask;
     for (std::size_t pos = hash & mask;; pos = (pos + 1) & mask) {
@@ -196,8 +192,8 @@ std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_
         if ((slot & tagMask) != tag)
             continue;
         const std::size_t record = (slot & 0xffffffffULL) - 1;
-        const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-        if (pathEnds[record] - begin == length && std::memcmp(paths.data() + begin, path, length) == 0)
+        const std::string_view held = paths.view(record);
+        if (held.size() == length && std::memcmp(held.data(), path, length) == 0)
             return record;
     }
 }
@@ -221,8 +217,7 @@ std::uint64_t StoredIndex::hashOf(const char *p, std::size_t n)
 
 std::string StoredIndex::path(std::size_t record) const
 {
-    const std::size_t begin = record == 0 ? 0 : pathEnds[record - 1];
-    return paths.substr(begin, pathEnds[record] - begin);
+    return std::string(paths.view(record));
 }
 
 std::string StoredIndex::digest(std::size_t record) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hashrecord.h"
+#include "packedpaths.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +25,7 @@ public:
     // Holds records as a checksums file holding them would give them.
     void assign(const std::vector<HashRecord> &records);
 
-    std::size_t recordCount() const { return pathEnds.size(); }
+    std::size_t recordCount() const { return paths.size(); }
     // The record of path that counts: the first with it; none for none.
     std::size_t find(const char *path, std::size_t length) const;
     // The same for a path whose hashOf is known.
@@ -52,8 +53,7 @@ private:
     void add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength);
     void buildTable();
 
-    std::string paths;
-    std::vector<std::size_t> pathEnds;
+    PackedPaths paths;
     std::vector<std::uint8_t> raw;
     // Digests that are not 64 lower-case hexadecimal digits, by record.
     std::unordered_map<std::size_t, std::string> otherDigests;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ignorerules.h"
+#include "packedpaths.h"
 
 #include <QString>
 
@@ -9,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#if defined(ORVALEN_POSIX) && !defined(ORVALEN_QT_LISTING)
-// The listing reads directories itself: QDir takes a stat call for every
-// entry, which costs more than hashing a small file, and decodes names,
-// which would merge names that decode alike.
-#define ORVALEN_POSIX_LISTING
+// Where the system has POSIX directory calls, the listing reads directories
+// itself (treelisting_posix.cpp): QDir takes a stat call for every entry,
+// which costs more than hashing a small file, and decodes names, which would
+// merge names that decode alike. Elsewhere, or where the build asks for it
+// with ORVALEN_QT_LISTING, it lists through Qt (treelisting_qt.cpp).
+#ifndef ORVALEN_QT_LISTING
 #include <sys/types.h>
 #endif
 
@@ -51,7 +53,7 @@ public:
     // The listing for systems without POSIX directory calls sees names only
     // as Qt decodes them: a name that is not valid in the local encoding
     // cannot be opened through it.
-#ifdef ORVALEN_POSIX_LISTING
+#ifndef ORVALEN_QT_LISTING
     static constexpr bool keepsNameBytes = true;
 #else
     static constexpr bool keepsNameBytes = false;
@@ -89,7 +91,7 @@ public:
     // descriptors, which says nothing about the directory; 0 for none.
     int descriptorShortage() const { return shortage; }
 
-    std::size_t size() const { return forgotten + pathEnds.size(); }
+    std::size_t size() const { return paths.size(); }
     // The i-th file's path below the source directory: length bytes at
     // the pointer returned, valid until the listing changes. Where paths
     // are forgotten, only those of the last handler call are held.
@@ -112,7 +114,11 @@ public:
     const IgnoreRules &ignoreRules() const { return rules; }
 
 private:
-#ifdef ORVALEN_POSIX_LISTING
+    // Each walker's own part of the ones above.
+    bool listSource();
+    bool readRuleFile();
+    static std::string canonicalPath(const std::string &path);
+#ifndef ORVALEN_QT_LISTING
     // Lists the directory open at fd, which it takes over.
     bool collect(int fd);
     // Lists the subdirectory name of the directory being read, open at fd
@@ -148,21 +154,20 @@ private:
     // Hands the files added since listedBefore to the handler; false when
     // it stops the listing.
     bool handOver(std::size_t listedBefore);
+    // Appends name to path after a slash, where it has none at its end.
+    static void appendName(std::string &path, const char *name);
 
     std::string rootPath;
     // The directory being read, and its path below the source directory
     // ending in a slash (empty for the source directory itself).
     std::string dirPath;
     std::string relPath;
-    // The files found, as paths below the source directory, back to back.
-    std::string paths;
-    std::vector<std::size_t> pathEnds;
-    // How many paths were dropped before those held.
-    std::size_t forgotten = 0;
+    // The files found, as paths below the source directory.
+    PackedPaths paths;
     bool forgetsListed = false;
     // The directories being read, outermost first: a directory met again on
     // this path is a loop.
-#ifdef ORVALEN_POSIX_LISTING
+#ifndef ORVALEN_QT_LISTING
     std::vector<std::pair<dev_t, ino_t>> descent;
     // The descriptors of the outer directories on that path, one per level
     // down to a fixed depth; below it a directory is reopened by name.
