@@ -145,7 +145,7 @@ UringReader::UringReader(int dirFd) : dirFd(dirFd)
         return;
     }
     ring = std::move(fresh);
-    pieces.reset(new unsigned char[batchFiles * pieceBytes]);
+    buffer.reset(new unsigned char[batchBytes]);
 }
 
 UringReader::~UringReader() = default;
@@ -190,6 +190,8 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
 
     try {
         unsigned wanted = 0;
+        std::size_t filled = 0;
+        std::size_t at[batchFiles];
         for (std::size_t i = 0; i < count; ++i) {
             if (plain[i])
                 continue;
@@ -217,10 +219,14 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
                 continue;
             }
             files[i].before = FileStamp::of(status);
-            if (status.st_size == 0) {
+            const std::size_t size = static_cast<std::size_t>(status.st_size);
+            if (size == 0) {
                 reads[i] = 0;
-            } else if (status.st_size < static_cast<long long>(pieceBytes)) {
-                io_uring_prep_read(ring->request(readIn | i), fd, pieces.get() + i * pieceBytes, pieceBytes, 0);
+            } else if (size < pieceBytes && size <= batchBytes - filled) {
+                // Each file's bytes start on a cache line of their own.
+                at[i] = filled;
+                filled += (size + 63) & ~std::size_t(63);
+                io_uring_prep_read(ring->request(readIn | i), fd, buffer.get() + at[i], size, 0);
                 ++wanted;
             }
         }
@@ -246,7 +252,7 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
             if (whole) {
                 hasher.startDigest();
                 if (reads[i] > 0)
-                    hasher.addData(pieces.get() + i * pieceBytes, static_cast<unsigned int>(reads[i]));
+                    hasher.addData(buffer.get() + at[i], static_cast<unsigned int>(reads[i]));
                 hasher.finishDigestInto(file.digest);
             } else {
                 hashFromDescriptor(fd, paths[i], hasher, file);

@@ -13,10 +13,10 @@ class hashwrapper;
 // of one system call each. The status the engine needs, as the file was
 // opened and once its last byte was read, comes from fstat(2): io_uring's
 // own statx always goes through the kernel's worker threads, which costs
-// more than the calls it saves. A file that is larger than its piece of the
-// batch's buffer, not a regular file, or that was written while it was read
-// is hashed the plain way from the descriptor the batch opened, with the
-// same reads again, as the scan hashes every file.
+// more than the calls it saves. A file that is too large for the batch's
+// buffer, not a regular file, or that was written while it was read is
+// hashed the plain way from the descriptor the batch opened, with the same
+// reads again, as the scan hashes every file.
 //
 // Where io_uring is missing or refused (the kernel lacks it or an operation,
 // io_uring_disabled, a seccomp filter), every file takes the plain path:
@@ -27,9 +27,12 @@ class UringReader
 public:
     // Files a submission opens, reads and closes.
     static constexpr std::size_t batchFiles = 64;
-    // Each file of a batch is read into a piece of this many bytes; a file
-    // that fills it is hashed the plain way.
+    // Files smaller than this are read by the batch, one read each, back
+    // to back in a buffer of batchBytes (one cache-friendly stretch, not
+    // pieces a power of two apart, which would share the cache's sets); a
+    // larger file, or one that no longer fits, is hashed the plain way.
     static constexpr std::size_t pieceBytes = 64 * 1024;
+    static constexpr std::size_t batchBytes = 256 * 1024;
 
     struct File
     {
@@ -74,5 +77,5 @@ private:
     const int dirFd;
     int refused = 0;
     std::unique_ptr<Ring> ring;
-    std::unique_ptr<unsigned char[]> pieces;
+    std::unique_ptr<unsigned char[]> buffer;
 };

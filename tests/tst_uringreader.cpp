@@ -52,15 +52,18 @@ void TestUringReader::sameAsPlainPath_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<int>("error");
+    // The size of the other files; 0: a few bytes each.
+    QTest::addColumn<qint64>("others");
     const qint64 piece = static_cast<qint64>(UringReader::pieceBytes);
-    QTest::newRow("empty file") << qint64(0) << 0;
-    QTest::newRow("one byte") << qint64(1) << 0;
-    QTest::newRow("one byte short of a piece") << piece - 1 << 0;
-    QTest::newRow("exactly a piece") << piece << 0;
+    QTest::newRow("empty file") << qint64(0) << 0 << qint64(0);
+    QTest::newRow("one byte") << qint64(1) << 0 << qint64(0);
+    QTest::newRow("one byte short of a piece") << piece - 1 << 0 << qint64(0);
+    QTest::newRow("exactly a piece") << piece << 0 << qint64(0);
     QTest::newRow("larger than the batch buffer")
-        << static_cast<qint64>(UringReader::batchFiles) * piece + 1 << 0;
-    QTest::newRow("a folder") << qint64(-1) << int(EISDIR);
-    QTest::newRow("missing") << qint64(-2) << int(ENOENT);
+        << static_cast<qint64>(UringReader::batchBytes) + 1 << 0 << qint64(0);
+    QTest::newRow("among files that fill the batch buffer") << qint64(1000) << 0 << piece - 1;
+    QTest::newRow("a folder") << qint64(-1) << int(EISDIR) << qint64(0);
+    QTest::newRow("missing") << qint64(-2) << int(ENOENT) << qint64(0);
 }
 
 // The file under test sits in the second batch among small files, so that
@@ -70,6 +73,7 @@ void TestUringReader::sameAsPlainPath()
 {
     QFETCH(qint64, size);
     QFETCH(int, error);
+    QFETCH(qint64, others);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     std::vector<std::string> paths;
@@ -78,10 +82,10 @@ void TestUringReader::sameAsPlainPath()
     for (std::size_t i = 0; i < UringReader::batchFiles + 20; ++i) {
         const std::string path = i == target ? "the file" : "small/f" + std::to_string(i);
         QByteArray content;
-        if (i == target && size >= 0) {
-            content.resize(static_cast<int>(size));
+        if ((i == target && size >= 0) || (i != target && others > 0)) {
+            content.resize(static_cast<int>(i == target ? size : others));
             for (int at = 0; at < content.size(); ++at)
-                content[at] = static_cast<char>((at * 131 + at / 977) & 0xff);
+                content[at] = static_cast<char>((at * 131 + at / 977 + i) & 0xff);
         } else if (i != target) {
             content = QByteArray::number(static_cast<qulonglong>(i * i));
         }
