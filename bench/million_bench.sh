@@ -19,7 +19,9 @@
 #
 # Each shape is timed against bench/floor.c (open, status, read to the end,
 # close; 2 threads) and against bench/uring_floor.c, the same through
-# io_uring, once for each way of taking the status.
+# io_uring, once for each way of taking the status; where liburing was
+# found, core's UringReader hashes the files through io_uring and the plain
+# way (bench/uring_bench.cpp) beside them.
 #
 # Needs root: it installs rhash, GNU time and liburing-dev with apt-get when
 # missing, and drops the page cache before every cold run.
@@ -75,14 +77,17 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 say "building orvalen-cli in $build"
 cmake --build "$build" -j2 --target orvalen-cli > /dev/null
+# The io_uring reader's own driver, where liburing was found.
+cmake --build "$build" -j2 --target uring_bench > /dev/null 2>&1 || true
+unit=$build/bench/uring_bench
 cli=$build/orvalen-cli
 [ -x "$cli" ] || cli=$build/cli/orvalen-cli
 [ -x "$cli" ] || die "no orvalen-cli in $build"
 source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
 
 # --- the data ---------------------------------------------------------------
-# Every shape: its tree, the list of its files for the floors, and a folder
-# for the outputs, outside the tree.
+# Every shape: its tree and the list of its files for the floors; what a run
+# writes goes to a folder of its own, outside both.
 tools=$bench_root/tools
 mkdir -p "$tools"
 cc -O2 -pthread -o "$tools/floor" "$root/bench/floor.c"
@@ -91,7 +96,7 @@ cc -O2 -pthread -o "$tools/uring_floor" "$root/bench/uring_floor.c" -luring || u
 
 narrow_tree() {  # the tree the first version of this benchmark made
   local data=$bench_root/$files
-  mkdir -p "$data/out"
+  mkdir -p "$data"
   if [ "$(cat "$data/tree.done" 2>/dev/null)" != "$files" ]; then
     say "writing $files files below $data/tree"
     (
@@ -149,7 +154,7 @@ wide_tree() {  # made once by bench/wide-tree.sh, never written into here
     mkdir -p "$aux"
     awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "made in %.1f s", e - s }' > "$aux/tree.info"
   fi
-  mkdir -p "$aux/out"
+  mkdir -p "$aux"
   if [ ! -s "$aux/files.list" ] || [ "$aux/files.list" -ot "$tree/.done" ]; then
     find "$tree" -type f ! -path "$tree/.done" -printf '%P\n' | LC_ALL=C sort > "$aux/files.list"
   fi
@@ -222,10 +227,10 @@ for s in "${shapes[@]}"; do
   # that this kernel refuses, which are then left out.
   say "$s: warm-up"
   "$tools/floor" "$tree" files.list 2
-  "$cli" -q create "$tree" out/orvalen.sha256 > /dev/null
-  rhash --sha256 -r "$tree" -o out/rhash.sha256
-  "$cli" -q verify "$tree" out/orvalen.sha256 > /dev/null || die "verify of a fresh checksums file found discrepancies"
-  rhash -c out/rhash.sha256 > /dev/null || die "rhash -c of a fresh checksums file failed"
+  "$cli" -q create "$tree" "$work/$s.orvalen.sha256" > /dev/null
+  rhash --sha256 -r "$tree" -o "$work/$s.rhash.sha256"
+  "$cli" -q verify "$tree" "$work/$s.orvalen.sha256" > /dev/null || die "verify of a fresh checksums file found discrepancies"
+  rhash -c "$work/$s.rhash.sha256" > /dev/null || die "rhash -c of a fresh checksums file failed"
   cases=(floor "'$tools/floor' '$tree' files.list 2")
   refused=()
   if [ "$uring" = yes ]; then
@@ -237,10 +242,13 @@ for s in "${shapes[@]}"; do
       fi
     done
   fi
+  if [ -x "$unit" ]; then
+    cases+=(unit-ring "'$unit' '$tree' files.list 2 ring" unit-plain "'$unit' '$tree' files.list 2 plain")
+  fi
   cases+=(create "'$cli' -q create '$tree' '$work/create.sha256'"
           rhash "rhash --sha256 -r '$tree' -o '$work/rhash.sha256'"
-          verify "'$cli' -q verify '$tree' out/orvalen.sha256"
-          rhashc "rhash -c out/rhash.sha256")
+          verify "'$cli' -q verify '$tree' '$work/$s.orvalen.sha256'"
+          rhashc "rhash -c '$work/$s.rhash.sha256'")
 
   say "$s: warm, $warm_runs rounds"
   measure "warm-$s" warm "$warm_runs" "${cases[@]}"
@@ -254,6 +262,10 @@ for s in "${shapes[@]}"; do
     [ -f "$work/warm-$s.uring-$m" ] || continue
     row "$s g. io_uring floor, $m" "$(median warm-$s uring-$m)" "floor, 2 threads" "$(median warm-$s floor)" info
   done
+  if [ -f "$work/warm-$s.unit-ring" ]; then
+    row "$s h. UringReader, io_uring" "$(median warm-$s unit-ring)" "UringReader, plain" "$(median warm-$s unit-plain)" info
+    row "$s h. UringReader, io_uring" "$(median warm-$s unit-ring)" "floor, 2 threads" "$(median warm-$s floor)" info
+  fi
   for r in "${refused[@]}"; do
     table+=("$(printf '%-34s %s' "$s g. io_uring floor, ${r%%:*}" "refused by the kernel: ${r#*: }")")
   done

@@ -32,8 +32,8 @@ struct UringReader::Ring
 {
     io_uring ring;
     bool live = false;
-    // Requests prepared and not yet completed: the ring is left only once
-    // they are.
+    // Requests prepared and not yet completed, closes aside: they answer
+    // only when they fail.
     unsigned outstanding = 0;
 
     ~Ring()
@@ -46,6 +46,19 @@ struct UringReader::Ring
 
     io_uring_sqe *request(unsigned long long data)
     {
+        ++outstanding;
+        return make(data);
+    }
+
+    void close(int fd, unsigned long long data)
+    {
+        io_uring_sqe *sqe = make(data);
+        io_uring_prep_close(sqe, fd);
+        sqe->flags |= IOSQE_CQE_SKIP_SUCCESS;
+    }
+
+    io_uring_sqe *make(unsigned long long data)
+    {
         io_uring_sqe *sqe = io_uring_get_sqe(&ring);
         if (!sqe) {
             submit();
@@ -54,15 +67,16 @@ struct UringReader::Ring
         if (!sqe)
             throw std::system_error(EBUSY, std::generic_category(), "io_uring submission queue");
         io_uring_sqe_set_data64(sqe, data);
-        ++outstanding;
         return sqe;
     }
 
-    void submit()
+    // Submits what is prepared and waits for wait completions at most, in
+    // one call.
+    void submit(unsigned wait = 0)
     {
         int ret;
         do {
-            ret = io_uring_submit(&ring);
+            ret = io_uring_submit_and_wait(&ring, wait);
         } while (ret == -EINTR);
         if (ret < 0)
             throw std::system_error(-ret, std::generic_category(), "io_uring_submit");
@@ -84,16 +98,17 @@ struct UringReader::Ring
             data = io_uring_cqe_get_data64(cqe);
             result = cqe->res;
             io_uring_cqe_seen(&ring, cqe);
-            --outstanding;
-            if ((data & kindMask) != closed)
+            if ((data & kindMask) != closed) {
+                --outstanding;
                 return true;
+            }
         }
     }
 
     // Waits for want completions of kind, into results by place.
     void collect(unsigned want, unsigned long long kind, int *results)
     {
-        submit();
+        submit(want);
         unsigned long long data;
         int result;
         while (want > 0 && next(data, result))
@@ -134,6 +149,9 @@ UringReader::UringReader(int dirFd) : dirFd(dirFd)
         return;
     }
     fresh->live = true;
+    // Saves the kernel looking the ring up at every call; older kernels
+    // lack it.
+    (void)io_uring_register_ring_fd(&fresh->ring);
     io_uring_probe *probe = io_uring_get_probe_ring(&fresh->ring);
     const bool serves = probe && io_uring_opcode_supported(probe, IORING_OP_OPENAT)
                         && io_uring_opcode_supported(probe, IORING_OP_READ)
@@ -214,7 +232,7 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
                 failure = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
             if (failure != 0) {
                 files[i].error = failure;
-                io_uring_prep_close(ring->request(closed | i), fd);
+                ring->close(fd, closed | i);
                 fds[i] = -1;
                 continue;
             }
@@ -257,7 +275,7 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
             } else {
                 hashFromDescriptor(fd, paths[i], hasher, file);
             }
-            io_uring_prep_close(ring->request(closed | i), fd);
+            ring->close(fd, closed | i);
             fds[i] = -1;
         }
     } catch (...) {
