@@ -23,6 +23,10 @@
 # found, core's UringReader hashes the files through io_uring and the plain
 # way (bench/uring_bench.cpp) beside them.
 #
+# On a machine shared with other work the wall times favour a program with
+# more threads, such as one whose requests go to io_uring's workers: compare
+# the user and system times of the second table as well.
+#
 # Needs root: it installs rhash, GNU time and liburing-dev with apt-get when
 # missing, and drops the page cache before every cold run.
 # WARM_RUNS, COLD_RUNS  runs of each warm and each cold case (default 5 and
