@@ -12,3 +12,10 @@ add_custom_target(bench_core_run
   USES_TERMINAL
   VERBATIM
 )
+
+# Small files hashed through io_uring against the plain path, in the same
+# program (see uring_bench.cpp).
+if(TARGET uringreader)
+  add_executable(uring_bench uring_bench.cpp)
+  target_link_libraries(uring_bench PRIVATE uringreader)
+endif()

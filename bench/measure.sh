@@ -6,7 +6,8 @@
 # The commands (shell command lines, run from the current folder) take
 # turns, RUNS rounds, so that a disturbance of the shared machine falls on
 # all of them alike. Wall times go to $work/CASE.NAME, peak resident sets in
-# KiB to $work/CASE.NAME.rss, "failed" in place of a time that has no meaning.
+# KiB to $work/CASE.NAME.rss, user and system seconds to $work/CASE.NAME.cpu,
+# "failed" in place of a time that has no meaning.
 measure() {
   local case=$1 mode=$2 runs=$3 round i start end
   shift 3
@@ -15,10 +16,11 @@ measure() {
     for ((i = 0; i < ${#pairs[@]}; i += 2)); do
       [ "$mode" = cold ] && drop_caches
       start=$EPOCHREALTIME
-      if eval "/usr/bin/time -f %M -o '$work/rss' ${pairs[i + 1]}" > /dev/null 2>> "$work/stderr"; then
+      if eval "/usr/bin/time -f '%M %U %S' -o '$work/rss' ${pairs[i + 1]}" > /dev/null 2>> "$work/stderr"; then
         end=$EPOCHREALTIME
         awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }' >> "$work/$case.${pairs[i]}"
-        tail -1 "$work/rss" >> "$work/$case.${pairs[i]}.rss"
+        tail -1 "$work/rss" | cut -d' ' -f1 >> "$work/$case.${pairs[i]}.rss"
+        tail -1 "$work/rss" | cut -d' ' -f2,3 >> "$work/$case.${pairs[i]}.cpu"
       else
         echo "failed: ${pairs[i + 1]}" >&2
         tail -3 "$work/stderr" >&2
@@ -33,6 +35,13 @@ median() {
   local file=$work/$1.$2
   if grep -q failed "$file"; then echo failed; return; fi
   sort -g "$file" | awk '{ v[NR] = $1 } END { printf "%.3f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# The median of a case's user (FIELD 1) or system (FIELD 2) seconds.
+median_cpu() {
+  [ -s "$work/$1.$2.cpu" ] || { echo failed; return; }
+  cut -d' ' -f"$3" "$work/$1.$2.cpu" | sort -g \
+    | awk '{ v[NR] = $1 } END { printf "%.2f\n", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 # The largest peak resident set of a case's runs, in MiB.

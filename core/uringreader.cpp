@@ -1,0 +1,319 @@
+#include "uringreader.h"
+
+#include "hashwrapper.h"
+#include "hlexception.h"
+#include "scanpipeline.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <liburing.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> refusedForTesting{0};
+
+// What a completion answers, in its user data beside the file's place in
+// the batch.
+enum : unsigned long long { opened = 0, readIn = 1ULL << 32, closed = 2ULL << 32, kindMask = 3ULL << 32 };
+
+// The flags the plain path opens with: a FIFO must not block the open.
+constexpr int openFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+} // namespace
+
+struct UringReader::Ring
+{
+    io_uring ring;
+    bool live = false;
+    // Requests prepared and not yet completed, closes aside: they answer
+    // only when they fail.
+    unsigned outstanding = 0;
+
+    ~Ring()
+    {
+        if (!live)
+            return;
+        drain();
+        io_uring_queue_exit(&ring);
+    }
+
+    io_uring_sqe *request(unsigned long long data)
+    {
+        ++outstanding;
+        return make(data);
+    }
+
+    void close(int fd, unsigned long long data)
+    {
+        io_uring_sqe *sqe = make(data);
+        io_uring_prep_close(sqe, fd);
+        sqe->flags |= IOSQE_CQE_SKIP_SUCCESS;
+    }
+
+    io_uring_sqe *make(unsigned long long data)
+    {
+        io_uring_sqe *sqe = io_uring_get_sqe(&ring);
+        if (!sqe) {
+            submit();
+            sqe = io_uring_get_sqe(&ring);
+        }
+        if (!sqe)
+            throw std::system_error(EBUSY, std::generic_category(), "io_uring submission queue");
+        io_uring_sqe_set_data64(sqe, data);
+        return sqe;
+    }
+
+    // Submits what is prepared and waits for wait completions at most, in
+    // one call.
+    void submit(unsigned wait = 0)
+    {
+        int ret;
+        do {
+            ret = io_uring_submit_and_wait(&ring, wait);
+        } while (ret == -EINTR);
+        if (ret < 0)
+            throw std::system_error(-ret, std::generic_category(), "io_uring_submit");
+    }
+
+    // The next completion, waiting for it; closes are only counted.
+    bool next(unsigned long long &data, int &result)
+    {
+        for (;;) {
+            if (outstanding == 0)
+                return false;
+            io_uring_cqe *cqe = nullptr;
+            int ret;
+            do {
+                ret = io_uring_wait_cqe(&ring, &cqe);
+            } while (ret == -EINTR || ret == -EAGAIN);
+            if (ret < 0)
+                throw std::system_error(-ret, std::generic_category(), "io_uring_wait_cqe");
+            data = io_uring_cqe_get_data64(cqe);
+            result = cqe->res;
+            io_uring_cqe_seen(&ring, cqe);
+            if ((data & kindMask) != closed) {
+                --outstanding;
+                return true;
+            }
+        }
+    }
+
+    // Waits for want completions of kind, into results by place.
+    void collect(unsigned want, unsigned long long kind, int *results)
+    {
+        submit(want);
+        unsigned long long data;
+        int result;
+        while (want > 0 && next(data, result))
+            if ((data & kindMask) == kind) {
+                results[data & ~kindMask] = result;
+                --want;
+            }
+    }
+
+    void drain() noexcept
+    {
+        try {
+            submit();
+            unsigned long long data;
+            int result;
+            while (next(data, result)) {
+            }
+        } catch (const std::system_error &) {
+            // The kernel completes what it holds when the ring goes.
+        }
+    }
+};
+
+UringReader::UringReader(int dirFd) : dirFd(dirFd)
+{
+    refused = refusedForTesting.load();
+    if (refused != 0)
+        return;
+    auto fresh = std::make_unique<Ring>();
+    // One thread submits and waits, so the kernel may keep the completions'
+    // work until it waits; older kernels know neither flag.
+    int ret = io_uring_queue_init(4 * batchFiles, &fresh->ring,
+                                  IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_DEFER_TASKRUN);
+    if (ret == -EINVAL)
+        ret = io_uring_queue_init(4 * batchFiles, &fresh->ring, 0);
+    if (ret < 0) {
+        refused = -ret;
+        return;
+    }
+    fresh->live = true;
+    // Saves the kernel looking the ring up at every call; older kernels
+    // lack it.
+    (void)io_uring_register_ring_fd(&fresh->ring);
+    io_uring_probe *probe = io_uring_get_probe_ring(&fresh->ring);
+    const bool serves = probe && io_uring_opcode_supported(probe, IORING_OP_OPENAT)
+                        && io_uring_opcode_supported(probe, IORING_OP_READ)
+                        && io_uring_opcode_supported(probe, IORING_OP_CLOSE);
+    if (probe)
+        io_uring_free_probe(probe);
+    if (!serves) {
+        refused = ENOSYS;
+        return;
+    }
+    ring = std::move(fresh);
+    buffer.reset(new unsigned char[batchBytes]);
+}
+
+UringReader::~UringReader() = default;
+
+void UringReader::refuseSetupForTesting(int error)
+{
+    refusedForTesting.store(error);
+}
+
+void UringReader::hash(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files)
+{
+    for (std::size_t done = 0; done < count; done += batchFiles) {
+        const std::size_t batch = std::min(batchFiles, count - done);
+        if (ring)
+            hashBatch(paths + done, batch, hasher, files + done);
+        else
+            for (std::size_t i = 0; i < batch; ++i)
+                hashPlain(paths[done + i], hasher, files[done + i]);
+    }
+    if (ring)
+        ring->drain();
+}
+
+void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files)
+{
+    int fds[batchFiles];
+    int reads[batchFiles];
+    bool plain[batchFiles];
+    unsigned opens = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        files[i] = File();
+        fds[i] = -1;
+        // A path the kernel would refuse as too long is opened in pieces.
+        plain[i] = paths[i].size() >= PATH_MAX;
+        if (!plain[i]) {
+            io_uring_prep_openat(ring->request(opened | i), dirFd, paths[i].c_str(), openFlags, 0);
+            ++opens;
+        }
+    }
+    // The closes of the previous batch go with these opens.
+    ring->collect(opens, opened, fds);
+
+    try {
+        unsigned wanted = 0;
+        std::size_t filled = 0;
+        std::size_t at[batchFiles];
+        for (std::size_t i = 0; i < count; ++i) {
+            if (plain[i])
+                continue;
+            const int fd = fds[i];
+            reads[i] = -1;
+            if (fd == -EAGAIN || fd == -EINTR) {
+                fds[i] = -1;
+                plain[i] = true;
+                continue;
+            }
+            if (fd < 0) {
+                files[i].error = -fd;
+                continue;
+            }
+            struct stat status;
+            int failure = 0;
+            if (::fstat(fd, &status) != 0)
+                failure = errno;
+            else if (!S_ISREG(status.st_mode))
+                failure = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+            if (failure != 0) {
+                files[i].error = failure;
+                ring->close(fd, closed | i);
+                fds[i] = -1;
+                continue;
+            }
+            files[i].before = FileStamp::of(status);
+            const std::size_t size = static_cast<std::size_t>(status.st_size);
+            if (size == 0) {
+                reads[i] = 0;
+            } else if (size < pieceBytes && size <= batchBytes - filled) {
+                // Each file's bytes start on a cache line of their own.
+                at[i] = filled;
+                filled += (size + 63) & ~std::size_t(63);
+                io_uring_prep_read(ring->request(readIn | i), fd, buffer.get() + at[i], size, 0);
+                ++wanted;
+            }
+        }
+        ring->collect(wanted, readIn, reads);
+
+        for (std::size_t i = 0; i < count; ++i) {
+            File &file = files[i];
+            if (plain[i]) {
+                hashPlain(paths[i], hasher, file);
+                continue;
+            }
+            const int fd = fds[i];
+            if (fd < 0)
+                continue;
+            // Only a read that gave the whole file as opened, with the status
+            // still that of the open, is hashed from the batch: anything else
+            // is read again the plain way, which reports it as the scan does.
+            bool whole = reads[i] >= 0 && reads[i] == file.before.size;
+            if (whole) {
+                file.after = FileStamp::ofOpen(fd);
+                whole = !file.after.differsFrom(file.before);
+            }
+            if (whole) {
+                hasher.startDigest();
+                if (reads[i] > 0)
+                    hasher.addData(buffer.get() + at[i], static_cast<unsigned int>(reads[i]));
+                hasher.finishDigestInto(file.digest);
+            } else {
+                hashFromDescriptor(fd, paths[i], hasher, file);
+            }
+            ring->close(fd, closed | i);
+            fds[i] = -1;
+        }
+    } catch (...) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (fds[i] >= 0)
+                ::close(fds[i]);
+        ring->drain();
+        throw;
+    }
+}
+
+void UringReader::hashPlain(const std::string &path, hashwrapper &hasher, File &file) const
+{
+    file = File();
+    struct stat status;
+    const int fd = hashwrapper::openRegularFileBelow(dirFd, path, 0, &status);
+    if (fd < 0) {
+        file.error = errno;
+        return;
+    }
+    file.before = FileStamp::of(status);
+    try {
+        hashFromDescriptor(fd, path, hasher, file);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
+
+void UringReader::hashFromDescriptor(int fd, const std::string &path, hashwrapper &hasher, File &file) const
+{
+    try {
+        file.changing = ScanPipeline::hashSteadily(hasher, file.digest, fd, file.before.size, path,
+                                                   file.before.size >= hashwrapper::overlapFileSize,
+                                                   hashwrapper::KeepGoing(), nullptr, file.before, file.after);
+    } catch (const hlException &error) {
+        file.digest.clear();
+        file.error = error.errorNumber != 0 ? error.errorNumber : EIO;
+    }
+}
