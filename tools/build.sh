@@ -15,7 +15,7 @@ if [ "$mode" = test ]; then
   packages+=(python3-cryptography-vectors xvfb xauth xdotool fonts-dejavu-core
              groff-base bash-completion appstream desktop-file-utils
              exfat-fuse exfatprogs systemd zsh fish python3-prometheus-client
-             libfuse3-dev pkg-config e2fsprogs)
+             libfuse3-dev pkg-config e2fsprogs liburing-dev)
   tests=ON
 else
   # Qt's own texts (file dialogs, Cancel) in German and Russian.
