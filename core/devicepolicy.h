@@ -17,7 +17,7 @@ public:
     {
         int hashers = 2;
         int openers = 16;
-        std::size_t window = 32768;
+        std::size_t window = 8192;
         std::size_t openAhead = 256;
         // Never read two large files at once (a disk with moving heads).
         bool oneLargeFileAtATime = false;

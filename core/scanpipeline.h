@@ -118,10 +118,10 @@ private:
         bool caller = false;
         bool largeFileFree = false;
     };
-    // Under the lock: a hasher hands back the results of the count files
-    // from first on; holding, it gives back the descriptor its run held.
-    Wakes handBackUnderLock(std::size_t first, std::size_t count, std::vector<Result> &results, bool holding,
-                            bool missedCache);
+    // Under the lock: a hasher hands back the count files from first on,
+    // their results written; holding, it gives back the descriptor its run
+    // held.
+    Wakes handBackUnderLock(std::size_t first, std::size_t count, bool holding, bool missedCache);
     void sendWakes(const Wakes &wakes);
     // The lock, tried for a moment before sleeping on it: it is held for
     // well under a microsecond at a time, and a thread put to sleep for it

@@ -8,13 +8,19 @@
 #endif
 
 ScanQueue::ScanQueue(std::string nativePrefix, std::size_t window, std::size_t openAhead)
-    : nativePrefix(std::move(nativePrefix)), openAhead(openAhead), ring(std::max<std::size_t>(window, 1))
+    : nativePrefix(std::move(nativePrefix)), openAhead(openAhead), ring(std::max<std::size_t>(window, 1)),
+      openedAhead(std::max<std::size_t>(openAhead, 1))
 {
 }
 
 ScanQueue::Slot &ScanQueue::slot(std::size_t index)
 {
     return ring[index % ring.size()];
+}
+
+ScanQueue::OpenedAhead &ScanQueue::ahead(std::size_t index)
+{
+    return openedAhead[index % openedAhead.size()];
 }
 
 void ScanQueue::add(const char *below, std::size_t length, bool read)
@@ -79,7 +85,7 @@ void ScanQueue::takeNext(Result &result)
     // buffers): the slot keeps what the taken entry held, for the next
     // file, and nothing is freed.
     result = std::move(next.result);
-    next.result = Result();
+    next.result.clear();
     next.state = Slot::Waiting;
     ++nextToTake;
 }
@@ -107,7 +113,7 @@ std::size_t ScanQueue::room() const
 
 void ScanQueue::closeOpened()
 {
-    for (Slot &waiting : ring) {
+    for (OpenedAhead &waiting : openedAhead) {
 #if defined(ORVALEN_POSIX)
         if (waiting.fd >= 0)
             ::close(waiting.fd);

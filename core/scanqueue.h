@@ -19,11 +19,11 @@ public:
     struct Result
     {
         std::string digest;
-        // The errno of a file that could not be read; 0 when it was.
-        int error = 0;
         // Anything else a worker met: the caller rethrows it when it
         // reaches the file.
         std::exception_ptr failure;
+        // The errno of a file that could not be read; 0 when it was.
+        int error = 0;
         // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
         // the caller throws for it when it reaches the file.
         int shortage = 0;
@@ -36,6 +36,19 @@ public:
         bool changing = false;
         // The file was handed in not to be read: it has no digest.
         bool unread = false;
+
+        // As new, with the digest's room kept for the next file.
+        void clear()
+        {
+            digest.clear();
+            error = 0;
+            failure = nullptr;
+            shortage = 0;
+            before = FileStamp();
+            after = FileStamp();
+            changing = false;
+            unread = false;
+        }
     };
 
     // A result taken with its path below the prefix.
@@ -51,19 +64,27 @@ protected:
     // yet hashed at most.
     ScanQueue(std::string nativePrefix, std::size_t window, std::size_t openAhead);
 
-    struct Slot
+    // Each file's result passes from its hasher's core to the caller's:
+    // two lines of memory, not one more.
+    struct alignas(64) Slot
     {
-        enum State { Waiting, Opened, Hashing, Done };
-        State state = Waiting;
-        int fd = -1;
-        long long size = 0;
-        // The file's full path, handed from its opener to its hasher.
-        std::string path;
-        // Opened: no descriptor was free for it; its hasher opens it.
-        bool openLater = false;
         Result result;
+        enum State : unsigned char { Waiting, Opened, Hashing, Done };
+        State state = Waiting;
     };
     Slot &slot(std::size_t index);
+    // What an opener hands the hasher of a file it opened ahead. Such files
+    // lie within openAhead of the next file to hash, so each has its own.
+    struct OpenedAhead
+    {
+        int fd = -1;
+        long long size = 0;
+        // The file's full path.
+        std::string path;
+        // No descriptor was free for it; its hasher opens it.
+        bool openLater = false;
+    };
+    OpenedAhead &ahead(std::size_t index);
 
     // The listing's side, without the lock: the next file in listing order,
     // by its path below the prefix, added until it is published.
@@ -94,6 +115,7 @@ protected:
     const std::string nativePrefix;
     const std::size_t openAhead;
     std::vector<Slot> ring;
+    std::vector<OpenedAhead> openedAhead;
 
     // Files added since the last publish, touched by the listing only.
     std::string addedPaths;

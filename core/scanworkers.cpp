@@ -75,11 +75,11 @@ void keepFailure(ScanPipeline::Result &result)
 bool ScanPipeline::narrowWindow(std::size_t index)
 {
     for (std::size_t later = nextToOpen; later-- > index + 1;) {
-        Slot &ahead = slot(later);
-        if (ahead.state == Slot::Opened && ahead.fd >= 0) {
-            closeFile(ahead.fd);
-            ahead.fd = -1;
-            ahead.openLater = true;
+        OpenedAhead &opened = ahead(later);
+        if (slot(later).state == Slot::Opened && opened.fd >= 0) {
+            closeFile(opened.fd);
+            opened.fd = -1;
+            opened.openLater = true;
             --descriptorsHeld;
             return true;
         }
@@ -229,13 +229,14 @@ void ScanPipeline::openLoop()
                 releaseDescriptor(fd >= 0, false);
             if (stopping)
                 return;
-            Slot &opened = slot(index);
+            OpenedAhead &opened = ahead(index);
             opened.openLater = openLater;
             opened.fd = fd;
             opened.size = size;
             opened.path = std::move(path);
-            opened.result = std::move(failed);
-            opened.state = Slot::Opened;
+            Slot &slotted = slot(index);
+            slotted.result = std::move(failed);
+            slotted.state = Slot::Opened;
             if (looked) {
                 foundInMemory = inMemory && !waitedForDisk ? foundInMemory + 1 : 0;
                 if (foundInMemory >= inMemoryToTrust)
@@ -262,9 +263,10 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     // turn of the lock, and hands them back in one: with small files the
     // lock, and the lines of memory every turn of it moves between the
     // cores, cost more than the kernel's work on a file. Kept from run to
-    // run, so that paths and digests cost no allocation.
+    // run, so that paths cost no allocation. The results are written where
+    // the caller takes them, in the claimed slots, which no other thread
+    // touches until they are handed back under the lock.
     std::vector<std::string> runPaths(filesPerClaim);
-    std::vector<Result> results(filesPerClaim);
     std::vector<std::exception_ptr> pathFailures(filesPerClaim);
     std::vector<char> unread(filesPerClaim);
     std::size_t first = 0;
@@ -283,7 +285,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         {
             std::unique_lock<std::mutex> guard = locked();
             if (count > 0)
-                wakes = handBackUnderLock(first, count, results, holding, missedCache);
+                wakes = handBackUnderLock(first, count, holding, missedCache);
             count = 0;
             holding = false;
             missedCache = false;
@@ -341,10 +343,9 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             } else {
                 count = 1;
                 ++nextToHash;
-                Slot &claimed = slot(first);
-                claimed.state = Slot::Hashing;
+                slot(first).state = Slot::Hashing;
+                OpenedAhead &claimed = ahead(first);
                 fromOpener = true;
-                results[0] = std::move(claimed.result);
                 runPaths[0] = std::move(claimed.path);
                 if (claimed.openLater) {
                     opensItself = true;
@@ -374,11 +375,11 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
 
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t index = first + i;
-            Result &result = results[i];
+            Result &result = slot(index).result;
             int fd = openedFd;
             long long size = openedSize;
             if (!fromOpener) {
-                result = Result();
+                result.clear();
                 result.unread = unread[i] != 0;
                 if (pathFailures[i]) {
                     try {
@@ -423,6 +424,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 // file tells.
                 const bool look = opensItself && index % lookEvery == 0;
                 bool missed = false;
+                const auto started = look ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
                 try {
                     result.changing = SteadyHash::ofOpenFile(*hasher, result.digest, fd, size, runPaths[i],
                                                              overlap, keepGoing, look ? &missed : nullptr,
@@ -430,6 +432,14 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 } catch (...) {
                     keepFailure(result);
                 }
+                // The kernel now and then refuses a read without waiting of
+                // a file it holds in memory (a page marked for read-ahead,
+                // a lock held for a moment). Each such refusal handed the
+                // opening to the openers for the next hundreds of files,
+                // which cost the hashers a lock turn and a wake-up each: a
+                // file read as fast as from memory did not wait for a disk.
+                if (missed && std::chrono::steady_clock::now() - started <= slowOpen)
+                    missed = false;
                 closeFile(fd);
                 // The rest of the run would wait for the disk one file at a
                 // time: the openers take over at once, not at its end.
@@ -457,15 +467,12 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
 }
 
 ScanPipeline::Wakes ScanPipeline::handBackUnderLock(std::size_t first, std::size_t count,
-                                                    std::vector<Result> &results, bool holding,
+                                                    bool holding,
                                                     bool missedCache)
 {
     Wakes wakes;
-    for (std::size_t i = 0; i < count; ++i) {
-        Slot &done = slot(first + i);
-        done.result = std::move(results[i]);
-        done.state = Slot::Done;
-    }
+    for (std::size_t i = 0; i < count; ++i)
+        slot(first + i).state = Slot::Done;
     --filesBeingHashed;
     if (holding)
         releaseDescriptor(true, true);
