@@ -1,6 +1,7 @@
 #pragma once
 
-#include "filestamp.h"
+#include "devicepolicy.h"
+#include "scanqueue.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -35,46 +36,16 @@ class hashwrapper;
 // descriptors while the scan holds others waits for one of them to be
 // closed; with none held it hands the shortage to the caller in the
 // file's result.
-class ScanPipeline
+//
+// The worker threads' loops are in scanworkers.cpp; the caller's and the
+// listing's side, and the lock they share, in scanpipeline.cpp.
+class ScanPipeline : private ScanQueue
 {
 public:
-    // More hashers than this only cost memory and threads.
-    static constexpr int maxHashers = 256;
-
-    struct Settings
-    {
-        int hashers = 2;
-        int openers = 16;
-        std::size_t window = 32768;
-        std::size_t openAhead = 256;
-        // Never read two large files at once (a disk with moving heads).
-        bool oneLargeFileAtATime = false;
-        // Whether hashers open the files themselves while they are found in
-        // memory; without it the openers open every file.
-        bool hashersOpenFromMemory = true;
-    };
-
-    struct Result
-    {
-        std::string digest;
-        // The errno of a file that could not be read; 0 when it was.
-        int error = 0;
-        // Anything else a worker met: the caller rethrows it when it
-        // reaches the file.
-        std::exception_ptr failure;
-        // The errno of a resource that ran out (ENOMEM, EMFILE, ENFILE):
-        // the caller throws for it when it reaches the file.
-        int shortage = 0;
-        // The file's status when it was opened and once the last byte of
-        // its last read was in: they differ when it was written meanwhile.
-        FileStamp before;
-        FileStamp after;
-        // It changed during each of its reads (see hashSteadily): its digest
-        // is that of the last.
-        bool changing = false;
-        // The file was handed in not to be read: it has no digest.
-        bool unread = false;
-    };
+    static constexpr int maxHashers = DevicePolicy::maxHashers;
+    using Settings = DevicePolicy::Settings;
+    using ScanQueue::Result;
+    using ScanQueue::Taken;
 
     // Files are named nativePrefix followed by the paths handed in; with a
     // rootFd, the directory nativePrefix names open, they are opened below
@@ -119,11 +90,6 @@ public:
     // most of them, each with its path below the prefix, into the first
     // entries of taken; how many. taken grows to most entries, which keep
     // their strings' room from call to call.
-    struct Taken
-    {
-        std::string below;
-        Result result;
-    };
     std::size_t takeReady(std::vector<Taken> &taken, std::size_t most);
 
     // No new file is opened, a file being hashed is abandoned at its next
@@ -136,30 +102,13 @@ public:
     // hold none, so the shortage is not theirs to end.
     bool waitForDescriptor();
 
-    // How the pipeline is set up for a tree on the device of sourcePath:
-    // jobs hashers (0: one per core; at most maxHashers), fewer where the
-    // descriptors the process may still open, or the address space it may
-    // still map, would not serve them; no hasher at all where not even one
-    // fits in that address space.
-    static Settings settingsFor(const std::string &sourcePath, int jobs);
-
-    // A file written while it is read has a digest of no content it ever
-    // held, and one written behind the read position would pass unseen: the
-    // file is read again, from the same descriptor, while its status changed
-    // during the read, at most this many times more.
-    static constexpr int rereads = 3;
-    // Hashes the file open at fd, of size bytes and with the status before
-    // as it was opened, into digest, reading it again as above; after ends
-    // as the status once the last read was done. True when the file changed
-    // during every read. An empty digest once keepGoing answered false;
-    // missedCache as for the first read.
-    static bool hashSteadily(hashwrapper &hasher, std::string &digest, int fd, long long size,
-                             const std::string &path, bool overlap, const std::function<bool()> &keepGoing,
-                             bool *missedCache, const FileStamp &before, FileStamp &after);
+    // See DevicePolicy.
+    static Settings settingsFor(const std::string &sourcePath, int jobs)
+    {
+        return DevicePolicy::settingsFor(sourcePath, jobs);
+    }
 
 private:
-    struct Slot;
-
     void openLoop();
     void hashLoop(hashwrapper *hasher);
     // Whom a hasher is to wake once it lets go of the lock.
@@ -169,24 +118,16 @@ private:
         bool caller = false;
         bool largeFileFree = false;
     };
-    // Under the lock: a hasher hands back the results of the count files
-    // from first on; holding, it gives back the descriptor its run held.
-    Wakes handBackUnderLock(std::size_t first, std::size_t count, std::vector<Result> &results, bool holding,
-                            bool missedCache);
+    // Under the lock: a hasher hands back the count files from first on,
+    // their results written; holding, it gives back the descriptor its run
+    // held.
+    Wakes handBackUnderLock(std::size_t first, std::size_t count, bool holding, bool missedCache);
     void sendWakes(const Wakes &wakes);
-    Slot &slot(std::size_t index);
     // The lock, tried for a moment before sleeping on it: it is held for
     // well under a microsecond at a time, and a thread put to sleep for it
     // costs two context switches, which take longer, on a virtual machine
     // much longer, than the wait.
     std::unique_lock<std::mutex> locked();
-    // The full path of a published file.
-    std::string pathOf(std::size_t index) const;
-    void pathInto(std::size_t index, std::string &path) const;
-    // How many files have been published.
-    std::size_t published() const { return pathBase + pathEnds.size(); }
-    // Drops the paths of files taken.
-    void forgetTaken();
     // Under guard, which it releases: files were taken, which makes room.
     void tookSome(std::unique_lock<std::mutex> &guard);
     // The caller's wait, under guard, until ready(), asking stillWanted
@@ -196,9 +137,7 @@ private:
     template <typename Ready>
     bool waitAsCaller(std::unique_lock<std::mutex> &guard, Ready ready, bool forResult,
                       const std::function<bool()> &stillWanted);
-    // How many files could be claimed for opening now, within both windows.
-    std::size_t room() const;
-    // How many of them an opener may claim: none while the hashers open.
+    // How many files an opener may claim now: none while the hashers open.
     std::size_t openable() const;
     // Whether a hasher may claim the next file and open it itself.
     bool hasherMayOpen() const;
@@ -225,18 +164,11 @@ private:
     // opened again by its hasher; false when there is none.
     bool narrowWindow(std::size_t index);
 
-    const std::string nativePrefix;
     const Settings settings;
     const int rootFd;
 
-    std::vector<Slot> ring;
     std::vector<std::unique_ptr<hashwrapper>> hashers;
     std::vector<std::thread> threads;
-
-    // Files added since the last publish, touched by the calling thread only.
-    std::string addedPaths;
-    std::vector<std::size_t> addedEnds;
-    std::vector<bool> addedUnread;
 
     std::mutex lock;
     std::condition_variable roomToOpen;
@@ -245,22 +177,9 @@ private:
     std::condition_variable largeFileFree;
     std::condition_variable roomToList;
     std::condition_variable listingWaits;
-    // The published paths below the prefix not yet taken, back to back:
-    // pathEnds holds where each ends counted from the first path ever
-    // published, of which pathBase paths and baseBytes bytes are dropped.
-    std::string paths;
-    std::vector<std::size_t> pathEnds;
-    std::size_t pathBase = 0;
-    std::size_t baseBytes = 0;
-    // Beside pathEnds: whether each file is not to be read.
-    std::vector<bool> unreadFiles;
-    bool isUnread(std::size_t index) const { return unreadFiles[index - pathBase]; }
     bool listerWaiting = false;
     std::size_t listAhead = 0;
     bool listed = false;
-    std::size_t nextToOpen = 0;
-    std::size_t nextToHash = 0;
-    std::size_t nextToTake = 0;
     // Sleeping threads are woken in batches, not once per file: openers
     // when a good part of a window is free again, the caller when the file
     // it waits for and the batch after it are hashed.

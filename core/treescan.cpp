@@ -1,8 +1,10 @@
 #include "treescan.h"
 
 #include "icreatehashreport.h"
+#include "listingthread.h"
 #include "pathbytes.h"
 #include "scanpipeline.h"
+#include "steadyhash.h"
 #include "storedindex.h"
 #include "treelisting.h"
 
@@ -58,108 +60,35 @@ private:
     bool canceled = false;
 };
 
-// The status of a listed file, looked up without opening it.
-FileStamp stampBelow(int rootFd, const std::string &nativePrefix, const char *below, std::size_t length)
-{
-#if defined(ORVALEN_POSIX)
-    struct stat info;
-    const int got = rootFd >= 0 ? ::fstatat(rootFd, std::string(below, length).c_str(), &info, 0)
-                                : ::stat((nativePrefix + std::string(below, length)).c_str(), &info);
-    if (got == 0)
-        return FileStamp::of(info);
-#else
-    (void)rootFd;
-    (void)nativePrefix;
-    (void)below;
-    (void)length;
-#endif
-    return FileStamp();
-}
-
-// The listing of a scan on a thread of its own: it hands the files to the
-// pipeline as it finds them, and waits while the pipeline holds enough. It
-// ends inside the scan whatever the outcome, abandoned where the scan ends
-// early.
-class ListingThread
-{
-public:
-    ListingThread(TreeListing &listing, ScanPipeline &pipeline) : listing(listing), pipeline(pipeline) {}
-    ~ListingThread() { end(true); }
-    ListingThread(const ListingThread &) = delete;
-    ListingThread &operator=(const ListingThread &) = delete;
-
-    // False where no thread could start.
-    bool start(bool stopAtUnreadable)
-    {
-        try {
-            thread = std::thread([this, stopAtUnreadable] {
-                // The last files go out before finish(), which must not
-                // throw: short of memory here, they are dropped with the
-                // failure, which the scan rethrows once it has joined.
-                try {
-                    listed = listing.list(stopAtUnreadable);
-                    pipeline.publish();
-                } catch (...) {
-                    failure = std::current_exception();
-                    pipeline.dropUnpublished();
-                }
-                pipeline.finish();
-                done = true;
-            });
-            return true;
-        } catch (const std::system_error &) {
-        } catch (const std::bad_alloc &) {
-        }
-        return false;
-    }
-    // Whether the handler should go on listing.
-    bool wanted() const { return !abandoned; }
-    bool isDone() const { return done; }
-    // Waits for a listing known to have handed in its last file.
-    void join()
-    {
-        if (thread.joinable())
-            thread.join();
-    }
-    // Stops the hashing and waits for the listing, which goes on to its
-    // end unless abandoned; then it is safe to look at the listing.
-    void end(bool abandon)
-    {
-        if (!thread.joinable())
-            return;
-        if (abandon)
-            abandoned = true;
-        pipeline.stop();
-        thread.join();
-    }
-    // Once joined: whether the whole tree was listed; rethrows what the
-    // listing threw.
-    bool succeeded() const
-    {
-        if (failure)
-            std::rethrow_exception(failure);
-        return listed;
-    }
-
-private:
-    TreeListing &listing;
-    ScanPipeline &pipeline;
-    std::thread thread;
-    std::atomic<bool> abandoned{false};
-    std::atomic<bool> done{false};
-    bool listed = false;
-    std::exception_ptr failure;
-};
-
 } // namespace
 
 TreeScan::TreeScan(hashwrapper &hasher, std::string algorithm, const Options &options, ICreateHashReport *report)
-    : hasher(hasher), algorithm(std::move(algorithm)), options(options), report(report)
+    : hasher(hasher), algorithm(std::move(algorithm)), options(options), report(report),
+      plan(options.known, options.accepted, options.settled, options.slice, options.slices)
 {
 }
 
 TreeScan::~TreeScan() = default;
 
+// The stages of a scan, each file passing them in this order:
+//  1. list: the tree's files in name order (TreeListing, treelisting.cpp), on
+//     a thread of its own while the files are read (ListingThread,
+//     listingthread.cpp);
+//  2. decide what to read: every file, or with the records of an earlier
+//     checksums file those an update or a slice reads (ReadPlan,
+//     readplan.cpp);
+//  3. open: the pipeline's openers ahead of the hashers, or the hashers
+//     themselves while the files are in memory (scanworkers.cpp), handed
+//     on in listing order (ScanQueue, scanqueue.cpp), with as many threads
+//     as the device and the process allow (DevicePolicy, devicepolicy.cpp);
+//  4. read and 5. hash: each file read to its end and hashed, again while it
+//     changed meanwhile (SteadyHash, steadyhash.cpp);
+//  6. deliver in order: the caller takes the results in listing order
+//     (ScanPipeline, scanpipeline.cpp) and judges each (deliver, below);
+//  7. write or compare: the sink, a checksums file's writer or a stored
+//     index's compare, which the caller of the scan gives.
+// With one job the same stages run one file at a time on the calling
+// thread (runSerially).
 bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile,
                    const ScanRecords::RecordSink &recordSink)
 {
@@ -187,6 +116,7 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
     nativePrefix = source;
     if (nativePrefix.back() != '/')
         nativePrefix += '/';
+    plan.setTree(prefix, nativePrefix, listing->rootDescriptor());
 
 #if defined(ORVALEN_POSIX)
     if (options.jobs != 1) {
@@ -208,24 +138,6 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
     }
 #endif
     return runSerially();
-}
-
-bool TreeScan::toBeRead(const char *below, std::size_t length, std::string &recordPath) const
-{
-    if (!options.known)
-        return true;
-    recordPath = prefix;
-    recordPath.append(below, length);
-    if (options.known->find(recordPath.data(), recordPath.size()) == StoredIndex::none)
-        return true;
-    if (options.slices != 0)
-        return ScanRecords::sliceOf(recordPath, options.slices) == options.slice;
-    if (options.accepted && options.accepted->count(recordPath) != 0)
-        return true;
-    // The inode time too: restoring an old modification time after a write
-    // leaves it behind, which no bit flip does.
-    const FileStamp now = stampBelow(listing->rootDescriptor(), nativePrefix, below, length);
-    return !(now.known && now.modified <= options.settled && now.changed <= options.settled);
 }
 
 void TreeScan::announce(const char *below, std::size_t length)
@@ -280,11 +192,7 @@ bool TreeScan::deliver(const std::string &below, std::string &digest, int error,
         options.known->markSeen(record);
     if (unread) {
         // No status: an unread file has no difference to judge.
-        if (options.update)
-            ++options.update->kept;
-        digest = options.known->digest(record);
-        if (options.update)
-            digest = ScanRecords::digestAsWritten(std::move(digest));
+        digest = plan.keptDigest(record, options.update);
         return (*sink)(path, digest, FileStamp(), false);
     }
     if (digest.empty())
@@ -366,14 +274,15 @@ bool TreeScan::runSerially()
         FileStamp before;
         bool changed = false;
         bool changing = false;
-        if (!toBeRead(at, length, planned)) {
+        if (!plan.toBeRead(at, length, planned)) {
             if (!deliver(below, digest, error, before, changed, true))
                 return false;
             continue;
         }
         CancelProbe probe(report);
         try {
-            digest = hashOneFile(nativePrefix + below, before, changed, changing, [&] { return probe.keepGoing(); });
+            digest = SteadyHash::ofFile(hasher, listing->rootDescriptor(), nativePrefix + below, nativePrefix.size(),
+                                        before, changed, changing, [&] { return probe.keepGoing(); });
         } catch (const hlException &failed) {
             error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
         }
@@ -412,7 +321,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
         for (; handedIn < listed; ++handedIn) {
             std::size_t length = 0;
             const char *below = listing->below(handedIn, length);
-            pipeline.add(below, length, toBeRead(below, length, planned));
+            pipeline.add(below, length, plan.toBeRead(below, length, planned));
         }
         pipeline.publish();
         return lister.wanted();
@@ -485,8 +394,9 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
             changed = false;
             CancelProbe probe(report);
             try {
-                result.digest = hashOneFile(nativePrefix + below, result.before, changed, result.changing,
-                                            [&] { return probe.keepGoing(); });
+                result.digest = SteadyHash::ofFile(hasher, listing->rootDescriptor(), nativePrefix + below,
+                                                   nativePrefix.size(), result.before, changed, result.changing,
+                                                   [&] { return probe.keepGoing(); });
             } catch (const hlException &failed) {
                 result.error = failed.errorNumber != 0 ? failed.errorNumber : EIO;
             }
@@ -526,38 +436,4 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     if (report)
         report->reportFinish();
     return true;
-}
-
-std::string TreeScan::hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
-                                  const std::function<bool()> &keepGoing)
-{
-#if defined(ORVALEN_POSIX)
-    struct stat status;
-    const int fd = hashwrapper::openRegularFileBelow(listing->rootDescriptor(), file, nativePrefix.size(), &status);
-    if (fd < 0)
-        throw hlException(1, hashwrapper::cannotReadMessage(file), errno);
-    const long long size = static_cast<long long>(status.st_size);
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-#if defined(POSIX_FADV_SEQUENTIAL) && defined(__linux__)
-    // A larger read-ahead window helps a file that is not in memory.
-    if (size > 1024 * 1024)
-        (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-    before = FileStamp::of(status);
-    FileStamp after;
-    std::string digest;
-    changing = ScanPipeline::hashSteadily(hasher, digest, fd, size, file, size >= hashwrapper::overlapFileSize,
-                                          keepGoing, nullptr, before, after);
-    changed = after.differsFrom(before);
-    return digest;
-#else
-    (void)before;
-    (void)changed;
-    (void)changing;
-    return hasher.digestOfFileWhile(file, keepGoing);
-#endif
 }

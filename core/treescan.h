@@ -3,6 +3,7 @@
 #include "filestamp.h"
 #include "ignorerules.h"
 #include "readfailure.h"
+#include "readplan.h"
 #include "scanrecords.h"
 
 #include <QCoreApplication>
@@ -83,8 +84,6 @@ public:
 private:
     bool runSerially();
     bool runPipelined(ScanPipeline &pipeline);
-    // Whether the file below the source directory is to be read.
-    bool toBeRead(const char *below, std::size_t length, std::string &path) const;
     // Takes a file's outcome in listing order; false when the run is over.
     bool deliver(const std::string &below, std::string &digest, int error,
                  const FileStamp &before, bool changed, bool unread);
@@ -96,15 +95,12 @@ private:
     bool listingFailed();
     void fileFailed();
     void listingEnded();
-    // changed: the file was written while it was read; changing: during
-    // every read.
-    std::string hashOneFile(const std::string &file, FileStamp &before, bool &changed, bool &changing,
-                            const std::function<bool()> &keepGoing);
 
     hashwrapper &hasher;
     const std::string algorithm;
     const Options options;
     ICreateHashReport *const report;
+    ReadPlan plan;
     const ScanRecords::RecordSink *sink = nullptr;
     std::unique_ptr<TreeListing> listing;
     std::string prefix;
