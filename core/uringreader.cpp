@@ -2,7 +2,7 @@
 
 #include "hashwrapper.h"
 #include "hlexception.h"
-#include "scanpipeline.h"
+#include "steadyhash.h"
 
 #include <algorithm>
 #include <atomic>
@@ -309,9 +309,9 @@ void UringReader::hashPlain(const std::string &path, hashwrapper &hasher, File &
 void UringReader::hashFromDescriptor(int fd, const std::string &path, hashwrapper &hasher, File &file) const
 {
     try {
-        file.changing = ScanPipeline::hashSteadily(hasher, file.digest, fd, file.before.size, path,
-                                                   file.before.size >= hashwrapper::overlapFileSize,
-                                                   hashwrapper::KeepGoing(), nullptr, file.before, file.after);
+        file.changing = SteadyHash::ofOpenFile(hasher, file.digest, fd, file.before.size, path,
+                                               file.before.size >= hashwrapper::overlapFileSize,
+                                               hashwrapper::KeepGoing(), nullptr, file.before, file.after);
     } catch (const hlException &error) {
         file.digest.clear();
         file.error = error.errorNumber != 0 ? error.errorNumber : EIO;
