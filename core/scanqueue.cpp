@@ -25,15 +25,13 @@ ScanQueue::OpenedAhead &ScanQueue::ahead(std::size_t index)
 
 void ScanQueue::add(const char *below, std::size_t length, bool read)
 {
-    addedPaths.append(below, length);
-    addedEnds.push_back(addedPaths.size());
+    added.append(below, length);
     addedUnread.push_back(!read);
 }
 
 void ScanQueue::forgetAdded()
 {
-    addedPaths.clear();
-    addedEnds.clear();
+    added.clear();
     addedUnread.clear();
 }
 
@@ -41,17 +39,9 @@ void ScanQueue::publishAdded()
 {
     // Room first, grown as the containers grow themselves: once it is
     // there nothing below can fail half way.
-    const auto makeRoom = [](auto &held, std::size_t more) {
-        if (held.capacity() - held.size() < more)
-            held.reserve(std::max(held.size() + more, 2 * held.capacity()));
-    };
-    makeRoom(paths, addedPaths.size());
-    makeRoom(pathEnds, addedEnds.size());
-    makeRoom(unreadFiles, addedUnread.size());
-    const std::size_t base = baseBytes + paths.size();
-    paths += addedPaths;
-    for (const std::size_t end : addedEnds)
-        pathEnds.push_back(base + end);
+    if (unreadFiles.capacity() - unreadFiles.size() < addedUnread.size())
+        unreadFiles.reserve(std::max(unreadFiles.size() + addedUnread.size(), 2 * unreadFiles.capacity()));
+    paths.append(added);
     unreadFiles.insert(unreadFiles.end(), addedUnread.begin(), addedUnread.end());
 }
 
@@ -65,17 +55,15 @@ std::string ScanQueue::pathOf(std::size_t index) const
 
 void ScanQueue::pathInto(std::size_t index, std::string &path) const
 {
-    const std::size_t at = index - pathBase;
-    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
+    const std::string_view below = paths.view(index);
     path.assign(nativePrefix);
-    path.append(paths, begin - baseBytes, pathEnds[at] - begin);
+    path.append(below.data(), below.size());
 }
 
 void ScanQueue::nextBelow(std::string &below) const
 {
-    const std::size_t at = nextToTake - pathBase;
-    const std::size_t begin = at == 0 ? baseBytes : pathEnds[at - 1];
-    below.assign(paths, begin - baseBytes, pathEnds[at] - begin);
+    const std::string_view next = paths.view(nextToTake);
+    below.assign(next.data(), next.size());
 }
 
 void ScanQueue::takeNext(Result &result)
@@ -94,15 +82,11 @@ void ScanQueue::forgetTaken()
 {
     // Dropping from the front moves what is held, so it waits until at
     // least half of it is taken.
-    const std::size_t taken = nextToTake - pathBase;
-    if (taken < 4096 || taken * 2 < pathEnds.size())
+    const std::size_t taken = nextToTake - paths.first();
+    if (taken < 4096 || taken * 2 < paths.held())
         return;
-    const std::size_t bytes = pathEnds[taken - 1] - baseBytes;
-    paths.erase(0, bytes);
-    pathEnds.erase(pathEnds.begin(), pathEnds.begin() + static_cast<std::ptrdiff_t>(taken));
     unreadFiles.erase(unreadFiles.begin(), unreadFiles.begin() + static_cast<std::ptrdiff_t>(taken));
-    baseBytes += bytes;
-    pathBase = nextToTake;
+    paths.forgetBefore(nextToTake);
 }
 
 std::size_t ScanQueue::room() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filestamp.h"
+#include "packedpaths.h"
 
 #include <cstddef>
 #include <exception>
@@ -89,15 +90,15 @@ protected:
     // The listing's side, without the lock: the next file in listing order,
     // by its path below the prefix, added until it is published.
     void add(const char *below, std::size_t length, bool read);
-    bool nothingAdded() const { return addedEnds.empty(); }
+    bool nothingAdded() const { return added.empty(); }
     void forgetAdded();
     // Under the lock: the files added join the published ones. Short of
     // memory it throws std::bad_alloc and publishes none of them.
     void publishAdded();
 
     // How many files have been published.
-    std::size_t published() const { return pathBase + pathEnds.size(); }
-    bool isUnread(std::size_t index) const { return unreadFiles[index - pathBase]; }
+    std::size_t published() const { return paths.size(); }
+    bool isUnread(std::size_t index) const { return unreadFiles[index - paths.first()]; }
     // The full path of a published file.
     std::string pathOf(std::size_t index) const;
     void pathInto(std::size_t index, std::string &path) const;
@@ -118,18 +119,13 @@ protected:
     std::vector<OpenedAhead> openedAhead;
 
     // Files added since the last publish, touched by the listing only.
-    std::string addedPaths;
-    std::vector<std::size_t> addedEnds;
+    PackedPaths added;
     std::vector<bool> addedUnread;
 
-    // The published paths below the prefix not yet taken, back to back:
-    // pathEnds holds where each ends counted from the first path ever
-    // published, of which pathBase paths and baseBytes bytes are dropped.
-    std::string paths;
-    std::vector<std::size_t> pathEnds;
-    std::size_t pathBase = 0;
-    std::size_t baseBytes = 0;
-    // Beside pathEnds: whether each file is not to be read.
+    // The published paths below the prefix not yet taken, numbered from
+    // the first file ever published.
+    PackedPaths paths;
+    // Beside paths: whether each file is not to be read.
     std::vector<bool> unreadFiles;
     std::size_t nextToOpen = 0;
     std::size_t nextToHash = 0;
