@@ -1,5 +1,8 @@
 # The engine's tests link only the core library and Qt Test.
-orvalen_add_test(tst_hashtools SOURCES tst_hashtools.cpp LIBS core)
+orvalen_add_test(tst_treelisting SOURCES tst_treelisting.cpp LIBS core)
+orvalen_add_test(tst_scanreport SOURCES tst_scanreport.cpp LIBS core)
+orvalen_add_test(tst_scanpipeline SOURCES tst_scanpipeline.cpp LIBS core)
+orvalen_add_test(tst_storedrecords SOURCES tst_storedrecords.cpp LIBS core)
 orvalen_add_test(tst_checksumfile SOURCES tst_checksumfile.cpp LIBS core)
 orvalen_add_test(tst_checksumwriter SOURCES tst_checksumwriter.cpp LIBS core)
 orvalen_add_test(tst_folderwalk SOURCES tst_folderwalk.cpp LIBS core)
