@@ -14,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-tsan}
-tests=(tst_hashvectors tst_hashwrapper tst_hashfile tst_filereader tst_treelisting tst_scanreport tst_scanpipeline tst_storedrecords tst_checksumfile tst_checksumwriter tst_folderwalk tst_compare tst_verifysession)
+tests=(tst_hashvectors tst_hashwrapper tst_hashfile tst_filereader tst_treelisting tst_scanreport tst_scanpipeline tst_storedrecords tst_checksumfile tst_checksumwriter tst_folderwalk tst_compare tst_verifysession
+       tst_treescan tst_streamverify tst_update tst_slices)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # A build type of its own, so that no Release or Debug flags mix in.
