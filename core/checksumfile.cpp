@@ -29,7 +29,8 @@ constexpr std::size_t ioChunk = 1 << 20;
 
 bool isFormatSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    // ' ', or '\t' '\n' '\v' '\f' '\r', which follow one another.
+    return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
 
 // Reads the record of one line, as the writer made it: the first token is
@@ -182,10 +183,12 @@ bool ChecksumFile::fitsOnOneLine(const std::string &path, const std::string &dig
 {
     if (digest.empty())
         return false;
-    for (char c : digest)
-        if (isFormatSpace(c))
-            return false;
-    return path.find('\n') == std::string::npos;
+    // Taken over the whole digest without a branch a character: one check
+    // a record, made for every file of the tree.
+    bool spaced = false;
+    for (const char c : digest)
+        spaced |= isFormatSpace(c);
+    return !spaced && path.find('\n') == std::string::npos;
 }
 
 void ChecksumFile::appendLine(std::string &buffer, const std::string &path, const std::string &digest)
