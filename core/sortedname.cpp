@@ -5,23 +5,9 @@
 
 namespace {
 
-constexpr std::uint64_t ones = 0x0101010101010101ull;
-
 inline unsigned foldedAscii(unsigned char c)
 {
     return c - 'A' <= 'Z' - 'A' ? c + ('a' - 'A') : c;
-}
-
-// Eight ASCII bytes, most significant first, with 'A' to 'Z' lowered all at
-// once: no byte is above 0x7f, so no sum below carries into its neighbour.
-inline std::uint64_t loweredWord(const unsigned char *bytes)
-{
-    std::uint64_t word = 0;
-    for (int i = 0; i < 8; ++i)
-        word = word << 8 | bytes[i];
-    const std::uint64_t fromA = word + (0x80 - 'A') * ones;
-    const std::uint64_t pastZ = word + (0x80 - 'Z' - 1) * ones;
-    return word | ((fromA & ~pastZ & 0x80 * ones) >> 2);
 }
 
 inline unsigned unitAt(const char *bytes, const QString *key, std::size_t i)
@@ -47,10 +33,10 @@ void SortedNames::add(const char *name)
         entry.key = static_cast<std::int32_t>(keys.size());
         keys.push_back(QString::fromUtf8(name, static_cast<int>(length)).toLower());
     } else {
-        unsigned char first[16] = {};
-        std::memcpy(first, name, std::min<std::size_t>(length, 16));
-        entry.head[0] = loweredWord(first);
-        entry.head[1] = loweredWord(first + 8);
+        const std::size_t n = std::min<std::size_t>(length, 16);
+        for (std::size_t i = 0; i < n; ++i)
+            entry.head[i / 8] |= std::uint64_t{foldedAscii(static_cast<unsigned char>(name[i]))}
+                                 << (56 - 8 * (i % 8));
     }
     entries.push_back(entry);
 }
