@@ -87,8 +87,16 @@ bool SortedNames::less(const SortedName &a, const SortedName &b) const
 }
 
 // The entries are small and hold no strings, so they are sorted in place.
+// Two ASCII names whose heads differ are settled here, without a call.
 void SortedNames::sort()
 {
-    std::sort(entries.begin(), entries.end(),
-              [this](const SortedName &a, const SortedName &b) { return less(a, b); });
+    std::sort(entries.begin(), entries.end(), [this](const SortedName &a, const SortedName &b) {
+        if ((a.key & b.key) < 0) {
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+        }
+        return less(a, b);
+    });
 }
