@@ -267,8 +267,12 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     }
     if (s.committed)
         return s.fail(EINVAL);
-    if (!prepare())
+    if (!s.prepared && !prepare())
         return false;
+    // Room for a whole chunk and one more line, taken once, so that no line
+    // grows the buffer.
+    if (s.pending.capacity() < ioChunk)
+        s.pending.reserve(ioChunk + 4096);
     ChecksumFile::appendLine(s.pending, path, digest);
     if (s.pending.size() >= ioChunk) {
         if (!writeAll(s.temporary.get(), s.pending.data(), s.pending.size()))

@@ -228,8 +228,8 @@ bool TreeListing::collect(int fd)
         return unreadable(error);
     }
 
-    std::vector<SortedName> files;
-    std::vector<SortedName> dirs;
+    SortedNames files;
+    SortedNames dirs;
     int readFailed = 0;
     for (;;) {
         errno = 0;
@@ -277,19 +277,21 @@ bool TreeListing::collect(int fd)
         const bool mayBeSkipped = followed && target.st_dev == skippedDevice
                                   && target.st_ino == skippedInode;
         if (isFile && !isSkipped(dirfd(dir), name, mayBeSkipped))
-            files.push_back(sortedName(name));
+            files.add(name);
         else if (isDir)
-            dirs.push_back(sortedName(name));
+            dirs.add(name);
     }
     if (readFailed != 0) {
         ::closedir(dir);
         return unreadable(readFailed);
     }
 
-    sortNames(files);
+    files.sort();
     const std::size_t listedBefore = paths.size();
-    for (const SortedName &file : files) {
-        if (!addFile(file.name)) {
+    std::string name;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        name.assign(files.data(i), files.length(i));
+        if (!addFile(name)) {
             ::closedir(dir);
             return false;
         }
@@ -298,9 +300,9 @@ bool TreeListing::collect(int fd)
         ::closedir(dir);
         return false;
     }
-    files = std::vector<SortedName>();
+    files = SortedNames();
 
-    sortNames(dirs);
+    dirs.sort();
     descent.emplace_back(dirStat.st_dev, dirStat.st_ino);
     const bool held = descent.size() <= static_cast<std::size_t>(heldLevels);
     if (held) {
@@ -310,14 +312,15 @@ bool TreeListing::collect(int fd)
         dir = nullptr;
     }
     bool goOn = true;
-    for (const SortedName &sub : dirs) {
-        const int subFd = openSubdirectory(sub.name, held);
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const std::string sub = dirs.name(i);
+        const int subFd = openSubdirectory(sub, held);
         const int openError = errno;
         if (subFd < 0 && shortage != 0) {
             goOn = false;
             break;
         }
-        if (!(goOn = collectBelow(sub.name, subFd, openError)))
+        if (!(goOn = collectBelow(sub, subFd, openError)))
             break;
     }
     if (held)

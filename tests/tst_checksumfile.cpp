@@ -38,6 +38,8 @@ private slots:
     void unusableNames();
     void refusedRecords_data();
     void refusedRecords();
+    void digestsOnOneLine_data();
+    void digestsOnOneLine();
 };
 
 void TestChecksumFile::writtenBytes_data()
@@ -298,6 +300,43 @@ void TestChecksumFile::refusedRecords()
     }
     QCOMPARE(contentOf(name), QByteArray("old\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sums.sha256"});
+}
+
+void TestChecksumFile::digestsOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("digest");
+    QTest::addColumn<bool>("fits");
+
+    const QByteArray hex(fox.c_str());
+    QTest::newRow("lowercase hexadecimal") << hex << true;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("shorter than a word") << QByteArray("ab") << true;
+    QTest::newRow("'!', the first character after the spaces") << QByteArray(64, '!') << true;
+    QTest::newRow("bytes above ASCII") << QByteArray("\x80\xa0\xff\xc3\xa4" "ghijkl\x85") << true;
+    QTest::newRow("control characters that are not spaces")
+        << QByteArray("\x01\x02\x08\x0e\x1f\x7f" "abcdefgh", 14) << true;
+    const struct
+    {
+        char space;
+        const char *name;
+    } spaces[] = {{' ', "space"}, {'\t', "tab"}, {'\n', "line feed"},
+                  {'\v', "vertical tab"}, {'\f', "form feed"}, {'\r', "carriage return"}};
+    for (const auto &space : spaces) {
+        for (const int at : {0, 7, 8, 61, 63}) {
+            QByteArray digest = hex;
+            digest[at] = space.space;
+            QTest::addRow("%s at %d", space.name, at) << digest << false;
+        }
+        QTest::addRow("%s after the last whole word", space.name) << hex + space.space << false;
+    }
+}
+
+// The check that every record of a tree passes before it is written.
+void TestChecksumFile::digestsOnOneLine()
+{
+    QFETCH(QByteArray, digest);
+    QFETCH(bool, fits);
+    QCOMPARE(ChecksumFile::fitsOnOneLine("dir/file", digest.toStdString()), fits);
 }
 
 QTEST_GUILESS_MAIN(TestChecksumFile)
