@@ -23,9 +23,12 @@ failures=0
 expect() {
   local line=$1 shown word
   shift
-  # Whatever the completion shows ends at the marker the next command prints.
+  # Whatever the completion shows ends at the marker the next command
+  # prints. That command prints the line as completed too: zle may draw
+  # only the letters a completion added, when the typed ones were drawn
+  # before it ran, as happens on a busy machine.
   zpty -n -w shell "$line"$'\t'
-  zpty -w shell $'\C-e\C-uprint DO""NE'
+  zpty -w shell $'\C-aprint -r -- \C-e DO""NE'
   zpty -r shell shown '*DONE*'
   # Without the terminal's colour and cursor sequences.
   shown=${shown//$'\e'\[[0-9;?]#[a-zA-Z]/}
