@@ -121,6 +121,14 @@ bool TreeScan::run(const std::string &sourceDir, const std::string &checksumFile
 #if defined(ORVALEN_POSIX)
     if (options.jobs != 1) {
         const ScanPipeline::Settings settings = ScanPipeline::settingsFor(source, options.jobs);
+        // QDir takes a directory it could not open for an empty one, and the
+        // workers may hold the last descriptors the process has: Qt's
+        // listing ends before the first worker starts.
+        if (!TreeListing::keepsNameBytes) {
+            if (!listing->list(report != nullptr))
+                return listingFailed();
+            listedFirst = true;
+        }
         std::unique_ptr<ScanPipeline> pipeline;
         try {
             const std::string &name = algorithm;
@@ -255,7 +263,7 @@ void TreeScan::listingEnded()
 
 bool TreeScan::runSerially()
 {
-    if (!listing->list(report != nullptr))
+    if (!listedFirst && !listing->list(report != nullptr))
         return listingFailed();
     listingEnded();
     const std::size_t count = listing->size();
@@ -317,7 +325,7 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
     std::size_t handedIn = 0;
     std::string planned;
     ListingThread lister(*listing, pipeline);
-    listing->setListedHandler([&](std::size_t listed) {
+    const auto handIn = [&](std::size_t listed) {
         for (; handedIn < listed; ++handedIn) {
             std::size_t length = 0;
             const char *below = listing->below(handedIn, length);
@@ -325,14 +333,17 @@ bool TreeScan::runPipelined(ScanPipeline &pipeline)
         }
         pipeline.publish();
         return lister.wanted();
-    });
+    };
+    listing->setListedHandler(handIn);
     listing->setDescriptorWait([&pipeline] { return pipeline.waitForDescriptor(); });
-    listing->setForgetsListed(true);
+    listing->setForgetsListed(!listedFirst);
     pipeline.setListAhead(options.countFirst ? 0 : options.listAhead);
-    const bool threaded = lister.start(report != nullptr);
+    const bool threaded = !listedFirst && lister.start(report != nullptr);
     if (!threaded) {
         pipeline.setListAhead(0);
-        if (!listing->list(report != nullptr))
+        if (listedFirst)
+            handIn(listing->size());
+        else if (!listing->list(report != nullptr))
             return listingFailed();
         pipeline.finish();
     }

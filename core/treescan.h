@@ -108,6 +108,8 @@ private:
     // The record path of the file being delivered.
     std::string path;
     bool stopped = false;
+    // The tree was listed whole before the workers started.
+    bool listedFirst = false;
     // The first file that could not be hashed, with its errno, reported
     // once the listing has had its say.
     std::string failedFile;

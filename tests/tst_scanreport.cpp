@@ -6,6 +6,7 @@
 #include "hashtools.h"
 #include "scantestsupport.h"
 #include "storedindex.h"
+#include "treelisting.h"
 #include "unprivileged.h"
 #include "verifysession.h"
 
@@ -364,8 +365,8 @@ void TestScanReport::streamingEqualsList()
     for (std::size_t i = 0; i < got.size(); ++i)
         QCOMPARE(got[i].hash, records[i].hash);
     // A listing that may run only a few files ahead cannot count the tree
-    // before the first file.
-    if (listAhead < int(records.size()) && jobs != 1)
+    // before the first file; Qt's listing lists the whole tree first.
+    if (listAhead < int(records.size()) && jobs != 1 && TreeListing::keepsNameBytes)
         listed.calls.replace(0, QStringLiteral("start -1"));
     QCOMPARE(streamed.calls, listed.calls);
 }
