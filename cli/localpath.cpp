@@ -17,19 +17,19 @@ LocalPath::Kind LocalPath::kindOf(const QByteArray &path)
     if (path.isEmpty())
         return Missing;
 #ifdef ORVALEN_POSIX
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0)
+    struct stat status;
+    if (::stat(path.constData(), &status) != 0)
         return errno == ENOENT || errno == ENOTDIR ? Missing : Unreachable;
-    if (S_ISDIR(info.st_mode))
+    if (S_ISDIR(status.st_mode))
         return Directory;
-    return S_ISREG(info.st_mode) ? RegularFile : OtherKind;
+    return S_ISREG(status.st_mode) ? RegularFile : OtherKind;
 #else
-    const QFileInfo info(QFile::decodeName(path));
-    if (!info.exists())
+    const QFileInfo entry(QFile::decodeName(path));
+    if (!entry.exists())
         return Missing;
-    if (info.isDir())
+    if (entry.isDir())
         return Directory;
-    return info.isFile() ? RegularFile : OtherKind;
+    return entry.isFile() ? RegularFile : OtherKind;
 #endif
 }
 

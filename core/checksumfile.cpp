@@ -76,7 +76,7 @@ using InputFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
 // Opens fileName for reading if it is a regular file: a FIFO would block
 // and a directory reads as nothing. Otherwise error says why, 0 for a kind
 // of file that has no errno of its own.
-InputFile openRegularFile(const std::string &fileName, int &error)
+InputFile openChecksumsFile(const std::string &fileName, int &error)
 {
     InputFile none(nullptr, &std::fclose);
 #ifdef ORVALEN_POSIX
@@ -218,7 +218,7 @@ bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &re
 {
     const std::size_t kept = records.size();
     int error = 0;
-    const InputFile file = openRegularFile(fileName, error);
+    const InputFile file = openChecksumsFile(fileName, error);
     if (!file)
         return false;
 
@@ -249,7 +249,7 @@ bool ChecksumFile::read(const std::string &fileName, std::vector<HashRecord> &re
 bool ChecksumFile::read(const std::string &fileName, const RecordTaker &take)
 {
     int error = 0;
-    const InputFile file = openRegularFile(fileName, error);
+    const InputFile file = openChecksumsFile(fileName, error);
     if (!file)
         return false;
     std::vector<char> buffer(ioChunk);
@@ -272,7 +272,7 @@ bool ChecksumFile::readOpen(std::FILE *file, std::vector<char> &buffer, const Re
 ChecksumFile::Verdict ChecksumFile::inspect(const std::string &fileName, int &error)
 {
     error = 0;
-    const InputFile file = openRegularFile(fileName, error);
+    const InputFile file = openChecksumsFile(fileName, error);
     if (!file)
         return Verdict::CannotRead;
     // A checksums file shows what it is in its first line; only some other

@@ -156,7 +156,7 @@ private:
     // A hasher opens the file of index it claimed at path, its status as
     // opened into result.before; -1 with result's error or failure set, or
     // when stopping.
-    int openForHashing(std::size_t index, const std::string &path, long long *size, Result &result);
+    int openInPipeline(std::size_t index, const std::string &path, long long *size, Result &result);
     // Under the lock: a claimed file's descriptor was closed, or its open
     // failed and it never held one.
     void releaseDescriptor(bool wasOpen, bool byHasher);

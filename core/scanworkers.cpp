@@ -87,7 +87,7 @@ bool ScanPipeline::narrowWindow(std::size_t index)
     return false;
 }
 
-int ScanPipeline::openForHashing(std::size_t index, const std::string &path, long long *size,
+int ScanPipeline::openInPipeline(std::size_t index, const std::string &path, long long *size,
                                  Result &result)
 {
 #if defined(ORVALEN_POSIX)
@@ -400,7 +400,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     ++descriptorsHeld;
                     ++hashersHolding;
                 }
-                fd = openForHashing(index, runPaths[i], &size, result);
+                fd = openInPipeline(index, runPaths[i], &size, result);
                 holding = fd >= 0;
             }
 #endif
