@@ -14,14 +14,18 @@ namespace {
 // The file being read grows by one byte after each piece, so that it never
 // holds still while the engine reads it.
 ino_t growingFile = 0;
-QByteArray growingPath;
+QByteArray &growingPath()
+{
+    static QByteArray path;
+    return path;
+}
 
 void growWhileRead(int fd)
 {
     struct stat info;
     if (::fstat(fd, &info) != 0 || info.st_ino != growingFile)
         return;
-    const int out = ::open(growingPath.constData(), O_WRONLY | O_APPEND);
+    const int out = ::open(growingPath().constData(), O_WRONLY | O_APPEND);
     if (out >= 0) {
         (void)!::write(out, "x", 1);
         ::close(out);
@@ -319,10 +323,10 @@ void TestCliUpdate::changingFileNamed()
     const QByteArray sums = QFile::encodeName(root.filePath("sums"));
     QVERIFY(QDir().mkpath(QFile::decodeName(tree)));
     writeBytesFile(tree + "/steady", "steady");
-    growingPath = tree + "/log\tname";
-    writeBytesFile(growingPath, "0123456789");
+    growingPath() = tree + "/log\tname";
+    writeBytesFile(growingPath(), "0123456789");
     struct stat info;
-    QCOMPARE(::stat(growingPath.constData(), &info), 0);
+    QCOMPARE(::stat(growingPath().constData(), &info), 0);
     growingFile = info.st_ino;
     // Runs a job with stdout and stderr into files.
     const QByteArray out = QFile::encodeName(root.filePath("out"));

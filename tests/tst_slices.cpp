@@ -76,7 +76,8 @@ void TestSlices::eachFileReadOnce()
         QMap<QString, int> timesRead;
         for (int k = 1; k <= slices; ++k) {
             QStringList others;
-            for (const QString &line : verifyLines(tree, sums, jobs, unsigned(k), unsigned(slices))) {
+            const QStringList lines = verifyLines(tree, sums, jobs, unsigned(k), unsigned(slices));
+            for (const QString &line : lines) {
                 if (line.startsWith("damaged "))
                     ++timesRead[line.mid(8)];
                 else

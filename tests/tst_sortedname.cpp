@@ -19,7 +19,8 @@ static std::vector<unsigned> unitsOf(const QByteArray &name)
     for (const char c : name)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (!ascii) {
-        for (const QChar c : QString::fromUtf8(name).toLower())
+        const QString lowered = QString::fromUtf8(name).toLower();
+        for (const QChar c : lowered)
             units.push_back(c.unicode());
         return units;
     }

@@ -14,7 +14,7 @@
 
 namespace {
 
-const QList<int> jobSettings{1, 0};
+constexpr int jobSettings[] = {1, 0};
 
 // Writes the last byte of one file on the first piece read of it and puts
 // its modification time back at once: only its status can tell.
