@@ -1,5 +1,7 @@
 #include "checksumfile.h"
 
+#include "checksumline.h"
+
 #include "largepages.h"
 
 #include <QByteArray>
@@ -28,25 +30,19 @@ namespace {
 
 constexpr std::size_t ioChunk = 1 << 20;
 
-bool isFormatSpace(char c)
-{
-    // ' ', or '\t' '\n' '\v' '\f' '\r', which follow one another.
-    return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
-}
-
 // Reads the record of one line, as the writer made it: the first token is
 // the digest, and the path starts one character after the token's length,
 // counted from the start of the line.
 void readLine(const char *line, std::size_t length, const ChecksumFile::RecordTaker &take)
 {
     std::size_t begin = 0;
-    while (begin < length && isFormatSpace(line[begin]))
+    while (begin < length && ChecksumLine::isFormatSpace(line[begin]))
         ++begin;
     // A blank line carries no record; the lines after it still do.
     if (begin == length)
         return;
     std::size_t end = begin;
-    while (end < length && !isFormatSpace(line[end]))
+    while (end < length && !ChecksumLine::isFormatSpace(line[end]))
         ++end;
     const std::size_t pathStart = end - begin + 1;
     // A digest alone on its line stands for an empty path.
@@ -179,34 +175,6 @@ int forEachLine(std::FILE *file, std::vector<char> &buffer, Take take)
 }
 
 } // namespace
-
-bool ChecksumFile::fitsOnOneLine(const std::string &path, const std::string &digest)
-{
-    if (digest.empty())
-        return false;
-    // Made for every file of the tree, so eight characters at a time: every
-    // format space is below '!', and a word with no byte below it has none.
-    constexpr std::uint64_t ones = 0x0101010101010101ull;
-    std::size_t i = 0;
-    for (; i + 8 <= digest.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, digest.data() + i, 8);
-        if ((word - '!' * ones) & ~word & 0x80 * ones)
-            break;
-    }
-    for (; i < digest.size(); ++i)
-        if (isFormatSpace(digest[i]))
-            return false;
-    return path.find('\n') == std::string::npos;
-}
-
-void ChecksumFile::appendLine(std::string &buffer, const std::string &path, const std::string &digest)
-{
-    buffer += digest;
-    buffer += ' ';
-    buffer += path;
-    buffer += "\r\n";
-}
 
 bool ChecksumFile::write(const std::string &fileName, const std::vector<HashRecord> &records)
 {

@@ -51,12 +51,6 @@ public:
     // than that unless the file is something else.
     static Verdict inspect(const std::string &fileName, int &error);
 
-    // The one form of a record that a line gives back unchanged: a digest
-    // that is a single token and a path without a line feed.
-    static bool fitsOnOneLine(const std::string &path, const std::string &digest);
-    // Appends the line of a record to buffer, line end included.
-    static void appendLine(std::string &buffer, const std::string &path, const std::string &digest);
-
 private:
     static bool readOpen(std::FILE *file, std::vector<char> &buffer, const RecordTaker &take);
 };

@@ -1,13 +1,13 @@
 #include "checksumwriter.h"
 
-#include "checksumfile.h"
+#include "checksumline.h"
 
 bool ChecksumWriter::commit(const std::vector<HashRecord> &records)
 {
     // Every record is checked before a byte is written: a record that
     // would not read back leaves nothing behind.
     for (const HashRecord &record : records) {
-        if (!ChecksumFile::fitsOnOneLine(record.path, record.hash))
+        if (!ChecksumLine::fits(record.path, record.hash))
             return refuse(0);
     }
     for (const HashRecord &record : records) {

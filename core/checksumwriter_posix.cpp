@@ -1,6 +1,6 @@
 #include "checksumwriter.h"
 
-#include "checksumfile.h"
+#include "checksumline.h"
 #include "descriptor.h"
 #include "folderwalk.h"
 
@@ -260,7 +260,7 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     if (s.broken)
         return false;
     s.broken = true;
-    if (!ChecksumFile::fitsOnOneLine(path, digest)) {
+    if (!ChecksumLine::fits(path, digest)) {
         s.discard();
         s.error = 0;
         return false;
@@ -273,7 +273,7 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     // grows the buffer.
     if (s.pending.capacity() < ioChunk)
         s.pending.reserve(ioChunk + 4096);
-    ChecksumFile::appendLine(s.pending, path, digest);
+    ChecksumLine::append(s.pending, path, digest);
     if (s.pending.size() >= ioChunk) {
         if (!writeAll(s.temporary.get(), s.pending.data(), s.pending.size()))
             return s.fail(errno);

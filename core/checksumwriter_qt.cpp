@@ -1,6 +1,6 @@
 #include "checksumwriter.h"
 
-#include "checksumfile.h"
+#include "checksumline.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -64,11 +64,11 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     if (s.broken)
         return false;
     s.broken = true;
-    if (!ChecksumFile::fitsOnOneLine(path, digest))
+    if (!ChecksumLine::fits(path, digest))
         return s.fail(0);
     if (s.committed || !prepare())
         return s.fail(s.committed ? EINVAL : s.error);
-    ChecksumFile::appendLine(s.pending, path, digest);
+    ChecksumLine::append(s.pending, path, digest);
     s.broken = false;
     return true;
 }

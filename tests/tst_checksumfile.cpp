@@ -1,4 +1,5 @@
 #include "checksumfile.h"
+#include "checksumline.h"
 #include "checksumtestsupport.h"
 #include "storedindex.h"
 #include "hashtools.h"
@@ -336,7 +337,7 @@ void TestChecksumFile::digestsOnOneLine()
 {
     QFETCH(QByteArray, digest);
     QFETCH(bool, fits);
-    QCOMPARE(ChecksumFile::fitsOnOneLine("dir/file", digest.toStdString()), fits);
+    QCOMPARE(ChecksumLine::fits("dir/file", digest.toStdString()), fits);
 }
 
 QTEST_GUILESS_MAIN(TestChecksumFile)
