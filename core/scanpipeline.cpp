@@ -230,7 +230,6 @@ void ScanPipeline::stop()
     for (std::thread &thread : threads)
         thread.join();
     threads.clear();
-    closeOpened();
 }
 
 void ScanPipeline::releaseDescriptor(bool wasOpen, bool byHasher)

@@ -21,21 +21,24 @@ class hashwrapper;
 // Files can be handed in while the tree is still being listed, so hashing
 // starts with the first directory. Hashers take the files in order, each
 // with its own hash object; no more threads hash than there are cores.
-// While the files are found in memory the hashers open them themselves.
-// Once a file has to come from the disk, openers open the files ahead and
-// ask the kernel to read them now, so that many reads are in flight, and
-// the hashers take the opened files; when the openers find the files in
-// memory again they hand the opening back. Two windows bound what is held
-// however large the tree: at most `openAhead` files are open and not yet
-// hashed, and at most `window` results wait for the caller. Every thread
-// ends inside stop() or the destructor.
+// While the files are found in memory the hashers only open them. Once a
+// file has to come from the disk, openers open the files ahead, ask the
+// kernel to read them now and close them, so that many reads are in
+// flight; when the openers find the files in memory again they leave the
+// files to the hashers alone. Every file is opened, read and closed by its
+// hasher, on a descriptor table of the hasher's own where the system gives
+// one: a descriptor never passes from one thread to another. Two windows
+// bound what is held however large the tree: at most `openAhead` files are
+// claimed ahead of the hashers, and at most `window` results wait for the
+// caller. Every thread ends inside stop() or the destructor.
 //
 // The machine may refuse threads, memory or descriptors. As many workers
 // start as the system gives, at least one hasher, or the constructor throws
 // std::system_error with none left running. A worker that runs out of
 // descriptors while the scan holds others waits for one of them to be
 // closed; with none held it hands the shortage to the caller in the
-// file's result.
+// file's result. A hasher's own table is a copy of the process's as the
+// hasher starts, and counts against the same limit on its own.
 //
 // The worker threads' loops are in scanworkers.cpp; the caller's and the
 // listing's side, and the lock they share, in scanpipeline.cpp.
@@ -153,16 +156,13 @@ private:
     // opens, and then every sleeper is to be woken once the lock is free.
     bool setFromMemory(bool inMemory);
     void wakeEveryone();
-    // A hasher opens the file of index it claimed at path, its status as
+    // A hasher opens the file it claimed at path, its status as
     // opened into result.before; -1 with result's error or failure set, or
     // when stopping.
-    int openInPipeline(std::size_t index, const std::string &path, long long *size, Result &result);
+    int openInPipeline(const std::string &path, long long *size, Result &result);
     // Under the lock: a claimed file's descriptor was closed, or its open
     // failed and it never held one.
     void releaseDescriptor(bool wasOpen, bool byHasher);
-    // Under the lock: closes the last file opened ahead beyond index, to be
-    // opened again by its hasher; false when there is none.
-    bool narrowWindow(std::size_t index);
 
     const Settings settings;
     const int rootFd;
@@ -196,8 +196,8 @@ private:
     int filesBeingHashed = 0;
     // Whether any opener runs: without one the hashers open every file.
     bool openersRunning = false;
-    // Descriptors held by the workers: files claimed for opening, opened
-    // ahead, or being hashed. Released counts the closes, so that a worker
+    // Descriptors held by the workers: files claimed for opening, being
+    // opened ahead, or being hashed. Released counts the closes, so that a worker
     // or the listing short of a descriptor knows when to try again.
     int descriptorsHeld = 0;
     // Those of them held by hashers: files being opened or hashed.

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#if defined(ORVALEN_POSIX)
-#include <unistd.h>
-#endif
-
 ScanQueue::ScanQueue(std::string nativePrefix, std::size_t window, std::size_t openAhead)
     : nativePrefix(std::move(nativePrefix)), openAhead(openAhead), ring(std::max<std::size_t>(window, 1)),
       openedAhead(std::max<std::size_t>(openAhead, 1))
@@ -93,15 +89,4 @@ std::size_t ScanQueue::room() const
 {
     const std::size_t limit = std::min({published(), nextToTake + ring.size(), nextToHash + openAhead});
     return limit > nextToOpen ? limit - nextToOpen : 0;
-}
-
-void ScanQueue::closeOpened()
-{
-    for (OpenedAhead &waiting : openedAhead) {
-#if defined(ORVALEN_POSIX)
-        if (waiting.fd >= 0)
-            ::close(waiting.fd);
-#endif
-        waiting.fd = -1;
-    }
 }

@@ -10,8 +10,8 @@
 
 // The files of a scan in listing order on their way from the listing,
 // through the openers and the hashers, to the caller: the paths handed in,
-// a ring of slots that carries each file's descriptor and then its result,
-// and how far each party has got. It takes no lock itself: the pipeline's
+// a ring of slots that carries each file's result, and how far each party
+// has got. It takes no lock itself: the pipeline's
 // lock guards all of it but the files the listing has added and not yet
 // published, which only the listing touches.
 class ScanQueue
@@ -61,8 +61,8 @@ public:
 
 protected:
     // Files are named nativePrefix followed by the paths handed in. window:
-    // results held for the caller at most; openAhead: files open and not
-    // yet hashed at most.
+    // results held for the caller at most; openAhead: files claimed by the
+    // openers and not yet hashed at most.
     ScanQueue(std::string nativePrefix, std::size_t window, std::size_t openAhead);
 
     // Each file's result passes from its hasher's core to the caller's:
@@ -74,16 +74,17 @@ protected:
         State state = Waiting;
     };
     Slot &slot(std::size_t index);
-    // What an opener hands the hasher of a file it opened ahead. Such files
-    // lie within openAhead of the next file to hash, so each has its own.
+    // What an opener hands the hasher of a file it looked at ahead. Such
+    // files lie within openAhead of the next file to hash, so each has its
+    // own.
     struct OpenedAhead
     {
-        int fd = -1;
-        long long size = 0;
         // The file's full path.
         std::string path;
-        // No descriptor was free for it; its hasher opens it.
-        bool openLater = false;
+        // The hasher is to open it: the opener asked for its content and
+        // closed it, or found no descriptor free. Not where the opener's
+        // open failed, which the slot's result tells.
+        bool hasherOpens = false;
     };
     OpenedAhead &ahead(std::size_t index);
 
@@ -110,8 +111,6 @@ protected:
     void forgetTaken();
     // How many files could be claimed for opening now, within both windows.
     std::size_t room() const;
-    // Once every worker has ended: closes the files opened and not hashed.
-    void closeOpened();
 
     const std::string nativePrefix;
     const std::size_t openAhead;

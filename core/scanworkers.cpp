@@ -1,7 +1,6 @@
-// The worker threads of ScanPipeline: the openers, which open files ahead
-// and ask the kernel to read them, and the hashers, which open files
-// themselves while they are in memory, read and hash them, and hand the
-// results back in order.
+// The worker threads of ScanPipeline: the openers, which open files ahead,
+// ask the kernel to read them and close them again, and the hashers, which
+// open, read and hash every file and hand the results back in order.
 #include "scanpipeline.h"
 
 #include "hashwrapper.h"
@@ -16,6 +15,7 @@
 
 #if defined(ORVALEN_POSIX)
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -54,6 +54,20 @@ void closeFile(int fd)
 #endif
 }
 
+// A hasher opens and closes a file every microsecond or two. In a table
+// that other threads share, the kernel takes a reference on the file at
+// every call that names a descriptor and locks the table at every open and
+// close, and the lines it writes move between the cores with each call; in
+// a table of its own it does neither. The table is a copy of the process's,
+// so the descriptors open now, the tree's root among them, stay at hand.
+// Where the system refuses, the hasher stays in the shared table.
+void keepOwnDescriptors()
+{
+#if defined(__linux__) && defined(CLONE_FILES)
+    (void)::unshare(CLONE_FILES);
+#endif
+}
+
 // Called inside a handler. Out of memory, every worker may fail at once:
 // kept as exception objects, their failures would use up the little memory
 // the runtime keeps for throwing, so the caller throws for them instead.
@@ -72,22 +86,7 @@ void keepFailure(ScanPipeline::Result &result)
 
 } // namespace
 
-bool ScanPipeline::narrowWindow(std::size_t index)
-{
-    for (std::size_t later = nextToOpen; later-- > index + 1;) {
-        OpenedAhead &opened = ahead(later);
-        if (slot(later).state == Slot::Opened && opened.fd >= 0) {
-            closeFile(opened.fd);
-            opened.fd = -1;
-            opened.openLater = true;
-            --descriptorsHeld;
-            return true;
-        }
-    }
-    return false;
-}
-
-int ScanPipeline::openInPipeline(std::size_t index, const std::string &path, long long *size,
+int ScanPipeline::openInPipeline(const std::string &path, long long *size,
                                  Result &result)
 {
 #if defined(ORVALEN_POSIX)
@@ -111,15 +110,11 @@ int ScanPipeline::openInPipeline(std::size_t index, const std::string &path, lon
             result.error = cause;
             return -1;
         }
-        // Out of descriptors is no fault of the file. Another hasher closes
-        // its file soon; the files opened ahead wait for this one, so the
-        // last of them gives its descriptor back, to be opened again in
-        // turn; the listing holds its directories only until it is done.
-        // With nothing of that left, one more try tells a passing shortage
-        // from one that would never end.
-        if (hashersHolding == 0 && narrowWindow(index)) {
-            triedAlone = false;
-        } else if (hashersHolding > 0 || !listed) {
+        // Out of descriptors is no fault of the file. Another hasher or an
+        // opener closes its file soon, and the listing holds its
+        // directories only until it is done. With nothing of that left, one
+        // more try tells a passing shortage from one that would never end.
+        if (hashersHolding > 0 || !listed) {
             const int holding = hashersHolding;
             const bool wasListed = listed;
             ++descriptorWaiters;
@@ -141,7 +136,6 @@ int ScanPipeline::openInPipeline(std::size_t index, const std::string &path, lon
         ++hashersHolding;
     }
 #else
-    (void)index;
     (void)path;
     (void)size;
     (void)result;
@@ -180,20 +174,20 @@ void ScanPipeline::openLoop()
         bool looked = false;
         bool inMemory = false;
         const auto started = std::chrono::steady_clock::now();
+        bool hasherOpens = false;
 #if defined(ORVALEN_POSIX)
-        bool openLater = false;
         if (!failed.unread && !failed.failure && !failed.shortage) {
             struct stat status;
             fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
             if (fd >= 0) {
                 size = static_cast<long long>(status.st_size);
-                failed.before = FileStamp::of(status);
+                hasherOpens = true;
             } else {
                 // Short of descriptors, the file is left to its hasher,
                 // which waits for one where an opener must not.
                 const int cause = errno;
-                openLater = outOfDescriptors(cause);
-                if (!openLater)
+                hasherOpens = outOfDescriptors(cause);
+                if (!hasherOpens)
                     failed.error = cause;
             }
         }
@@ -208,9 +202,11 @@ void ScanPipeline::openLoop()
             // goes on to open the next file.
             if (!inMemory)
                 (void)::posix_fadvise(fd, 0, std::min(size, prefetchSize), POSIX_FADV_WILLNEED);
-            if (size > prefetchSize)
-                (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+            // The hasher opens the file again, from the kernel's caches: a
+            // descriptor never passes between threads, whose tables may be
+            // their own.
+            closeFile(fd);
         }
 #endif
         // An open that had to wait for the disk says the tree is not in
@@ -223,16 +219,11 @@ void ScanPipeline::openLoop()
         bool switched = false;
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (fd >= 0 && stopping)
-                closeFile(fd);
-            if (fd < 0 || stopping)
-                releaseDescriptor(fd >= 0, false);
+            releaseDescriptor(fd >= 0, false);
             if (stopping)
                 return;
             OpenedAhead &opened = ahead(index);
-            opened.openLater = openLater;
-            opened.fd = fd;
-            opened.size = size;
+            opened.hasherOpens = hasherOpens;
             opened.path = std::move(path);
             Slot &slotted = slot(index);
             slotted.result = std::move(failed);
@@ -258,6 +249,7 @@ void ScanPipeline::openLoop()
 
 void ScanPipeline::hashLoop(hashwrapper *hasher)
 {
+    keepOwnDescriptors();
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
     // A hasher that opens the files itself claims a few in a row in one
     // turn of the lock, and hands them back in one: with small files the
@@ -278,8 +270,6 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     for (;;) {
         bool opensItself;
         bool fromOpener = false;
-        int openedFd = -1;
-        long long openedSize = 0;
         bool wakeOpener;
         Wakes wakes;
         {
@@ -347,18 +337,12 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 OpenedAhead &claimed = ahead(first);
                 fromOpener = true;
                 runPaths[0] = std::move(claimed.path);
-                if (claimed.openLater) {
+                if (claimed.hasherOpens) {
                     opensItself = true;
-                    claimed.openLater = false;
+                    claimed.hasherOpens = false;
                     ++descriptorsHeld;
                     ++hashersHolding;
                     holding = true;
-                } else if (claimed.fd >= 0) {
-                    ++hashersHolding;
-                    holding = true;
-                    openedFd = claimed.fd;
-                    openedSize = claimed.size;
-                    claimed.fd = -1;
                 }
             }
             // Another hasher may take the next file at once.
@@ -376,8 +360,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t index = first + i;
             Result &result = slot(index).result;
-            int fd = openedFd;
-            long long size = openedSize;
+            int fd = -1;
+            long long size = 0;
             if (!fromOpener) {
                 result.clear();
                 result.unread = unread[i] != 0;
@@ -400,8 +384,14 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     ++descriptorsHeld;
                     ++hashersHolding;
                 }
-                fd = openInPipeline(index, runPaths[i], &size, result);
+                fd = openInPipeline(runPaths[i], &size, result);
                 holding = fd >= 0;
+#if defined(POSIX_FADV_SEQUENTIAL)
+                // Its opener asked for the start only: the rest follows
+                // through a larger read-ahead window.
+                if (fromOpener && fd >= 0 && size > prefetchSize)
+                    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
             }
 #endif
             bool overlap = false;

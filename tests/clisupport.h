@@ -231,15 +231,19 @@ inline QStringList unprivilegedPrefix()
 }
 
 // True once the process has a file of the tree open or mapped, that is,
-// once hashing has begun.
+// once hashing has begun. Each thread's descriptors are looked at: a
+// thread may have a table of its own.
 inline bool touchesTree(qint64 pid, const QString &tree)
 {
     const QString proc = QStringLiteral("/proc/%1").arg(pid);
-    QDirIterator fds(proc + "/fd", QDir::Files | QDir::System);
-    while (fds.hasNext()) {
-        fds.next();
-        if (fds.fileInfo().symLinkTarget().startsWith(tree + '/'))
-            return true;
+    QDirIterator threads(proc + "/task", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (threads.hasNext()) {
+        QDirIterator fds(threads.next() + "/fd", QDir::Files | QDir::System);
+        while (fds.hasNext()) {
+            fds.next();
+            if (fds.fileInfo().symLinkTarget().startsWith(tree + '/'))
+                return true;
+        }
     }
     return readFile(proc + "/maps").contains(QFile::encodeName(tree + '/'));
 }
