@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+class FolderHandle;
 class hashwrapper;
 
 // Opens, reads and hashes the files of a scan on worker threads, ahead of
@@ -156,10 +157,10 @@ private:
     // opens, and then every sleeper is to be woken once the lock is free.
     bool setFromMemory(bool inMemory);
     void wakeEveryone();
-    // A hasher opens the file it claimed at path, its status as
-    // opened into result.before; -1 with result's error or failure set, or
-    // when stopping.
-    int openInPipeline(const std::string &path, long long *size, Result &result);
+    // A hasher opens the file it claimed at path, through the folder it
+    // keeps, its status as opened into result.before; -1 with result's
+    // error or failure set, or when stopping.
+    int openInPipeline(FolderHandle &folder, const std::string &path, long long *size, Result &result);
     // Under the lock: a claimed file's descriptor was closed, or its open
     // failed and it never held one.
     void releaseDescriptor(bool wasOpen, bool byHasher);

@@ -14,6 +14,8 @@
 #include <utility>
 
 #if defined(ORVALEN_POSIX)
+#include "folderhandle.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -86,7 +88,7 @@ void keepFailure(ScanPipeline::Result &result)
 
 } // namespace
 
-int ScanPipeline::openInPipeline(const std::string &path, long long *size,
+int ScanPipeline::openInPipeline(FolderHandle &folder, const std::string &path, long long *size,
                                  Result &result)
 {
 #if defined(ORVALEN_POSIX)
@@ -94,13 +96,16 @@ int ScanPipeline::openInPipeline(const std::string &path, long long *size,
     for (;;) {
         const unsigned long long seen = descriptorsReleased.load(std::memory_order_acquire);
         struct stat status;
-        const int fd = hashwrapper::openRegularFileBelow(rootFd, path, nativePrefix.size(), &status);
+        const int fd = folder.openRegularFile(path, nativePrefix.size(), &status);
         if (fd >= 0) {
             *size = static_cast<long long>(status.st_size);
             result.before = FileStamp::of(status);
             return fd;
         }
         const int cause = errno;
+        // Short of descriptors, the folder's goes first.
+        if (outOfDescriptors(cause))
+            folder.release();
         std::unique_lock<std::mutex> guard(lock);
         // While it waits this hasher holds nothing: another one short of a
         // descriptor must not count on it.
@@ -136,6 +141,7 @@ int ScanPipeline::openInPipeline(const std::string &path, long long *size,
         ++hashersHolding;
     }
 #else
+    (void)folder;
     (void)path;
     (void)size;
     (void)result;
@@ -250,6 +256,9 @@ void ScanPipeline::openLoop()
 void ScanPipeline::hashLoop(hashwrapper *hasher)
 {
     keepOwnDescriptors();
+#if defined(ORVALEN_POSIX)
+    FolderHandle folder(rootFd);
+#endif
     const hashwrapper::KeepGoing keepGoing = [this] { return !stopping.load(std::memory_order_relaxed); };
     // A hasher that opens the files itself claims a few in a row in one
     // turn of the lock, and hands them back in one: with small files the
@@ -384,7 +393,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     ++descriptorsHeld;
                     ++hashersHolding;
                 }
-                fd = openInPipeline(runPaths[i], &size, result);
+                fd = openInPipeline(folder, runPaths[i], &size, result);
                 holding = fd >= 0;
 #if defined(POSIX_FADV_SEQUENTIAL)
                 // Its opener asked for the start only: the rest follows
