@@ -130,6 +130,13 @@ void TestFolderHandle::sameAsWholePath()
         makeFile(dir.filePath(file));
     QVERIFY(QFile::link(dir.filePath("a/b"), dir.filePath("link")));
     const std::string deep = makeDeepFolder(dir.path());
+    // Even where a row fails: QTemporaryDir cannot remove so deep a folder.
+    struct Remover
+    {
+        const QString &root;
+        const std::string &below;
+        ~Remover() { removeDeepFolder(root, below); }
+    } remover{dir.path(), deep};
     QVERIFY(deep.size() > PATH_MAX);
 
     const std::string prefix = QFile::encodeName(dir.path()).toStdString() + '/';
@@ -158,7 +165,6 @@ void TestFolderHandle::sameAsWholePath()
         QCOMPARE(whole.opened, exists);
     }
     ::close(rootFd);
-    removeDeepFolder(dir.path(), deep);
 }
 
 QTEST_GUILESS_MAIN(TestFolderHandle)
