@@ -63,9 +63,18 @@ void closeFile(int fd)
 // a table of its own it does neither. The table is a copy of the process's,
 // so the descriptors open now, the tree's root among them, stay at hand.
 // Where the system refuses, the hasher stays in the shared table.
+// ThreadSanitizer knows one table a process: the same number open in two
+// tables looks to it like one descriptor used by two threads in no order.
+#if defined(__SANITIZE_THREAD__)
+#define ORVALEN_SHARED_DESCRIPTORS 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORVALEN_SHARED_DESCRIPTORS 1
+#endif
+#endif
 void keepOwnDescriptors()
 {
-#if defined(__linux__) && defined(CLONE_FILES)
+#if defined(__linux__) && defined(CLONE_FILES) && !defined(ORVALEN_SHARED_DESCRIPTORS)
     (void)::unshare(CLONE_FILES);
 #endif
 }
