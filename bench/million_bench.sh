@@ -164,7 +164,7 @@ wide_tree() {  # made once by bench/wide-tree.sh, never written into here
   fi
   [ -f "$aux/tree.info" ] || echo "made earlier" > "$aux/tree.info"
   grep -q 'on disk' "$aux/tree.info" || echo "$(cat "$aux/tree.info"), $(du -sh "$tree" | cut -f1) on disk" > "$aux/tree.info.new"
-  [ -f "$aux/tree.info.new" ] && mv "$aux/tree.info.new" "$aux/tree.info"
+  if [ -f "$aux/tree.info.new" ]; then mv "$aux/tree.info.new" "$aux/tree.info"; fi
 }
 
 work=$(mktemp -d "$bench_root/run.XXXXXX")
