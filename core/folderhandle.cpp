@@ -2,10 +2,8 @@
 
 #include "hashwrapper.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 int FolderHandle::openRegularFile(const std::string &path, std::size_t belowOffset, struct stat *status)
@@ -22,15 +20,7 @@ int FolderHandle::openRegularFile(const std::string &path, std::size_t belowOffs
         if (length >= PATH_MAX)
             return hashwrapper::openRegularFileBelow(rootFd, path, belowOffset, status);
         folderPath.assign(path, belowOffset, length);
-#if defined(O_PATH)
-        const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-        int fd;
-        do {
-            fd = ::openat(rootFd, folderPath.c_str(), flags);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = hashwrapper::openPassage(rootFd, folderPath.c_str());
         folder.reset(fd);
         if (fd < 0)
             return hashwrapper::openRegularFileBelow(rootFd, path, belowOffset, status);

@@ -159,8 +159,9 @@ int openForHashing(int dirFd, const char *path)
     return fd;
 }
 
-// The directories on the way are only passed through, never read.
-int openPassage(int dirFd, const char *path)
+} // namespace
+
+int hashwrapper::openPassage(int dirFd, const char *path)
 {
 #if defined(O_PATH)
     const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -173,6 +174,8 @@ int openPassage(int dirFd, const char *path)
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
+
+namespace {
 
 // Opens the path relative to dirFd. A path the system would refuse as too
 // long is taken in pieces that it accepts, each ending at a slash; at most
@@ -195,7 +198,7 @@ int openBelow(int dirFd, const char *path, std::size_t length)
             return -1;
         }
         const std::string piece(path + begin, cut - begin);
-        const int next = openPassage(at, piece.c_str());
+        const int next = hashwrapper::openPassage(at, piece.c_str());
         const int error = errno;
         if (at != dirFd)
             ::close(at);
