@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstring>
-#include <sys/stat.h>
 
 int FolderHandle::openRegularFile(const std::string &path, std::size_t belowOffset, struct stat *status)
 {

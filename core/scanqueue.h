@@ -11,9 +11,9 @@
 // The files of a scan in listing order on their way from the listing,
 // through the openers and the hashers, to the caller: the paths handed in,
 // a ring of slots that carries each file's result, and how far each party
-// has got. It takes no lock itself: the pipeline's
-// lock guards all of it but the files the listing has added and not yet
-// published, which only the listing touches.
+// has got. It takes no lock itself: the pipeline's lock guards all of it
+// but the files the listing has added and not yet published, which only the
+// listing touches.
 class ScanQueue
 {
 public:

@@ -51,20 +51,6 @@ inline void startCli(QProcess &process, const QStringList &args, const QString &
     process.closeWriteChannel();
 }
 
-inline Result finish(QProcess &process)
-{
-    Result r;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return r;
-    }
-    r.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = process.readAllStandardOutput();
-    r.err = process.readAllStandardError();
-    return r;
-}
-
 inline Result runCli(const QStringList &args, const QString &workDir, const QStringList &prefix = QStringList())
 {
     if (prefix.isEmpty())
@@ -207,20 +193,6 @@ inline QByteArray sha256(const QString &path)
 {
     return sha256Hex(readFile(path));
 }
-
-// Six files in two levels and names with spaces; the order the listing must
-// give is written out by hand below.
-inline void makeSampleTree(const QString &root)
-{
-    writeFile(root + "/b.txt", "bee\n");
-    writeFile(root + "/A.txt", "ay\n");
-    writeFile(root + "/z/f", "zed");
-    writeFile(root + "/Y/f", "why");
-    writeFile(root + "/sub dir/my file.txt", "spaced out");
-    writeFile(root + "/docs/fox.txt", "The quick brown fox jumps over the lazy dog");
-}
-
-inline const char *const sampleOrder[] = {"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt", "Y/f", "z/f"};
 
 inline QStringList unprivilegedPrefix()
 {

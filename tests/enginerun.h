@@ -52,6 +52,20 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+// Six files in two levels and names with spaces; the order the listing must
+// give is written out by hand below.
+inline void makeSampleTree(const QString &root)
+{
+    writeFile(root + "/b.txt", "bee\n");
+    writeFile(root + "/A.txt", "ay\n");
+    writeFile(root + "/z/f", "zed");
+    writeFile(root + "/Y/f", "why");
+    writeFile(root + "/sub dir/my file.txt", "spaced out");
+    writeFile(root + "/docs/fox.txt", "The quick brown fox jumps over the lazy dog");
+}
+
+inline const char *const sampleOrder[] = {"A.txt", "b.txt", "docs/fox.txt", "sub dir/my file.txt", "Y/f", "z/f"};
+
 inline bool setModified(const QString &path, long long at)
 {
     const struct timespec times[2] = {{0, UTIME_OMIT}, {at / second, at % second}};

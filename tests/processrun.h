@@ -15,6 +15,22 @@ struct ProcessRun
     QByteArray err;
 };
 
+// Waits, at most two minutes, for a started process to end, and takes what
+// it left; one that takes longer is killed.
+inline ProcessRun finish(QProcess &process)
+{
+    ProcessRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
 // Runs program in dir with no input, in the C.UTF-8 locale, so that its
 // messages are the untranslated ones whatever the machine's language.
 inline ProcessRun runProgram(const QString &program, const QStringList &args, const QString &dir)
@@ -27,14 +43,5 @@ inline ProcessRun runProgram(const QString &program, const QStringList &args, co
     process.setProcessEnvironment(env);
     process.start(program, args);
     process.closeWriteChannel();
-    ProcessRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return finish(process);
 }

@@ -88,12 +88,7 @@ void TestTreeScan::ignoreFile()
     QTemporaryDir root;
     QVERIFY(QFile::setPermissions(root.path(), QFileDevice::Permissions(0x7777)));
     const QString tree = root.filePath("tree");
-    writeFile(tree + "/b.txt", "bee\n");
-    writeFile(tree + "/A.txt", "ay\n");
-    writeFile(tree + "/z/f", "zed");
-    writeFile(tree + "/Y/f", "why");
-    writeFile(tree + "/sub dir/my file.txt", "spaced out");
-    writeFile(tree + "/docs/fox.txt", "The quick brown fox jumps over the lazy dog");
+    makeSampleTree(tree);
     writeFile(tree + "/.orvalenignore", rules);
     // A directory the scanning user cannot read: a scan that opened it
     // would tell it.
