@@ -87,10 +87,7 @@ DevicePolicy::Settings DevicePolicy::settingsFor(const std::string &sourcePath, 
 {
     Settings settings;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    // One more than the cores: a tree in memory is seldom all in memory,
-    // and a hasher that waits for a page the system let go of leaves its
-    // core to the one more, where one per core would leave it idle.
-    settings.hashers = std::min(jobs > 0 ? jobs : cores + 1, maxHashers);
+    settings.hashers = std::min(jobs > 0 ? jobs : cores, maxHashers);
     // Many small reads in flight keep a solid-state or network disk busy,
     // and let a disk with moving heads order them; opening costs no core.
     settings.openers = std::min(std::max(16, 2 * settings.hashers), maxHashers);

@@ -27,10 +27,10 @@ public:
     };
 
     // How the pipeline is set up for a tree on the device of sourcePath:
-    // jobs hashers (0: one more than the cores; at most maxHashers), fewer
-    // where the descriptors the process may still open, or the address
-    // space it may still map, would not serve them; no hasher at all where
-    // not even one fits in that address space.
+    // jobs hashers (0: one per core; at most maxHashers), fewer where the
+    // descriptors the process may still open, or the address space it may
+    // still map, would not serve them; no hasher at all where not even one
+    // fits in that address space.
     static Settings settingsFor(const std::string &sourcePath, int jobs);
 
     // Whether the tree lies on a disk that the system calls rotational; for a

@@ -131,11 +131,10 @@ void makeLargeTree(const QString &root)
 // Makes zz/last.txt wait for its turn long enough that the test can remove
 // it once the progress window is up: a sparse file of 256 MiB before it for
 // each hasher, which takes one each, so that no hasher reaches the last
-// file for a good tenth of a second however fast the machine. There are a
-// few more such files than cores, as there may be more hashers.
+// file for a good tenth of a second however fast the machine.
 void holdBackLastFile(const QString &root)
 {
-    const int hashers = std::max(1, QThread::idealThreadCount()) + 2;
+    const int hashers = std::max(1, QThread::idealThreadCount());
     for (int i = 0; i < hashers; ++i) {
         QFile big(QStringLiteral("%1/zz/big%2.bin").arg(root).arg(i, 3, 10, QLatin1Char('0')));
         QVERIFY(big.open(QIODevice::WriteOnly));
