@@ -198,6 +198,20 @@ std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_
     }
 }
 
+std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_t hash,
+                              std::size_t &next) const
+{
+    if (next >= paths.first() && next < paths.size()) {
+        const std::string_view held = paths.view(next);
+        if (held.size() == length && std::memcmp(held.data(), path, length) == 0)
+            return counting(next++);
+    }
+    const std::size_t record = find(path, length, hash);
+    if (record != none)
+        next = record + 1;
+    return record;
+}
+
 std::uint64_t StoredIndex::hashOf(const char *p, std::size_t n)
 {
     std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xff51afd7ed558ccdULL);

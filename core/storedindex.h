@@ -30,6 +30,12 @@ public:
     std::size_t find(const char *path, std::size_t length) const;
     // The same for a path whose hashOf is known.
     std::size_t find(const char *path, std::size_t length, std::uint64_t hash) const;
+    // The same, tried first at record next, which a scan meeting the files
+    // in the order the checksums file holds them names for each: then the
+    // look-up reads the paths in their order instead of a table slot and a
+    // path at random. next becomes the record after the one whose path
+    // matched.
+    std::size_t find(const char *path, std::size_t length, std::uint64_t hash, std::size_t &next) const;
     // The hash a path is found by.
     static std::uint64_t hashOf(const char *path, std::size_t length);
     // Loads the table's slot for hash into the cache: a run of look-ups,

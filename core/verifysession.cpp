@@ -117,7 +117,7 @@ void VerifySession::check(const std::vector<HashRecord> &records, const std::vec
 void VerifySession::compare(const std::string &path, const std::string &digest, const FileStamp &before,
                             bool changedWhileRead, std::uint64_t hash)
 {
-    const std::size_t record = index.find(path.data(), path.size(), hash);
+    const std::size_t record = index.find(path.data(), path.size(), hash, nextRecord);
     if (record == StoredIndex::none) {
         differences.push_back(std::make_unique<CE_NewFile>(path));
         differences.back()->digest = digest;

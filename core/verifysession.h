@@ -136,6 +136,8 @@ private:
     const unsigned readSlice;
     const unsigned sliceCount;
     StoredIndex index;
+    // Where the next look-up tries first.
+    std::size_t nextRecord = 0;
     std::string fileDigest;
     long long reference = 0;
     std::future<void> loading;

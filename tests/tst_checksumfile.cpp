@@ -146,6 +146,15 @@ void TestChecksumFile::readLines()
         QVERIFY(index.digestIs(i, records[i].hash));
         QCOMPARE(index.find(records[i].path.data(), records[i].path.size()), first);
         QCOMPARE(index.counting(i), first);
+        // Tried first anywhere, a look-up finds the same record and goes on
+        // after one with the path, a repeat of it included.
+        const std::uint64_t hash = StoredIndex::hashOf(records[i].path.data(), records[i].path.size());
+        for (const std::size_t tried : {std::size_t(0), i, i + 1, records.size()}) {
+            std::size_t next = tried;
+            QCOMPARE(index.find(records[i].path.data(), records[i].path.size(), hash, next), first);
+            QVERIFY(next > 0 && next <= records.size());
+            QCOMPARE(index.path(next - 1), records[i].path);
+        }
     }
     // The first record is the anchor, in small letters: in capitals it is
     // another digest, as a text comparison has it.
@@ -153,6 +162,10 @@ void TestChecksumFile::readLines()
         QVERIFY(!index.digestIs(0, QByteArray(fox.c_str()).toUpper().toStdString()));
     const std::string absent = "not listed";
     QCOMPARE(index.find(absent.data(), absent.size()), StoredIndex::none);
+    std::size_t next = 0;
+    QCOMPARE(index.find(absent.data(), absent.size(), StoredIndex::hashOf(absent.data(), absent.size()), next),
+             StoredIndex::none);
+    QCOMPARE(next, std::size_t(0));
 }
 
 void TestChecksumFile::onlyFilesWithARecordAreRead_data()
