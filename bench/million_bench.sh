@@ -31,6 +31,8 @@
 # missing, and drops the page cache before every cold run.
 # WARM_RUNS, COLD_RUNS  runs of each warm and each cold case (default 5 and
 #                       1); the median counts.
+# WARM_REPEAT=0        time warm runs without the untimed run of the same
+#                      command just before each (see bench/measure.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

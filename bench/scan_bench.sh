@@ -21,6 +21,8 @@
 #                    (default /tmp/orvalen-scan-bench)
 # COLD_RUNS, WARM_RUNS  runs of each cold and each warm case (default 3 and
 #                    5); the median counts.
+# WARM_REPEAT=0        time warm runs without the untimed run of the same
+#                      command just before each (see bench/measure.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -132,7 +134,9 @@ row() {
 note() { table+=("$(printf '%-34s %s' "$1" "$2")"); printf '%-34s %s\n' "$1" "$2"; }
 
 has_jobs=no
-"$cli" --help 2>&1 | grep -q -- '--jobs' && has_jobs=yes
+# The whole help is taken first: grep -q would stop reading, and under
+# pipefail the program's broken pipe would read as no --jobs.
+case "$("$cli" --help 2>&1 || true)" in *--jobs*) has_jobs=yes ;; esac
 
 started=$SECONDS
 echo "scan_bench $(date -u +%Y-%m-%dT%H:%MZ): $cli" \
