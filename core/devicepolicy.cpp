@@ -87,7 +87,7 @@ DevicePolicy::Settings DevicePolicy::settingsFor(const std::string &sourcePath, 
 {
     Settings settings;
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    settings.hashers = std::min(jobs > 0 ? jobs : cores, maxHashers);
+    settings.hashers = std::min(jobs > 0 ? jobs : cores + 1, maxHashers);
     // Many small reads in flight keep a solid-state or network disk busy,
     // and let a disk with moving heads order them; opening costs no core.
     settings.openers = std::min(std::max(16, 2 * settings.hashers), maxHashers);
@@ -131,5 +131,7 @@ DevicePolicy::Settings DevicePolicy::settingsFor(const std::string &sourcePath, 
         settings.openers = static_cast<int>(std::min<long long>(settings.openers, threads - settings.hashers));
     }
 #endif
+    if (jobs <= 0)
+        settings.lateHashers = std::max(0, settings.hashers - cores);
     return settings;
 }

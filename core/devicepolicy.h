@@ -16,6 +16,13 @@ public:
     struct Settings
     {
         int hashers = 2;
+        // Of the hashers, those that join only a scan of at least lateAfter
+        // files: a long scan of a tree that is mostly in memory still waits
+        // now and then for a page the system let go of, and a hasher more
+        // than the cores keeps them busy meanwhile; a short one has nothing
+        // to gain from it.
+        int lateHashers = 0;
+        std::size_t lateAfter = 20000;
         int openers = 16;
         std::size_t window = 8192;
         std::size_t openAhead = 256;
@@ -27,10 +34,10 @@ public:
     };
 
     // How the pipeline is set up for a tree on the device of sourcePath:
-    // jobs hashers (0: one per core; at most maxHashers), fewer where the
-    // descriptors the process may still open, or the address space it may
-    // still map, would not serve them; no hasher at all where not even one
-    // fits in that address space.
+    // jobs hashers (0: one per core, and one more for a long scan; at most
+    // maxHashers), fewer where the descriptors the process may still open,
+    // or the address space it may still map, would not serve them; no
+    // hasher at all where not even one fits in that address space.
     static Settings settingsFor(const std::string &sourcePath, int jobs);
 
     // Whether the tree lies on a disk that the system calls rotational; for a

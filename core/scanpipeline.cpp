@@ -42,9 +42,14 @@ ScanPipeline::ScanPipeline(std::string nativePrefix, const std::function<hashwra
     // well below what a many-core host asks for: the scan makes do with
     // those it gets. Nothing is published yet, so no worker has anything to
     // do while the others start.
-    for (const std::unique_ptr<hashwrapper> &hasher : hashers) {
-        hashwrapper *own = hasher.get();
-        if (!startThread(threads, [this, own] { hashLoop(own); }))
+    const std::size_t firstLate = hashers.size() - std::size_t(std::clamp(settings.lateHashers, 0, hasherCount - 1));
+    for (std::size_t i = 0; i < hashers.size(); ++i) {
+        hashwrapper *own = hashers[i].get();
+        const bool late = i >= firstLate;
+        if (!startThread(threads, [this, own, late] {
+                if (!late || waitForLongScan())
+                    hashLoop(own);
+            }))
             break;
     }
     if (threads.empty())
@@ -108,6 +113,8 @@ bool ScanPipeline::publish()
             return false;
         }
         publishAdded();
+        if (lateWaiting > 0 && published() >= settings.lateAfter)
+            longScan.notify_all();
         wakeOpener = openersAsleep > 0 && openable() > 0;
         wakeHasher = hashersAsleep > 0 && hasherMayOpen();
         wakeCaller = callerWaiting;
@@ -142,6 +149,15 @@ void ScanPipeline::finish()
     descriptorFreed.notify_all();
     hashed.notify_all();
     listingWaits.notify_all();
+}
+
+bool ScanPipeline::waitForLongScan()
+{
+    std::unique_lock<std::mutex> guard(lock);
+    ++lateWaiting;
+    longScan.wait(guard, [this] { return stopping || published() >= settings.lateAfter; });
+    --lateWaiting;
+    return !stopping;
 }
 
 void ScanPipeline::setListAhead(std::size_t files)
@@ -209,6 +225,7 @@ void ScanPipeline::wakeEveryone()
     largeFileFree.notify_all();
     hashed.notify_all();
     roomToList.notify_all();
+    longScan.notify_all();
 }
 
 bool ScanPipeline::waitForLargeFileTurn(std::unique_lock<std::mutex> &guard)

@@ -115,6 +115,10 @@ public:
 private:
     void openLoop();
     void hashLoop(hashwrapper *hasher);
+    // A late hasher's wait for a long scan: true once it is one, false when
+    // the pipeline stops first. A short scan's late hasher waits for the
+    // stop that ends every pipeline; it holds nothing meanwhile.
+    bool waitForLongScan();
     // Whom a hasher is to wake once it lets go of the lock.
     struct Wakes
     {
@@ -178,6 +182,8 @@ private:
     std::condition_variable largeFileFree;
     std::condition_variable roomToList;
     std::condition_variable listingWaits;
+    std::condition_variable longScan;
+    int lateWaiting = 0;
     bool listerWaiting = false;
     std::size_t listAhead = 0;
     bool listed = false;

@@ -131,7 +131,8 @@ void makeLargeTree(const QString &root)
 // Makes zz/last.txt wait for its turn long enough that the test can remove
 // it once the progress window is up: a sparse file of 256 MiB before it for
 // each hasher, which takes one each, so that no hasher reaches the last
-// file for a good tenth of a second however fast the machine.
+// file for a good tenth of a second however fast the machine. The hasher
+// beyond the cores joins only scans of many thousand files, not this one.
 void holdBackLastFile(const QString &root)
 {
     const int hashers = std::max(1, QThread::idealThreadCount());

@@ -117,26 +117,35 @@ void TestScanPipeline::pipelineWindows_data()
     // every file in before the first is taken.
     QTest::addColumn<int>("listAhead");
     QTest::addColumn<int>("count");
+    // Of the hashers, those that join only once lateAfter files are handed in.
+    QTest::addColumn<int>("late");
+    QTest::addColumn<int>("lateAfter");
 
     // Windows far smaller than the tree, so that every one of them fills
     // and drains many times: a wake-up lost there hangs the run.
-    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1 << false << 0 << 0 << 0 << 400;
-    QTest::newRow("results window binds") << 2 << 4 << 3 << 64 << false << 0 << 0 << 0 << 400;
-    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2 << false << 0 << 0 << 0 << 400;
-    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8 << false << 0 << 0 << 0 << 400;
-    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4 << false << 0 << 0 << 0 << 400;
-    QTest::newRow("hashers open, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 0 << 400;
-    QTest::newRow("hashers open, results window binds") << 2 << 4 << 3 << 64 << true << 0 << 0 << 0 << 400;
+    QTest::newRow("one of each, windows of one") << 1 << 1 << 1 << 1 << false << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("results window binds") << 2 << 4 << 3 << 64 << false << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("open-ahead window binds") << 2 << 16 << 64 << 2 << false << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("results window fills, open-ahead window small") << 2 << 4 << 64 << 8 << false << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("more hashers than files in a window") << 8 << 3 << 4 << 4 << false << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("hashers open, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 0 << 400 << 0 << 0;
+    QTest::newRow("hashers open, results window binds") << 2 << 4 << 3 << 64 << true << 0 << 0 << 0 << 400 << 0 << 0;
     // Where the page cache can drop files, the opening passes to the
     // openers at file 100 and may come back for the last files.
-    QTest::newRow("files leave memory, openers take over") << 2 << 4 << 16 << 8 << true << 100 << 250 << 0 << 400;
-    QTest::newRow("no file in memory, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 400 << 0 << 400;
+    QTest::newRow("files leave memory, openers take over") << 2 << 4 << 16 << 8 << true << 100 << 250 << 0 << 400 << 0 << 0;
+    QTest::newRow("no file in memory, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 400 << 0 << 400 << 0 << 0;
     // The listing on a thread of its own, held back by the caller's taking.
-    QTest::newRow("listing waits, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 1 << 400;
-    QTest::newRow("listing waits beyond the results window") << 2 << 4 << 3 << 8 << true << 0 << 0 << 20 << 400;
-    QTest::newRow("listing waits, openers open") << 2 << 4 << 16 << 8 << false << 0 << 0 << 5 << 400;
+    QTest::newRow("listing waits, windows of one") << 1 << 1 << 1 << 1 << true << 0 << 0 << 1 << 400 << 0 << 0;
+    QTest::newRow("listing waits beyond the results window") << 2 << 4 << 3 << 8 << true << 0 << 0 << 20 << 400 << 0 << 0;
+    QTest::newRow("listing waits, openers open") << 2 << 4 << 16 << 8 << false << 0 << 0 << 5 << 400 << 0 << 0;
     // Enough files that the paths taken are dropped several times.
-    QTest::newRow("listing waits, taken paths dropped") << 2 << 4 << 64 << 16 << true << 0 << 0 << 300 << 9000;
+    QTest::newRow("listing waits, taken paths dropped") << 2 << 4 << 64 << 16 << true << 0 << 0 << 300 << 9000 << 0 << 0;
+    // A late hasher is woken by the handing in that makes the scan long,
+    // or by its end: one left waiting would hang the pipeline's end.
+    QTest::newRow("late hasher joins a long scan") << 2 << 4 << 16 << 8 << true << 0 << 0 << 0 << 400 << 1 << 50;
+    QTest::newRow("late hasher joins while the listing waits") << 2 << 4 << 3 << 8 << true << 0 << 0 << 20 << 400 << 1 << 50;
+    QTest::newRow("late hasher, openers open") << 3 << 4 << 16 << 8 << false << 0 << 0 << 5 << 400 << 2 << 100;
+    QTest::newRow("late hasher, scan too short") << 2 << 4 << 16 << 8 << true << 0 << 0 << 20 << 400 << 1 << 401;
 }
 
 void TestScanPipeline::pipelineWindows()
@@ -150,6 +159,8 @@ void TestScanPipeline::pipelineWindows()
     QFETCH(int, outTo);
     QFETCH(int, listAhead);
     QFETCH(int, count);
+    QFETCH(int, late);
+    QFETCH(int, lateAfter);
     QTemporaryDir root;
     QStringList files;
     for (int i = 0; i < count; ++i)
@@ -170,6 +181,8 @@ void TestScanPipeline::pipelineWindows()
     settings.window = std::size_t(window);
     settings.openAhead = std::size_t(openAhead);
     settings.hashersOpenFromMemory = hashersOpen;
+    settings.lateHashers = late;
+    settings.lateAfter = std::size_t(lateAfter);
     ScanPipeline pipeline(QFile::encodeName(root.path() + "/").toStdString(),
                           [] { return hashfactory().makeWrapper("sha256"); }, settings);
     // Handed in a few at a time, as a listing does, while the workers run.
