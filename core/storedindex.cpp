@@ -201,7 +201,7 @@ std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_
 std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_t hash,
                               std::size_t &next) const
 {
-    if (next >= paths.first() && next < paths.size()) {
+    if (next < paths.size()) {
         const std::string_view held = paths.view(next);
         if (held.size() == length && std::memcmp(held.data(), path, length) == 0)
             return counting(next++);

@@ -68,13 +68,13 @@ public:
     // whole path is opened as it stands.
     static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
                                     long long *size);
-    // Opens the folder at path, relative to dirFd, only to pass through it
-    // to what lies below, never to read it; -1 with errno set.
-    static int openPassage(int dirFd, const char *path);
     // The same, with the file's status as it was opened, from the look at
     // it that the open takes anyway; its size is status->st_size.
     static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
                                     struct stat *status);
+    // Opens the folder at path, relative to dirFd, only to pass through it
+    // to what lies below, never to read it; -1 with errno set.
+    static int openPassage(int dirFd, const char *path);
     // digestOfFileWhile for a file opened as openRegularFileBelow opens it;
     // a failure names the whole path.
     std::string digestOfFileBelowWhile(int dirFd, const std::string &path, std::size_t belowOffset,

@@ -141,7 +141,8 @@ void TestScanPipeline::pipelineWindows_data()
     // Enough files that the paths taken are dropped several times.
     QTest::newRow("listing waits, taken paths dropped") << 2 << 4 << 64 << 16 << true << 0 << 0 << 300 << 9000 << 0 << 0;
     // A late hasher is woken by the handing in that makes the scan long,
-    // or by its end: one left waiting would hang the pipeline's end.
+    // or, in a scan too short for it, by the pipeline's stop: one left
+    // waiting would hang the pipeline's end.
     QTest::newRow("late hasher joins a long scan") << 2 << 4 << 16 << 8 << true << 0 << 0 << 0 << 400 << 1 << 50;
     QTest::newRow("late hasher joins while the listing waits") << 2 << 4 << 3 << 8 << true << 0 << 0 << 20 << 400 << 1 << 50;
     QTest::newRow("late hasher, openers open") << 3 << 4 << 16 << 8 << false << 0 << 0 << 5 << 400 << 2 << 100;
