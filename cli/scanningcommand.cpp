@@ -85,6 +85,7 @@ int ScanningCommand::writeScanned(HashTools &tools, const QByteArray &sourceDir,
     // Each record goes to the temporary file as it comes, so that memory
     // does not grow with the tree.
     tools.setRecordsToBeWritten(true);
+    tools.digestWhileWriting(writer);
     bool writeFailed = false;
     const HashTools::RecordSink write = [&](std::string &path, std::string &recordDigest, const FileStamp &, bool) {
         writeFailed = !writer.append(path, recordDigest);

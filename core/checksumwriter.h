@@ -55,6 +55,13 @@ public:
     // -1 and nullptr otherwise.
     int temporaryFolder() const;
     const char *temporaryName() const;
+    // Asks for the digest, in an algorithm hashfactory knows, of the bytes
+    // written: once committed, the file's own, which then need not be
+    // read back. Heeded only before the first append.
+    void digestAs(const std::string &algorithm);
+    // That digest once committed; empty before, or where none was asked
+    // for in time.
+    const std::string &writtenDigest() const;
     // The file as it stands once committed, open for reading from its
     // start; -1 before or where there is none. The writer owns it.
     int committedFile() const;

@@ -3,6 +3,8 @@
 #include "checksumline.h"
 #include "descriptor.h"
 #include "folderwalk.h"
+#include "hashfactory.h"
+#include "hashwrapper.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -121,6 +123,13 @@ struct ChecksumWriter::State
     Descriptor inPlace;
     // Lines appended and not yet written.
     std::string pending;
+    // The digest of the bytes written to the temporary file, where one was
+    // asked for before the first line: the file's own once committed.
+    std::string digestAlgorithm;
+    std::unique_ptr<hashwrapper> digester;
+    std::string digest;
+    bool appended = false;
+    off_t writtenBytes = 0;
     // An append failed: what was appended is gone, so nothing may follow.
     bool broken = false;
     // The temporary file's own time stamp: when the scan began, by the
@@ -143,6 +152,10 @@ struct ChecksumWriter::State
         inPlace.reset();
         directory.reset();
         pending.clear();
+        digester.reset();
+        digest.clear();
+        appended = false;
+        writtenBytes = 0;
         prepared = false;
         committed = false;
     }
@@ -152,6 +165,7 @@ struct ChecksumWriter::State
         error = reason;
         return false;
     }
+    bool writePending();
     bool prepareInPlace(Descriptor &folder, const struct stat &entry, int refusal);
     bool rewriteInPlace();
     bool settle(int fd);
@@ -274,12 +288,35 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     if (s.pending.capacity() < ioChunk)
         s.pending.reserve(ioChunk + 4096);
     ChecksumLine::append(s.pending, path, digest);
-    if (s.pending.size() >= ioChunk) {
-        if (!writeAll(s.temporary.get(), s.pending.data(), s.pending.size()))
-            return s.fail(errno);
-        s.pending.clear();
-    }
+    s.appended = true;
+    if (s.pending.size() >= ioChunk && !s.writePending())
+        return s.fail(errno);
     s.broken = false;
+    return true;
+}
+
+bool ChecksumWriter::State::writePending()
+{
+    if (!writeAll(temporary.get(), pending.data(), pending.size()))
+        return false;
+#if defined(SYNC_FILE_RANGE_WRITE)
+    // The disk takes each chunk while the scan goes on, so that the sync at
+    // the commit, when nothing else is left to do, waits for the last one
+    // only. A spool never goes to the disk on purpose.
+    if (inPlace.get() < 0 && pending.size() >= ioChunk)
+        (void)::sync_file_range(temporary.get(), writtenBytes, static_cast<off_t>(pending.size()),
+                                SYNC_FILE_RANGE_WRITE);
+#endif
+    writtenBytes += static_cast<off_t>(pending.size());
+    if (!digestAlgorithm.empty() && !digester) {
+        digester.reset(hashfactory().makeWrapper(digestAlgorithm));
+        if (digester)
+            digester->startDigest();
+    }
+    if (digester && !pending.empty())
+        digester->addData(reinterpret_cast<const unsigned char *>(pending.data()),
+                          static_cast<unsigned int>(pending.size()));
+    pending.clear();
     return true;
 }
 
@@ -345,7 +382,7 @@ bool ChecksumWriter::commit()
     if (!prepare())
         return false;
     const int out = s.temporary.get();
-    if (!writeAll(out, s.pending.data(), s.pending.size()))
+    if (!s.writePending())
         return s.fail(errno);
     s.pending = std::string();
 
@@ -387,6 +424,9 @@ bool ChecksumWriter::commit()
         (void)::fsync(s.directory.get());
     }
 
+    if (s.digester)
+        s.digester->finishDigestInto(s.digest);
+
     // The folder was opened once and written through its descriptor: moved
     // meanwhile, it took the file along, and the name as given now leads
     // elsewhere or nowhere.
@@ -405,6 +445,18 @@ bool ChecksumWriter::commit()
         }
     }
     return true;
+}
+
+void ChecksumWriter::digestAs(const std::string &algorithm)
+{
+    if (!state->appended && !state->committed)
+        state->digestAlgorithm = algorithm;
+}
+
+const std::string &ChecksumWriter::writtenDigest() const
+{
+    static const std::string none;
+    return state->committed ? state->digest : none;
 }
 
 int ChecksumWriter::committedFile() const

@@ -1,6 +1,8 @@
 #include "checksumwriter.h"
 
 #include "checksumline.h"
+#include "hashfactory.h"
+#include "hashwrapper.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -8,7 +10,9 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
 
 struct ChecksumWriter::State
@@ -18,11 +22,14 @@ struct ChecksumWriter::State
     bool prepared = false;
     bool committed = false;
     std::string pending;
+    std::string digestAlgorithm;
+    std::string digest;
     bool broken = false;
 
     void discard()
     {
         pending.clear();
+        digest.clear();
         prepared = false;
         committed = false;
     }
@@ -86,9 +93,32 @@ bool ChecksumWriter::commit()
     const qint64 size = static_cast<qint64>(s.pending.size());
     if (out.write(s.pending.data(), size) != size || !out.commit())
         return s.fail(EIO);
+    if (!s.digestAlgorithm.empty()) {
+        const std::unique_ptr<hashwrapper> digester(hashfactory().makeWrapper(s.digestAlgorithm));
+        if (digester) {
+            digester->startDigest();
+            constexpr std::size_t piece = 1 << 20;
+            for (std::size_t at = 0; at < s.pending.size(); at += piece)
+                digester->addData(reinterpret_cast<const unsigned char *>(s.pending.data()) + at,
+                                  static_cast<unsigned int>(std::min(piece, s.pending.size() - at)));
+            digester->finishDigestInto(s.digest);
+        }
+    }
     s.pending = std::string();
     s.committed = true;
     return true;
+}
+
+void ChecksumWriter::digestAs(const std::string &algorithm)
+{
+    if (state->pending.empty() && !state->committed)
+        state->digestAlgorithm = algorithm;
+}
+
+const std::string &ChecksumWriter::writtenDigest() const
+{
+    static const std::string none;
+    return state->committed ? state->digest : none;
 }
 
 int ChecksumWriter::committedFile() const

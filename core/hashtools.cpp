@@ -249,6 +249,7 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer, const std::vector<Ha
 {
     if (!hasher)
         return std::string();
+    digestWhileWriting(writer);
     try {
         for (const HashRecord &record : records) {
             if (!writer.append(record.path, record.hash))
@@ -260,6 +261,11 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer, const std::vector<Ha
     return saveDB(writer);
 }
 
+void HashTools::digestWhileWriting(ChecksumFile::Writer &writer) const
+{
+    writer.digestAs(algorithm);
+}
+
 std::string HashTools::saveDB(ChecksumFile::Writer &writer)
 {
     if (!hasher)
@@ -267,6 +273,8 @@ std::string HashTools::saveDB(ChecksumFile::Writer &writer)
     try {
         if (!writer.commit())
             return std::string();
+        if (!writer.writtenDigest().empty())
+            return writer.writtenDigest();
 #if defined(ORVALEN_POSIX)
         // The digest of the very file put in place: the name may lead
         // elsewhere by now.

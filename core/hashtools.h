@@ -137,6 +137,9 @@ public:
     std::string saveDB(ChecksumFile::Writer &writer, const std::vector<HashRecord> &records);
     // saveDB for a writer that was handed its records through append.
     std::string saveDB(ChecksumFile::Writer &writer);
+    // Has the writer take the digest of what it writes, before its first
+    // append, so that saveDB need not read the whole file back.
+    void digestWhileWriting(ChecksumFile::Writer &writer) const;
     std::string loadDB(const std::string &fileName, std::vector<HashRecord> &records);
     // loadDB into a compact index, replacing what it held. Unlike the others
     // it throws std::bad_alloc where memory runs out, so that a caller can

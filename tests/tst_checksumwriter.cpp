@@ -94,6 +94,8 @@ private slots:
     void rewrittenInPlace();
     void folderMovedDuringTheRun_data();
     void folderMovedDuringTheRun();
+    void digestOfWhatIsWritten_data();
+    void digestOfWhatIsWritten();
 };
 
 void TestChecksumWriter::replacesWholeFileKeepingMode_data()
@@ -467,6 +469,49 @@ void TestChecksumWriter::folderMovedDuringTheRun()
     QCOMPARE(writer.foundAtName(), !moved);
     QCOMPARE(QString::fromStdString(writer.committedPath()), moved ? out + ".moved/sums.sha256" : QString());
     QCOMPARE(contentOf(out + (moved ? ".moved" : "") + "/sums.sha256"), QByteArray(fox.c_str()) + " a\r\n");
+}
+
+void TestChecksumWriter::digestOfWhatIsWritten_data()
+{
+    QTest::addColumn<QString>("algorithm");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("askedFirst");
+
+    QTest::newRow("sha256, one chunk") << "sha256" << 3 << true;
+    QTest::newRow("sha256, several chunks") << "sha256" << 30000 << true;
+    QTest::newRow("md5, several chunks") << "md5" << 30000 << true;
+    QTest::newRow("no lines") << "sha256" << 0 << true;
+    // Asked for after the first line, the digest would miss it: the file
+    // is read back instead.
+    QTest::newRow("asked for too late") << "sha256" << 30000 << false;
+}
+
+// The digest saveDB gives for records appended one by one is the file's,
+// in the engine's algorithm, whether taken while writing or read back.
+void TestChecksumWriter::digestOfWhatIsWritten()
+{
+    QFETCH(QString, algorithm);
+    QFETCH(int, lines);
+    QFETCH(bool, askedFirst);
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/sums";
+    QVERIFY(writeFile(name, "old\r\n"));
+    HashTools tools(algorithm.toStdString());
+    ChecksumFile::Writer writer(name.toStdString());
+    QVERIFY(writer.prepare());
+    if (askedFirst)
+        tools.digestWhileWriting(writer);
+    for (int i = 0; i < lines; ++i) {
+        QVERIFY(writer.append("file" + std::to_string(i), fox));
+        if (i == 0 && !askedFirst)
+            tools.digestWhileWriting(writer);
+    }
+    const std::string digest = tools.saveDB(writer);
+    QCOMPARE(writer.writtenDigest().empty(), !askedFirst);
+    const QCryptographicHash::Algorithm kind
+        = algorithm == "md5" ? QCryptographicHash::Md5 : QCryptographicHash::Sha256;
+    QCOMPARE(digest, QCryptographicHash::hash(contentOf(name), kind).toHex().toStdString());
+    QCOMPARE(contentOf(name).count('\n'), lines);
 }
 
 QTEST_GUILESS_MAIN(TestChecksumWriter)
