@@ -26,21 +26,28 @@ VerifySession::~VerifySession()
 
 bool VerifySession::load(const std::string &fileName, const std::string &algorithm)
 {
-    // The reader is handed over by name: libstdc++ moves a temporary into
-    // the thread that fails to start and defers the moved-from rest, whose
-    // path is then empty.
-    const auto read = [this, fileName, algorithm] {
+    if (sliceCount != 0) {
         const std::unique_ptr<hashwrapper> hasher(hashfactory().makeWrapper(algorithm));
         if (hasher)
             fileDigest = loadIndex(*hasher, fileName, index, reference);
         indexRead = !fileDigest.empty();
-    };
-    if (sliceCount != 0) {
-        read();
         return indexRead;
     }
+    // The records and the file's digest are read in two passes side by
+    // side, so that the scan, which waits for the records, does not wait
+    // for the digest as well; the digest is asked for once the scan is
+    // done. The readers are handed over by name: libstdc++ moves a
+    // temporary into the thread that fails to start and defers the
+    // moved-from rest, whose path is then empty.
+    const auto read = [this, fileName] { indexRead = readIndex(fileName, index, reference); };
+    const auto digestOf = [this, fileName, algorithm] {
+        const std::unique_ptr<hashwrapper> hasher(hashfactory().makeWrapper(algorithm));
+        if (hasher)
+            fileDigest = digestOrEmpty(*hasher, fileName);
+    };
     loaded = false;
     loading = std::async(std::launch::async | std::launch::deferred, read);
+    digesting = std::async(std::launch::async | std::launch::deferred, digestOf);
     return true;
 }
 
@@ -55,6 +62,11 @@ void VerifySession::assign(const std::vector<HashRecord> &records, long long ref
 const std::string &VerifySession::digest()
 {
     waitForIndex();
+    if (digesting.valid())
+        digesting.get();
+    // A file whose records could not be read has no digest to give.
+    if (!indexRead)
+        fileDigest.clear();
     return fileDigest;
 }
 
@@ -230,8 +242,7 @@ std::vector<std::pair<std::size_t, std::size_t>> VerifySession::findMoves(const 
     return moves;
 }
 
-std::string VerifySession::loadIndex(hashwrapper &hasher, const std::string &fileName, StoredIndex &index,
-                                     long long &reference)
+bool VerifySession::readIndex(const std::string &fileName, StoredIndex &index, long long &reference)
 {
     try {
         if (index.load(fileName)) {
@@ -239,13 +250,7 @@ std::string VerifySession::loadIndex(hashwrapper &hasher, const std::string &fil
             struct stat info;
             reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;
 #endif
-            std::string digest;
-            try {
-                digest = hasher.digestOfFile(fileName);
-            } catch (...) {
-            }
-            if (!digest.empty())
-                return digest;
+            return true;
         }
     } catch (const std::bad_alloc &) {
         index = StoredIndex();
@@ -253,5 +258,25 @@ std::string VerifySession::loadIndex(hashwrapper &hasher, const std::string &fil
     } catch (...) {
     }
     index = StoredIndex();
-    return std::string();
+    return false;
+}
+
+std::string VerifySession::digestOrEmpty(hashwrapper &hasher, const std::string &fileName)
+{
+    try {
+        return hasher.digestOfFile(fileName);
+    } catch (...) {
+        return std::string();
+    }
+}
+
+std::string VerifySession::loadIndex(hashwrapper &hasher, const std::string &fileName, StoredIndex &index,
+                                     long long &reference)
+{
+    if (!readIndex(fileName, index, reference))
+        return std::string();
+    std::string digest = digestOrEmpty(hasher, fileName);
+    if (digest.empty())
+        index = StoredIndex();
+    return digest;
 }

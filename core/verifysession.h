@@ -57,10 +57,11 @@ public:
     // Reads the checksums file with a hasher of its own for algorithm (the
     // scan's is not to be shared). With a slice, which the stored records
     // choose, it is read at once and false tells that it could not be;
-    // otherwise on a thread of its own while the scan begins, and the first
-    // record waits for it. The reading ends inside the session's calls,
-    // whatever the scan's outcome; where no thread can start it is done on
-    // the first wait.
+    // otherwise while the scan begins, its records on one thread of their
+    // own and its digest on another: the first record waits for the
+    // records, digest() for both. The reading ends inside the session's
+    // calls, whatever the scan's outcome; where no thread can start it is
+    // done on the first wait.
     bool load(const std::string &fileName, const std::string &algorithm);
     // Holds records as a checksums file holding them would give them,
     // written at reference (0 for not known).
@@ -126,6 +127,10 @@ public:
                                  long long &reference);
 
 private:
+    // loadIndex's two halves: the records, which throw std::bad_alloc on,
+    // and the digest, empty where the file cannot be read.
+    static bool readIndex(const std::string &fileName, StoredIndex &index, long long &reference);
+    static std::string digestOrEmpty(hashwrapper &hasher, const std::string &fileName);
     void waitForIndex();
     void compare(const std::string &path, const std::string &digest, const FileStamp &before,
                  bool changedWhileRead, std::uint64_t hash);
@@ -142,6 +147,9 @@ private:
     long long reference = 0;
     std::future<void> loading;
     bool loaded = true;
+    // Declared after what it writes: a digest still being taken is waited
+    // for before fileDigest goes.
+    std::future<void> digesting;
     // Whether there are stored records to compare with.
     bool indexRead = false;
     ScanFacts scan;

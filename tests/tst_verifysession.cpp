@@ -119,6 +119,8 @@ private slots:
     void sameFindingsBothWays();
     void unreadableEntries_data();
     void unreadableEntries();
+    void digestOnlyOfRecordsRead_data();
+    void digestOnlyOfRecordsRead();
 };
 
 void TestVerifySession::sameFindingsBothWays_data()
@@ -269,6 +271,40 @@ void TestVerifySession::unreadableEntries()
         QSKIP("cannot run as an unprivileged user here");
     QCOMPARE(QString::fromUtf8(result),
              (QStringList{"finished"} + findings << QString::number(notChecked)).join(','));
+}
+
+void TestVerifySession::digestOnlyOfRecordsRead_data()
+{
+    QTest::addColumn<QByteArray>("content");  // "-" for no file at all
+    QTest::addColumn<bool>("read");
+
+    QTest::newRow("checksums file")
+        << QByteArray("d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592  a\r\n") << true;
+    QTest::newRow("empty checksums file") << QByteArray() << true;
+    QTest::newRow("no checksums file, yet readable") << QByteArray("hello\nworld\n") << false;
+    QTest::newRow("no file") << QByteArray("-") << false;
+}
+
+// The records and the digest are read apart: a file whose records cannot be
+// had gives no digest either, so that a verify against it cannot pass as
+// one that found nothing changed.
+void TestVerifySession::digestOnlyOfRecordsRead()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, read);
+    QTemporaryDir root;
+    const QString sums = root.path() + "/sums.sha256";
+    if (content != "-") {
+        QFile file(sums);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(content), qint64(content.size()));
+    }
+    VerifySession session;
+    QVERIFY(session.load(QFile::encodeName(sums).toStdString(), "sha256"));
+    const std::string expected
+        = read ? QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex().toStdString() : std::string();
+    QCOMPARE(session.digest(), expected);
+    QCOMPARE(session.stored().recordCount(), std::size_t(content.count('\n') > 0 && read ? 1 : 0));
 }
 
 QTEST_GUILESS_MAIN(TestVerifySession)
