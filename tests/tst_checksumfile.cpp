@@ -110,6 +110,14 @@ void TestChecksumFile::readLines_data()
     QTest::newRow("token not a digest taken as it is") << QByteArray("NOT-HEX x\r\n") << QStringList{"NOT-HEX|x"};
     const QByteArray upper = QByteArray(fox.c_str()).toUpper();
     QTest::newRow("digest in capitals kept as written") << upper + " x\r\n" << QStringList{upper + "|x"};
+    // Lines whose 65th byte is white space, as a record's is: the token
+    // still ends at the first white space, wherever it stands.
+    const QByteArray early = "aa " + QByteArray(61, 'c');
+    QTest::newRow("token ends early, space at 65th byte") << early + " d\r\n" << QStringList{"aa|" + early.mid(3) + " d"};
+    const QByteArray late = QByteArray(63, 'f');
+    QTest::newRow("token of 63 bytes, two spaces") << late + "  y\r\n" << QStringList{late + "| y"};
+    const QByteArray control = QByteArray(40, 'e') + '\x01' + QByteArray(23, 'e');
+    QTest::newRow("control byte in a token of 64") << control + " z\r\n" << QStringList{control + "|z"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
 }
 
