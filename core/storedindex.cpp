@@ -67,6 +67,14 @@ inline std::uint64_t mix(std::uint64_t x)
 
 bool StoredIndex::load(const std::string &fileName)
 {
+    if (!loadRecords(fileName))
+        return false;
+    buildTable();
+    return true;
+}
+
+bool StoredIndex::loadRecords(const std::string &fileName)
+{
     *this = StoredIndex();
 #if defined(ORVALEN_POSIX)
     // A line holds at least a digest and its line end: room for that many
@@ -87,7 +95,7 @@ bool StoredIndex::load(const std::string &fileName)
         *this = StoredIndex();
         return false;
     }
-    buildTable();
+    seen.assign(paths.size(), false);
     return true;
 }
 
@@ -96,6 +104,7 @@ void StoredIndex::assign(const std::vector<HashRecord> &records)
     *this = StoredIndex();
     for (const HashRecord &record : records)
         add(record.path.data(), record.path.size(), record.hash.data(), record.hash.size());
+    seen.assign(paths.size(), false);
     buildTable();
 }
 
@@ -124,7 +133,6 @@ void StoredIndex::buildTable()
         capacity *= 2;
     table.assign(capacity, 0);
     mask = capacity - 1;
-    seen.assign(count, false);
     const auto insert = [this, count](std::size_t record, std::uint64_t hash) {
         const std::string_view path = paths.view(record);
         const std::uint64_t tag = hash & tagMask;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +23,12 @@ public:
     // Reads fileName as ChecksumFile::read does, replacing what was held;
     // false, holding nothing, where that fails.
     bool load(const std::string &fileName);
+    // load in two steps: the records, then the table that find looks
+    // paths up in. Between the two only isAt, the records' contents and
+    // their marks may be used, and the second may run on another thread
+    // beside them.
+    bool loadRecords(const std::string &fileName);
+    void buildTable();
     // Holds records as a checksums file holding them would give them.
     void assign(const std::vector<HashRecord> &records);
 
@@ -36,6 +43,11 @@ public:
     // path at random. next becomes the record after the one whose path
     // matched.
     std::size_t find(const char *path, std::size_t length, std::uint64_t hash, std::size_t &next) const;
+    // Whether record holds path.
+    bool isAt(std::size_t record, const char *path, std::size_t length) const
+    {
+        return record < paths.size() && paths.view(record) == std::string_view(path, length);
+    }
     // The hash a path is found by.
     static std::uint64_t hashOf(const char *path, std::size_t length);
     // Loads the table's slot for hash into the cache: a run of look-ups,
@@ -57,7 +69,6 @@ public:
 
 private:
     void add(const char *path, std::size_t pathLength, const char *digest, std::size_t digestLength);
-    void buildTable();
 
     PackedPaths paths;
     std::vector<std::uint8_t> raw;

@@ -6,12 +6,21 @@
 #include "hashwrapper.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 #include <unordered_map>
 
 #if defined(ORVALEN_POSIX)
 #include <sys/stat.h>
 #endif
+
+namespace {
+
+std::atomic<int> tableDelayForTesting{0};
+
+} // namespace
 
 VerifySession::VerifySession(unsigned slice, unsigned slices)
     : readSlice(slices == 0 ? 0 : slice), sliceCount(slices)
@@ -39,13 +48,30 @@ bool VerifySession::load(const std::string &fileName, const std::string &algorit
     // done. The readers are handed over by name: libstdc++ moves a
     // temporary into the thread that fails to start and defers the
     // moved-from rest, whose path is then empty.
-    const auto read = [this, fileName] { indexRead = readIndex(fileName, index, reference); };
+    const auto read = [this, fileName] {
+        try {
+            indexRead = readRecords(fileName, index, reference);
+        } catch (...) {
+            // The first record waits no longer and meets this at the end
+            // of the reading.
+            recordsRead.set_value();
+            throw;
+        }
+        recordsRead.set_value();
+        if (indexRead && tableDelayForTesting.load() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(tableDelayForTesting.load()));
+        if (indexRead)
+            index.buildTable();
+    };
     const auto digestOf = [this, fileName, algorithm] {
         const std::unique_ptr<hashwrapper> hasher(hashfactory().makeWrapper(algorithm));
         if (hasher)
             fileDigest = digestOrEmpty(*hasher, fileName);
     };
     loaded = false;
+    recordsKnown = false;
+    recordsRead = std::promise<void>();
+    recordsReady = recordsRead.get_future();
     loading = std::async(std::launch::async | std::launch::deferred, read);
     digesting = std::async(std::launch::async | std::launch::deferred, digestOf);
     return true;
@@ -81,13 +107,36 @@ void VerifySession::waitForIndex()
     if (loaded)
         return;
     loaded = true;
+    recordsKnown = true;
     loading.get();
+}
+
+void VerifySession::waitForRecords()
+{
+    if (recordsKnown)
+        return;
+    // A reading that could not have a thread of its own runs here, whole.
+    if (loading.wait_for(std::chrono::seconds(0)) == std::future_status::deferred) {
+        waitForIndex();
+        return;
+    }
+    recordsReady.wait();
+    recordsKnown = true;
+    // Nothing to compare with: the reading is over, and its failure, if it
+    // threw, is thrown here.
+    if (!indexRead)
+        waitForIndex();
+}
+
+void VerifySession::delayTableForTesting(int milliseconds)
+{
+    tableDelayForTesting.store(milliseconds);
 }
 
 void VerifySession::check(const std::string &path, const std::string &digest, const FileStamp &before,
                           bool changedWhileRead)
 {
-    waitForIndex();
+    waitForRecords();
     ++checkedFiles;
     if (sliceCount != 0 && ScanRecords::sliceOf(path, sliceCount) == readSlice)
         ++filesOfSlice;
@@ -129,7 +178,17 @@ void VerifySession::check(const std::vector<HashRecord> &records, const std::vec
 void VerifySession::compare(const std::string &path, const std::string &digest, const FileStamp &before,
                             bool changedWhileRead, std::uint64_t hash)
 {
-    const std::size_t record = index.find(path.data(), path.size(), hash, nextRecord);
+    std::size_t record;
+    if (!loaded && index.isAt(nextRecord, path.data(), path.size())) {
+        // Until a look-up first misses, each file met is the next record
+        // from the first on: no earlier record holds its path, since the
+        // scan meets each path once, so this record is the one that counts
+        // and the table is not needed yet.
+        record = nextRecord++;
+    } else {
+        waitForIndex();
+        record = index.find(path.data(), path.size(), hash, nextRecord);
+    }
     if (record == StoredIndex::none) {
         differences.push_back(std::make_unique<CE_NewFile>(path));
         differences.back()->digest = digest;
@@ -244,8 +303,21 @@ std::vector<std::pair<std::size_t, std::size_t>> VerifySession::findMoves(const 
 
 bool VerifySession::readIndex(const std::string &fileName, StoredIndex &index, long long &reference)
 {
+    if (!readRecords(fileName, index, reference))
+        return false;
     try {
-        if (index.load(fileName)) {
+        index.buildTable();
+    } catch (...) {
+        index = StoredIndex();
+        throw;
+    }
+    return true;
+}
+
+bool VerifySession::readRecords(const std::string &fileName, StoredIndex &index, long long &reference)
+{
+    try {
+        if (index.loadRecords(fileName)) {
 #if defined(ORVALEN_POSIX)
             struct stat info;
             reference = ::stat(fileName.c_str(), &info) == 0 ? FileStamp::of(info).modified : 0;

@@ -63,6 +63,9 @@ public:
     // calls, whatever the scan's outcome; where no thread can start it is
     // done on the first wait.
     bool load(const std::string &fileName, const std::string &algorithm);
+    // For tests: sessions loading from now on build their table this much
+    // later than they read their records; 0 for at once.
+    static void delayTableForTesting(int milliseconds);
     // Holds records as a checksums file holding them would give them,
     // written at reference (0 for not known).
     void assign(const std::vector<HashRecord> &records, long long reference);
@@ -128,10 +131,15 @@ public:
 
 private:
     // loadIndex's two halves: the records, which throw std::bad_alloc on,
-    // and the digest, empty where the file cannot be read.
+    // and the digest, empty where the file cannot be read. readRecords
+    // leaves the table to be built.
     static bool readIndex(const std::string &fileName, StoredIndex &index, long long &reference);
+    static bool readRecords(const std::string &fileName, StoredIndex &index, long long &reference);
     static std::string digestOrEmpty(hashwrapper &hasher, const std::string &fileName);
+    // The records with their table, and the records alone, which is all
+    // a look-up in the file's order needs.
     void waitForIndex();
+    void waitForRecords();
     void compare(const std::string &path, const std::string &digest, const FileStamp &before,
                  bool changedWhileRead, std::uint64_t hash);
     // Whether a stored record the scan did not reach counts as missing:
@@ -147,6 +155,9 @@ private:
     long long reference = 0;
     std::future<void> loading;
     bool loaded = true;
+    std::promise<void> recordsRead;
+    std::future<void> recordsReady;
+    bool recordsKnown = true;
     // Declared after what it writes: a digest still being taken is waited
     // for before fileDigest goes.
     std::future<void> digesting;

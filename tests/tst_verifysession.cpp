@@ -115,6 +115,7 @@ class TestVerifySession : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup() { VerifySession::delayTableForTesting(0); }
     void sameFindingsBothWays_data();
     void sameFindingsBothWays();
     void unreadableEntries_data();
@@ -156,6 +157,15 @@ void TestVerifySession::sameFindingsBothWays_data()
         << QStringList{"moved r -> p", "new q", "missing s"};
     QTest::newRow("path stored twice: the first counts")
         << QStringList{"a=one"} << QStringList{"a=one", "a=two"} << QStringList() << false << QStringList();
+    QTest::newRow("path stored again after the next: the first counts")
+        << QStringList{"a=one", "b=two"} << QStringList{"a=one", "b=two", "a=three"} << QStringList() << false
+        << QStringList();
+    QTest::newRow("path stored twice, both after another")
+        << QStringList{"a=one", "b=two"} << QStringList{"b=two", "a=old", "a=one"} << QStringList() << false
+        << QStringList{"modified a"};
+    QTest::newRow("path stored twice, the later one next in line: the first counts")
+        << QStringList{"a=one", "c=three"} << QStringList{"c=three", "a=one", "c=four"} << QStringList() << false
+        << QStringList();
     QTest::newRow("path stored twice, file gone: missing twice")
         << QStringList{"b=zzz"} << QStringList{"a=one", "a=two"} << QStringList() << false
         << QStringList{"new b", "missing a", "missing a"};
@@ -188,23 +198,32 @@ void TestVerifySession::sameFindingsBothWays()
     const std::string source = QFile::encodeName(root.path()).toStdString();
     const std::string checksumFile = QFile::encodeName(sums).toStdString();
 
-    VerifySession session;
-    QVERIFY(session.load(checksumFile, "sha256"));
-    HashTools streaming("sha256");
-    Quiet report;
-    QVERIFY(streaming.verifyHashes(source, session, &report, checksumFile));
-    QVERIFY(report.finished);
-    QVERIFY(!session.digest().empty());
-    session.finish();
-    QCOMPARE(findingsOf(session.errors()), findings);
+    // With the table built late, the first files are looked up in the
+    // file's order alone.
+    std::string streamedDigest;
+    qint64 checked = 0;
+    for (const int tableDelay : {250, 0}) {
+        VerifySession::delayTableForTesting(tableDelay);
+        VerifySession session;
+        QVERIFY(session.load(checksumFile, "sha256"));
+        HashTools streaming("sha256");
+        Quiet report;
+        QVERIFY(streaming.verifyHashes(source, session, &report, checksumFile));
+        QVERIFY(report.finished);
+        streamedDigest = session.digest();
+        QVERIFY(!streamedDigest.empty());
+        session.finish();
+        QCOMPARE(findingsOf(session.errors()), findings);
+        checked = session.checked();
+    }
 
     HashTools desktop("sha256");
     std::vector<HashRecord> storedRecords;
-    QCOMPARE(desktop.loadDB(checksumFile, storedRecords), session.digest());
+    QCOMPARE(desktop.loadDB(checksumFile, storedRecords), streamedDigest);
     desktop.setStampsWanted(true);
     std::vector<HashRecord> current;
     desktop.calculateHashes(root.path(), current, nullptr, sums);
-    QCOMPARE(session.checked(), qint64(current.size()));
+    QCOMPARE(checked, qint64(current.size()));
     std::vector<std::unique_ptr<CompareErr>> errors;
     desktop.compare(current, storedRecords, errors);
     QCOMPARE(findingsOf(errors), findings);
