@@ -141,7 +141,7 @@ void VerifySession::check(const std::string &path, const std::string &digest, co
     if (sliceCount != 0 && ScanRecords::sliceOf(path, sliceCount) == readSlice)
         ++filesOfSlice;
     if (indexRead)
-        compare(path, digest, before, changedWhileRead, StoredIndex::hashOf(path.data(), path.size()));
+        compare(path, digest, before, changedWhileRead, nullptr);
 }
 
 void VerifySession::check(const std::vector<HashRecord> &records, const std::vector<FileStamp> &stamps,
@@ -166,7 +166,7 @@ void VerifySession::check(const std::vector<HashRecord> &records, const std::vec
         if (i >= ahead) {
             const std::size_t at = i - ahead;
             compare(records[at].path, records[at].hash, stamped ? stamps[at] : FileStamp(),
-                    told && changedWhileRead[at], hashes[at % ahead]);
+                    told && changedWhileRead[at], &hashes[at % ahead]);
         }
         if (i < count) {
             hashes[i % ahead] = StoredIndex::hashOf(records[i].path.data(), records[i].path.size());
@@ -176,17 +176,19 @@ void VerifySession::check(const std::vector<HashRecord> &records, const std::vec
 }
 
 void VerifySession::compare(const std::string &path, const std::string &digest, const FileStamp &before,
-                            bool changedWhileRead, std::uint64_t hash)
+                            bool changedWhileRead, const std::uint64_t *knownHash)
 {
     std::size_t record;
-    if (!loaded && index.isAt(nextRecord, path.data(), path.size())) {
+    if (index.isAt(nextRecord, path.data(), path.size())) {
         // Until a look-up first misses, each file met is the next record
         // from the first on: no earlier record holds its path, since the
         // scan meets each path once, so this record is the one that counts
-        // and the table is not needed yet.
-        record = nextRecord++;
+        // and the table is not needed yet. After that the table says.
+        record = loaded ? index.counting(nextRecord) : nextRecord;
+        ++nextRecord;
     } else {
         waitForIndex();
+        const std::uint64_t hash = knownHash ? *knownHash : StoredIndex::hashOf(path.data(), path.size());
         record = index.find(path.data(), path.size(), hash, nextRecord);
     }
     if (record == StoredIndex::none) {

@@ -140,8 +140,10 @@ private:
     // a look-up in the file's order needs.
     void waitForIndex();
     void waitForRecords();
+    // knownHash: the path's StoredIndex::hashOf where the caller has it;
+    // else it is taken only where the table is needed.
     void compare(const std::string &path, const std::string &digest, const FileStamp &before,
-                 bool changedWhileRead, std::uint64_t hash);
+                 bool changedWhileRead, const std::uint64_t *knownHash);
     // Whether a stored record the scan did not reach counts as missing:
     // neither the checksums file itself nor ignored.
     bool countsAsMissing(const std::string &recordPath) const;
