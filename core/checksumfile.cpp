@@ -30,21 +30,6 @@ namespace {
 
 constexpr std::size_t ioChunk = 1 << 20;
 
-// Whether bytes, a multiple of eight long, hold a byte below 0x21, as
-// every format space is: a word holds one exactly when this borrow test
-// marks it. Where one does, the caller looks at the bytes one by one.
-bool anyFormatSpace(const char *bytes, std::size_t length)
-{
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    std::uint64_t marks = 0;
-    for (std::size_t i = 0; i < length; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, sizeof word);
-        marks |= (word - 0x21 * ones) & ~word & (0x80 * ones);
-    }
-    return marks != 0;
-}
-
 // Reads the record of one line, as the writer made it: the first token is
 // the digest, and the path starts one character after the token's length,
 // counted from the start of the line.
@@ -53,7 +38,8 @@ void readLine(const char *line, std::size_t length, const ChecksumFile::RecordTa
     // Nearly every line is a digest of 64 digits, a space and the path:
     // those are told apart eight bytes at a time, not one by one.
     constexpr std::size_t digits = 64;
-    if (length > digits && ChecksumLine::isFormatSpace(line[digits]) && !anyFormatSpace(line, digits)) {
+    if (length > digits && ChecksumLine::isFormatSpace(line[digits])
+        && ChecksumLine::spacelessWords(line, digits) == digits) {
         take(line + digits + 1, length - digits - 1, line, digits);
         return;
     }
