@@ -128,7 +128,6 @@ struct ChecksumWriter::State
     std::string digestAlgorithm;
     std::unique_ptr<hashwrapper> digester;
     std::string digest;
-    bool appended = false;
     off_t writtenBytes = 0;
     // An append failed: what was appended is gone, so nothing may follow.
     bool broken = false;
@@ -154,7 +153,6 @@ struct ChecksumWriter::State
         pending.clear();
         digester.reset();
         digest.clear();
-        appended = false;
         writtenBytes = 0;
         prepared = false;
         committed = false;
@@ -288,7 +286,6 @@ bool ChecksumWriter::append(const std::string &path, const std::string &digest)
     if (s.pending.capacity() < ioChunk)
         s.pending.reserve(ioChunk + 4096);
     ChecksumLine::append(s.pending, path, digest);
-    s.appended = true;
     if (s.pending.size() >= ioChunk && !s.writePending())
         return s.fail(errno);
     s.broken = false;
@@ -449,7 +446,9 @@ bool ChecksumWriter::commit()
 
 void ChecksumWriter::digestAs(const std::string &algorithm)
 {
-    if (!state->appended && !state->committed)
+    // Every line holds at least a digest: nothing appended yet is nothing
+    // pending and nothing written.
+    if (state->pending.empty() && state->writtenBytes == 0 && !state->committed)
         state->digestAlgorithm = algorithm;
 }
 

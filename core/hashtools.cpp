@@ -232,11 +232,7 @@ int HashTools::jobs() const
 
 std::string HashTools::digestOrEmpty(const std::string &fileName)
 {
-    try {
-        return hasher->digestOfFile(fileName);
-    } catch (...) {
-        return std::string();
-    }
+    return VerifySession::digestOrEmpty(*hasher, fileName);
 }
 
 std::string HashTools::saveDB(const std::string &fileName, const std::vector<HashRecord> &records)

@@ -46,31 +46,6 @@ bool decode(const char *text, std::size_t length, std::uint8_t *bytes)
     return (invalid & 0x10) == 0;
 }
 
-// Eight digest bytes as their sixteen lower-case digits, four bytes to a
-// word: a look-up a digit, as hexInto does, costs a verify of a million
-// files some 20 ms.
-inline void hexOfEight(const std::uint8_t *bytes, char *text)
-{
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    for (int half = 0; half < 2; ++half) {
-        std::uint32_t four;
-        std::memcpy(&four, bytes + 4 * half, sizeof four);
-        // Each byte to a 16-bit lane of its own, then its high digit to the
-        // lane's first byte and its low digit to the second.
-        std::uint64_t lanes = four;
-        lanes = (lanes | (lanes << 16)) & 0x0000ffff0000ffffULL;
-        lanes = (lanes | (lanes << 8)) & 0x00ff00ff00ff00ffULL;
-        const std::uint64_t nibbles = ((lanes >> 4) & 0x000f000f000f000fULL) | ((lanes & 0x000f000f000f000fULL) << 8);
-        // 10 to 15 carry into bit 4 once 6 is added: those become letters.
-        const std::uint64_t letters = ((nibbles + 0x0606060606060606ULL) >> 4) & 0x0101010101010101ULL;
-        const std::uint64_t digits = nibbles + 0x3030303030303030ULL + letters * ('a' - '0' - 10);
-        std::memcpy(text + 8 * half, &digits, sizeof digits);
-    }
-#else
-    hexInto(bytes, 8, text);
-#endif
-}
-
 inline std::uint64_t load64(const char *p)
 {
     std::uint64_t w;
@@ -234,11 +209,8 @@ std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_
 std::size_t StoredIndex::find(const char *path, std::size_t length, std::uint64_t hash,
                               std::size_t &next) const
 {
-    if (next < paths.size()) {
-        const std::string_view held = paths.view(next);
-        if (held.size() == length && std::memcmp(held.data(), path, length) == 0)
-            return counting(next++);
-    }
+    if (isAt(next, path, length))
+        return counting(next++);
     const std::size_t record = find(path, length, hash);
     if (record != none)
         next = record + 1;
@@ -289,7 +261,6 @@ bool StoredIndex::digestIs(std::size_t record, const std::string &digest) const
     if (digest.size() != 2 * digestBytes)
         return false;
     char text[2 * digestBytes];
-    for (std::size_t at = 0; at < digestBytes; at += 8)
-        hexOfEight(raw.data() + record * digestBytes + at, text + 2 * at);
+    hexInto(raw.data() + record * digestBytes, digestBytes, text);
     return std::memcmp(text, digest.data(), sizeof text) == 0;
 }

@@ -128,14 +128,14 @@ public:
     // checksums file.
     static std::string loadIndex(hashwrapper &hasher, const std::string &fileName, StoredIndex &index,
                                  long long &reference);
+    // The digest of fileName by hasher; empty where it cannot be read.
+    static std::string digestOrEmpty(hashwrapper &hasher, const std::string &fileName);
 
 private:
-    // loadIndex's two halves: the records, which throw std::bad_alloc on,
-    // and the digest, empty where the file cannot be read. readRecords
-    // leaves the table to be built.
+    // loadIndex's first half, the records, which throws std::bad_alloc on;
+    // its second is digestOrEmpty. readRecords leaves the table to be built.
     static bool readIndex(const std::string &fileName, StoredIndex &index, long long &reference);
     static bool readRecords(const std::string &fileName, StoredIndex &index, long long &reference);
-    static std::string digestOrEmpty(hashwrapper &hasher, const std::string &fileName);
     // The records with their table, and the records alone, which is all
     // a look-up in the file's order needs.
     void waitForIndex();
