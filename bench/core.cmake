@@ -15,7 +15,7 @@ add_custom_target(bench_core_run
 
 # Small files hashed through io_uring against the plain path, in the same
 # program (see uring_bench.cpp).
-if(TARGET uringreader)
+if(ORVALEN_URING)
   add_executable(uring_bench uring_bench.cpp)
-  target_link_libraries(uring_bench PRIVATE uringreader)
+  target_link_libraries(uring_bench PRIVATE core)
 endif()

@@ -21,6 +21,9 @@ public:
     // As hashwrapper::openRegularFileBelow(rootFd, path, belowOffset,
     // status).
     int openRegularFile(const std::string &path, std::size_t belowOffset, struct stat *status);
+    // The folder of the file at path, open, kept for the files after it;
+    // -1 where the file is to be opened by its whole path, as above.
+    int folderOf(const std::string &path, std::size_t belowOffset);
     // Closes the folder, for a caller short of descriptors.
     void release();
 

@@ -16,6 +16,12 @@
 #if defined(ORVALEN_POSIX)
 #include "folderhandle.h"
 
+#if defined(ORVALEN_URING)
+#include "uringreader.h"
+
+#include <memory>
+#endif
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -38,8 +44,14 @@ constexpr auto slowOpen = std::chrono::microseconds(200);
 // memory; so many such files in a row hand the opening back to the hashers.
 constexpr std::size_t lookEvery = 16;
 constexpr int inMemoryToTrust = 8;
-// Files a hasher that opens them itself claims at once, at most.
+// Files a hasher that opens them itself claims at once, at most. While
+// its files are small, each costs less than the claim's turn of the lock
+// and the wake-ups at its hand-back, and it claims more of them; with
+// larger files a long run would leave the other hashers without work at
+// the end of the scan, and the caller waiting for its results.
 constexpr std::size_t filesPerClaim = 8;
+constexpr std::size_t smallFilesPerClaim = 32;
+constexpr long long smallFileSize = 64 * 1024;
 
 bool outOfDescriptors(int error)
 {
@@ -276,20 +288,53 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     // run, so that paths cost no allocation. The results are written where
     // the caller takes them, in the claimed slots, which no other thread
     // touches until they are handed back under the lock.
-    std::vector<std::string> runPaths(filesPerClaim);
-    std::vector<std::exception_ptr> pathFailures(filesPerClaim);
-    std::vector<char> unread(filesPerClaim);
+    std::vector<std::string> runPaths(smallFilesPerClaim);
+    std::vector<std::exception_ptr> pathFailures(smallFilesPerClaim);
+    std::vector<char> unread(smallFilesPerClaim);
+    // Whether the files of the last run were small, and the bytes of this
+    // run's files as they were opened.
+    bool smallFiles = false;
+    long long runBytes = 0;
     std::size_t first = 0;
     std::size_t count = 0;
     // The run counts one descriptor as held by this hasher, which opens
     // its files one at a time.
     bool holding = false;
     bool missedCache = false;
+#if defined(ORVALEN_URING)
+    // Made at the first run that can use it: a scan that reads ahead of
+    // the disk, or lists few files, needs no ring.
+    std::unique_ptr<UringReader> uring;
+    bool uringRefused = false;
+    std::vector<UringReader::File> batch(smallFilesPerClaim);
+    const char *names[smallFilesPerClaim];
+    // The file of the run each place of the batch holds, or none.
+    constexpr std::size_t none = ~std::size_t(0);
+    static_assert(smallFilesPerClaim <= UringReader::batchFiles, "a run is one batch");
+    std::size_t inBatch[smallFilesPerClaim];
+    // Descriptors the batch left open are closed however the run ends.
+    struct LeftOpen
+    {
+        std::vector<UringReader::File> &files;
+        ~LeftOpen()
+        {
+            for (UringReader::File &file : files)
+                if (file.fd >= 0) {
+                    closeFile(file.fd);
+                    file.fd = -1;
+                }
+        }
+    } leftOpen{batch};
+#endif
     for (;;) {
         bool opensItself;
         bool fromOpener = false;
         bool wakeOpener;
         Wakes wakes;
+        if (count > 0) {
+            smallFiles = runBytes < smallFileSize * static_cast<long long>(count);
+            runBytes = 0;
+        }
         {
             std::unique_lock<std::mutex> guard = locked();
             if (count > 0)
@@ -326,7 +371,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 bool toOpen = false;
                 // Half of what may be claimed, so that the other hashers
                 // find files too.
-                count = std::min(filesPerClaim, std::max<std::size_t>((room() + 1) / 2, 1));
+                count = std::min(smallFiles ? smallFilesPerClaim : filesPerClaim,
+                                 std::max<std::size_t>((room() + 1) / 2, 1));
                 nextToHash += count;
                 nextToOpen += count;
                 for (std::size_t i = 0; i < count; ++i) {
@@ -375,6 +421,64 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         if (wakeOpener)
             roomToOpen.notify_one();
 
+#if defined(ORVALEN_URING)
+        // A run of files this hasher opens itself is opened, and its small
+        // files read, a submission each to the kernel instead of a system
+        // call each per file. What the batch could not do, each file's own
+        // calls below do as they would without it.
+        std::fill(inBatch, inBatch + count, none);
+        if (opensItself && !fromOpener && smallFiles && count > 1 && rootFd >= 0
+            && !stopping.load(std::memory_order_relaxed) && !uringRefused) {
+            if (!uring) {
+                uring = std::make_unique<UringReader>(rootFd);
+                uringRefused = !uring->batched();
+            }
+            std::size_t batched = 0;
+            std::size_t lookAt = none;
+            // The files are opened by their names in the folder of the
+            // run's first file, as each file's own open does; files in
+            // another folder take their own calls.
+            int folderFd = -1;
+            const std::string *lead = nullptr;
+            std::size_t leadNameAt = 0;
+            for (std::size_t i = 0; i < count && !uringRefused; ++i) {
+                if (unread[i] || pathFailures[i])
+                    continue;
+                const std::string &path = runPaths[i];
+                const std::size_t slash = path.rfind('/');
+                const std::size_t below = nativePrefix.size();
+                const std::size_t nameAt = slash == std::string::npos || slash < below ? below : slash + 1;
+                if (!lead) {
+                    folderFd = nameAt == below ? rootFd : folder.folderOf(path, below);
+                    if (folderFd < 0)
+                        break;
+                    lead = &path;
+                    leadNameAt = nameAt;
+                } else if (nameAt != leadNameAt || path.compare(0, nameAt, *lead, 0, nameAt) != 0) {
+                    continue;
+                }
+                if (lookAt == none && (first + i) % lookEvery == 0)
+                    lookAt = batched;
+                names[batched] = path.c_str() + nameAt;
+                inBatch[i] = batched++;
+            }
+            if (batched > 0) {
+                bool missed = false;
+                const auto started = std::chrono::steady_clock::now();
+                try {
+                    uring->hashOpened(folderFd, names, batched, *hasher, batch.data(), lookAt, &missed);
+                    // As below: a refused read without waiting of a file
+                    // that came as fast as from memory did not wait.
+                    missedCache = missed && std::chrono::steady_clock::now() - started > slowOpen;
+                } catch (...) {
+                    // The ring failed: this run and the rest of the scan
+                    // take each file's own calls.
+                    uringRefused = true;
+                    std::fill(inBatch, inBatch + count, none);
+                }
+            }
+        }
+#endif
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t index = first + i;
             Result &result = slot(index).result;
@@ -392,9 +496,32 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     pathFailures[i] = nullptr;
                 }
             }
+            // The batch opened it, and hashed it or left it open.
+            bool fromBatch = false;
+#if defined(ORVALEN_URING)
+            // Short of descriptors, the ring's goes first, for the rest of
+            // the scan, as the folder's does.
+            if (inBatch[i] != none && batch[inBatch[i]].untried && outOfDescriptors(batch[inBatch[i]].error)
+                && uring) {
+                uring.reset();
+                uringRefused = true;
+            }
+            if (inBatch[i] != none && !batch[inBatch[i]].untried) {
+                UringReader::File &file = batch[inBatch[i]];
+                fromBatch = true;
+                result.error = file.error;
+                result.before = file.before;
+                result.after = file.after;
+                result.digest.swap(file.digest);
+                fd = file.fd;
+                file.fd = -1;
+                size = file.before.size;
+            }
+#endif
 #if defined(ORVALEN_POSIX)
-            if (opensItself && !result.unread && !result.failure && !result.shortage
-                && !stopping.load(std::memory_order_relaxed)) {
+            if (fromBatch ? fd >= 0
+                          : opensItself && !result.unread && !result.failure && !result.shortage
+                                && !stopping.load(std::memory_order_relaxed)) {
                 // After a failed open, which gave its descriptor back, the
                 // next file takes one again.
                 if (!holding) {
@@ -402,7 +529,8 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     ++descriptorsHeld;
                     ++hashersHolding;
                 }
-                fd = openInPipeline(folder, runPaths[i], &size, result);
+                if (!fromBatch)
+                    fd = openInPipeline(folder, runPaths[i], &size, result);
                 holding = fd >= 0;
 #if defined(POSIX_FADV_SEQUENTIAL)
                 // Its opener asked for the start only: the rest follows
@@ -430,7 +558,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                 // Asking the kernel whether a file is in memory costs a
                 // heavier read call; as the openers do, every lookEvery'th
                 // file tells.
-                const bool look = opensItself && index % lookEvery == 0;
+                const bool look = opensItself && !fromBatch && index % lookEvery == 0;
                 bool missed = false;
                 const auto started = look ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
                 try {
@@ -463,6 +591,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
                     missedCache = missedCache || missed;
                 }
             }
+            runBytes += result.before.size;
             if (large) {
                 {
                     std::lock_guard<std::mutex> guard(lock);

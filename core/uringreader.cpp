@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 namespace {
 
 std::atomic<int> refusedForTesting{0};
+std::atomic<unsigned long long> batches{0};
 
 // What a completion answers, in its user data beside the file's place in
 // the batch.
@@ -168,6 +170,11 @@ UringReader::UringReader(int dirFd) : dirFd(dirFd)
 
 UringReader::~UringReader() = default;
 
+unsigned long long UringReader::batchesForTesting()
+{
+    return batches.load();
+}
+
 void UringReader::refuseSetupForTesting(int error)
 {
     refusedForTesting.store(error);
@@ -175,53 +182,80 @@ void UringReader::refuseSetupForTesting(int error)
 
 void UringReader::hash(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files)
 {
+    const char *names[batchFiles];
     for (std::size_t done = 0; done < count; done += batchFiles) {
         const std::size_t batch = std::min(batchFiles, count - done);
-        if (ring)
-            hashBatch(paths + done, batch, hasher, files + done);
-        else
+        File *const these = files + done;
+        if (ring) {
             for (std::size_t i = 0; i < batch; ++i)
-                hashPlain(paths[done + i], hasher, files[done + i]);
+                names[i] = paths[done + i].c_str();
+            hashOpened(dirFd, names, batch, hasher, these, batchFiles, nullptr);
+        }
+        for (std::size_t i = 0; i < batch; ++i) {
+            File &file = these[i];
+            if (!ring || file.untried) {
+                hashPlain(paths[done + i], hasher, file);
+            } else if (file.fd >= 0) {
+                const int fd = file.fd;
+                file.fd = -1;
+                try {
+                    hashFromDescriptor(fd, paths[done + i], hasher, file);
+                } catch (...) {
+                    ::close(fd);
+                    for (std::size_t j = i + 1; j < batch; ++j)
+                        if (these[j].fd >= 0)
+                            ::close(these[j].fd);
+                    throw;
+                }
+                ::close(fd);
+            }
+        }
     }
-    if (ring)
-        ring->drain();
 }
 
-void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files)
+void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t count, hashwrapper &hasher,
+                             File *files, std::size_t lookAt, bool *missedCache)
 {
     int fds[batchFiles];
     int reads[batchFiles];
-    bool plain[batchFiles];
     unsigned opens = 0;
     for (std::size_t i = 0; i < count; ++i) {
+        // As new, with the digest's room kept for the next batch.
+        std::string digest = std::move(files[i].digest);
+        digest.clear();
         files[i] = File();
+        files[i].digest = std::move(digest);
         fds[i] = -1;
         // A path the kernel would refuse as too long is opened in pieces.
-        plain[i] = paths[i].size() >= PATH_MAX;
-        if (!plain[i]) {
-            io_uring_prep_openat(ring->request(opened | i), dirFd, paths[i].c_str(), openFlags, 0);
+        files[i].untried = std::strlen(names[i]) >= PATH_MAX;
+        if (!files[i].untried) {
+            io_uring_prep_openat(ring->request(opened | i), dirFd, names[i], openFlags, 0);
             ++opens;
         }
     }
-    // The closes of the previous batch go with these opens.
     ring->collect(opens, opened, fds);
+    batches.fetch_add(1, std::memory_order_relaxed);
 
     try {
         unsigned wanted = 0;
         std::size_t filled = 0;
         std::size_t at[batchFiles];
         for (std::size_t i = 0; i < count; ++i) {
-            if (plain[i])
+            File &file = files[i];
+            reads[i] = -1;
+            if (file.untried)
                 continue;
             const int fd = fds[i];
-            reads[i] = -1;
-            if (fd == -EAGAIN || fd == -EINTR) {
+            // Short of descriptors, or an open that would wait: the caller
+            // knows how to wait.
+            if (fd == -EAGAIN || fd == -EINTR || fd == -EMFILE || fd == -ENFILE) {
                 fds[i] = -1;
-                plain[i] = true;
+                file.untried = true;
+                file.error = -fd;
                 continue;
             }
             if (fd < 0) {
-                files[i].error = -fd;
+                file.error = -fd;
                 continue;
             }
             struct stat status;
@@ -231,13 +265,17 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
             else if (!S_ISREG(status.st_mode))
                 failure = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
             if (failure != 0) {
-                files[i].error = failure;
+                file.error = failure;
                 ring->close(fd, closed | i);
                 fds[i] = -1;
                 continue;
             }
-            files[i].before = FileStamp::of(status);
+            file.before = FileStamp::of(status);
             const std::size_t size = static_cast<std::size_t>(status.st_size);
+            if (i == lookAt && missedCache && size > 0) {
+                unsigned char first;
+                *missedCache = hashwrapper::readWithoutWaiting(fd, &first, 1, 0) != 1;
+            }
             if (size == 0) {
                 reads[i] = 0;
             } else if (size < pieceBytes && size <= batchBytes - filled) {
@@ -252,16 +290,12 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
 
         for (std::size_t i = 0; i < count; ++i) {
             File &file = files[i];
-            if (plain[i]) {
-                hashPlain(paths[i], hasher, file);
-                continue;
-            }
             const int fd = fds[i];
             if (fd < 0)
                 continue;
             // Only a read that gave the whole file as opened, with the status
             // still that of the open, is hashed from the batch: anything else
-            // is read again the plain way, which reports it as the scan does.
+            // is left to the caller, who reads it again the plain way.
             bool whole = reads[i] >= 0 && reads[i] == file.before.size;
             if (whole) {
                 file.after = FileStamp::ofOpen(fd);
@@ -272,16 +306,23 @@ void UringReader::hashBatch(const std::string *paths, std::size_t count, hashwra
                 if (reads[i] > 0)
                     hasher.addData(buffer.get() + at[i], static_cast<unsigned int>(reads[i]));
                 hasher.finishDigestInto(file.digest);
+                ring->close(fd, closed | i);
             } else {
-                hashFromDescriptor(fd, paths[i], hasher, file);
+                file.after = FileStamp();
+                file.fd = fd;
             }
-            ring->close(fd, closed | i);
             fds[i] = -1;
         }
+        // The closes go now: the caller counts on them being closed.
+        ring->submit();
     } catch (...) {
-        for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t i = 0; i < count; ++i) {
             if (fds[i] >= 0)
                 ::close(fds[i]);
+            if (files[i].fd >= 0)
+                ::close(files[i].fd);
+            files[i].fd = -1;
+        }
         ring->drain();
         throw;
     }

@@ -23,9 +23,8 @@ class hashwrapper;
 // open, status, read, status, close. A reader serves the thread that made
 // it; it holds its ring and its buffer until it is destroyed.
 //
-// The scan does not use it: on Linux 6.18 the requests cost the kernel about
-// what the system calls they replace cost, once the two looks at the status
-// are taken (bench/uring_bench.cpp, beside the plain path).
+// The scan's hashers take the runs of files they claim through
+// hashOpened(), and read what it leaves open their own way.
 
 class UringReader
 {
@@ -50,6 +49,13 @@ public:
         FileStamp after;
         // It changed during each of its reads: the digest is that of the last.
         bool changing = false;
+        // Left by hashOpened() to its caller, who reads and closes it: the
+        // file is open at fd, with its status as opened in before.
+        int fd = -1;
+        // Not opened by hashOpened(): its path is too long for one call, its
+        // open would have to wait, or no descriptor was free; error holds
+        // the errno of the open that was refused, if any.
+        bool untried = false;
     };
 
     // dirFd stays the caller's; the paths are taken below it.
@@ -68,6 +74,18 @@ public:
     // every descriptor of the batch closed.
     void hash(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files);
 
+    // Opens the count files (at most batchFiles) named below dirFd in one
+    // submission, reads those smaller than a piece in one more, and hashes
+    // each that held still from the batch's buffer. Any other file is left
+    // open or untried (see File), or failed. lookAt: the place of a file
+    // whose first byte is asked for without waiting before the reads; how
+    // that went, missed the disk or not, goes to missedCache. Throws as
+    // hash(), with no descriptor left open. Only where batched().
+    void hashOpened(int dirFd, const char *const *names, std::size_t count, hashwrapper &hasher, File *files,
+                    std::size_t lookAt, bool *missedCache);
+
+    // For tests: the batches hashOpened() has submitted in this process.
+    static unsigned long long batchesForTesting();
     // For tests: readers made from now on find io_uring refused with this
     // errno, as by a seccomp filter; 0 lets them try again.
     static void refuseSetupForTesting(int error);
@@ -75,7 +93,6 @@ public:
 private:
     struct Ring;
 
-    void hashBatch(const std::string *paths, std::size_t count, hashwrapper &hasher, File *files);
     void hashPlain(const std::string &path, hashwrapper &hasher, File &file) const;
     void hashFromDescriptor(int fd, const std::string &path, hashwrapper &hasher, File &file) const;
 

@@ -4,6 +4,7 @@
 // and a file written while it is read.
 
 #include "compareerr.h"
+#include "descriptor.h"
 #include "filereader.h"
 #include "hashfactory.h"
 #include "hashtools.h"
@@ -11,6 +12,9 @@
 #include "scantestsupport.h"
 #include "treelisting.h"
 #include "verifysession.h"
+#if defined(ORVALEN_URING)
+#include "uringreader.h"
+#endif
 
 #include <QDateTime>
 #include <QFile>
@@ -97,6 +101,8 @@ private slots:
     void pipelineWindows_data();
     void pipelineWindows();
     void sameResultForAnyJobCount();
+    void sameResultsInBatches_data();
+    void sameResultsInBatches();
     void descriptorShortage_data();
     void descriptorShortage();
     void cancelDuringLongFile();
@@ -262,6 +268,109 @@ void TestScanPipeline::sameResultForAnyJobCount()
         if (jobs == 1)
             first = bytes;
         QCOMPARE(bytes, first);
+    }
+}
+
+void TestScanPipeline::sameResultsInBatches_data()
+{
+    // Files name=size; a size of -1 is a folder, -2 a FIFO, -3 a path
+    // handed in for which nothing exists.
+    QTest::addColumn<QStringList>("files");
+    QStringList oneFolder;
+    QStringList crossing;
+    QStringList sizes;
+    QStringList odd;
+    const int piece = 64 * 1024;
+    for (int i = 0; i < 300; ++i) {
+        oneFolder << QString("f%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(i % 200);
+        // Runs of files begin and end in the middle of folders.
+        crossing << QString("d%1/f%2=%3").arg(i / 5, 2, 10, QLatin1Char('0')).arg(i).arg(i % 50);
+        // Files at either side of what a batch reads at once, and enough
+        // of them in a row to fill its buffer.
+        const int around[] = {0, 1, piece - 1, piece, piece + 1, 100, 50000, 60000};
+        sizes << QString("s/f%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(around[i % 8]);
+        const int kind = i % 37 == 20 ? -1 : i % 41 == 30 ? -2 : i % 43 == 40 ? -3 : 10 + i;
+        odd << QString("o/f%1=%2").arg(i, 3, 10, QLatin1Char('0')).arg(kind);
+    }
+    QTest::newRow("small files in one folder") << oneFolder;
+    QTest::newRow("runs of files cross folders") << crossing;
+    QTest::newRow("sizes around a batch's piece") << sizes;
+    QTest::newRow("folders, FIFOs and missing files among small files") << odd;
+}
+
+// Small files are opened and read a batch at a time where io_uring serves;
+// every file must come out as each file's own calls give it, with the
+// digest sha256 gives and the errno the open gives.
+void TestScanPipeline::sameResultsInBatches()
+{
+    QFETCH(QStringList, files);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    std::vector<std::string> names;
+    std::vector<std::string> digests;
+    std::vector<int> errors;
+    for (const QString &entry : qAsConst(files)) {
+        const QString name = entry.section(QLatin1Char('='), 0, 0);
+        const int size = entry.section(QLatin1Char('='), 1).toInt();
+        const QString path = root.filePath(name);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        names.push_back(name.toStdString());
+        digests.emplace_back();
+        errors.push_back(size == -1 ? EISDIR : size == -2 ? EINVAL : size == -3 ? ENOENT : 0);
+        if (size == -1) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (size == -2) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        } else if (size >= 0) {
+            // Each file's content its own, so that one file's bytes
+            // hashed for another's cannot pass.
+            QByteArray content = name.toUtf8().repeated(size / name.size() + 1).left(size);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(content), qint64(size));
+            digests.back() = sha256Of(content);
+        }
+    }
+    const std::string prefix = QFile::encodeName(root.path() + "/").toStdString();
+    const Descriptor rootFd(::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    QVERIFY(rootFd.get() >= 0);
+
+    for (const bool batched : {false, true}) {
+#if defined(ORVALEN_URING)
+        UringReader::refuseSetupForTesting(batched ? 0 : EPERM);
+        const unsigned long long batchesBefore = UringReader::batchesForTesting();
+#else
+        if (batched)
+            break;
+#endif
+        {
+            ScanPipeline::Settings settings;
+            settings.hashers = 2;
+            settings.openers = 2;
+            settings.hashersOpenFromMemory = true;
+            ScanPipeline pipeline(prefix, [] { return hashfactory().makeWrapper("sha256"); }, settings,
+                                  rootFd.get());
+            for (const std::string &name : names)
+                pipeline.add(name.data(), name.size());
+            pipeline.publish();
+            pipeline.finish();
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                ScanPipeline::Result result;
+                QVERIFY(pipeline.take(result, [] { return true; }));
+                QCOMPARE(result.error, errors[i]);
+                QCOMPARE(result.digest, digests[i]);
+                if (errors[i] == 0)
+                    QVERIFY(!result.after.differsFrom(result.before));
+            }
+        }
+#if defined(ORVALEN_URING)
+        UringReader::refuseSetupForTesting(0);
+        // A scan of small files where io_uring serves goes through batches;
+        // refused, through none.
+        UringReader probe(rootFd.get());
+        if (probe.batched())
+            QCOMPARE(UringReader::batchesForTesting() > batchesBefore, batched);
+#endif
     }
 }
 
