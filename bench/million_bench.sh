@@ -20,8 +20,9 @@
 # Each shape is timed against bench/floor.c (open, status, read to the end,
 # close; 2 threads) and against bench/uring_floor.c, the same through
 # io_uring, once for each way of taking the status; where liburing was
-# found, core's UringReader hashes the files through io_uring and the plain
-# way (bench/uring_bench.cpp) beside them.
+# found, core's UringReader, through which the scan's hashers take runs of
+# small files, hashes the files through io_uring and the plain way
+# (bench/uring_bench.cpp) beside them.
 #
 # On a machine shared with other work the wall times favour a program with
 # more threads, such as one whose requests go to io_uring's workers: compare

@@ -106,6 +106,10 @@ public:
     // hold none, so the shortage is not theirs to end.
     bool waitForDescriptor();
 
+    // Whether the hashers open and read runs of small files in batches
+    // through io_uring where the kernel serves it (see UringReader).
+    static bool batchesSmallFiles();
+
     // See DevicePolicy.
     static Settings settingsFor(const std::string &sourcePath, int jobs)
     {

@@ -13,14 +13,26 @@
 #include <new>
 #include <utility>
 
-#if defined(ORVALEN_POSIX)
-#include "folderhandle.h"
+#if defined(__SANITIZE_THREAD__)
+#define ORVALEN_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORVALEN_UNDER_TSAN 1
+#endif
+#endif
 
-#if defined(ORVALEN_URING)
+// ThreadSanitizer sees neither the opens and closes the kernel does for
+// io_uring nor the rings it maps: a descriptor number or a ring's address
+// used again looks to it like a race.
+#if defined(ORVALEN_URING) && !defined(ORVALEN_UNDER_TSAN)
+#define ORVALEN_SCAN_BATCHES 1
 #include "uringreader.h"
 
 #include <memory>
 #endif
+
+#if defined(ORVALEN_POSIX)
+#include "folderhandle.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -77,16 +89,9 @@ void closeFile(int fd)
 // Where the system refuses, the hasher stays in the shared table.
 // ThreadSanitizer knows one table a process: the same number open in two
 // tables looks to it like one descriptor used by two threads in no order.
-#if defined(__SANITIZE_THREAD__)
-#define ORVALEN_SHARED_DESCRIPTORS 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define ORVALEN_SHARED_DESCRIPTORS 1
-#endif
-#endif
 void keepOwnDescriptors()
 {
-#if defined(__linux__) && defined(CLONE_FILES) && !defined(ORVALEN_SHARED_DESCRIPTORS)
+#if defined(__linux__) && defined(CLONE_FILES) && !defined(ORVALEN_UNDER_TSAN)
     (void)::unshare(CLONE_FILES);
 #endif
 }
@@ -108,6 +113,15 @@ void keepFailure(ScanPipeline::Result &result)
 }
 
 } // namespace
+
+bool ScanPipeline::batchesSmallFiles()
+{
+#if defined(ORVALEN_SCAN_BATCHES)
+    return true;
+#else
+    return false;
+#endif
+}
 
 int ScanPipeline::openInPipeline(FolderHandle &folder, const std::string &path, long long *size,
                                  Result &result)
@@ -301,7 +315,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     // its files one at a time.
     bool holding = false;
     bool missedCache = false;
-#if defined(ORVALEN_URING)
+#if defined(ORVALEN_SCAN_BATCHES)
     // Made at the first run that can use it: a scan that reads ahead of
     // the disk, or lists few files, needs no ring.
     std::unique_ptr<UringReader> uring;
@@ -421,7 +435,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
         if (wakeOpener)
             roomToOpen.notify_one();
 
-#if defined(ORVALEN_URING)
+#if defined(ORVALEN_SCAN_BATCHES)
         // A run of files this hasher opens itself is opened, and its small
         // files read, a submission each to the kernel instead of a system
         // call each per file. What the batch could not do, each file's own
@@ -498,7 +512,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             }
             // The batch opened it, and hashed it or left it open.
             bool fromBatch = false;
-#if defined(ORVALEN_URING)
+#if defined(ORVALEN_SCAN_BATCHES)
             // Short of descriptors, the ring's goes first, for the rest of
             // the scan, as the folder's does.
             if (inBatch[i] != none && batch[inBatch[i]].untried && outOfDescriptors(batch[inBatch[i]].error)
