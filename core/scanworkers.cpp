@@ -26,9 +26,7 @@
 // used again looks to it like a race.
 #if defined(ORVALEN_URING) && !defined(ORVALEN_UNDER_TSAN)
 #define ORVALEN_SCAN_BATCHES 1
-#include "uringreader.h"
-
-#include <memory>
+#include "runbatch.h"
 #endif
 
 #if defined(ORVALEN_POSIX)
@@ -63,6 +61,9 @@ constexpr int inMemoryToTrust = 8;
 // the end of the scan, and the caller waiting for its results.
 constexpr std::size_t filesPerClaim = 8;
 constexpr std::size_t smallFilesPerClaim = 32;
+#if defined(ORVALEN_SCAN_BATCHES)
+static_assert(smallFilesPerClaim <= RunBatch::mostFiles, "a run is one batch");
+#endif
 constexpr long long smallFileSize = 64 * 1024;
 
 bool outOfDescriptors(int error)
@@ -316,29 +317,7 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
     bool holding = false;
     bool missedCache = false;
 #if defined(ORVALEN_SCAN_BATCHES)
-    // Made at the first run that can use it: a scan that reads ahead of
-    // the disk, or lists few files, needs no ring.
-    std::unique_ptr<UringReader> uring;
-    bool uringRefused = false;
-    std::vector<UringReader::File> batch(smallFilesPerClaim);
-    const char *names[smallFilesPerClaim];
-    // The file of the run each place of the batch holds, or none.
-    constexpr std::size_t none = ~std::size_t(0);
-    static_assert(smallFilesPerClaim <= UringReader::batchFiles, "a run is one batch");
-    std::size_t inBatch[smallFilesPerClaim];
-    // Descriptors the batch left open are closed however the run ends.
-    struct LeftOpen
-    {
-        std::vector<UringReader::File> &files;
-        ~LeftOpen()
-        {
-            for (UringReader::File &file : files)
-                if (file.fd >= 0) {
-                    closeFile(file.fd);
-                    file.fd = -1;
-                }
-        }
-    } leftOpen{batch};
+    RunBatch batch(rootFd);
 #endif
     for (;;) {
         bool opensItself;
@@ -436,61 +415,17 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             roomToOpen.notify_one();
 
 #if defined(ORVALEN_SCAN_BATCHES)
-        // A run of files this hasher opens itself is opened, and its small
-        // files read, a submission each to the kernel instead of a system
-        // call each per file. What the batch could not do, each file's own
-        // calls below do as they would without it.
-        std::fill(inBatch, inBatch + count, none);
-        if (opensItself && !fromOpener && smallFiles && count > 1 && rootFd >= 0
-            && !stopping.load(std::memory_order_relaxed) && !uringRefused) {
-            if (!uring) {
-                uring = std::make_unique<UringReader>(rootFd);
-                uringRefused = !uring->batched();
-            }
-            std::size_t batched = 0;
-            std::size_t lookAt = none;
-            // The files are opened by their names in the folder of the
-            // run's first file, as each file's own open does; files in
-            // another folder take their own calls.
-            int folderFd = -1;
-            const std::string *lead = nullptr;
-            std::size_t leadNameAt = 0;
-            for (std::size_t i = 0; i < count && !uringRefused; ++i) {
-                if (unread[i] || pathFailures[i])
-                    continue;
-                const std::string &path = runPaths[i];
-                const std::size_t slash = path.rfind('/');
-                const std::size_t below = nativePrefix.size();
-                const std::size_t nameAt = slash == std::string::npos || slash < below ? below : slash + 1;
-                if (!lead) {
-                    folderFd = nameAt == below ? rootFd : folder.folderOf(path, below);
-                    if (folderFd < 0)
-                        break;
-                    lead = &path;
-                    leadNameAt = nameAt;
-                } else if (nameAt != leadNameAt || path.compare(0, nameAt, *lead, 0, nameAt) != 0) {
-                    continue;
-                }
-                if (lookAt == none && (first + i) % lookEvery == 0)
-                    lookAt = batched;
-                names[batched] = path.c_str() + nameAt;
-                inBatch[i] = batched++;
-            }
-            if (batched > 0) {
-                bool missed = false;
-                const auto started = std::chrono::steady_clock::now();
-                try {
-                    uring->hashOpened(folderFd, names, batched, *hasher, batch.data(), lookAt, &missed);
-                    // As below: a refused read without waiting of a file
-                    // that came as fast as from memory did not wait.
-                    missedCache = missed && std::chrono::steady_clock::now() - started > slowOpen;
-                } catch (...) {
-                    // The ring failed: this run and the rest of the scan
-                    // take each file's own calls.
-                    uringRefused = true;
-                    std::fill(inBatch, inBatch + count, none);
-                }
-            }
+        // What the batch cannot do for a file, the file's own calls below do.
+        batch.begin(count);
+        if (opensItself && !fromOpener && smallFiles && count > 1 && batch.usable()
+            && !stopping.load(std::memory_order_relaxed)) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (!unread[i] && !pathFailures[i])
+                    batch.add(i, runPaths[i], nativePrefix.size(), folder, (first + i) % lookEvery == 0);
+            const auto started = std::chrono::steady_clock::now();
+            // As below: a refused read without waiting of a file that came
+            // as fast as from memory did not wait.
+            missedCache = batch.hash(*hasher) && std::chrono::steady_clock::now() - started > slowOpen;
         }
 #endif
         for (std::size_t i = 0; i < count; ++i) {
@@ -513,24 +448,9 @@ void ScanPipeline::hashLoop(hashwrapper *hasher)
             // The batch opened it, and hashed it or left it open.
             bool fromBatch = false;
 #if defined(ORVALEN_SCAN_BATCHES)
-            // Short of descriptors, the ring's goes first, for the rest of
-            // the scan, as the folder's does.
-            if (inBatch[i] != none && batch[inBatch[i]].untried && outOfDescriptors(batch[inBatch[i]].error)
-                && uring) {
-                uring.reset();
-                uringRefused = true;
-            }
-            if (inBatch[i] != none && !batch[inBatch[i]].untried) {
-                UringReader::File &file = batch[inBatch[i]];
-                fromBatch = true;
-                result.error = file.error;
-                result.before = file.before;
-                result.after = file.after;
-                result.digest.swap(file.digest);
-                fd = file.fd;
-                file.fd = -1;
-                size = file.before.size;
-            }
+            fromBatch = batch.take(i, result, fd);
+            if (fromBatch)
+                size = result.before.size;
 #endif
 #if defined(ORVALEN_POSIX)
             if (fromBatch ? fd >= 0
