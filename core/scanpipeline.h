@@ -26,7 +26,9 @@ class hashwrapper;
 // file has to come from the disk, openers open the files ahead, ask the
 // kernel to read them now and close them, so that many reads are in
 // flight; when the openers find the files in memory again they leave the
-// files to the hashers alone. Every file is opened, read and closed by its
+// files to the hashers alone. A hasher whose files are small claims longer
+// runs of them, and opens and reads a run's files a batch at a time where
+// io_uring serves (RunBatch). Every file is opened, read and closed by its
 // hasher, on a descriptor table of the hasher's own where the system gives
 // one: a descriptor never passes from one thread to another. Two windows
 // bound what is held however large the tree: at most `openAhead` files are

@@ -120,14 +120,17 @@ struct UringReader::Ring
             }
     }
 
-    void drain() noexcept
+    // Waits for what is outstanding; the descriptors of opens that answer
+    // now go into opens by place, where the caller closes them.
+    void drain(int *opens = nullptr) noexcept
     {
         try {
             submit();
             unsigned long long data;
             int result;
-            while (next(data, result)) {
-            }
+            while (next(data, result))
+                if (opens && (data & kindMask) == opened)
+                    opens[data & ~kindMask] = result;
         } catch (const std::system_error &) {
             // The kernel completes what it holds when the ring goes.
         }
@@ -233,10 +236,10 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
             ++opens;
         }
     }
-    ring->collect(opens, opened, fds);
     batches.fetch_add(1, std::memory_order_relaxed);
 
     try {
+        ring->collect(opens, opened, fds);
         unsigned wanted = 0;
         std::size_t filled = 0;
         std::size_t at[batchFiles];
@@ -316,6 +319,7 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
         // The closes go now: the caller counts on them being closed.
         ring->submit();
     } catch (...) {
+        ring->drain(fds);
         for (std::size_t i = 0; i < count; ++i) {
             if (fds[i] >= 0)
                 ::close(fds[i]);
@@ -323,7 +327,6 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
                 ::close(files[i].fd);
             files[i].fd = -1;
         }
-        ring->drain();
         throw;
     }
 }
