@@ -262,11 +262,7 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
                 continue;
             }
             struct stat status;
-            int failure = 0;
-            if (::fstat(fd, &status) != 0)
-                failure = errno;
-            else if (!S_ISREG(status.st_mode))
-                failure = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+            const int failure = hashwrapper::statRegular(fd, &status);
             if (failure != 0) {
                 file.error = failure;
                 ring->close(fd, closed | i);

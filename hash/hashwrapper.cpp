@@ -224,11 +224,7 @@ int checkedRegular(int fd, long long *size, struct stat *status = nullptr)
 
     struct stat own;
     struct stat &info = status ? *status : own;
-    int failure = 0;
-    if (::fstat(fd, &info) != 0)
-        failure = errno;
-    else if (!S_ISREG(info.st_mode))
-        failure = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    const int failure = hashwrapper::statRegular(fd, &info);
     if (failure != 0) {
         ::close(fd);
         errno = failure;
@@ -242,6 +238,15 @@ int checkedRegular(int fd, long long *size, struct stat *status = nullptr)
 }
 
 } // namespace
+
+int hashwrapper::statRegular(int fd, struct stat *status)
+{
+    if (::fstat(fd, status) != 0)
+        return errno;
+    if (!S_ISREG(status->st_mode))
+        return S_ISDIR(status->st_mode) ? EISDIR : EINVAL;
+    return 0;
+}
 
 int hashwrapper::openRegularFile(const std::string &path, long long *size)
 {

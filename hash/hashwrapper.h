@@ -72,6 +72,10 @@ public:
     // it that the open takes anyway; its size is status->st_size.
     static int openRegularFileBelow(int dirFd, const std::string &path, std::size_t belowOffset,
                                     struct stat *status);
+    // The status of the file open at fd into status; 0 where it is a
+    // regular file, else the errno that names why it cannot be hashed (that
+    // of fstat, EISDIR for a folder, EINVAL for anything else).
+    static int statRegular(int fd, struct stat *status);
     // Opens the folder at path, relative to dirFd, only to pass through it
     // to what lies below, never to read it; -1 with errno set.
     static int openPassage(int dirFd, const char *path);
