@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 RunBatch::~RunBatch()
@@ -53,6 +55,9 @@ bool RunBatch::hash(hashwrapper &hasher)
     if (batched == 0 || givenUp)
         return false;
     if (!reader) {
+        givenUp = !descriptorsToSpare();
+        if (givenUp)
+            return false;
         reader = std::make_unique<UringReader>(rootFd);
         givenUp = !reader->batched();
     }
@@ -68,6 +73,22 @@ bool RunBatch::hash(hashwrapper &hasher)
     }
     std::fill(place, place + count, none);
     return false;
+}
+
+bool RunBatch::descriptorsToSpare() const
+{
+    // The lowest free number shows how full the table is: the ring's own
+    // descriptor must not be one of the last few, which the files' own
+    // opens and the folder need where descriptors run short.
+    constexpr int spare = 16;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return false;
+    const int lowest = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    if (lowest < 0)
+        return false;
+    ::close(lowest);
+    return files.rlim_cur == RLIM_INFINITY || static_cast<rlim_t>(lowest) + spare < files.rlim_cur;
 }
 
 bool RunBatch::take(std::size_t i, ScanQueue::Result &result, int &fd)

@@ -50,6 +50,9 @@ public:
 private:
     static constexpr std::size_t none = ~std::size_t(0);
 
+    // Whether enough descriptors are free for the ring to take one.
+    bool descriptorsToSpare() const;
+
     const int rootFd;
     std::unique_ptr<UringReader> reader;
     bool givenUp = false;
