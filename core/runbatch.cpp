@@ -56,10 +56,10 @@ bool RunBatch::hash(hashwrapper &hasher)
         return false;
     if (!reader) {
         givenUp = !descriptorsToSpare();
-        if (givenUp)
-            return false;
-        reader = std::make_unique<UringReader>(rootFd);
-        givenUp = !reader->batched();
+        if (!givenUp) {
+            reader = std::make_unique<UringReader>(rootFd);
+            givenUp = !reader->batched();
+        }
     }
     bool missed = false;
     if (!givenUp) {
