@@ -1,5 +1,6 @@
 #include "mainwindowtest.h"
 
+#include "hashtools.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
-#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
@@ -129,15 +129,23 @@ void makeLargeTree(const QString &root)
 }
 
 // Makes zz/last.txt wait for its turn long enough that the test can remove
-// it once the progress window is up: a sparse file of 256 MiB before it for
-// each hasher, which takes one each, so that no hasher reaches the last
-// file for a good tenth of a second however fast the machine. The hasher
-// beyond the cores joins only scans of many thousand files, not this one.
-void holdBackLastFile(const QString &root)
+// it once the progress window is up: sparse files of 256 MiB before it, so
+// that no hasher reaches the last file for a good tenth of a second however
+// fast the machine. That holds only while every hasher has a large file in
+// hand when the last file's turn comes. Near the end of the list a hasher
+// claims half of the files left, so the window's scan runs two hashers, and
+// three large files keep one claim from taking them all and leaving the
+// other hasher free. The large files lie in a folder of their own: a hasher
+// opens the files of a run that share a folder together, before it reads
+// the first.
+void holdBackLastFile(const QString &root, MainWindow &window)
 {
-    const int hashers = std::max(1, QThread::idealThreadCount());
-    for (int i = 0; i < hashers; ++i) {
-        QFile big(QStringLiteral("%1/zz/big%2.bin").arg(root).arg(i, 3, 10, QLatin1Char('0')));
+    auto *tools = window.findChild<HashTools *>();
+    QVERIFY(tools);
+    tools->setJobs(2);
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/zy")));
+    for (int i = 0; i < 3; ++i) {
+        QFile big(QStringLiteral("%1/zy/big%2.bin").arg(root).arg(i));
         QVERIFY(big.open(QIODevice::WriteOnly));
         QVERIFY(big.resize(256LL * 1024 * 1024));
     }

@@ -40,7 +40,7 @@ GuiDriver::Action readCreationResult(QStringList *labels);
 void pressCancel(QWidget *progress);
 QStringList entriesOf(const QString &dir);
 void makeLargeTree(const QString &root);
-void holdBackLastFile(const QString &root);
+void holdBackLastFile(const QString &root, MainWindow &window);
 
 class MainWindowTest : public QObject
 {

@@ -105,7 +105,7 @@ void TestMainWindowErrors::errorBoxes()
                        fillParameters(source, checksums));
     if (fileVanishes) {
         // Gone after the tree has been listed, before its turn comes.
-        holdBackLastFile(tree);
+        holdBackLastFile(tree, window);
         driver.expect(QStringLiteral("progress window"),
                       []() { return GuiDriver::topLevelOf("QProgressDialog"); },
                       [tree](QWidget *) { QFile::remove(tree + QStringLiteral("/zz/last.txt")); });
@@ -123,10 +123,10 @@ void TestMainWindowErrors::fastFailureShowsOnlyItsErrorBox()
 {
     const QString tree = root + QStringLiteral("/tree");
     makeLargeTree(tree);
-    holdBackLastFile(tree);
     const QString sums = root + QStringLiteral("/new.sha256");
 
     MainWindow window;
+    holdBackLastFile(tree, window);
     window.show();
     GuiDriver driver;
     bool progressShown = false;
@@ -269,11 +269,11 @@ void TestMainWindowErrors::createInFolderMovedDuringTheRun()
 {
     const QString tree = root + QStringLiteral("/tree");
     makeLargeTree(tree);
-    holdBackLastFile(tree);
     const QString out = root + QStringLiteral("/out");
     QVERIFY(QDir().mkdir(out));
 
     MainWindow window;
+    holdBackLastFile(tree, window);
     window.show();
     GuiDriver driver;
     bool moved = false;
