@@ -287,6 +287,12 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
         }
         ring->collect(wanted, readIn, reads);
 
+        // The files read whole are hashed together: small ones go side by
+        // side where the hasher can.
+        const unsigned char *wholeData[batchFiles];
+        std::size_t wholeLengths[batchFiles];
+        std::size_t wholeFiles[batchFiles];
+        std::size_t wholeCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
             File &file = files[i];
             const int fd = fds[i];
@@ -301,10 +307,9 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
                 whole = !file.after.differsFrom(file.before);
             }
             if (whole) {
-                hasher.startDigest();
-                if (reads[i] > 0)
-                    hasher.addData(buffer.get() + at[i], static_cast<unsigned int>(reads[i]));
-                hasher.finishDigestInto(file.digest);
+                wholeData[wholeCount] = buffer.get() + at[i];
+                wholeLengths[wholeCount] = static_cast<std::size_t>(reads[i]);
+                wholeFiles[wholeCount++] = i;
                 ring->close(fd, closed | i);
             } else {
                 file.after = FileStamp();
@@ -314,6 +319,12 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
         }
         // The closes go now: the caller counts on them being closed.
         ring->submit();
+        // Each digest is written where the file's was, whose room it keeps.
+        for (std::size_t k = 0; k < wholeCount; ++k)
+            digests[k].swap(files[wholeFiles[k]].digest);
+        hasher.digestsInto(wholeData, wholeLengths, wholeCount, digests);
+        for (std::size_t k = 0; k < wholeCount; ++k)
+            digests[k].swap(files[wholeFiles[k]].digest);
     } catch (...) {
         ring->drain(fds);
         for (std::size_t i = 0; i < count; ++i) {

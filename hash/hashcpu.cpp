@@ -239,3 +239,40 @@ void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t
 #endif
     sha512BlocksPortable(state, data, blocks);
 }
+
+int sha256LaneCount()
+{
+#if defined(HASH_X86)
+    if (useAvx512())
+        return 8;
+#endif
+    return 1;
+}
+
+int sha256LaneFewest()
+{
+#if defined(HASH_X86)
+    if (useShaExtensions())
+        return 4;
+#endif
+    return 1;
+}
+
+void sha256Blocks8(std::uint32_t state[8][8], const unsigned char *const blocks[8])
+{
+#if defined(HASH_X86)
+    if (useAvx512()) {
+        sha256Blocks8Avx512(state, blocks);
+        return;
+    }
+#endif
+    // Not reached: callers ask sha256LaneCount first. Correct all the same.
+    for (int lane = 0; lane < 8; ++lane) {
+        std::uint32_t one[8];
+        for (int w = 0; w < 8; ++w)
+            one[w] = state[w][lane];
+        sha256Blocks(one, blocks[lane], 1);
+        for (int w = 0; w < 8; ++w)
+            state[w][lane] = one[w];
+    }
+}

@@ -26,4 +26,7 @@ void sha512BlocksBmi2(std::uint64_t state[8], const unsigned char *data, std::si
 // hashCpuHasAvx2(), or hashCpuHasAvx512() for the second.
 void sha512BlocksAvx2(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
 void sha512BlocksAvx512(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
+// One block of each of 8 messages side by side; only to be called when
+// hashCpuHasAvx512().
+void sha256Blocks8Avx512(std::uint32_t state[8][8], const unsigned char *const blocks[8]);
 #endif

@@ -3,6 +3,7 @@
 #include "filereader.h"
 #include "hlexception.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -105,6 +106,21 @@ std::string hashwrapper::digestOfFile(std::string path)
 void hashwrapper::finishDigestInto(std::string &text)
 {
     text = finishDigest();
+}
+
+void hashwrapper::digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
+                              std::string *digests)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        startDigest();
+        // addData takes an unsigned int at a time.
+        for (std::size_t done = 0; done < lengths[i];) {
+            const std::size_t piece = std::min<std::size_t>(lengths[i] - done, 1u << 30);
+            addData(data[i] + done, static_cast<unsigned int>(piece));
+            done += piece;
+        }
+        finishDigestInto(digests[i]);
+    }
 }
 
 #if !defined(ORVALEN_POSIX)

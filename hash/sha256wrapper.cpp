@@ -1,5 +1,7 @@
 #include "sha256wrapper.h"
 
+#include "sha256lanes.h"
+
 sha256wrapper::sha256wrapper()
     : engine(new sha2engine)
 {
@@ -22,6 +24,12 @@ void sha256wrapper::finishDigestInto(std::string &text)
     char hex[65];
     engine->sha256Final(&context, hex);
     text.assign(hex, 64);
+}
+
+void sha256wrapper::digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
+                                std::string *digests)
+{
+    sha256Lanes(data, lengths, count, digests);
 }
 
 std::string sha256wrapper::digestToText(unsigned char *raw)

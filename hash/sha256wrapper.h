@@ -20,6 +20,8 @@ public:
     void startDigest() override;
     std::string expectedTestDigest() override;
     void finishDigestInto(std::string &text) override;
+    void digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
+                     std::string *digests) override;
 
 private:
     sha2engine *engine;

@@ -12,7 +12,10 @@
 #include <QVector>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -181,6 +184,8 @@ private slots:
     void monteCarlo();
     void blockBoundaries_data();
     void blockBoundaries();
+    void sideBySide_data();
+    void sideBySide();
 };
 
 void tst_hashvectors::cleanup()
@@ -353,6 +358,77 @@ void tst_hashvectors::blockBoundaries()
             QFAIL(qPrintable(QStringLiteral("%1 bytes: got %2, expected %3")
                                  .arg(row.length)
                                  .arg(QString::fromLatin1(got), QString::fromLatin1(row.digest))));
+    }
+}
+
+void tst_hashvectors::sideBySide_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<uint>("features");
+    QTest::addColumn<int>("group");
+
+    // The vector kernel with each one-message kernel finishing the last
+    // lanes, and without it. Groups of 2 leave most lanes idle; of 11, a
+    // lane takes a new message while the others are part-way through
+    // theirs; all of a file at once runs lanes through many messages of
+    // ever longer lengths.
+    const struct
+    {
+        const char *name;
+        unsigned features;
+    } paths[] = {{"side by side, sha-ni after", hashFeatureAvx512 | hashFeatureShaExtensions},
+                 {"side by side, portable after", hashFeatureAvx512},
+                 {"one at a time", hashFeatureShaExtensions}};
+    const char *files[] = {"SHA2/SHA256ShortMsg.rsp", "SHA2/SHA256LongMsg.rsp"};
+    const int groups[] = {2, 11, 0};
+    for (const char *file : files) {
+        for (const auto &kernel : paths) {
+            for (const int group : groups) {
+                QTest::addRow("%s %s, %s", QString::fromLatin1(file).section('/', -1).toLatin1().constData(),
+                              kernel.name,
+                              group == 0 ? "all at once" : qPrintable(QStringLiteral("groups of %1").arg(group)))
+                        << QString::fromLatin1(file) << kernel.features << group;
+            }
+        }
+    }
+}
+
+void tst_hashvectors::sideBySide()
+{
+    QFETCH(QString, path);
+    QFETCH(uint, features);
+    QFETCH(int, group);
+
+    QString error;
+    QVector<Vector> vectors = readMessageVectors(vectorPath(path), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(vectors.size() >= 64);
+    if (!selectKernel(features))
+        QSKIP("this CPU lacks the instructions");
+    // Shortest last in each group, so that lanes end at different blocks.
+    std::reverse(vectors.begin(), vectors.end());
+    auto wrapper = makeWrapper(QStringLiteral("SHA256"));
+    QVERIFY(wrapper);
+    const std::size_t count = static_cast<std::size_t>(vectors.size());
+    const std::size_t step = group == 0 ? count : static_cast<std::size_t>(group);
+    std::vector<const unsigned char *> data(count);
+    std::vector<std::size_t> lengths(count);
+    std::vector<std::string> digests(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        data[i] = reinterpret_cast<const unsigned char *>(vectors[static_cast<int>(i)].message.constData());
+        lengths[i] = static_cast<std::size_t>(vectors[static_cast<int>(i)].message.size());
+    }
+    for (std::size_t first = 0; first < count; first += step) {
+        const std::size_t n = std::min(step, count - first);
+        wrapper->digestsInto(data.data() + first, lengths.data() + first, n, digests.data() + first);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vector &v = vectors[static_cast<int>(i)];
+        if (QByteArray::fromStdString(digests[i]) != v.digest)
+            QFAIL(qPrintable(QStringLiteral("vector at line %1 (%2 bytes): got %3, expected %4")
+                                 .arg(v.line)
+                                 .arg(v.message.size())
+                                 .arg(QString::fromStdString(digests[i]), QString::fromLatin1(v.digest))));
     }
 }
 
