@@ -291,7 +291,7 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
         // side where the hasher can.
         const unsigned char *wholeData[batchFiles];
         std::size_t wholeLengths[batchFiles];
-        std::size_t wholeFiles[batchFiles];
+        std::string *wholeDigests[batchFiles];
         std::size_t wholeCount = 0;
         for (std::size_t i = 0; i < count; ++i) {
             File &file = files[i];
@@ -309,7 +309,7 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
             if (whole) {
                 wholeData[wholeCount] = buffer.get() + at[i];
                 wholeLengths[wholeCount] = static_cast<std::size_t>(reads[i]);
-                wholeFiles[wholeCount++] = i;
+                wholeDigests[wholeCount++] = &file.digest;
                 ring->close(fd, closed | i);
             } else {
                 file.after = FileStamp();
@@ -319,12 +319,7 @@ void UringReader::hashOpened(int dirFd, const char *const *names, std::size_t co
         }
         // The closes go now: the caller counts on them being closed.
         ring->submit();
-        // Each digest is written where the file's was, whose room it keeps.
-        for (std::size_t k = 0; k < wholeCount; ++k)
-            digests[k].swap(files[wholeFiles[k]].digest);
-        hasher.digestsInto(wholeData, wholeLengths, wholeCount, digests);
-        for (std::size_t k = 0; k < wholeCount; ++k)
-            digests[k].swap(files[wholeFiles[k]].digest);
+        hasher.digestsInto(wholeData, wholeLengths, wholeCount, wholeDigests);
     } catch (...) {
         ring->drain(fds);
         for (std::size_t i = 0; i < count; ++i) {

@@ -100,6 +100,4 @@ private:
     int refused = 0;
     std::unique_ptr<Ring> ring;
     std::unique_ptr<unsigned char[]> buffer;
-    // Where a batch's digests are written, each file's own room lent in.
-    std::string digests[batchFiles];
 };

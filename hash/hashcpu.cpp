@@ -240,13 +240,13 @@ void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t
     sha512BlocksPortable(state, data, blocks);
 }
 
-int sha256LaneCount()
+bool sha256HasLanes()
 {
 #if defined(HASH_X86)
-    if (useAvx512())
-        return 8;
+    return useAvx512();
+#else
+    return false;
 #endif
-    return 1;
 }
 
 int sha256LaneFewest()
@@ -266,7 +266,7 @@ void sha256Blocks8(std::uint32_t state[8][8], const unsigned char *const blocks[
         return;
     }
 #endif
-    // Not reached: callers ask sha256LaneCount first. Correct all the same.
+    // Not reached: callers ask sha256HasLanes first. Correct all the same.
     for (int lane = 0; lane < 8; ++lane) {
         std::uint32_t one[8];
         for (int w = 0; w < 8; ++w)

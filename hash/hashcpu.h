@@ -14,13 +14,13 @@ void sha1Blocks(std::uint32_t state[5], const unsigned char *data, std::size_t b
 void sha256Blocks(std::uint32_t state[8], const unsigned char *data, std::size_t blocks);
 void sha512Blocks(std::uint64_t state[8], const unsigned char *data, std::size_t blocks);
 
-// SHA-256 side by side: how many messages the vector kernel compresses at
-// once (1 where there is none), and below how many busy lanes the
-// one-message kernel finishes them sooner.
-int sha256LaneCount();
+// SHA-256 side by side: whether a vector kernel compresses 8 messages at
+// once here, and below how many busy lanes the one-message kernel finishes
+// them sooner.
+bool sha256HasLanes();
 int sha256LaneFewest();
 // One block of each of 8 messages; state[w][lane] is word w of a lane's
-// state. Only with sha256LaneCount() == 8.
+// state. Only where sha256HasLanes().
 void sha256Blocks8(std::uint32_t state[8][8], const unsigned char *const blocks[8]);
 
 // Whether this CPU offers the SHA extensions (with SSSE3 and SSE4.1); asked

@@ -109,7 +109,7 @@ void hashwrapper::finishDigestInto(std::string &text)
 }
 
 void hashwrapper::digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
-                              std::string *digests)
+                              std::string *const *digests)
 {
     for (std::size_t i = 0; i < count; ++i) {
         startDigest();
@@ -119,7 +119,7 @@ void hashwrapper::digestsInto(const unsigned char *const *data, const std::size_
             addData(data[i] + done, static_cast<unsigned int>(piece));
             done += piece;
         }
-        finishDigestInto(digests[i]);
+        finishDigestInto(*digests[i]);
     }
 }
 

@@ -107,10 +107,11 @@ public:
     // finishDigest into text, which a wrapper may fill without allocating.
     virtual void finishDigestInto(std::string &text);
 
-    // The digests of count whole messages, as digestOfString gives them;
-    // a wrapper may hash them side by side. Leaves no digest running.
+    // The digests of count whole messages, as digestOfString gives them,
+    // each into its string; a wrapper may hash them side by side. Leaves no
+    // digest running.
     virtual void digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
-                             std::string *digests);
+                             std::string *const *digests);
 
 private:
     // The piece a file is read into, kept from file to file.

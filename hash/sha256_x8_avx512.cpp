@@ -8,6 +8,7 @@
 // cpuid (and the operating system, for the vector state) allow it.
 
 #include "hashkernels.h"
+#include "sha256constants.h"
 
 #if defined(HASH_X86)
 
@@ -18,20 +19,6 @@
 #else
 #define SHA256X8_TARGET
 #endif
-
-namespace {
-
-alignas(64) const std::uint32_t roundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-} // namespace
 
 SHA256X8_TARGET void sha256Blocks8Avx512(std::uint32_t state[8][8], const unsigned char *const blocks[8])
 {
@@ -107,7 +94,7 @@ SHA256X8_TARGET void sha256Blocks8Avx512(std::uint32_t state[8][8], const unsign
         const __m256i ch = _mm256_ternarylogic_epi32(e, f, g, 0xca);
         const __m256i t1 = _mm256_add_epi32(
             _mm256_add_epi32(h, bigS1),
-            _mm256_add_epi32(ch, _mm256_add_epi32(wt, _mm256_set1_epi32(static_cast<int>(roundConstants[t])))));
+            _mm256_add_epi32(ch, _mm256_add_epi32(wt, _mm256_set1_epi32(static_cast<int>(sha256RoundConstants[t])))));
         const __m256i bigS0 =
             _mm256_ternarylogic_epi32(_mm256_ror_epi32(a, 2), _mm256_ror_epi32(a, 13), _mm256_ror_epi32(a, 22), 0x96);
         // 0xe8: the majority of a, b and c.

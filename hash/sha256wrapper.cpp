@@ -1,5 +1,6 @@
 #include "sha256wrapper.h"
 
+#include "hashcpu.h"
 #include "sha256lanes.h"
 
 sha256wrapper::sha256wrapper()
@@ -27,9 +28,13 @@ void sha256wrapper::finishDigestInto(std::string &text)
 }
 
 void sha256wrapper::digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
-                                std::string *digests)
+                                std::string *const *digests)
 {
-    sha256Lanes(data, lengths, count, digests);
+    // One message alone gains nothing from the lanes.
+    if (count > 1 && sha256HasLanes())
+        sha256Lanes(data, lengths, count, digests);
+    else
+        hashwrapper::digestsInto(data, lengths, count, digests);
 }
 
 std::string sha256wrapper::digestToText(unsigned char *raw)

@@ -21,7 +21,7 @@ public:
     std::string expectedTestDigest() override;
     void finishDigestInto(std::string &text) override;
     void digestsInto(const unsigned char *const *data, const std::size_t *lengths, std::size_t count,
-                     std::string *digests) override;
+                     std::string *const *digests) override;
 
 private:
     sha2engine *engine;

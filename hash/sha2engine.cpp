@@ -3,6 +3,7 @@
 #include "hashbytes.h"
 #include "hashcpu.h"
 #include "hexbytes.h"
+#include "sha256constants.h"
 
 #include <cstring>
 
@@ -18,9 +19,7 @@ void toHex(const unsigned char *digest, std::size_t bytes, char *text)
 
 void sha2engine::sha256Init(sha256context *context)
 {
-    static const std::uint32_t initial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::memcpy(context->state, initial, sizeof(initial));
+    std::memcpy(context->state, sha256InitialState, sizeof(sha256InitialState));
     context->bitCount = 0;
 }
 

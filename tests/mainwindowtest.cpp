@@ -14,7 +14,6 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include <algorithm>
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {

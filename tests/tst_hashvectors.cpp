@@ -414,13 +414,15 @@ void tst_hashvectors::sideBySide()
     std::vector<const unsigned char *> data(count);
     std::vector<std::size_t> lengths(count);
     std::vector<std::string> digests(count);
+    std::vector<std::string *> into(count);
     for (std::size_t i = 0; i < count; ++i) {
         data[i] = reinterpret_cast<const unsigned char *>(vectors[static_cast<int>(i)].message.constData());
         lengths[i] = static_cast<std::size_t>(vectors[static_cast<int>(i)].message.size());
+        into[i] = &digests[i];
     }
     for (std::size_t first = 0; first < count; first += step) {
         const std::size_t n = std::min(step, count - first);
-        wrapper->digestsInto(data.data() + first, lengths.data() + first, n, digests.data() + first);
+        wrapper->digestsInto(data.data() + first, lengths.data() + first, n, into.data() + first);
     }
     for (std::size_t i = 0; i < count; ++i) {
         const Vector &v = vectors[static_cast<int>(i)];
