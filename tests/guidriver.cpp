@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -16,8 +17,12 @@ const qint64 strayTimeoutMs = 3000;
 }
 
 GuiDriver::GuiDriver(QObject *parent)
-    : QObject(parent)
+    : QObject(parent), timer(new QTimer(this))
 {
+    // A slower poll runs on one timer, restarted, so that a poll brought
+    // forward replaces the one due instead of starting a second chain.
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, &GuiDriver::poll);
 }
 
 void GuiDriver::expect(const QString &what, Finder finder, Action action)
@@ -53,12 +58,16 @@ void GuiDriver::start()
 {
     running = true;
     stepClock.start();
+    if (pollInterval > 0)
+        qApp->installEventFilter(this);
     schedule();
 }
 
 void GuiDriver::stop()
 {
     running = false;
+    qApp->removeEventFilter(this);
+    timer->stop();
     if (next < steps.size())
         failures << QStringLiteral("never came: ") + steps[next].what;
 }
@@ -77,7 +86,18 @@ void GuiDriver::schedule()
 {
     // A zero timer runs on every pass of whatever event loop is current,
     // also the short passes the progress window makes between two files.
-    QTimer::singleShot(pollInterval, this, &GuiDriver::poll);
+    if (pollInterval == 0)
+        QTimer::singleShot(0, this, &GuiDriver::poll);
+    else
+        timer->start(pollInterval);
+}
+
+bool GuiDriver::eventFilter(QObject *watched, QEvent *event)
+{
+    if (running && event->type() == QEvent::Show && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->isWindow())
+        timer->start(0);
+    return QObject::eventFilter(watched, event);
 }
 
 void GuiDriver::poll()

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+class QTimer;
 class QWidget;
 
 // Plays the user's part while a modal window runs its own event loop: it
@@ -33,7 +34,9 @@ public:
 
     // Zero (the default) polls on every pass of the event loop, so a step
     // can act between two files of a scan; a benchmark polls less often so
-    // as not to weigh on what it measures.
+    // as not to weigh on what it measures, and a window shown is then
+    // looked at on the next pass, so that the wait for the poll is not
+    // measured as the window's.
     void setPollInterval(int milliseconds);
 
     void start();
@@ -51,6 +54,9 @@ public:
     static bool clickButton(QWidget *window, const QString &text);
     static QStringList labelTexts(QWidget *window);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void poll();
     void schedule();
@@ -65,6 +71,7 @@ private:
     size_t next = 0;
     bool running = false;
     int pollInterval = 0;
+    QTimer *timer = nullptr;
     QElapsedTimer stepClock;
     QElapsedTimer strayClock;
     QWidget *stray = nullptr;
