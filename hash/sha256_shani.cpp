@@ -22,7 +22,8 @@
 #define SHA256_GROUP(g, cur, prev, next, old, doMsg2, doMsg1)                              \
     do {                                                                                  \
         __m128i msg = _mm_add_epi32(                                                      \
-            cur, _mm_load_si128(reinterpret_cast<const __m128i *>(sha256RoundConstants + 4 * (g))));     \
+            cur, _mm_load_si128(                                                          \
+                     reinterpret_cast<const __m128i *>(sha256RoundConstants + 4 * (g)))); \
         state1 = _mm_sha256rnds2_epu32(state1, state0, msg);                              \
         if (doMsg2) {                                                                     \
             next = _mm_add_epi32(next, _mm_alignr_epi8(cur, prev, 4));                    \
