@@ -6,14 +6,15 @@
 #include <QAbstractButton>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QtTest>
-
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -148,6 +149,24 @@ void holdBackLastFile(const QString &root, MainWindow &window)
         QVERIFY(big.open(QIODevice::WriteOnly));
         QVERIFY(big.resize(256LL * 1024 * 1024));
     }
+}
+
+// The window is up before the listing ends, and the scan takes in events
+// while it waits for the listing, so the window alone does not say that a
+// file was listed. Its maximum does: the scan sets it to the count of files
+// once the listing is complete.
+GuiDriver::Finder progressOnceListed(const QString &root)
+{
+    int files = 0;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++files;
+    }
+    return [files]() -> QWidget * {
+        auto *progress = qobject_cast<QProgressDialog *>(GuiDriver::topLevelOf("QProgressDialog"));
+        return progress && progress->maximum() == files ? progress : nullptr;
+    };
 }
 
 void MainWindowTest::initTestCase()

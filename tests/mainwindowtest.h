@@ -41,6 +41,8 @@ void pressCancel(QWidget *progress);
 QStringList entriesOf(const QString &dir);
 void makeLargeTree(const QString &root);
 void holdBackLastFile(const QString &root, MainWindow &window);
+// The progress window once the scan has listed every file now below root.
+GuiDriver::Finder progressOnceListed(const QString &root);
 
 class MainWindowTest : public QObject
 {

@@ -106,8 +106,7 @@ void TestMainWindowErrors::errorBoxes()
     if (fileVanishes) {
         // Gone after the tree has been listed, before its turn comes.
         holdBackLastFile(tree, window);
-        driver.expect(QStringLiteral("progress window"),
-                      []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+        driver.expect(QStringLiteral("progress window, the tree listed"), progressOnceListed(tree),
                       [tree](QWidget *) { QFile::remove(tree + QStringLiteral("/zz/last.txt")); });
     }
     driver.expectMessageBox();
@@ -134,8 +133,7 @@ void TestMainWindowErrors::fastFailureShowsOnlyItsErrorBox()
     driver.expectModal("CreateDBWindow", fillParameters(tree, sums));
     // The run fails at its last file, long before the progress window's
     // minimum duration of 4 s.
-    driver.expect(QStringLiteral("progress window"),
-                  []() { return GuiDriver::topLevelOf("QProgressDialog"); },
+    driver.expect(QStringLiteral("progress window, the tree listed"), progressOnceListed(tree),
                   [tree](QWidget *) { QFile::remove(tree + QStringLiteral("/zz/last.txt")); });
     driver.expectModal("QMessageBox", [&](QWidget *box) {
         driver.seenBoxes << GuiDriver::describe(box);
